@@ -1,0 +1,53 @@
+#include "conversions/calculator.h"
+
+#include <cmath>
+
+namespace kestrel {
+
+int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum) {
+  if (parameter == nullptr) return 0;
+  if (std::isnan(minimum) || std::isnan(maximum) || minimum > maximum) return 0;
+  if (parameter->GetMinInBaseUnit() > parameter->GetMaxInBaseUnit()) {
+    parameter->SetMaxInBaseUnit(parameter->GetMinInBaseUnit());
+  }
+  if (minimum > parameter->GetMaxInBaseUnit()) {
+    parameter->SetMaxInBaseUnit(maximum);
+    parameter->SetMinInBaseUnit(minimum);
+  } else {
+    parameter->SetMinInBaseUnit(minimum);
+    parameter->SetMaxInBaseUnit(maximum);
+  }
+  return 1;
+}
+
+bool FindAll(CMC_Setup& setup, std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups) {
+  bool all = true;
+  for (const auto& [name, out] : lookups) {
+    *out = setup.FindParameter(name);
+    if (*out == nullptr) all = false;
+  }
+  return all;
+}
+
+bool ParametersExist(CMC_Setup& setup, std::initializer_list<const char*> names) {
+  QuietLookups quiet;
+  for (const char* name : names) {
+    if (setup.FindParameter(name) == nullptr) return false;
+  }
+  return true;
+}
+
+CMC_Parameter* FindOptional(CMC_Setup& setup, const char* name) {
+  QuietLookups quiet;
+  return setup.FindParameter(name);
+}
+
+bool HasAnalogueReference(CMC_Setup& setup) {
+  return setup.FindVariable("CADIN", 1) != nullptr && ParametersExist(setup, {"CADIN"});
+}
+
+void RunAll(CMC_Setup& setup, std::initializer_list<Calculator> calculators) {
+  for (Calculator calculator : calculators) calculator(setup);
+}
+
+}  // namespace kestrel

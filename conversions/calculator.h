@@ -1,0 +1,70 @@
+// The calculator contract shared by every conversion of the plug-in.
+//
+// A calculator is a function of the setup returning 1 (done) or 0 (skipped). It looks up every
+// parameter it reads or writes before it changes anything and changes nothing when one is missing.
+// A register -> physical calculator sets the range of the value it writes (SetParameterRange)
+// before writing it; a physical -> register calculator writes the register unrounded and lets the
+// host store it.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+
+#include "host/numeric.h"
+#include "host/setup.h"
+
+namespace kestrel {
+
+using Calculator = int (*)(CMC_Setup& setup);
+
+// Sets [minimum, maximum] (base units) so that no intermediate range has its minimum above its
+// maximum. Returns 0 and changes nothing when minimum > maximum. A NaN bound is refused too: no
+// range with a NaN bound can be ordered, and storing one would make every later check meaningless.
+int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum);
+
+// Looks all names up (reporting a missing one while g_bShowErrors) and fills the pointers; false
+// when any is missing.
+bool FindAll(CMC_Setup& setup, std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups);
+
+// Suppresses the host's reports of failed lookups for its lifetime and restores the previous
+// setting afterwards: the presence probe around optional names.
+class QuietLookups {
+ public:
+  QuietLookups() : saved_(g_bShowErrors) { g_bShowErrors = 0; }
+  ~QuietLookups() { g_bShowErrors = saved_; }
+  QuietLookups(const QuietLookups&) = delete;
+  QuietLookups& operator=(const QuietLookups&) = delete;
+
+ private:
+  int saved_;
+};
+
+// Presence probe: true when every name exists; nothing is reported.
+bool ParametersExist(CMC_Setup& setup, std::initializer_list<const char*> names);
+// Looks an optional parameter up without a report; null when absent.
+CMC_Parameter* FindOptional(CMC_Setup& setup, const char* name);
+// The setup has an analogue reference: the variable "CADIN" and the parameter "CADIN" both exist.
+bool HasAnalogueReference(CMC_Setup& setup);
+
+// Register words and switches travel as doubles.
+inline uint32_t Word(const CMC_Parameter* p) { return axis::TruncToWord(p->GetValueInBaseUnit()); }
+inline uint32_t WordInternal(const CMC_Parameter* p) {
+  return axis::TruncToWord(p->GetValueInInternalUnit());
+}
+inline bool Bit(uint32_t word, int bit) { return ((word >> bit) & 1u) != 0; }
+inline uint32_t WithBit(uint32_t word, int bit, bool set) {
+  return set ? (word | (1u << bit)) : (word & ~(1u << bit));
+}
+// A switch is set when its value truncated to an integer equals 1.
+inline bool IsSet(double flag) { return axis::TruncToInt64(flag) == 1; }
+inline bool IsSet(const CMC_Parameter* p) { return IsSet(p->GetValueInBaseUnit()); }
+inline int Trunc(double value) { return axis::TruncToInt(value); }
+// Value of a parameter in base units (shorthand inside formulas).
+inline double V(const CMC_Parameter* p) { return p->GetValueInBaseUnit(); }
+inline double VI(const CMC_Parameter* p) { return p->GetValueInInternalUnit(); }
+
+// Runs calculators in order; their results are not looked at.
+void RunAll(CMC_Setup& setup, std::initializer_list<Calculator> calculators);
+
+}  // namespace kestrel

@@ -1,0 +1,38 @@
+#include "conversions/periods.h"
+
+#include <algorithm>
+
+#include "conversions/calculator.h"
+
+namespace kestrel {
+
+namespace {
+double LoopPeriod(CMC_Setup& setup, const char* divider) {
+  return setup.GetParameterValueInBaseUnit(divider) * 2.0 * setup.GetParameterValueInBaseUnit("PWMPER") /
+         setup.GetParameterValueInBaseUnit("DSP_freq");
+}
+
+double OptionalValue(CMC_Setup& setup, const char* name) {
+  const CMC_Parameter* p = FindOptional(setup, name);
+  return p == nullptr ? 0.0 : p->GetValueInBaseUnit();
+}
+}  // namespace
+
+double Ts_C(CMC_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
+double Ts_S(CMC_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
+
+double MinimumFastPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_C_min"); }
+double MinimumSlowPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_S_min"); }
+
+double DeadBandTime(CMC_Setup& setup) {
+  const CMC_Parameter* dbt = FindOptional(setup, "DBT");
+  if (dbt == nullptr) return 0.0;
+  const CMC_Parameter* percent = FindOptional(setup, "DBTPC");
+  const int64_t d = axis::TruncToInt64(dbt->GetValueInBaseUnit());
+  if (d == 0) return 1e-6;
+  const double counts = static_cast<double>(std::max((d >> 8) & 255, d & 255));
+  const double share = percent != nullptr ? percent->GetValueInBaseUnit() / 100.0 : 0.5;
+  return counts * share / setup.GetParameterValueInBaseUnit("DSP_freq");
+}
+
+}  // namespace kestrel

@@ -1,0 +1,21 @@
+// The drive's timing base, computed afresh from the timer registers on every call.
+//
+// One PWM period lasts 2 x PWMPER clocks of the DSP_freq timer; the fast (current) loop runs every
+// CLPER PWM periods, the slow (speed and position) loop every SLPER PWM periods.
+#pragma once
+
+#include "host/setup.h"
+
+namespace kestrel {
+
+// Fast loop sampling period, s: CLPER x 2 x PWMPER / DSP_freq.
+double Ts_C(CMC_Setup& setup);
+// Slow loop sampling period, s: SLPER x 2 x PWMPER / DSP_freq.
+double Ts_S(CMC_Setup& setup);
+// Smallest allowed fast / slow period, s ("Ts_C_min" / "Ts_S_min"); 0 when absent (no minimum).
+double MinimumFastPeriod(CMC_Setup& setup);
+double MinimumSlowPeriod(CMC_Setup& setup);
+// Dead-band time of the power stage, s, from "DBT" (two 8-bit counts) and "DBTPC" (% to use).
+double DeadBandTime(CMC_Setup& setup);
+
+}  // namespace kestrel

@@ -1,0 +1,66 @@
+#include "host/plugin_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace axis {
+
+namespace {
+template <typename T>
+bool Resolve(void* handle, const char* name, T& out, std::string& missing) {
+  dlerror();
+  void* symbol = dlsym(handle, name);
+  if (symbol == nullptr) {
+    if (!missing.empty()) missing += ", ";
+    missing += name;
+    return false;
+  }
+  out = reinterpret_cast<T>(symbol);
+  return true;
+}
+}  // namespace
+
+std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string& error) {
+  dlerror();
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    error = "cannot load the plug-in \"" + path + "\": " + (why ? why : "unknown error");
+    return nullptr;
+  }
+  PluginExports exports;
+  std::string missing;
+  Resolve(handle, "ComputeAllOptions", exports.ComputeAllOptions, missing);
+  Resolve(handle, "EditSetup", exports.EditSetup, missing);
+  Resolve(handle, "GetScaleFactor", exports.GetScaleFactor, missing);
+  Resolve(handle, "GetScaleOffset", exports.GetScaleOffset, missing);
+  Resolve(handle, "g_bKufSinusoidalMode", exports.g_bKufSinusoidalMode, missing);
+  if (!missing.empty()) {
+    dlclose(handle);
+    error = "the plug-in \"" + path + "\" lacks the export(s) " + missing;
+    return nullptr;
+  }
+  return std::unique_ptr<Plugin>(new Plugin(handle, path, exports));
+}
+
+Plugin::~Plugin() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
+
+std::string ExecutableDirectory() {
+  char buffer[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (length <= 0) return {};
+  std::string path(buffer, static_cast<size_t>(length));
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string DefaultPluginPath() {
+  const std::string dir = ExecutableDirectory();
+  return (dir.empty() ? std::string(".") : dir) + "/libkestrel.so";
+}
+
+}  // namespace axis

@@ -1,0 +1,322 @@
+#include "host/setup.h"
+
+#include <charconv>
+
+#include "host/numeric.h"
+#include "host/text.h"
+
+extern "C" {
+int g_bShowErrors = 1;
+}
+
+namespace axis {
+
+namespace {
+ErrorReporter& Reporter() {
+  static ErrorReporter reporter;
+  return reporter;
+}
+ScaleProvider& DefaultProvider() {
+  static ScaleProvider provider;
+  return provider;
+}
+}  // namespace
+
+void SetErrorReporter(ErrorReporter reporter) { Reporter() = std::move(reporter); }
+
+void ReportError(const std::string& message) {
+  if (Reporter()) Reporter()(message);
+}
+
+void SetDefaultScaleProvider(ScaleProvider provider) { DefaultProvider() = provider; }
+ScaleProvider DefaultScaleProvider() { return DefaultProvider(); }
+
+}  // namespace axis
+
+// ---------------------------------------------------------------------------------------------
+// CMC_Quantity
+
+CMC_Quantity::CMC_Quantity(CMC_Setup* owner, std::string name, std::string base_unit,
+                           std::string display_unit)
+    : owner_(owner),
+      name_(std::move(name)),
+      base_unit_(std::move(base_unit)),
+      display_unit_(display_unit.empty() ? base_unit_ : std::move(display_unit)) {}
+
+double CMC_Quantity::ScaleFactor() const {
+  const axis::ScaleProvider& provider = owner_->GetScaleProvider();
+  if (provider.factor == nullptr) return 1.0;
+  return provider.factor(owner_, base_unit_.c_str(), name_.c_str());
+}
+
+double CMC_Quantity::ScaleOffset() const {
+  const axis::ScaleProvider& provider = owner_->GetScaleProvider();
+  if (provider.offset == nullptr) return 0.0;
+  return provider.offset(owner_, base_unit_.c_str());
+}
+
+double CMC_Quantity::GetValueInInternalUnit() const {
+  return GetValueInBaseUnit() / ScaleFactor() - ScaleOffset();
+}
+
+void CMC_Quantity::SetValueInInternalUnit(double internal) {
+  SetValueInBaseUnit((internal + ScaleOffset()) * ScaleFactor());
+}
+
+const CMC_Unit* CMC_Quantity::GetUnit() const {
+  return CMC_Units::Catalogue().FindUnit(display_unit_);
+}
+
+double CMC_Quantity::GetValueInDisplayUnit() const {
+  const CMC_Unit* unit = GetUnit();
+  return unit == nullptr ? GetValueInBaseUnit() : GetValueInBaseUnit() / unit->GetFactor();
+}
+
+void CMC_Quantity::SetValueInDisplayUnit(double value) {
+  const CMC_Unit* unit = GetUnit();
+  SetValueInBaseUnit(unit == nullptr ? value : value * unit->GetFactor());
+}
+
+int CMC_Quantity::ChangeUnit(const char* unit_name) {
+  if (unit_name == nullptr) return 0;
+  const CMC_Unit* unit = CMC_Units::Catalogue().FindUnit(unit_name);
+  if (unit == nullptr || unit->GetBaseName() != base_unit_) return 0;
+  display_unit_ = unit->GetName();
+  return 1;
+}
+
+int CMC_Quantity::ChangeUnitType(const char* unit_name) {
+  if (unit_name == nullptr) return 0;
+  const CMC_Unit* unit = CMC_Units::Catalogue().FindUnit(unit_name);
+  if (unit == nullptr) return 0;
+  base_unit_ = unit->GetBaseName();
+  display_unit_ = unit->GetName();
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CMC_Parameter / CMC_Variable
+
+CMC_Parameter::CMC_Parameter(CMC_Setup* owner, std::string name, std::string base_unit,
+                             std::string display_unit, int type, bool is_integer)
+    : CMC_Quantity(owner, std::move(name), std::move(base_unit), std::move(display_unit)),
+      type_(type),
+      is_integer_(is_integer) {}
+
+void CMC_Parameter::SetValueInBaseUnit(double value) {
+  value_ = is_integer_ ? axis::RoundToIntegral(value) : value;
+}
+
+int CMC_Parameter::WriteToChip() {
+  CMC_Comm* comm = owner_->GetComm();
+  if (comm == nullptr) return 0;
+  return comm->WriteParameter(*this, GetValueInInternalUnit()) ? 1 : 0;
+}
+
+CMC_Variable::CMC_Variable(CMC_Setup* owner, std::string name, std::string base_unit,
+                           std::string display_unit, std::string kind)
+    : CMC_Quantity(owner, std::move(name), std::move(base_unit), std::move(display_unit)),
+      kind_(std::move(kind)) {}
+
+int CMC_Variable::ReadFromChip() {
+  CMC_Comm* comm = owner_->GetComm();
+  double internal = 0.0;
+  if (comm == nullptr || !comm->ReadVariable(*this, internal)) return 0;
+  SetValueInInternalUnit(internal);
+  return 1;
+}
+
+int CMC_Variable::WriteToChip() {
+  CMC_Comm* comm = owner_->GetComm();
+  if (comm == nullptr) return 0;
+  return comm->WriteVariable(*this, GetValueInInternalUnit()) ? 1 : 0;
+}
+
+CMC_Parameter* CMC_Parameters::operator[](int index) const {
+  if (index < 0 || index >= GetParametersCount()) return nullptr;
+  return items_[static_cast<size_t>(index)].get();
+}
+
+// ---------------------------------------------------------------------------------------------
+// CMC_Setup
+
+CMC_Setup::CMC_Setup() : scale_provider_(axis::DefaultScaleProvider()) {}
+
+namespace {
+bool CheckNewName(const std::string& name, const axis::NameIndex& index, const char* what,
+                  std::string* error) {
+  if (name.empty()) {
+    if (error) *error = std::string(what) + " with an empty name";
+    return false;
+  }
+  if (index.Find(name) != axis::NameIndex::kNotFound) {
+    if (error) *error = std::string("duplicate ") + what + " name \"" + name + "\"";
+    return false;
+  }
+  return true;
+}
+
+bool CheckUnits(const std::string& base, const std::string& display, std::string* error) {
+  const CMC_Units& units = CMC_Units::Catalogue();
+  if (units.FindBaseUnit(base) == nullptr) {
+    if (error) *error = "unknown base unit \"" + axis::Latin1ToUtf8(base) + "\"";
+    return false;
+  }
+  if (display.empty()) return true;
+  const CMC_Unit* unit = units.FindUnit(display);
+  if (unit == nullptr) {
+    if (error) *error = "unknown unit \"" + axis::Latin1ToUtf8(display) + "\"";
+    return false;
+  }
+  if (unit->GetBaseName() != units.FindBaseUnit(base)->GetName()) {
+    if (error)
+      *error = "unit \"" + axis::Latin1ToUtf8(display) + "\" does not measure the same as \"" +
+               axis::Latin1ToUtf8(base) + "\"";
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterSpec& spec, std::string* error) {
+  if (!CheckNewName(spec.name, parameter_index_, "parameter", error)) return nullptr;
+  if (!CheckUnits(spec.base_unit, spec.display_unit, error)) return nullptr;
+  const std::string base = CMC_Units::Catalogue().FindBaseUnit(spec.base_unit)->GetName();
+  const std::string display =
+      spec.display_unit.empty() ? base : CMC_Units::Catalogue().FindUnit(spec.display_unit)->GetName();
+  auto parameter =
+      std::make_unique<CMC_Parameter>(this, spec.name, base, display, spec.type, spec.is_integer);
+  parameter->SetMinInBaseUnit(spec.min);
+  parameter->SetMaxInBaseUnit(spec.max);
+  parameter->SetValueInBaseUnit(spec.value);
+  parameter_index_.Insert(spec.name, parameters_.GetParametersCount());
+  parameters_.items_.push_back(std::move(parameter));
+  return parameters_.items_.back().get();
+}
+
+CMC_Variable* CMC_Setup::AddVariable(const axis::VariableSpec& spec, std::string* error) {
+  if (!CheckNewName(spec.name, variable_index_, "variable", error)) return nullptr;
+  if (!CheckUnits(spec.base_unit, spec.display_unit, error)) return nullptr;
+  const std::string base = CMC_Units::Catalogue().FindBaseUnit(spec.base_unit)->GetName();
+  const std::string display =
+      spec.display_unit.empty() ? base : CMC_Units::Catalogue().FindUnit(spec.display_unit)->GetName();
+  auto variable = std::make_unique<CMC_Variable>(this, spec.name, base, display, spec.kind);
+  variable->SetValueInBaseUnit(spec.value);
+  variable_index_.Insert(spec.name, static_cast<int>(variables_.size()));
+  variables_.push_back(std::move(variable));
+  return variables_.back().get();
+}
+
+const CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) const {
+  const int index = parameter_index_.Find(name);
+  return index == axis::NameIndex::kNotFound ? nullptr : parameters_[index];
+}
+
+CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) {
+  const int index = parameter_index_.Find(name);
+  if (index != axis::NameIndex::kNotFound) return parameters_[index];
+  if (g_bShowErrors != 0) axis::ReportError("Parameter \"" + std::string(name) + "\" not found");
+  return nullptr;
+}
+
+CMC_Variable* CMC_Setup::FindVariable(std::string_view name, int /*flag*/) {
+  const int index = variable_index_.Find(name);
+  return index == axis::NameIndex::kNotFound ? nullptr : variables_[static_cast<size_t>(index)].get();
+}
+
+double CMC_Setup::GetParameterValueInBaseUnit(std::string_view name) {
+  const CMC_Parameter* parameter = FindParameter(name);
+  return parameter == nullptr ? 0.0 : parameter->GetValueInBaseUnit();
+}
+
+double CMC_Setup::GetParameterValueInInternalUnit(std::string_view name) {
+  const CMC_Parameter* parameter = FindParameter(name);
+  return parameter == nullptr ? 0.0 : parameter->GetValueInInternalUnit();
+}
+
+int CMC_Setup::SetParameterValueInBaseUnit(std::string_view name, double value) {
+  CMC_Parameter* parameter = FindParameter(name);
+  if (parameter == nullptr) return 0;
+  parameter->SetValueInBaseUnit(value);
+  return 1;
+}
+
+int CMC_Setup::SetParameterValueInInternalUnit(std::string_view name, double value) {
+  CMC_Parameter* parameter = FindParameter(name);
+  if (parameter == nullptr) return 0;
+  parameter->SetValueInInternalUnit(value);
+  return 1;
+}
+
+int CMC_Setup::ChangeParameterUnit(std::string_view name, const char* unit) {
+  CMC_Parameter* parameter = FindParameter(name);
+  return parameter == nullptr ? 0 : parameter->ChangeUnit(unit);
+}
+
+const char* CMC_Setup::GetParameterUnit(std::string_view name) {
+  const CMC_Parameter* parameter = FindParameter(name);
+  return parameter == nullptr ? "" : parameter->GetUnitName();
+}
+
+namespace {
+template <typename Options>
+auto FindOption(Options& options, std::string_view name) {
+  auto it = options.begin();
+  for (; it != options.end(); ++it) {
+    if (axis::EqualsNoCase(it->first, name)) break;
+  }
+  return it;
+}
+}  // namespace
+
+int CMC_Setup::GetIntOption(std::string_view name) const {
+  const auto it = FindOption(options_, name);
+  if (it == options_.end()) return 0;
+  std::string_view text = it->second;
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  return result.ec == std::errc() ? value : 0;
+}
+
+std::string CMC_Setup::GetOptionNoError(std::string_view name) const {
+  const auto it = FindOption(options_, name);
+  return it == options_.end() ? std::string() : it->second;
+}
+
+bool CMC_Setup::HasOption(std::string_view name) const {
+  return FindOption(options_, name) != options_.end();
+}
+
+void CMC_Setup::SetOption(std::string_view name, std::string_view text) {
+  const auto it = FindOption(options_, name);
+  if (it != options_.end()) {
+    it->second = std::string(text);
+  } else {
+    options_.emplace_back(std::string(name), std::string(text));
+  }
+}
+
+void CMC_Setup::ClearOption(std::string_view name) {
+  const auto it = FindOption(options_, name);
+  if (it != options_.end()) options_.erase(it);
+}
+
+int CMC_Setup::GetIOPortFromPin(int pin) const {
+  for (const axis::IoPort& entry : io_ports_) {
+    if (entry.pin == pin) return entry.port;
+  }
+  return -1;
+}
+
+int CMC_Setup::GetIOPinFromPort(int port) const {
+  for (const axis::IoPort& entry : io_ports_) {
+    if (entry.port == port) return entry.pin;
+  }
+  return -1;
+}
+
+unsigned int Compute_ADCMaxValue(const CMC_Setup* setup) {
+  return setup == nullptr ? 0u : setup->GetAdcFullScale();
+}

@@ -1,0 +1,23 @@
+// Text encoding at the program's boundary.
+//
+// Unit names inside the program are 8-bit Latin-1 strings ("°" is the byte 0xB0, "µ" 0xB5), as the
+// plug-in contract requires; files and the terminal speak UTF-8. Convert only where text crosses
+// that boundary.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace axis {
+
+std::string Latin1ToUtf8(std::string_view latin1);
+
+// nullopt when the text is not valid UTF-8 or holds a character outside Latin-1.
+std::optional<std::string> Utf8ToLatin1(std::string_view utf8);
+
+// ASCII case folding: names of parameters, variables and units compare without regard to case.
+inline char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace axis

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine, builds, and runs every test: the normal build, then the
+# AddressSanitizer + UndefinedBehaviorSanitizer build of the unit tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DAXIS_SANITIZE=ON -DAXIS_BUILD_BENCH=OFF
+ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
