@@ -28,6 +28,9 @@ void ReportError(const std::string& message) {
   if (Reporter()) Reporter()(message);
 }
 
+LookupObserver g_lookup_observer = nullptr;
+void SetLookupObserver(LookupObserver observer) { g_lookup_observer = observer; }
+
 void SetDefaultScaleProvider(ScaleProvider provider) { DefaultProvider() = provider; }
 ScaleProvider DefaultScaleProvider() { return DefaultProvider(); }
 
@@ -212,9 +215,14 @@ const CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) const {
   return index == axis::NameIndex::kNotFound ? nullptr : parameters_[index];
 }
 
-CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) {
+CMC_Parameter* CMC_Setup::FindParameterNoError(std::string_view name) {
+  if (axis::g_lookup_observer != nullptr) axis::g_lookup_observer(name);
   const int index = parameter_index_.Find(name);
-  if (index != axis::NameIndex::kNotFound) return parameters_[index];
+  return index == axis::NameIndex::kNotFound ? nullptr : parameters_[index];
+}
+
+CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) {
+  if (CMC_Parameter* parameter = FindParameterNoError(name)) return parameter;
   if (g_bShowErrors != 0) axis::ReportError("Parameter \"" + std::string(name) + "\" not found");
   return nullptr;
 }

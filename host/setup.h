@@ -35,6 +35,11 @@ using ErrorReporter = std::function<void(const std::string& message)>;
 void SetErrorReporter(ErrorReporter reporter);
 void ReportError(const std::string& message);
 
+// Sees the name of every parameter lookup (found or not); null by default. Benchmarks use it to
+// learn which names a pass touches.
+using LookupObserver = void (*)(std::string_view name);
+void SetLookupObserver(LookupObserver observer);
+
 // The plug-in's unit services, as exported by it.
 using ScaleFactorFn = double (*)(CMC_Setup* setup, const char* unit, const char* name);
 using ScaleOffsetFn = double (*)(CMC_Setup* setup, const char* unit);
@@ -212,6 +217,8 @@ class CMC_Setup {
   // Lookup, case ignored. FindParameter reports a missing name while g_bShowErrors is non-zero.
   CMC_Parameter* FindParameter(std::string_view name);
   const CMC_Parameter* FindParameter(std::string_view name) const;
+  // Lookup that never reports, for callers that handle a missing name themselves.
+  CMC_Parameter* FindParameterNoError(std::string_view name);
   // The flag selects the search among all of the setup's variables (1) as the host always does;
   // a missing variable is never reported.
   CMC_Variable* FindVariable(std::string_view name, int flag = 1);

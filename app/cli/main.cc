@@ -1,16 +1,9 @@
-#include <cstdio>
 #include <string>
+#include <vector>
 
-#include "host/plugin_loader.h"
+#include "app/cli/cli.h"
 
 int main(int argc, char** argv) {
-  std::string error;
-  auto plugin = axis::Plugin::Load(axis::DefaultPluginPath(), error);
-  if (!plugin) {
-    std::fprintf(stderr, "axiscore: %s\n", error.c_str());
-    return 1;
-  }
-  (void)argc;
-  (void)argv;
-  return 0;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return axis::cli::Run(args, stdout, stderr);
 }

@@ -1,0 +1,195 @@
+// The axiscore command line, run as a user runs it: the real executable and plug-in on copies of
+// the bundled setups.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("axiscore-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const char* name : {"demo-linear.json", "minimal-linear.json", "demo-rotary.json"}) {
+      fs::copy_file(fs::path(AXIS_SETUPS_DIR) / name, dir_ / name);
+    }
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Result Run(const std::vector<std::string>& args) {
+    std::string command = Quote(std::string(AXIS_BIN_DIR) + "/axiscore");
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    command += " >" + Quote((dir_ / "stdout").string()) + " 2>" + Quote((dir_ / "stderr").string());
+    Result result;
+    const int raw = std::system(command.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadFile(dir_ / "stdout");
+    result.err = ReadFile(dir_ / "stderr");
+    return result;
+  }
+  std::string Path(const char* name) { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const std::string demo = Path("demo-linear.json");
+  const Row rows[] = {
+      {"unknown command", {"frobnicate", demo}, "axiscore: unknown command \"frobnicate\" (see axiscore --help)\n"},
+      {"missing operand", {"get", demo}, "axiscore: wrong number of arguments for get (see axiscore --help)\n"},
+      {"unknown option", {"show", demo, "--fast"}, "axiscore: unknown option \"--fast\" (see axiscore --help)\n"},
+      {"-o on a reading command", {"get", demo, "PWM_freq", "-o", "x"}, "axiscore: get does not take -o\n"},
+      {"unknown parameter", {"get", demo, "PWM_freq", "NoSuchThing"}, "axiscore: unknown parameter \"NoSuchThing\"\n"},
+      {"bad plug-in", {"--plugin", "/nonexistent.so", "get", demo, "PWM_freq"},
+       "axiscore: cannot load the plug-in \"/nonexistent.so\": /nonexistent.so: cannot open shared object file: No such file or directory\n"},
+      {"unknown loop", {"tune", demo, "torque"}, "axiscore: unknown loop \"torque\" (current, speed or position)\n"},
+      {"not a number", {"set", demo, "PWM_freq=fast"}, "axiscore: PWM_freq: \"fast\" is not a finite number\n"},
+      {"infinite", {"set", demo, "PWM_freq=inf"}, "axiscore: PWM_freq: \"inf\" is not a finite number\n"},
+      {"wrong unit", {"set", demo, "PWM_freq=16mm"},
+       "axiscore: PWM_freq: unit \"mm\" does not fit PWM_freq (base unit \"Hz\")\n"},
+      {"unknown unit", {"set", demo, "PWM_freq=16 furlongs"}, "axiscore: PWM_freq: unknown unit \"furlongs\"\n"},
+      {"no equals sign", {"set", demo, "PWM_freq"}, "axiscore: expected NAME=VALUE, got \"PWM_freq\"\n"},
+      {"missing file", {"show", Path("absent.json")}, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Result r = Run(row.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    if (!row.err.empty()) {
+      EXPECT_EQ(r.err, row.err);
+    } else {
+      EXPECT_EQ(r.err.rfind("axiscore: ", 0), 0u) << r.err;
+    }
+  }
+}
+
+TEST_F(Cli, GetPrintsFullPrecisionTabSeparated) {
+  const Result r = Run({"get", Path("demo-linear.json"), "dsp_freq", "PolePitch"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line.rfind("DSP_freq\t40000000\tHz\t", 0), 0u) << line;
+  std::getline(lines, line);
+  EXPECT_EQ(line.rfind("PolePitch\t0.029999999999999999\tm\t", 0), 0u) << line;
+}
+
+TEST_F(Cli, SetAcceptsUnitsAndRefusesOutOfRangeWithoutTouchingTheFile) {
+  const std::string demo = Path("demo-linear.json");
+  const std::string before = ReadFile(demo);
+  Result r = Run({"set", demo, "PWM_freq=16kHz", "PolePitch=1e9"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("PolePitch: 1000000000 is outside the range"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(demo), before) << "a refused set must not write anything";
+
+  r = Run({"set", demo, "PWM_freq=16kHz", "PolePitch= 32 mm", "-o", Path("out.json")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(demo), before) << "with -o the input stays as it was";
+  r = Run({"get", Path("out.json"), "PWM_freq", "PolePitch"});
+  EXPECT_NE(r.out.find("PWM_freq\t16000\tHz"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("PolePitch\t0.032000000000000001\tm"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, EncodeAfterSetUpdatesTheRegistersInPlace) {
+  const std::string demo = Path("demo-linear.json");
+  ASSERT_EQ(Run({"set", demo, "PWM_freq=16kHz"}).status, 0);
+  const Result r = Run({"encode", demo});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // PWMPER = DSP_freq / 2 / PWM_freq = 40 MHz / 32 kHz = 1250 timer clocks.
+  EXPECT_EQ(Run({"get", demo, "PWMPER"}).out.rfind("PWMPER\t1250\t", 0), 0u);
+}
+
+TEST_F(Cli, DiffListsChangedParametersAndExitsOneWhenTheyDiffer) {
+  const std::string demo = Path("demo-linear.json");
+  Result r = Run({"diff", demo, demo});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  ASSERT_EQ(Run({"set", demo, "PolePitch=32mm", "-o", Path("b.json")}).status, 0);
+  r = Run({"diff", demo, Path("b.json")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.rfind("PolePitch\tA: 0.029999999999999999 m", 0), 0u) << r.out;
+  r = Run({"diff", demo, Path("minimal-linear.json")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("KPTHT\tonly in A: "), std::string::npos);
+}
+
+TEST_F(Cli, ScaleAndOffsetTakeUtf8Units) {
+  const std::string demo = Path("demo-linear.json");
+  Result r = Run({"scale", demo, "m", "Motor_Position"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::stod(r.out), 1e-6);  // one encoder count is one micrometre
+  r = Run({"offset", demo, "A"});
+  EXPECT_EQ(r.out, "0\n");
+  r = Run({"offset", demo, "°C"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(std::stod(r.out), 0.0) << "the ADC reading at 0 °C is positive, so its offset is negative";
+  r = Run({"scale", demo, "\xff", "APOS"});
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Cli, ShowFiltersByPatternAndUsesDisplayUnits) {
+  const Result r = Run({"show", Path("demo-linear.json"), "polepitch"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("PolePitch"), std::string::npos);
+  EXPECT_NE(r.out.find(" 30 "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("mm"), std::string::npos);
+  EXPECT_EQ(Run({"show", Path("demo-linear.json"), "zzz*"}).status, 2);
+}
+
+TEST_F(Cli, ComputeAndTuneRunOnEveryBundledSetup) {
+  for (const char* name : {"demo-linear.json", "minimal-linear.json", "demo-rotary.json"}) {
+    SCOPED_TRACE(name);
+    Result r = Run({"compute", Path(name)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "a complete setup derives without a missing name";
+    for (const char* loop : {"current", "speed", "position"}) {
+      r = Run({"tune", Path(name), loop});
+      EXPECT_EQ(r.status, 0) << loop << ": " << r.err;
+    }
+  }
+}
+
+TEST_F(Cli, HelpListsEveryCommand) {
+  const Result r = Run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* command : {"compute", "encode", "get", "set", "show", "scale", "offset", "tune", "diff"}) {
+    EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+  }
+}
+
+}  // namespace
