@@ -1,0 +1,16 @@
+// Tuning a controller the way the tuning tests' "Tune" button does: the tuning formula gives the
+// scaled gains, which are encoded into their mantissa and shift registers and derived back, so
+// the setup holds exactly the gains the drive will use.
+#pragma once
+
+#include "host/setup.h"
+
+namespace kestrel {
+
+enum class Loop { kCurrent, kSpeed, kPosition };
+
+// 1 when the gains were computed and encoded; 0 when the tuning formula lacks a parameter (then
+// nothing changed).
+int TuneAndEncode(CMC_Setup& setup, Loop loop);
+
+}  // namespace kestrel
