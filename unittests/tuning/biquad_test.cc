@@ -461,14 +461,14 @@ const Filter kPassThrough = {1, 8, 0, 100, 100, 0};
 const Filter kLowPass1 = {1, 0, 0, 250, 0, 0};
 const Filter kLowPass2 = {1, 1, 0, 250, 0, 1 / std::numbers::sqrt2};
 
-enum Fingerprint { kCleared, kIsPassThrough, kIsLowPass1, kIsLowPass2 };
+enum Fingerprint { kCleared, kIsPassThrough, kIsLowPass1, kIsLowPass2, kUnknown };
 
 Fingerprint Identify(const Slot& s) {
   if (IsCleared(s)) return kCleared;
   if (s.sf == 2 && s.b0 == k2to30 && s.b1 == s.a1 && s.b2 == 0) return kIsPassThrough;
   if (s.sf == 1 && s.b0 == k2to30 && s.b1 == k2to30 && s.a1 == 0) return kIsLowPass1;
   if (s.sf == 1 && s.b0 == 628983398 && s.b1 == 1257966796 && s.a2 == 368449944) return kIsLowPass2;
-  return static_cast<Fingerprint>(-1);
+  return kUnknown;
 }
 
 Filter At(Filter f, double location) {
