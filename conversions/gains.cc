@@ -226,7 +226,7 @@ int EncodeGain(CMC_Setup& setup, const char* scaled_name) {
     return 0;
   }
   if (pair->high_shift != nullptr && !FindAll(setup, {{pair->high_shift, &high}})) return 0;
-  if (!std::isfinite(V(scaled))) return 0;
+  if (!std::isfinite(V(scaled))) return 0;  // refused by each part too; checked once here
   EncodeGainShift(setup, *pair);
   if (high != nullptr) EncodeGainHighShift(setup, *pair);
   return EncodeGainMantissa(setup, *pair);
