@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -987,132 +989,111 @@ double Plausible(const std::string& name) {
   return it == values.end() ? 0.5 : it->second;
 }
 
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+struct ContractRow {
+  const char* name;
+  Calculator calculator;
+  std::string names;  // everything it reads or writes, from the rules, separated by spaces
+  std::string quiet;  // names whose absence is not reported
+};
+
+const std::vector<ContractRow>& ContractRows() {
+  static const std::vector<ContractRow> rows = {
+      {"Kp_C_scl", kestrel::DeriveKp_C_scl, "Kp_C_scl KPI SFTKPI", ""},
+      {"KFFA_scl", kestrel::DeriveKFFA_scl, "KFFA_scl KFFA SFTAFFW SFTKFF", ""},
+      {"Kp_T_scl", kestrel::DeriveKp_T_scl, "Kp_T_scl KPTHT SFTKPTHT", "KPTHT"},
+      {"SFTKPI", kestrel::EncodeSFTKPI, "Kp_C_scl SFTKPI", ""},
+      {"KPI", kestrel::EncodeKPI, "Kp_C_scl KPI", ""},
+      {"SFTKFF", kestrel::EncodeSFTKFF, "KFFA_scl SFTKFF", ""},
+      {"filter_D", kestrel::DeriveFilter_D, "filter_D KDFP", ""},
+      {"isUseFilter", kestrel::DeriveIsUseFilterOnCrtCtrlOutput,
+       "isUseFilterOnCrtCtrlOutput FILTERQ", ""},
+      {"FilterOnCurrentControllerOutput", kestrel::DeriveFilterOnCurrentControllerOutput,
+       "FilterOnCurrentControllerOutput FILTERQ CLPER PWMPER DSP_freq", ""},
+      {"FILTERQ", kestrel::EncodeFILTERQ,
+       "FILTERQ isUseFilterOnCrtCtrlOutput FilterOnCurrentControllerOutput CLPER PWMPER DSP_freq",
+       ""},
+      {"isCompensate", kestrel::DeriveIsCompensateGravitationalLoads,
+       "isCompensateGravitationalLoads FFL", ""},
+      {"OffsetCurrent", kestrel::DeriveOffsetCurrent, "OffsetCurrent FFL In ImaxPS", ""},
+      {"FFL", kestrel::EncodeFFL, "FFL OffsetCurrent isCompensateGravitationalLoads ImaxPS", ""},
+      {"IlimPS", kestrel::DeriveIlimPS, "IlimPS ImaxPS ImaxM ACR SATS SATP", ""},
+      {"IPSatS", kestrel::DeriveIPSatS, "IPSatS IMAXS SATS", ""},
+      {"IPSatP", kestrel::DeriveIPSatP, "IPSatP IMAXP SATP", ""},
+      {"Limit_Speed", kestrel::DeriveLimit_Speed,
+       "Limit_Speed ControlMode PositionControlType SATP PolePitch DSP_freq PWMPER SLPER EncRes "
+       "Motor_transmission Load_transmission",
+       ""},
+      {"SATS", kestrel::EncodeSATS, "SATS IlimPS ImaxPS", ""},
+      {"IMAXS", kestrel::EncodeIMAXS, "IMAXS IlimPS IPSatS ImaxPS", ""},
+      {"SATP in the cascade", kestrel::EncodeSATP,
+       "SATP ControlMode PositionControlType Limit_Speed SLPER PWMPER DSP_freq EncRes "
+       "Motor_transmission Load_transmission",
+       ""},
+      {"IMAXP in the cascade", kestrel::EncodeIMAXP,
+       "IMAXP ControlMode PositionControlType Limit_Speed IPSatP SLPER PWMPER DSP_freq EncRes "
+       "Motor_transmission Load_transmission",
+       ""},
+      {"SpeedForward", kestrel::DeriveSpeedForward, "SpeedForward ACR", "SpeedForward"},
+      {"isFreezeControl", kestrel::DeriveIsFreezeControl,
+       "isFreezeControl ACR ControlMode POSOKLIM_FC TONPOSOK_FC", "POSOKLIM_FC TONPOSOK_FC"},
+      {"FreezeControl_errband", kestrel::DeriveFreezeControl_errband,
+       "FreezeControl_errband POSOKLIM_FC TONPOSOK_FC EncRes Motor_transmission Load_transmission",
+       "POSOKLIM_FC TONPOSOK_FC"},
+      {"FreezeControl_time", kestrel::DeriveFreezeControl_time,
+       "FreezeControl_time POSOKLIM_FC TONPOSOK_FC Ts_S", "POSOKLIM_FC TONPOSOK_FC"},
+      {"POSOKLIM_FC", kestrel::EncodePOSOKLIM_FC,
+       "POSOKLIM_FC TONPOSOK_FC FreezeControl_errband EncRes Motor_transmission Load_transmission",
+       "POSOKLIM_FC TONPOSOK_FC"},
+      {"TONPOSOK_FC", kestrel::EncodeTONPOSOK_FC, "TONPOSOK_FC POSOKLIM_FC FreezeControl_time Ts_S",
+       "POSOKLIM_FC TONPOSOK_FC"},
+      {"TestCurrent", kestrel::DeriveTestCurrent, "TestCurrent In InPS", ""},
+      {"TestProtectionCurrent", kestrel::DeriveTestProtectionCurrent,
+       "TestProtectionCurrent IMAXPROT ImaxPS ImaxM", ""},
+      {"TestLimitCurrent", kestrel::DeriveTestLimitCurrent,
+       "TestLimitCurrent ImaxPS ImaxM ACR SATS SATP", ""},
+      {"TestStartCurrent", kestrel::DeriveTestStartCurrent,
+       "TestStartCurrent REFTST Vdc CommutationMethod DSP_freq PWMPER In R "
+       "MotorPhaseConnectionType",
+       ""},
+      {"Mload_over_M", kestrel::DeriveMload_over_M, "Mload_over_M Mt M", ""},
+      {"TestMaxSpeed", kestrel::DeriveTestMaxSpeed, "TestMaxSpeed DSP_freq PolePitch PWMPER", ""},
+  };
+  return rows;
+}
+
 TEST(GainsContract, AMissingNameChangesNothing) {
-  struct Row {
-    const char* name;
-    Calculator calculator;
-    std::vector<const char*> names;  // everything it reads or writes, from the rules
-    std::vector<const char*> quiet;  // names whose absence is not reported
-  };
-  const std::vector<Row> rows = {
-      {"Kp_C_scl", kestrel::DeriveKp_C_scl, {"Kp_C_scl", "KPI", "SFTKPI"}, {}},
-      {"KFFA_scl", kestrel::DeriveKFFA_scl, {"KFFA_scl", "KFFA", "SFTAFFW", "SFTKFF"}, {}},
-      {"Kp_T_scl", kestrel::DeriveKp_T_scl, {"Kp_T_scl", "KPTHT", "SFTKPTHT"}, {"KPTHT"}},
-      {"SFTKPI", kestrel::EncodeSFTKPI, {"Kp_C_scl", "SFTKPI"}, {}},
-      {"KPI", kestrel::EncodeKPI, {"Kp_C_scl", "KPI"}, {}},
-      {"SFTKFF", kestrel::EncodeSFTKFF, {"KFFA_scl", "SFTKFF"}, {}},
-      {"filter_D", kestrel::DeriveFilter_D, {"filter_D", "KDFP"}, {}},
-      {"isUseFilter",
-       kestrel::DeriveIsUseFilterOnCrtCtrlOutput,
-       {"isUseFilterOnCrtCtrlOutput", "FILTERQ"},
-       {}},
-      {"FilterOnCurrentControllerOutput",
-       kestrel::DeriveFilterOnCurrentControllerOutput,
-       {"FilterOnCurrentControllerOutput", "FILTERQ", "CLPER", "PWMPER", "DSP_freq"},
-       {}},
-      {"FILTERQ",
-       kestrel::EncodeFILTERQ,
-       {"FILTERQ", "isUseFilterOnCrtCtrlOutput", "FilterOnCurrentControllerOutput", "CLPER",
-        "PWMPER", "DSP_freq"},
-       {}},
-      {"isCompensate",
-       kestrel::DeriveIsCompensateGravitationalLoads,
-       {"isCompensateGravitationalLoads", "FFL"},
-       {}},
-      {"OffsetCurrent", kestrel::DeriveOffsetCurrent, {"OffsetCurrent", "FFL", "In", "ImaxPS"}, {}},
-      {"FFL",
-       kestrel::EncodeFFL,
-       {"FFL", "OffsetCurrent", "isCompensateGravitationalLoads", "ImaxPS"},
-       {}},
-      {"IlimPS", kestrel::DeriveIlimPS, {"IlimPS", "ImaxPS", "ImaxM", "ACR", "SATS", "SATP"}, {}},
-      {"IPSatS", kestrel::DeriveIPSatS, {"IPSatS", "IMAXS", "SATS"}, {}},
-      {"IPSatP", kestrel::DeriveIPSatP, {"IPSatP", "IMAXP", "SATP"}, {}},
-      {"Limit_Speed",
-       kestrel::DeriveLimit_Speed,
-       {"Limit_Speed", "ControlMode", "PositionControlType", "SATP", "PolePitch", "DSP_freq",
-        "PWMPER", "SLPER", "EncRes", "Motor_transmission", "Load_transmission"},
-       {}},
-      {"SATS", kestrel::EncodeSATS, {"SATS", "IlimPS", "ImaxPS"}, {}},
-      {"IMAXS", kestrel::EncodeIMAXS, {"IMAXS", "IlimPS", "IPSatS", "ImaxPS"}, {}},
-      {"SATP in the cascade",
-       kestrel::EncodeSATP,
-       {"SATP", "ControlMode", "PositionControlType", "Limit_Speed", "SLPER", "PWMPER", "DSP_freq",
-        "EncRes", "Motor_transmission", "Load_transmission"},
-       {}},
-      {"IMAXP in the cascade",
-       kestrel::EncodeIMAXP,
-       {"IMAXP", "ControlMode", "PositionControlType", "Limit_Speed", "IPSatP", "SLPER", "PWMPER",
-        "DSP_freq", "EncRes", "Motor_transmission", "Load_transmission"},
-       {}},
-      {"SpeedForward", kestrel::DeriveSpeedForward, {"SpeedForward", "ACR"}, {"SpeedForward"}},
-      {"isFreezeControl",
-       kestrel::DeriveIsFreezeControl,
-       {"isFreezeControl", "ACR", "ControlMode", "POSOKLIM_FC", "TONPOSOK_FC"},
-       {"POSOKLIM_FC", "TONPOSOK_FC"}},
-      {"FreezeControl_errband",
-       kestrel::DeriveFreezeControl_errband,
-       {"FreezeControl_errband", "POSOKLIM_FC", "TONPOSOK_FC", "EncRes", "Motor_transmission",
-        "Load_transmission"},
-       {"POSOKLIM_FC", "TONPOSOK_FC"}},
-      {"FreezeControl_time",
-       kestrel::DeriveFreezeControl_time,
-       {"FreezeControl_time", "POSOKLIM_FC", "TONPOSOK_FC", "Ts_S"},
-       {"POSOKLIM_FC", "TONPOSOK_FC"}},
-      {"POSOKLIM_FC",
-       kestrel::EncodePOSOKLIM_FC,
-       {"POSOKLIM_FC", "TONPOSOK_FC", "FreezeControl_errband", "EncRes", "Motor_transmission",
-        "Load_transmission"},
-       {"POSOKLIM_FC", "TONPOSOK_FC"}},
-      {"TONPOSOK_FC",
-       kestrel::EncodeTONPOSOK_FC,
-       {"TONPOSOK_FC", "POSOKLIM_FC", "FreezeControl_time", "Ts_S"},
-       {"POSOKLIM_FC", "TONPOSOK_FC"}},
-      {"TestCurrent", kestrel::DeriveTestCurrent, {"TestCurrent", "In", "InPS"}, {}},
-      {"TestProtectionCurrent",
-       kestrel::DeriveTestProtectionCurrent,
-       {"TestProtectionCurrent", "IMAXPROT", "ImaxPS", "ImaxM"},
-       {}},
-      {"TestLimitCurrent",
-       kestrel::DeriveTestLimitCurrent,
-       {"TestLimitCurrent", "ImaxPS", "ImaxM", "ACR", "SATS", "SATP"},
-       {}},
-      {"TestStartCurrent",
-       kestrel::DeriveTestStartCurrent,
-       {"TestStartCurrent", "REFTST", "Vdc", "CommutationMethod", "DSP_freq", "PWMPER", "In", "R",
-        "MotorPhaseConnectionType"},
-       {}},
-      {"Mload_over_M", kestrel::DeriveMload_over_M, {"Mload_over_M", "Mt", "M"}, {}},
-      {"TestMaxSpeed",
-       kestrel::DeriveTestMaxSpeed,
-       {"TestMaxSpeed", "DSP_freq", "PolePitch", "PWMPER"},
-       {}},
-  };
-  for (const Row& row : rows) {
+  for (const ContractRow& row : ContractRows()) {
+    const std::vector<std::string> names = Words(row.names), quiet = Words(row.quiet);
     {
       SCOPED_TRACE(std::string(row.name) + " with every name");
       ReportLog log;
       TestSetup s;
-      for (const char* name : row.names) s.Physical({{name, Plausible(name)}});
+      for (const std::string& name : names) s.Physical({{name.c_str(), Plausible(name)}});
       EXPECT_EQ(row.calculator(*s), 1);
       EXPECT_TRUE(log.reports.empty());
     }
-    for (const char* missing : row.names) {
+    for (const std::string& missing : names) {
       SCOPED_TRACE(std::string(row.name) + " without " + missing);
       ReportLog log;
       TestSetup s;
-      for (const char* name : row.names) {
-        if (std::string(name) != missing) s.Physical({{name, Plausible(name)}});
+      for (const std::string& name : names) {
+        if (name != missing) s.Physical({{name.c_str(), Plausible(name)}});
       }
       EXPECT_EQ(row.calculator(*s), 0);
-      for (const char* name : row.names) {
-        if (std::string(name) == missing) continue;
-        EXPECT_EQ(s.Get(name), Plausible(name)) << name;
-        EXPECT_EQ(s.Min(name), -1e300) << name;
-        EXPECT_EQ(s.Max(name), 1e300) << name;
+      for (const std::string& name : names) {
+        if (name == missing) continue;
+        EXPECT_EQ(s.Get(name.c_str()), Plausible(name)) << name;
+        EXPECT_EQ(s.Min(name.c_str()), -1e300) << name;
+        EXPECT_EQ(s.Max(name.c_str()), 1e300) << name;
       }
-      bool quiet = false;
-      for (const char* q : row.quiet) quiet = quiet || std::string(q) == missing;
-      if (quiet) {
+      if (std::find(quiet.begin(), quiet.end(), missing) != quiet.end()) {
         EXPECT_TRUE(log.reports.empty());
       } else {
         ASSERT_EQ(log.reports.size(), 1u);
@@ -1125,134 +1106,22 @@ TEST(GainsContract, AMissingNameChangesNothing) {
 // Every conversion of the topic over a setup whose every value is degenerate: nothing may crash
 // or invoke undefined behaviour (the sanitizer build checks the latter).
 TEST(GainsEdges, DegenerateSetupsRunWithoutFault) {
-  const Calculator all[] = {kestrel::DeriveKp_C_scl,
-                            kestrel::DeriveKi_C_scl,
-                            kestrel::DeriveKp_S_scl,
-                            kestrel::DeriveKi_S_scl,
-                            kestrel::DeriveKp_P_scl,
-                            kestrel::DeriveKi_P_scl,
-                            kestrel::DeriveKd_P_scl,
-                            kestrel::DeriveKp_T_scl,
-                            kestrel::DeriveKi_T_scl,
-                            kestrel::DeriveKFFS_scl,
-                            kestrel::DeriveKFFA_scl,
-                            kestrel::EncodeSFTKPI,
-                            kestrel::EncodeKPI,
-                            kestrel::EncodeSFTKII,
-                            kestrel::EncodeKII,
-                            kestrel::EncodeSFTKPS,
-                            kestrel::EncodeKPS,
-                            kestrel::EncodeSFTKIS,
-                            kestrel::EncodeKIS,
-                            kestrel::EncodeSFTKPP,
-                            kestrel::EncodeKPP,
-                            kestrel::EncodeSFTKIP,
-                            kestrel::EncodeKIP,
-                            kestrel::EncodeSFTKDP,
-                            kestrel::EncodeKDP,
-                            kestrel::EncodeSFTKPTHT,
-                            kestrel::EncodeKPTHT,
-                            kestrel::EncodeSFTKITHT,
-                            kestrel::EncodeKITHT,
-                            kestrel::EncodeSFTSFFW,
-                            kestrel::EncodeKFFS,
-                            kestrel::EncodeSFTAFFW,
-                            kestrel::EncodeSFTKFF,
-                            kestrel::EncodeKFFA,
-                            kestrel::DeriveFilter_D,
-                            kestrel::EncodeKDFP,
-                            kestrel::DeriveIsUseFilterOnCrtCtrlOutput,
-                            kestrel::DeriveFilterOnCurrentControllerOutput,
-                            kestrel::EncodeFILTERQ,
-                            kestrel::DeriveIsCompensateGravitationalLoads,
-                            kestrel::DeriveOffsetCurrent,
-                            kestrel::EncodeFFL,
-                            kestrel::EncodeKFFL,
-                            kestrel::DeriveIlimPS,
-                            kestrel::DeriveIPSatS,
-                            kestrel::DeriveIPSatP,
-                            kestrel::DeriveLimit_Speed,
-                            kestrel::EncodeSATS,
-                            kestrel::EncodeSATP,
-                            kestrel::EncodeIMAXS,
-                            kestrel::EncodeIMAXP,
-                            kestrel::EncodeSATID,
-                            kestrel::EncodeSATIQ,
-                            kestrel::DeriveSpeedForward,
-                            kestrel::DeriveIsFreezeControl,
-                            kestrel::DeriveFreezeControl_errband,
-                            kestrel::DeriveFreezeControl_time,
-                            kestrel::EncodePOSOKLIM_FC,
-                            kestrel::EncodeTONPOSOK_FC,
-                            kestrel::DeriveTestCurrent,
-                            kestrel::DeriveTestProtectionCurrent,
-                            kestrel::DeriveTestLimitCurrent,
-                            kestrel::DeriveTestStartCurrent,
-                            kestrel::DeriveMload_over_M,
-                            kestrel::DeriveTestMaxSpeed};
-  const char* names[] = {"DSP_freq",
-                         "PWMPER",
-                         "CLPER",
-                         "SLPER",
-                         "ImaxPS",
-                         "ImaxM",
-                         "In",
-                         "InPS",
-                         "EncRes",
-                         "Motor_transmission",
-                         "Load_transmission",
-                         "PolePitch",
-                         "Vdc",
-                         "R",
-                         "Mt",
-                         "M",
-                         "ControlMode",
-                         "PositionControlType",
-                         "Ts_S",
-                         "ACR",
-                         "SATS",
-                         "SATP",
-                         "IMAXS",
-                         "IMAXP",
-                         "FILTERQ",
-                         "FFL",
-                         "KFFL",
-                         "IMAXPROT",
-                         "REFTST",
-                         "POSOKLIM_FC",
-                         "TONPOSOK_FC",
-                         "KDFP",
-                         "MotorPhaseConnectionType",
-                         "CommutationMethod",
-                         "DBT",
-                         "DBTPC",
-                         "SATPWM",
-                         "SATID",
-                         "SATIQ",
-                         "IlimPS",
-                         "IPSatS",
-                         "IPSatP",
-                         "Limit_Speed",
-                         "OffsetCurrent",
-                         "isCompensateGravitationalLoads",
-                         "isUseFilterOnCrtCtrlOutput",
-                         "FilterOnCurrentControllerOutput",
-                         "filter_D",
-                         "SpeedForward",
-                         "isFreezeControl",
-                         "FreezeControl_errband",
-                         "FreezeControl_time",
-                         "TestCurrent",
-                         "TestProtectionCurrent",
-                         "TestLimitCurrent",
-                         "TestStartCurrent",
-                         "Mload_over_M",
-                         "TestMaxSpeed",
-                         "SFTKFF"};
+  std::vector<Calculator> all = {kestrel::EncodeKDFP,  kestrel::EncodeKFFL,    kestrel::EncodeSATID,
+                                 kestrel::EncodeSATIQ, kestrel::EncodeSFTAFFW, kestrel::EncodeKFFA};
+  std::vector<std::string> names = {"DBT", "DBTPC", "KFFL", "SATPWM", "SATID", "SATIQ"};
+  for (const PairRow& pair : kPairs) {
+    all.insert(all.end(), {pair.derive, pair.encode_shift, pair.encode_mantissa});
+  }
+  for (const ContractRow& row : ContractRows()) {
+    all.push_back(row.calculator);
+    for (const std::string& name : Words(row.names)) names.push_back(name);
+  }
   for (double poison : {0.0, -1.0, kNaN, kInf, -kInf, 1e308, -1e308}) {
     SCOPED_TRACE(poison);
     TestSetup s;
-    for (const char* name : names) s.Physical({{name, poison}});
+    for (const std::string& name : names) {
+      if (s->FindParameter(name) == nullptr) s.Physical({{name.c_str(), poison}});
+    }
     for (const kestrel::GainPair& pair : kestrel::kGainPairs) {
       for (const char* name : {pair.scaled, pair.mantissa, pair.shift}) {
         if (s->FindParameter(name) == nullptr) s.Registers({{name, poison}});
