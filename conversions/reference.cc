@@ -314,7 +314,7 @@ int EncodeGEAR(CMC_Setup& setup) {
   return 1;
 }
 
-int DeriveExternalReference(CMC_Setup& setup) {
+int DeriveAnalogueReference(CMC_Setup& setup) {
   if (!HasAnalogueReference(setup)) return 0;
   RunAll(setup,
          {DeriveDeadBandPoint, DeriveDeadBandRange, DeriveUseFilter, DeriveFilter, DerivePosMin,
@@ -322,7 +322,7 @@ int DeriveExternalReference(CMC_Setup& setup) {
   return 1;
 }
 
-int EncodeExternalReference(CMC_Setup& setup) {
+int EncodeAnalogueReference(CMC_Setup& setup) {
   if (!HasAnalogueReference(setup)) return 0;
   RunAll(setup, {EncodeReferenceGain, EncodeFILTER1, EncodeLEVEL_AD5, EncodeE_LEVEL_AD5});
   return 1;

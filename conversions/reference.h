@@ -11,11 +11,11 @@
 //     step 15 (guard: the variable and the parameter "CADIN"), in this order:
 //       DeriveDeadBandPoint, DeriveDeadBandRange, DeriveUseFilter, DeriveFilter,
 //       DerivePosMin, DerivePosMax, DeriveSpdMin, DeriveSpdMax, DeriveCrtMin (no range),
-//       DeriveCrtMax -- DeriveExternalReference runs the whole step with its guard.
+//       DeriveCrtMax -- DeriveAnalogueReference runs the whole step with its guard.
 //   ComputeParameterLimits (item 9): the range setters below.
 //   ComputeRegistersFromParameters
 //     step 17 (same guard): EncodeReferenceGain ("CADIN", "SFTADIN", "AD5OFF"), EncodeFILTER1,
-//       EncodeLEVEL_AD5, EncodeE_LEVEL_AD5 -- EncodeExternalReference runs the step with its guard.
+//       EncodeLEVEL_AD5, EncodeE_LEVEL_AD5 -- EncodeAnalogueReference runs the step with its guard.
 //     step 18: EncodeGEAR
 #pragma once
 
@@ -58,7 +58,7 @@ int EncodeGEAR(CMC_Setup& setup);
 
 // The reference steps of the two passes with their guard; 0 (nothing touched) without an
 // analogue reference.
-int DeriveExternalReference(CMC_Setup& setup);
-int EncodeExternalReference(CMC_Setup& setup);
+int DeriveAnalogueReference(CMC_Setup& setup);
+int EncodeAnalogueReference(CMC_Setup& setup);
 
 }  // namespace kestrel

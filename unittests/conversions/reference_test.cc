@@ -272,7 +272,7 @@ TEST(ReferenceGain, DegenerateScalesDoNotStopThePass) {
       for (double mode : {0.0, 1.0, 2.0}) {
         t.Set("ControlMode", mode);
         EncodeReferenceGain(t.setup());
-        DeriveExternalReference(t.setup());
+        DeriveAnalogueReference(t.setup());
       }
       SUCCEED();
     }
@@ -651,7 +651,7 @@ TEST(ExternalReference, RunsOnlyWithTheCadinVariableAndParameter) {
     t->SetScaleProvider({&ScaleFactor, &ScaleOffset});
 
     ReportLog log;
-    EXPECT_EQ(EncodeExternalReference(t.setup()), row.expected);
+    EXPECT_EQ(EncodeAnalogueReference(t.setup()), row.expected);
     EXPECT_EQ(EncodeGEAR(t.setup()), 1);
     EXPECT_EQ(t.Get("GEAR"), 1.5);
     EXPECT_EQ(t.Get("SFTADIN"), row.expected ? 1 : 5);
@@ -660,7 +660,7 @@ TEST(ExternalReference, RunsOnlyWithTheCadinVariableAndParameter) {
 
     t.Set("AD5OFF", 100);
     t.Set("LEVEL_AD5", 3072);
-    EXPECT_EQ(DeriveExternalReference(t.setup()), row.expected);
+    EXPECT_EQ(DeriveAnalogueReference(t.setup()), row.expected);
     EXPECT_DOUBLE_EQ(t.Get("POS_min"), row.expected ? 100e-6 : -0.0025);
     EXPECT_EQ(t.Get("DeadBand_Point"), row.expected ? 5.0 : 0.0);
     EXPECT_NEAR(t.Max("POS_max"), row.expected ? 0.032767 : 1e300, 1e-15);
