@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
 
 #include "conversions/calculator.h"
 #include "conversions/periods.h"
@@ -86,8 +87,9 @@ constexpr uint32_t kSampleMask = 0xCF00;
 const EncoderFilterRow& EncoderFilterFor(double choice) {
   if (!std::isfinite(choice)) return kNoEncoderFilter;
   const int64_t index = axis::TruncToInt64(choice);
-  if (index < 0 || index >= static_cast<int64_t>(std::size(kEncoderFilters)))
+  if (index < 0 || index >= static_cast<int64_t>(std::size(kEncoderFilters))) {
     return kNoEncoderFilter;
+  }
   return kEncoderFilters[index];
 }
 
@@ -112,12 +114,13 @@ constexpr ControlStructure kControlStructures[] = {
 bool NeedVoltageScaleAndDeadBand(CMC_Setup& setup) {
   bool all = setup.FindParameter("Vdc") != nullptr;
   all = setup.FindParameter("CommutationMethod") != nullptr && all;
-  if (FindOptional(setup, "DBT") != nullptr)
+  if (FindOptional(setup, "DBT") != nullptr) {
     all = setup.FindParameter("DSP_freq") != nullptr && all;
+  }
   return all;
 }
 
-// Winding resistance seen by the start-up voltage: a delta connection shows a third of it.
+// Winding resistance seen by the start-up voltage: connection type 1 shows a third of it.
 double StartupResistance(const CMC_Parameter* r, const CMC_Parameter* connection) {
   return V(connection) == 1.0 ? V(r) / 3.0 : V(r);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
 
 #include "conversions/calculator.h"
 #include "conversions/periods.h"
