@@ -10,6 +10,7 @@
 #include "conversions/reference.h"
 #include "conversions/timing.h"
 #include "tuning/biquad.h"
+#include "tuning/parameter_limits.h"
 
 namespace kestrel {
 
@@ -170,6 +171,13 @@ void ComputeRegistersFromParameters(CMC_Setup& setup) {
       // 31: biquad filters
       {HasBiquadFilters, {EncodeBiquadFilters}},
   });
+}
+
+void CompleteSetup(CMC_Setup& setup) {
+  ComputeParametersFromRegisters(setup);
+  ComputeParameterLimits(setup);
+  SetCapabilityOptions(setup);
+  AssignMotionUnits(setup);
 }
 
 }  // namespace kestrel

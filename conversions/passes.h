@@ -14,4 +14,9 @@ namespace kestrel {
 void ComputeParametersFromRegisters(CMC_Setup& setup);
 void ComputeRegistersFromParameters(CMC_Setup& setup);
 
+// Completes a setup read from a drive (the plug-in's ComputeAllOptions): the derive pass, the
+// limits of the tuning, test and reference parameters, the capability options, then the linear or
+// rotary units of every motion quantity.
+void CompleteSetup(CMC_Setup& setup);
+
 }  // namespace kestrel

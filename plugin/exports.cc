@@ -1,20 +1,14 @@
 // The plug-in's exports: four functions and one flag, with C linkage. Nothing else is visible
 // outside the library.
-#include "conversions/configuration.h"
 #include "conversions/motion_units.h"
 #include "conversions/passes.h"
-#include "conversions/scales.h"
 #include "host/setup.h"
-#include "tuning/parameter_limits.h"
 
 #define KESTREL_EXPORT extern "C" __attribute__((visibility("default")))
 
 KESTREL_EXPORT void ComputeAllOptions(CMC_Setup* setup) {
   if (setup == nullptr) return;
-  kestrel::ComputeParametersFromRegisters(*setup);
-  kestrel::ComputeParameterLimits(*setup);
-  kestrel::SetCapabilityOptions(*setup);
-  kestrel::AssignMotionUnits(*setup);
+  kestrel::CompleteSetup(*setup);
 }
 
 // The setup editor's dialogs arrive with the desktop front end; until then editing leaves the

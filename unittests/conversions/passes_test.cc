@@ -1,0 +1,228 @@
+// The two whole-setup passes: order, guards, and whole-setup behaviour on the bundled setups.
+#include "conversions/passes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "conversions/motion_units.h"
+#include "host/setup_file.h"
+#include "support/test_setup.h"
+
+namespace kestrel {
+namespace {
+
+using axis::testing::TestSetup;
+
+std::unique_ptr<CMC_Setup> LoadBundled(const std::string& name) {
+  axis::LoadResult result = axis::LoadSetupFile(std::string(AXIS_SETUPS_DIR) + "/" + name);
+  EXPECT_TRUE(result.setup) << result.error;
+  if (result.setup) result.setup->SetScaleProvider({&ScaleFactor, &ScaleOffset});
+  return std::move(result.setup);
+}
+
+// Collects the host's error reports for the lifetime of the object.
+class Reports {
+ public:
+  Reports() {
+    axis::SetErrorReporter([this](const std::string& m) { messages.push_back(m); });
+  }
+  ~Reports() { axis::SetErrorReporter(nullptr); }
+  std::vector<std::string> messages;
+};
+
+std::vector<double> Snapshot(const CMC_Setup& setup) {
+  std::vector<double> values;
+  const CMC_Parameters& parameters = setup.GetParameters();
+  for (int i = 0; i < parameters.GetParametersCount(); ++i)
+    values.push_back(parameters[i]->GetValueInBaseUnit());
+  return values;
+}
+
+const char* const kBundled[] = {"demo-linear.json", "minimal-linear.json", "demo-rotary.json",
+                                "demo-rotary-reversed.json"};
+
+TEST(WholeSetup, BundledSetupsCompleteWithoutAMissingName) {
+  for (const char* name : kBundled) {
+    SCOPED_TRACE(name);
+    auto setup = LoadBundled(name);
+    ASSERT_TRUE(setup);
+    Reports reports;
+    CompleteSetup(*setup);
+    ComputeRegistersFromParameters(*setup);
+    ComputeParametersFromRegisters(*setup);
+    EXPECT_TRUE(reports.messages.empty()) << reports.messages.front();
+    EXPECT_EQ(g_bShowErrors, 1) << "every presence probe restores error reports";
+  }
+}
+
+// Once the registers have been encoded from the physical values and derived back, a second
+// encode must give the very same registers: the physical values shown are exactly what the
+// registers hold, so editing nothing changes nothing.
+TEST(WholeSetup, EncodeDeriveReachesAFixedPoint) {
+  for (const char* name : kBundled) {
+    SCOPED_TRACE(name);
+    auto setup = LoadBundled(name);
+    ASSERT_TRUE(setup);
+    CompleteSetup(*setup);
+    ComputeRegistersFromParameters(*setup);
+    ComputeParametersFromRegisters(*setup);
+    const std::vector<double> first = Snapshot(*setup);
+    ComputeRegistersFromParameters(*setup);
+    ComputeParametersFromRegisters(*setup);
+    const std::vector<double> second = Snapshot(*setup);
+    ASSERT_EQ(first.size(), second.size());
+    const CMC_Parameters& parameters = setup->GetParameters();
+    for (size_t i = 0; i < first.size(); ++i) {
+      const CMC_Parameter* p = parameters[static_cast<int>(i)];
+      if (!p->IsInteger()) continue;
+      EXPECT_EQ(first[i], second[i]) << p->GetName();
+    }
+  }
+}
+
+// Completing a setup read from a drive derives the physical values from the registers: the
+// demo drive's timing is 20 kHz PWM with 50 µs / 500 µs loops.
+TEST(WholeSetup, DemoDriveDerivesItsTimingAndGains) {
+  auto setup = LoadBundled("demo-linear.json");
+  ASSERT_TRUE(setup);
+  CompleteSetup(*setup);
+  EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("PWM_freq"), 20000.0);
+  EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("Ts_C"), 50e-6);
+  EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("Ts_S"), 500e-6);
+  const double kp = setup->GetParameterValueInBaseUnit("KPI") *
+                    std::ldexp(1.0, static_cast<int>(setup->GetParameterValueInBaseUnit("SFTKPI"))) /
+                    32767.0;
+  EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("Kp_C_scl"), kp);
+  EXPECT_EQ(setup->GetOptionNoError("IsClosedSpeed"), "1");
+}
+
+// Later steps read physical values written earlier in the same pass: the freeze-control time
+// (step 21) and the drive I2t time (step 3) use the parameter "Ts_S" that step 2 derives, not the
+// stale value the parameter held before the pass.
+TEST(DerivePass, LaterStepsReadThePeriodDerivedEarlier) {
+  auto setup = LoadBundled("demo-linear.json");
+  ASSERT_TRUE(setup);
+  setup->SetParameterValueInBaseUnit("Ts_S", 1.0);  // stale
+  setup->SetParameterValueInBaseUnit("SLPER", 20);  // 1 ms slow loop at 20 kHz
+  ComputeParametersFromRegisters(*setup);
+  const double ts = 20 * 2 * 1000 / 40e6;
+  EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("Ts_S"), ts);
+  EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("FreezeControl_time"),
+                   ts * setup->GetParameterValueInBaseUnit("TONPOSOK_FC"));
+  EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("t_I2t_D"),
+                   ts * 67108864.0 / setup->GetParameterValueInBaseUnit("SFI2T_D"));
+}
+
+// The encode pass reads "Ts_S" as it stands: the user's edit of the slow divider reaches the
+// slow-loop counted registers only after the derive pass has refreshed "Ts_S".
+TEST(EncodePass, ReadsPhysicalValuesAsTheyStand) {
+  auto setup = LoadBundled("demo-linear.json");
+  ASSERT_TRUE(setup);
+  CompleteSetup(*setup);
+  const double time = setup->GetParameterValueInBaseUnit("FreezeControl_time");
+  setup->SetParameterValueInBaseUnit("Ts_S", 2 * setup->GetParameterValueInBaseUnit("Ts_S"));
+  ComputeRegistersFromParameters(*setup);
+  EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("TONPOSOK_FC"),
+                   std::round(time / setup->GetParameterValueInBaseUnit("Ts_S")));
+}
+
+// Each optional feature is guarded by a presence probe: without its parameters the pass skips it
+// silently and leaves the registers it would write alone.
+TEST(Guards, OptionalFeaturesAbsentLeaveTheirRegistersAndReportNothing) {
+  auto setup = LoadBundled("minimal-linear.json");
+  ASSERT_TRUE(setup);
+  ASSERT_EQ(setup->FindParameterNoError("KPTHT"), nullptr);
+  ASSERT_EQ(setup->FindParameterNoError("isSWLS"), nullptr);
+  ASSERT_EQ(setup->FindParameterNoError("IQREF_BQ_INI"), nullptr);
+  ASSERT_EQ(setup->FindVariable("CADIN"), nullptr);
+  Reports reports;
+  ComputeRegistersFromParameters(*setup);
+  ComputeParametersFromRegisters(*setup);
+  EXPECT_TRUE(reports.messages.empty()) << reports.messages.front();
+}
+
+TEST(Guards, AngleControllerGainsOnlyWithItsRegisters) {
+  TestSetup t;
+  t.Physical({{"Kp_T_scl", 7}, {"Ki_T_scl", 8}});
+  t.Registers({{"SFTKPTHT", 2}, {"KITHT", 100}, {"SFTKITHT", 0}});
+  Reports reports;
+  ComputeParametersFromRegisters(*t);
+  EXPECT_EQ(t.Get("Kp_T_scl"), 7);
+  EXPECT_EQ(t.Get("Ki_T_scl"), 8);
+  for (const std::string& m : reports.messages) {
+    EXPECT_EQ(m.find("KPTHT"), std::string::npos) << "the probe of KPTHT must be silent: " << m;
+  }
+}
+
+TEST(Guards, WarningLevelsNeedBothRegisters) {
+  for (const char* present : {"II2TWARLIM_D", "I2TWARLIM_M"}) {
+    SCOPED_TRACE(present);
+    auto setup = LoadBundled("demo-linear.json");
+    ASSERT_TRUE(setup);
+    CompleteSetup(*setup);
+    // Rebuild the setup without the other warning register.
+    const char* absent = std::string(present) == "II2TWARLIM_D" ? "I2TWARLIM_M" : "II2TWARLIM_D";
+    TestSetup t;
+    const CMC_Parameters& parameters = setup->GetParameters();
+    for (int i = 0; i < parameters.GetParametersCount(); ++i) {
+      const CMC_Parameter* p = parameters[i];
+      if (p->GetName() == absent) continue;
+      t->AddParameter({.name = p->GetName(), .value = p->GetValueInBaseUnit(),
+                       .min = p->GetMinInBaseUnit(), .max = p->GetMaxInBaseUnit(),
+                       .base_unit = p->GetBaseUnitName(), .type = p->GetType(),
+                       .is_integer = p->IsInteger()});
+    }
+    t->SetScaleProvider({&ScaleFactor, &ScaleOffset});
+    t.Set(present, 12345);
+    ComputeRegistersFromParameters(*t);
+    EXPECT_EQ(t.Get(present), 12345);
+  }
+}
+
+TEST(Guards, SatiqIsEncodedWithoutSatid) {
+  TestSetup t;
+  t.Registers({{"SATPWM", 0}, {"SATIQ", 0}, {"PWMPER", 1000}});
+  t.Physical({{"PWM_freq", 20000, "Hz"}, {"CurrentMeasurementType", 1}, {"DSP_freq", 40e6, "Hz"}});
+  ComputeRegistersFromParameters(*t);
+  EXPECT_EQ(t.Get("SATPWM"), 2621);  // 20 kHz x 0.13107 = 2621.4, stored rounded
+  EXPECT_EQ(t.Get("SATIQ"), 2621);
+}
+
+// Any value in any parameter: the passes, the limits and the unit questions must run without a
+// crash or undefined behaviour (the sanitizer build checks the latter). The results are whatever
+// the arithmetic gives; nothing is asserted about them.
+TEST(Robustness, DegenerateValuesInAnyParameterRunEverything) {
+  const double kValues[] = {0.0, -1.0, std::numeric_limits<double>::quiet_NaN(),
+                            std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(), 1e308};
+  auto pristine = LoadBundled("demo-linear.json");
+  ASSERT_TRUE(pristine);
+  const int count = pristine->GetParameters().GetParametersCount();
+  const std::vector<double> original = Snapshot(*pristine);
+  g_bShowErrors = 0;
+  for (int i = 0; i < count; ++i) {
+    CMC_Parameter* p = pristine->GetParameters()[i];
+    for (double value : kValues) {
+      p->SetValueInBaseUnit(value);
+      CompleteSetup(*pristine);
+      ComputeRegistersFromParameters(*pristine);
+      ComputeParametersFromRegisters(*pristine);
+      for (const char* unit : {"m", "m/s", "A", "V", "V ", "\xB0" "C", "rad/s", "s"}) {
+        (void)ScaleFactor(pristine.get(), unit, "APOS");
+        (void)ScaleOffset(pristine.get(), unit);
+      }
+      // Restore every value so that each case starts from the demo drive.
+      for (int k = 0; k < count; ++k) pristine->GetParameters()[k]->SetValueInBaseUnit(original[k]);
+    }
+  }
+  g_bShowErrors = 1;
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace kestrel
