@@ -273,6 +273,13 @@ class CMC_Setup {
   // saving never drops them.
   std::vector<std::pair<std::string, std::string>>& ExtraSections() { return extra_sections_; }
   const std::vector<std::pair<std::string, std::string>>& ExtraSections() const { return extra_sections_; }
+  // Where each of those sections stood in its file: (section name, name of the documented member
+  // it followed, "" when it came before all of them). Saving puts each section back there; a
+  // section without an entry is written after everything else.
+  std::vector<std::pair<std::string, std::string>>& ExtraSectionPlaces() { return extra_section_places_; }
+  const std::vector<std::pair<std::string, std::string>>& ExtraSectionPlaces() const {
+    return extra_section_places_;
+  }
 
   // Unit services of the loaded plug-in.
   const axis::ScaleProvider& GetScaleProvider() const { return scale_provider_; }
@@ -289,6 +296,7 @@ class CMC_Setup {
   axis::NameIndex variable_index_;
   std::vector<std::pair<std::string, std::string>> options_;
   std::vector<std::pair<std::string, std::string>> extra_sections_;
+  std::vector<std::pair<std::string, std::string>> extra_section_places_;
   axis::DriveIdentity identity_;
   uint32_t adc_full_scale_ = 65520;
   std::vector<axis::IoPort> io_ports_;

@@ -1,0 +1,911 @@
+#include "host/setup_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "host/name_index.h"
+#include "host/numeric.h"
+#include "host/text.h"
+
+namespace axis {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kFormatName = "axiscore-setup";
+constexpr int64_t kFormatVersion = 1;
+// Deeper documents are refused: writing them back recurses once per level.
+constexpr size_t kMaxDepth = 256;
+// Doubles up to this magnitude that hold a whole number are written without a fraction.
+constexpr double kLargestExactInteger = 9007199254740992.0;  // 2^53
+
+// The documented top-level members, in the order they are written.
+constexpr const char* kTopLevelMembers[] = {"format",  "version",    "identity", "options",
+                                            "ioPorts", "parameters", "variables"};
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+bool IsDocumented(std::string_view name) {
+  for (const char* member : kTopLevelMembers) {
+    if (name == member) return true;
+  }
+  return false;
+}
+
+// "/" and "~" inside a member name are escaped in a JSON pointer.
+std::string PointerSegment(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '~') {
+      out += "~0";
+    } else if (c == '/') {
+      out += "~1";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// ---------------------------------------------------------------------------------------------
+// Parsing: a SAX handler that builds the document and refuses what nlohmann's own parser would
+// accept silently: a member given twice (the first value would be lost) and absurd nesting.
+
+class DocumentBuilder {
+ public:
+  explicit DocumentBuilder(std::string_view text) : text_(text) {}
+
+  bool null() { return Put(Json(nullptr)); }
+  bool boolean(bool value) { return Put(Json(value)); }
+  bool number_integer(Json::number_integer_t value) { return Put(Json(value)); }
+  bool number_unsigned(Json::number_unsigned_t value) { return Put(Json(value)); }
+  bool number_float(Json::number_float_t value, const Json::string_t& /*text*/) {
+    return Put(Json(value));
+  }
+  bool string(Json::string_t& value) { return Put(Json(std::move(value))); }
+  bool binary(Json::binary_t& value) { return Put(Json::binary(std::move(value))); }
+  bool start_object(std::size_t /*size*/) { return Open(Json::object()); }
+  bool start_array(std::size_t /*size*/) { return Open(Json::array()); }
+  bool end_object() { return Close(); }
+  bool end_array() { return Close(); }
+
+  bool key(Json::string_t& name) {
+    Frame& frame = frames_.back();
+    if (!frame.keys.insert(name).second) {
+      fault_ = " " + Path() + "/" + PointerSegment(name) + ": member given twice";
+      return false;
+    }
+    frame.key = std::move(name);
+    return true;
+  }
+
+  bool parse_error(std::size_t position, const std::string& /*token*/, const Json::exception& ex) {
+    fault_ = LineColumn(position) + ": malformed JSON: " + Reason(ex.what());
+    return false;
+  }
+
+  Json& Root() { return root_; }
+  // What went wrong, to follow "<source>:": " <pointer>: <fault>" or "<line>:<column>: <fault>".
+  const std::string& Fault() const { return fault_; }
+
+ private:
+  struct Frame {
+    Json* container;
+    std::string key;  // the member being read, in an object
+    std::unordered_set<std::string> keys;
+  };
+
+  bool Put(Json value) {
+    if (frames_.empty()) {
+      root_ = std::move(value);
+      return true;
+    }
+    Frame& frame = frames_.back();
+    if (frame.container->is_array()) {
+      frame.container->get_ref<Json::array_t&>().push_back(std::move(value));
+    } else {
+      // ordered_map::emplace searches linearly; the builder has already refused duplicates, so
+      // append to the underlying vector and keep loading linear in the size of the object.
+      auto& members = frame.container->get_ref<Json::object_t&>();
+      using Members = std::vector<Json::object_t::value_type>;
+      static_cast<Members&>(members).emplace_back(frame.key, std::move(value));
+    }
+    return true;
+  }
+
+  Json* LastPut() {
+    if (frames_.empty()) return &root_;
+    Json& container = *frames_.back().container;
+    if (container.is_array()) return &container.get_ref<Json::array_t&>().back();
+    return &container.get_ref<Json::object_t&>().back().second;
+  }
+
+  bool Open(Json empty) {
+    if (frames_.size() >= kMaxDepth) {
+      fault_ = " " + Path(true) + ": nested deeper than " + std::to_string(kMaxDepth) + " levels";
+      return false;
+    }
+    Put(std::move(empty));
+    frames_.push_back(Frame{LastPut(), {}, {}});
+    return true;
+  }
+
+  bool Close() {
+    frames_.pop_back();
+    return true;
+  }
+
+  // The JSON pointer of the innermost open container, or with `next` of the child about to be
+  // put into it.
+  std::string Path(bool next = false) const {
+    std::string path;
+    for (size_t i = 0; i < frames_.size(); ++i) {
+      const Frame& frame = frames_[i];
+      const bool last = i + 1 == frames_.size();
+      if (last && !next) break;
+      if (frame.container->is_array()) {
+        // Children already put are counted; the one being read is the last of them.
+        const size_t count = frame.container->size();
+        path += "/" + std::to_string(last ? count : count - 1);
+      } else {
+        path += "/" + PointerSegment(frame.key);
+      }
+    }
+    return path;
+  }
+
+  // Lines and columns count from 1; a column counts bytes.
+  std::string LineColumn(size_t position) const {
+    const size_t end = std::min(position, text_.size());
+    size_t line = 1;
+    size_t line_start = 0;
+    for (size_t i = 0; i < end; ++i) {
+      if (text_[i] == '\n') {
+        ++line;
+        line_start = i + 1;
+      }
+    }
+    return std::to_string(line) + ":" + std::to_string(end - line_start);
+  }
+
+  // nlohmann's message without its "[json.exception...]" tag and its own position.
+  static std::string Reason(std::string_view what) {
+    if (const size_t tag = what.find("] "); what.starts_with("[") && tag != what.npos) {
+      what.remove_prefix(tag + 2);
+    }
+    if (what.starts_with("parse error")) {
+      if (const size_t colon = what.find(": "); colon != what.npos) what.remove_prefix(colon + 2);
+    }
+    return std::string(what);
+  }
+
+  std::string_view text_;
+  Json root_;
+  std::vector<Frame> frames_;
+  std::string fault_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Loading: checks every member against the documented format and builds the setup.
+
+const char* KindOf(const Json& value) {
+  if (value.is_number_float()) return "a number with a fraction or exponent";
+  switch (value.type()) {
+    case Json::value_t::null:
+      return "null";
+    case Json::value_t::object:
+      return "an object";
+    case Json::value_t::array:
+      return "an array";
+    case Json::value_t::string:
+      return "a string";
+    case Json::value_t::boolean:
+      return "true or false";
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned:
+      return "an integer";
+    default:
+      return "an unsupported value";
+  }
+}
+
+class Loader {
+ public:
+  explicit Loader(std::string source) : source_(std::move(source)) {}
+
+  LoadResult Load(const Json& root) {
+    auto setup = std::make_unique<CMC_Setup>();
+    if (!root.is_object()) {
+      Fail("", std::string("expected an object at the top level, found ") + KindOf(root));
+    } else if (ReadHeader(root) && ReadIdentity(root, *setup) && ReadOptions(root, *setup) &&
+               ReadIoPorts(root, *setup) && ReadParameters(root, *setup) &&
+               ReadVariables(root, *setup)) {
+      KeepExtraSections(root, *setup);
+      return LoadResult{std::move(setup), {}};
+    }
+    return LoadResult{nullptr, error_};
+  }
+
+  bool Fail(const std::string& pointer, const std::string& fault) {
+    if (error_.empty()) error_ = source_ + ": " + (pointer.empty() ? "" : pointer + ": ") + fault;
+    return false;
+  }
+
+ private:
+  // --- members ---
+
+  static const Json* Member(const Json& object, std::string_view name) {
+    const auto it = object.find(name);
+    return it == object.end() ? nullptr : &*it;
+  }
+
+  const Json* Required(const Json& object, const std::string& pointer, const char* name) {
+    const Json* member = Member(object, name);
+    if (member == nullptr) Fail(pointer, std::string("missing member \"") + name + "\"");
+    return member;
+  }
+
+  // Refuses a member we do not define: dropping it on the next save would lose data.
+  bool OnlyKnownMembers(const Json& object, const std::string& pointer,
+                        std::initializer_list<std::string_view> known) {
+    for (const auto& [name, value] : object.items()) {
+      bool is_known = false;
+      for (std::string_view k : known) is_known = is_known || name == k;
+      if (!is_known) return Fail(pointer + "/" + PointerSegment(name), "unknown member");
+    }
+    return true;
+  }
+
+  bool Expect(bool ok, const Json& value, const std::string& pointer, const char* wanted) {
+    if (ok) return true;
+    return Fail(pointer, std::string("expected ") + wanted + ", found " + KindOf(value));
+  }
+
+  // --- values ---
+
+  // Text is Latin-1 inside the program (the plug-in interface is 8-bit) and UTF-8 in files.
+  bool Text(const Json& value, const std::string& pointer, std::string& out) {
+    if (!Expect(value.is_string(), value, pointer, "a string")) return false;
+    const std::string& utf8 = value.get_ref<const std::string&>();
+    std::optional<std::string> latin1 = Utf8ToLatin1(utf8);
+    if (!latin1)
+      return Fail(pointer, "text " + Quoted(utf8) + " holds a character outside Latin-1");
+    if (latin1->find('\0') != std::string::npos) return Fail(pointer, "text holds a NUL character");
+    out = std::move(*latin1);
+    return true;
+  }
+
+  bool OptionalText(const Json& object, const std::string& pointer, const char* name,
+                    std::string& out) {
+    const Json* member = Member(object, name);
+    return member == nullptr || Text(*member, pointer + "/" + name, out);
+  }
+
+  bool RequiredText(const Json& object, const std::string& pointer, const char* name,
+                    std::string& out) {
+    const Json* member = Required(object, pointer, name);
+    return member != nullptr && Text(*member, pointer + "/" + name, out);
+  }
+
+  // A JSON number, or one of the strings standing for the values JSON cannot spell.
+  bool Number(const Json& value, const std::string& pointer, double& out) {
+    if (value.is_number()) {
+      out = value.get<double>();
+      return true;
+    }
+    if (value.is_string()) {
+      const std::string& text = value.get_ref<const std::string&>();
+      if (text == "NaN") {
+        out = std::numeric_limits<double>::quiet_NaN();
+        return true;
+      }
+      if (text == "Infinity" || text == "-Infinity") {
+        out = text[0] == '-' ? -std::numeric_limits<double>::infinity()
+                             : std::numeric_limits<double>::infinity();
+        return true;
+      }
+      return Fail(pointer, Quoted(Latin1ToUtf8(Utf8ToLatin1(text).value_or("?"))) +
+                               " is not a number (write a JSON number, \"NaN\", \"Infinity\" or "
+                               "\"-Infinity\")");
+    }
+    return Expect(false, value, pointer, "a number");
+  }
+
+  bool RequiredNumber(const Json& object, const std::string& pointer, const char* name,
+                      double& out) {
+    const Json* member = Required(object, pointer, name);
+    return member != nullptr && Number(*member, pointer + "/" + name, out);
+  }
+
+  // An integer written without fraction or exponent, within [low, high].
+  bool Integer(const Json& value, const std::string& pointer, int64_t low, int64_t high,
+               int64_t& out) {
+    if (!Expect(value.is_number_integer(), value, pointer, "an integer")) return false;
+    bool in_range = false;
+    std::string shown;
+    if (value.is_number_unsigned()) {
+      const uint64_t u = value.get<uint64_t>();
+      in_range = high >= 0 && u <= static_cast<uint64_t>(high) && static_cast<int64_t>(u) >= low;
+      shown = std::to_string(u);
+      out = in_range ? static_cast<int64_t>(u) : 0;
+    } else {
+      const int64_t i = value.get<int64_t>();
+      in_range = i >= low && i <= high;
+      shown = std::to_string(i);
+      out = i;
+    }
+    if (in_range) return true;
+    return Fail(pointer,
+                shown + " is out of range " + std::to_string(low) + " .. " + std::to_string(high));
+  }
+
+  bool OptionalInteger(const Json& object, const std::string& pointer, const char* name,
+                       int64_t low, int64_t high, int64_t& out) {
+    const Json* member = Member(object, name);
+    return member == nullptr || Integer(*member, pointer + "/" + name, low, high, out);
+  }
+
+  bool OptionalBool(const Json& object, const std::string& pointer, const char* name, bool& out) {
+    const Json* member = Member(object, name);
+    if (member == nullptr) return true;
+    if (!Expect(member->is_boolean(), *member, pointer + "/" + name, "true or false")) return false;
+    out = member->get<bool>();
+    return true;
+  }
+
+  // Base unit and display unit: checked here so that the fault names the member at fault.
+  bool Units(const Json& object, const std::string& pointer, std::string& base,
+             std::string& display) {
+    if (!RequiredText(object, pointer, "unit", base)) return false;
+    if (!OptionalText(object, pointer, "display", display)) return false;
+    const CMC_Units& units = CMC_Units::Catalogue();
+    const CMC_Unit* base_unit = units.FindUnit(base);
+    if (base_unit == nullptr)
+      return Fail(pointer + "/unit", "unknown unit " + Quoted(Latin1ToUtf8(base)));
+    if (!base_unit->IsBase()) {
+      return Fail(pointer + "/unit", "unit " + Quoted(Latin1ToUtf8(base)) +
+                                         " is not a base unit (its base unit is " +
+                                         Quoted(Latin1ToUtf8(base_unit->GetBaseName())) + ")");
+    }
+    if (display.empty()) return true;
+    const CMC_Unit* display_unit = units.FindUnit(display);
+    if (display_unit == nullptr) {
+      return Fail(pointer + "/display", "unknown unit " + Quoted(Latin1ToUtf8(display)));
+    }
+    if (display_unit->GetBaseName() != base_unit->GetName()) {
+      return Fail(pointer + "/display", "unit " + Quoted(Latin1ToUtf8(display)) +
+                                            " does not measure the same as " +
+                                            Quoted(Latin1ToUtf8(base_unit->GetName())));
+    }
+    return true;
+  }
+
+  // --- sections ---
+
+  bool ReadHeader(const Json& root) {
+    const Json* format = Required(root, "", "format");
+    if (format == nullptr || !Expect(format->is_string(), *format, "/format", "a string"))
+      return false;
+    if (format->get_ref<const std::string&>() != kFormatName) {
+      return Fail("/format", std::string("not a setup file: expected \"") + kFormatName + "\"");
+    }
+    const Json* version = Required(root, "", "version");
+    if (version == nullptr) return false;
+    const bool is_one = version->is_number_unsigned()  ? version->get<uint64_t>() == kFormatVersion
+                        : version->is_number_integer() ? version->get<int64_t>() == kFormatVersion
+                                                       : false;
+    if (!is_one) {
+      return Fail("/version",
+                  "unsupported version " + version->dump() + " (this program reads version 1)");
+    }
+    return true;
+  }
+
+  bool ReadIdentity(const Json& root, CMC_Setup& setup) {
+    const Json* identity = Required(root, "", "identity");
+    const std::string at = "/identity";
+    if (identity == nullptr || !Expect(identity->is_object(), *identity, at, "an object"))
+      return false;
+    if (!OnlyKnownMembers(*identity, at,
+                          {"description", "productId", "firmwareId", "applicationId", "eepromWords",
+                           "adcFullScale"})) {
+      return false;
+    }
+    std::string description, product, firmware, application;
+    int64_t eeprom_words = 0, adc_full_scale = 0;
+    const Json* adc = nullptr;
+    if (!RequiredText(*identity, at, "description", description) ||
+        !RequiredText(*identity, at, "productId", product) ||
+        !RequiredText(*identity, at, "firmwareId", firmware) ||
+        !OptionalText(*identity, at, "applicationId", application) ||
+        !OptionalInteger(*identity, at, "eepromWords", 0, INT_MAX, eeprom_words) ||
+        (adc = Required(*identity, at, "adcFullScale")) == nullptr ||
+        !Integer(*adc, at + "/adcFullScale", 1, UINT32_MAX, adc_full_scale)) {
+      return false;
+    }
+    setup.SetDescription(description);
+    setup.SetProductID(product);
+    setup.SetFirmwareID(firmware);
+    setup.SetUserAppID(application);
+    setup.SetE2ROMSize(static_cast<int>(eeprom_words));
+    setup.SetAdcFullScale(static_cast<uint32_t>(adc_full_scale));
+    return true;
+  }
+
+  bool ReadOptions(const Json& root, CMC_Setup& setup) {
+    const Json* options = Member(root, "options");
+    if (options == nullptr) return true;
+    if (!Expect(options->is_object(), *options, "/options", "an object")) return false;
+    // Options are looked up ignoring case: two spellings of one name would collapse into one.
+    NameIndex seen;
+    int count = 0;
+    for (const auto& [utf8_name, value] : options->items()) {
+      const std::string at = "/options/" + PointerSegment(utf8_name);
+      std::string name, text;
+      if (!Text(Json(utf8_name), at, name) || !Text(value, at, text)) return false;
+      if (!seen.Insert(name, count++)) return Fail(at, "option given twice (case ignored)");
+      setup.SetOption(name, text);
+    }
+    return true;
+  }
+
+  bool ReadIoPorts(const Json& root, CMC_Setup& setup) {
+    const Json* ports = Member(root, "ioPorts");
+    if (ports == nullptr) return true;
+    if (!Expect(ports->is_array(), *ports, "/ioPorts", "an array")) return false;
+    std::vector<IoPort> table;
+    for (size_t i = 0; i < ports->size(); ++i) {
+      const Json& entry = (*ports)[i];
+      const std::string at = "/ioPorts/" + std::to_string(i);
+      if (!Expect(entry.is_object(), entry, at, "an object") ||
+          !OnlyKnownMembers(entry, at, {"port", "pin"})) {
+        return false;
+      }
+      const Json* port = Required(entry, at, "port");
+      const Json* pin = Required(entry, at, "pin");
+      int64_t port_number = 0, pin_number = 0;
+      if (port == nullptr || pin == nullptr ||
+          !Integer(*port, at + "/port", 0, INT_MAX, port_number) ||
+          !Integer(*pin, at + "/pin", 0, INT_MAX, pin_number)) {
+        return false;
+      }
+      // Lookups go both ways and take the first match: a repeated port or pin would be shadowed.
+      for (const IoPort& earlier : table) {
+        if (earlier.port == port_number) return Fail(at + "/port", "port listed twice");
+        if (earlier.pin == pin_number) return Fail(at + "/pin", "pin listed twice");
+      }
+      table.push_back({static_cast<int>(port_number), static_cast<int>(pin_number)});
+    }
+    setup.SetIoPorts(std::move(table));
+    return true;
+  }
+
+  bool ReadParameters(const Json& root, CMC_Setup& setup) {
+    const Json* parameters = Required(root, "", "parameters");
+    if (parameters == nullptr ||
+        !Expect(parameters->is_array(), *parameters, "/parameters", "an array")) {
+      return false;
+    }
+    NameIndex first_use;
+    for (size_t i = 0; i < parameters->size(); ++i) {
+      const Json& entry = (*parameters)[i];
+      const std::string at = "/parameters/" + std::to_string(i);
+      if (!Expect(entry.is_object(), entry, at, "an object") ||
+          !OnlyKnownMembers(
+              entry, at, {"name", "value", "min", "max", "unit", "display", "type", "integer"})) {
+        return false;
+      }
+      ParameterSpec spec;
+      int64_t type = kTypePhysical;
+      if (!RequiredText(entry, at, "name", spec.name) ||
+          !NewName(spec.name, first_use, i, at, "/parameters/") ||
+          !RequiredNumber(entry, at, "value", spec.value) ||
+          !RequiredNumber(entry, at, "min", spec.min) ||
+          !RequiredNumber(entry, at, "max", spec.max) ||
+          !Units(entry, at, spec.base_unit, spec.display_unit) ||
+          !OptionalInteger(entry, at, "type", kTypePhysical, kTypeRegisterWord, type) ||
+          !OptionalBool(entry, at, "integer", spec.is_integer)) {
+        return false;
+      }
+      spec.type = static_cast<int>(type);
+      std::string refused;
+      if (setup.AddParameter(spec, &refused) == nullptr) return Fail(at, refused);
+    }
+    return true;
+  }
+
+  bool ReadVariables(const Json& root, CMC_Setup& setup) {
+    const Json* variables = Member(root, "variables");
+    if (variables == nullptr) return true;
+    if (!Expect(variables->is_array(), *variables, "/variables", "an array")) return false;
+    NameIndex first_use;
+    for (size_t i = 0; i < variables->size(); ++i) {
+      const Json& entry = (*variables)[i];
+      const std::string at = "/variables/" + std::to_string(i);
+      if (!Expect(entry.is_object(), entry, at, "an object") ||
+          !OnlyKnownMembers(entry, at, {"name", "unit", "display", "kind", "value"})) {
+        return false;
+      }
+      VariableSpec spec;
+      const Json* value = Member(entry, "value");
+      if (!RequiredText(entry, at, "name", spec.name) ||
+          !NewName(spec.name, first_use, i, at, "/variables/") ||
+          !Units(entry, at, spec.base_unit, spec.display_unit) ||
+          !OptionalText(entry, at, "kind", spec.kind) ||
+          (value != nullptr && !Number(*value, at + "/value", spec.value))) {
+        return false;
+      }
+      std::string refused;
+      if (setup.AddVariable(spec, &refused) == nullptr) return Fail(at, refused);
+    }
+    return true;
+  }
+
+  // Names are unique ignoring case; the fault points at the first use.
+  bool NewName(const std::string& name, NameIndex& first_use, size_t index, const std::string& at,
+               const char* list) {
+    if (name.empty()) return Fail(at + "/name", "empty name");
+    const int earlier = first_use.Find(name);
+    if (earlier != NameIndex::kNotFound) {
+      return Fail(at + "/name", "name " + Quoted(Latin1ToUtf8(name)) + " is already used by " +
+                                    list + std::to_string(earlier) + " (case ignored)");
+    }
+    first_use.Insert(name, static_cast<int>(index));
+    return true;
+  }
+
+  // Every member this program does not interpret is kept, with the documented member it followed.
+  static void KeepExtraSections(const Json& root, CMC_Setup& setup) {
+    std::string after;
+    for (const auto& [name, value] : root.items()) {
+      if (IsDocumented(name)) {
+        after = name;
+        continue;
+      }
+      setup.ExtraSections().emplace_back(name, value.dump());
+      setup.ExtraSectionPlaces().emplace_back(name, after);
+    }
+  }
+
+  std::string source_;
+  std::string error_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Saving.
+
+Json NumberToJson(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  // Whole numbers read better without ".0"; -0.0 keeps its sign only as a double.
+  if (value == std::trunc(value) && std::fabs(value) <= kLargestExactInteger &&
+      !(value == 0.0 && std::signbit(value))) {
+    return Json(TruncToInt64(value));
+  }
+  return Json(value);
+}
+
+// An extra section's text as JSON; nullopt when the stored text is not JSON.
+std::optional<Json> ExtraSectionJson(const std::string& text) {
+  DocumentBuilder builder(text);
+  if (!Json::sax_parse(text, &builder)) return std::nullopt;
+  return std::move(builder.Root());
+}
+
+Json ParameterToJson(const CMC_Parameter& parameter) {
+  Json entry = Json::object();
+  entry["name"] = Latin1ToUtf8(parameter.GetName());
+  entry["value"] = NumberToJson(parameter.GetValueInBaseUnit());
+  entry["min"] = NumberToJson(parameter.GetMinInBaseUnit());
+  entry["max"] = NumberToJson(parameter.GetMaxInBaseUnit());
+  entry["unit"] = Latin1ToUtf8(parameter.GetBaseUnitName());
+  entry["display"] = Latin1ToUtf8(parameter.GetUnitName());
+  entry["type"] = parameter.GetType();
+  entry["integer"] = parameter.IsInteger();
+  return entry;
+}
+
+Json VariableToJson(const CMC_Variable& variable) {
+  Json entry = Json::object();
+  entry["name"] = Latin1ToUtf8(variable.GetName());
+  entry["unit"] = Latin1ToUtf8(variable.GetBaseUnitName());
+  entry["display"] = Latin1ToUtf8(variable.GetUnitName());
+  entry["kind"] = Latin1ToUtf8(variable.GetKind());
+  entry["value"] = NumberToJson(variable.GetValueInBaseUnit());
+  return entry;
+}
+
+Json DocumentedMember(const CMC_Setup& setup, std::string_view member) {
+  if (member == "format") return kFormatName;
+  if (member == "version") return kFormatVersion;
+  if (member == "identity") {
+    Json identity = Json::object();
+    identity["description"] = Latin1ToUtf8(setup.GetDescription());
+    identity["productId"] = Latin1ToUtf8(setup.GetProductID());
+    identity["firmwareId"] = Latin1ToUtf8(setup.GetFirmwareID());
+    identity["applicationId"] = Latin1ToUtf8(setup.GetUserAppID());
+    identity["eepromWords"] = setup.GetE2ROMSize();
+    identity["adcFullScale"] = setup.GetAdcFullScale();
+    return identity;
+  }
+  if (member == "options") {
+    Json options = Json::object();
+    for (const auto& [name, text] : setup.GetOptions())
+      options[Latin1ToUtf8(name)] = Latin1ToUtf8(text);
+    return options;
+  }
+  if (member == "ioPorts") {
+    Json ports = Json::array();
+    for (const IoPort& entry : setup.GetIoPorts())
+      ports.push_back({{"port", entry.port}, {"pin", entry.pin}});
+    return ports;
+  }
+  Json list = Json::array();
+  if (member == "parameters") {
+    const CMC_Parameters& parameters = setup.GetParameters();
+    for (int i = 0; i < parameters.GetParametersCount(); ++i)
+      list.push_back(ParameterToJson(*parameters[i]));
+  } else {
+    for (const auto& variable : setup.GetVariables()) list.push_back(VariableToJson(*variable));
+  }
+  return list;
+}
+
+// The place an extra section was read from; nullopt when it has none among the documented ones.
+std::optional<std::string> PlaceOf(const CMC_Setup& setup, const std::string& section) {
+  for (const auto& [name, after] : setup.ExtraSectionPlaces()) {
+    if (name != section) continue;
+    if (after.empty() || IsDocumented(after)) return after;
+  }
+  return std::nullopt;
+}
+
+// Builds the document; `bad_section` receives the first extra section that is not JSON.
+Json SetupToJson(const CMC_Setup& setup, std::string* bad_section) {
+  Json root = Json::object();
+  auto put_extras = [&](const std::optional<std::string>& place) {
+    for (const auto& [name, text] : setup.ExtraSections()) {
+      if (IsDocumented(name) || PlaceOf(setup, name) != place) continue;
+      std::optional<Json> value = ExtraSectionJson(text);
+      if (!value && bad_section != nullptr && bad_section->empty()) *bad_section = name;
+      root[name] = value ? std::move(*value) : Json(text);
+    }
+  };
+  put_extras(std::string());
+  for (const char* member : kTopLevelMembers) {
+    root[member] = DocumentedMember(setup, member);
+    put_extras(std::string(member));
+  }
+  put_extras(std::nullopt);
+  return root;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Atomic replacement of a file.
+
+mode_t NewFileMode() {
+  // The umask is read from /proc rather than by setting it, which would race with other threads.
+  mode_t mask = 022;
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+      break;
+    }
+  }
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(fd, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+std::string ReplaceFile(const std::string& requested_path, std::string_view contents) {
+  std::string path = requested_path;
+  struct stat link_info {};
+  if (::lstat(path.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+      path = resolved;
+      std::free(resolved);
+    }
+  }
+  struct stat old_info {};
+  const bool replacing = ::stat(path.c_str(), &old_info) == 0 && S_ISREG(old_info.st_mode);
+
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string temp = (slash == std::string::npos ? std::string() : folder) + "." + base + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    return requested_path + ": cannot create a temporary file in " + folder + ": " +
+           ErrnoText(errno);
+  }
+  auto fail = [&](const char* step) {
+    const int error = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return requested_path + ": " + step + ": " + ErrnoText(error);
+  };
+  const mode_t mode = replacing ? (old_info.st_mode & 07777) : NewFileMode();
+  if (replacing) {
+    // Only root may give the file away; for anyone else the file stays theirs.
+    const int ignored = ::fchown(fd, old_info.st_uid, old_info.st_gid);
+    (void)ignored;
+  }
+  if (::fchmod(fd, mode) != 0) return fail("cannot set the file mode");
+  if (!WriteAll(fd, contents)) return fail("cannot write");
+  if (::fsync(fd) != 0) return fail("cannot flush to disk");
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    return requested_path + ": cannot write: " + ErrnoText(error);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    return requested_path + ": cannot replace the file: " + ErrnoText(error);
+  }
+  // Make the rename itself durable; the new file is in place whether or not this succeeds.
+  const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (folder_fd >= 0) {
+    ::fsync(folder_fd);
+    ::close(folder_fd);
+  }
+  return "";
+}
+
+bool SameDouble(double a, double b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::string NumberText(double value) { return NumberToJson(value).dump(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+LoadResult LoadSetupText(std::string_view text, const std::string& source_name) {
+  try {
+    DocumentBuilder builder(text);
+    if (!Json::sax_parse(text, &builder)) {
+      return LoadResult{nullptr, source_name + ":" + builder.Fault()};
+    }
+    return Loader(source_name).Load(builder.Root());
+  } catch (const std::exception& ex) {
+    // Nothing above is expected to throw; an allocation failure or a library surprise still
+    // comes back as a value.
+    return LoadResult{nullptr, source_name + ": cannot load: " + ex.what()};
+  }
+}
+
+LoadResult LoadSetupFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return LoadResult{nullptr, path + ": cannot read: " + ErrnoText(errno)};
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error = errno;
+      ::close(fd);
+      return LoadResult{nullptr, path + ": cannot read: " + ErrnoText(error)};
+    }
+    if (got == 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return LoadSetupText(text, path);
+}
+
+std::string SetupToText(const CMC_Setup& setup) {
+  // Every string in the document is valid UTF-8 (converted from Latin-1 or parsed), so dumping
+  // cannot fail.
+  return SetupToJson(setup, nullptr).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path) {
+  std::string text;
+  try {
+    std::string bad_section;
+    const Json document = SetupToJson(setup, &bad_section);
+    if (!bad_section.empty()) {
+      return path + ": /" + PointerSegment(bad_section) +
+             ": the section's stored text is not JSON; nothing was written";
+    }
+    text = document.dump(2) + "\n";
+  } catch (const std::exception& ex) {
+    return path + ": cannot save: " + ex.what();
+  }
+  return ReplaceFile(path, text);
+}
+
+std::string FirstDifference(const CMC_Setup& a, const CMC_Setup& b) {
+  auto differ = [](const std::string& what, const std::string& left, const std::string& right) {
+    return what + ": " + left + " vs " + right;
+  };
+  const std::pair<std::string, std::string> identity[] = {{a.GetDescription(), b.GetDescription()},
+                                                          {a.GetProductID(), b.GetProductID()},
+                                                          {a.GetFirmwareID(), b.GetFirmwareID()},
+                                                          {a.GetUserAppID(), b.GetUserAppID()}};
+  for (const auto& [left, right] : identity) {
+    if (left != right) return differ("identity", Quoted(left), Quoted(right));
+  }
+  if (a.GetE2ROMSize() != b.GetE2ROMSize() || a.GetAdcFullScale() != b.GetAdcFullScale()) {
+    return "identity: eeprom words or ADC full scale";
+  }
+  if (a.GetOptions() != b.GetOptions()) return "options";
+  const auto& ports_a = a.GetIoPorts();
+  const auto& ports_b = b.GetIoPorts();
+  if (ports_a.size() != ports_b.size()) return "I/O port count";
+  for (size_t i = 0; i < ports_a.size(); ++i) {
+    if (ports_a[i].port != ports_b[i].port || ports_a[i].pin != ports_b[i].pin) {
+      return "I/O port " + std::to_string(i);
+    }
+  }
+  const CMC_Parameters& pa = a.GetParameters();
+  const CMC_Parameters& pb = b.GetParameters();
+  if (pa.GetParametersCount() != pb.GetParametersCount()) return "parameter count";
+  for (int i = 0; i < pa.GetParametersCount(); ++i) {
+    const CMC_Parameter& x = *pa[i];
+    const CMC_Parameter& y = *pb[i];
+    const std::string what = "parameter " + Quoted(x.GetName());
+    if (x.GetName() != y.GetName() || x.GetBaseUnitName() != y.GetBaseUnitName() ||
+        std::string(x.GetUnitName()) != y.GetUnitName() || x.GetType() != y.GetType() ||
+        x.IsInteger() != y.IsInteger()) {
+      return what + ": name, unit, type or integer flag";
+    }
+    const std::pair<double, double> numbers[] = {{x.GetValueInBaseUnit(), y.GetValueInBaseUnit()},
+                                                 {x.GetMinInBaseUnit(), y.GetMinInBaseUnit()},
+                                                 {x.GetMaxInBaseUnit(), y.GetMaxInBaseUnit()}};
+    for (const auto& [left, right] : numbers) {
+      if (!SameDouble(left, right)) return differ(what, NumberText(left), NumberText(right));
+    }
+  }
+  const auto& va = a.GetVariables();
+  const auto& vb = b.GetVariables();
+  if (va.size() != vb.size()) return "variable count";
+  for (size_t i = 0; i < va.size(); ++i) {
+    const CMC_Variable& x = *va[i];
+    const CMC_Variable& y = *vb[i];
+    if (x.GetName() != y.GetName() || x.GetBaseUnitName() != y.GetBaseUnitName() ||
+        std::string(x.GetUnitName()) != y.GetUnitName() || x.GetKind() != y.GetKind() ||
+        !SameDouble(x.GetValueInBaseUnit(), y.GetValueInBaseUnit())) {
+      return "variable " + Quoted(x.GetName());
+    }
+  }
+  if (a.ExtraSections() != b.ExtraSections()) return "extra sections";
+  return "";
+}
+
+}  // namespace axis

@@ -1,0 +1,45 @@
+// Setup files: one drive's setup as a JSON document (docs/setup-format.md, docs/setup.schema.json).
+//
+// Loading never throws and never crashes on bad input: a fault comes back as a message naming the
+// file, the place (a JSON pointer such as /parameters/12/value, or line:column for a syntax error)
+// and what is wrong. Saving replaces the file atomically, so an interrupted save keeps the old
+// setup. Values survive load -> save -> load bit for bit (every NaN reads back as the same NaN).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "host/setup.h"
+
+namespace axis {
+
+// Either a setup or the reason there is none.
+struct LoadResult {
+  std::unique_ptr<CMC_Setup> setup;  // null when loading failed
+  std::string error;                 // "" when loading succeeded
+
+  explicit operator bool() const { return setup != nullptr; }
+};
+
+// Reads and checks a setup file. The error names `path` as given.
+LoadResult LoadSetupFile(const std::string& path);
+// The same for text already in memory; `source_name` stands for the file in messages.
+LoadResult LoadSetupText(std::string_view text, const std::string& source_name);
+
+// The setup as the text of a setup file (UTF-8, 2-space indent, members in the documented order).
+// An extra section whose stored text is not valid JSON is written as a JSON string holding that
+// text; SaveSetupFile refuses such a setup instead.
+std::string SetupToText(const CMC_Setup& setup);
+
+// Writes the setup to `path` atomically: a temporary file in the same folder is written, flushed
+// to disk and renamed over the target; on any failure the temporary is removed and the old file is
+// left as it was. An existing target keeps its permission bits (a symbolic link is followed and the
+// file it names is replaced). Returns "" on success, otherwise the reason.
+std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path);
+
+// The first difference between two setups in everything a setup file holds (doubles compared bit
+// for bit, any NaN equal to any NaN), described for a person; "" when there is none.
+std::string FirstDifference(const CMC_Setup& a, const CMC_Setup& b);
+
+}  // namespace axis
