@@ -323,7 +323,7 @@ class Loader {
                              : std::numeric_limits<double>::infinity();
         return true;
       }
-      return Fail(pointer, Quoted(Latin1ToUtf8(Utf8ToLatin1(text).value_or("?"))) +
+      return Fail(pointer, Quoted(text) +
                                " is not a number (write a JSON number, \"NaN\", \"Infinity\" or "
                                "\"-Infinity\")");
     }
