@@ -1,5 +1,7 @@
 #include "conversions/gains.h"
 
+#include <string_view>
+
 #include <strings.h>
 #include <algorithm>
 #include <cmath>
@@ -141,7 +143,13 @@ bool FreezeControlPresent(CMC_Setup& setup) {
   return ParametersExist(setup, {"POSOKLIM_FC", "TONPOSOK_FC"});
 }
 
-const GainPair& Row(const char* scaled_name) { return *FindGainPair(scaled_name); }
+// The table row of a scaled gain, found when the program is compiled.
+consteval const GainPair& Row(std::string_view scaled_name) {
+  for (const GainPair& pair : kGainPairs) {
+    if (std::string_view(pair.scaled) == scaled_name) return pair;
+  }
+  throw "no such gain";  // not a constant expression: a misspelt name fails to compile
+}
 
 }  // namespace
 

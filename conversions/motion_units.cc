@@ -159,7 +159,8 @@ static_assert(EveryUnitEndsWithAnyRow());
 }  // namespace
 
 double ScaleFactor(CMC_Setup* setup, const char* unit, const char* name) {
-  if (setup == nullptr || unit == nullptr) return 1.0;
+  // Registers and plain quantities have no unit name: the commonest question, answered first.
+  if (setup == nullptr || unit == nullptr || unit[0] == '\0') return 1.0;
   const FactorRow* row = FindFactorRow(unit, name == nullptr ? std::string_view() : name);
   return row == nullptr ? 1.0 : row->factor(*setup);
 }

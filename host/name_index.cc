@@ -1,5 +1,7 @@
 #include "host/name_index.h"
 
+#include <cstring>
+
 #include "host/text.h"
 
 namespace axis {
@@ -14,24 +16,41 @@ uint32_t NameIndex::Hash(std::string_view name) {
   return h;
 }
 
-int NameIndex::Find(std::string_view name) const {
-  if (slots_.empty()) return kNotFound;
+bool NameIndex::SlotHolds(size_t slot, std::string_view name) const {
+  const std::string& folded = slots_[slot].folded;
+  if (folded.size() != name.size()) return false;
+  for (size_t k = 0; k < name.size(); ++k) {
+    if (folded[k] != FoldCase(name[k])) return false;
+  }
+  return true;
+}
+
+size_t NameIndex::FindSlot(std::string_view name) const {
+  if (slots_.empty()) return 0;
   const uint32_t h = Hash(name);
   const size_t mask = slots_.size() - 1;
   for (size_t i = h & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
-    if (slot.index == kNotFound) return kNotFound;
-    if (slot.hash == h && slot.folded.size() == name.size()) {
-      bool same = true;
-      for (size_t k = 0; k < name.size(); ++k) {
-        if (slot.folded[k] != FoldCase(name[k])) {
-          same = false;
-          break;
-        }
-      }
-      if (same) return slot.index;
+    if (slot.index == kNotFound) return slots_.size();
+    if (slot.hash == h && SlotHolds(i, name)) return i;
+  }
+}
+
+int NameIndex::Find(std::string_view name) const {
+  const auto address = reinterpret_cast<uintptr_t>(name.data());
+  MemoEntry& memo = memo_[((address >> 3) ^ (address >> 12)) % kMemoSize];
+  if (memo.data == name.data() && memo.data != nullptr) {
+    const Slot& slot = slots_[memo.slot];
+    if (slot.spelled.size() == name.size() &&
+        std::memcmp(slot.spelled.data(), name.data(), name.size()) == 0) {
+      return slot.index;
     }
   }
+  const size_t slot = FindSlot(name);
+  if (slot >= slots_.size()) return kNotFound;
+  memo.data = name.data();
+  memo.slot = slot;
+  return slots_[slot].index;
 }
 
 bool NameIndex::Insert(std::string_view name, int index) {
@@ -40,6 +59,7 @@ bool NameIndex::Insert(std::string_view name, int index) {
   Slot slot;
   slot.hash = Hash(name);
   slot.index = index;
+  slot.spelled = std::string(name);
   slot.folded.reserve(name.size());
   for (char c : name) slot.folded.push_back(FoldCase(c));
   const size_t mask = slots_.size() - 1;
@@ -51,6 +71,7 @@ bool NameIndex::Insert(std::string_view name, int index) {
 }
 
 void NameIndex::Grow() {
+  memo_ = {};
   std::vector<Slot> old = std::move(slots_);
   slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
   const size_t mask = slots_.size() - 1;
@@ -65,6 +86,7 @@ void NameIndex::Grow() {
 void NameIndex::Clear() {
   slots_.clear();
   size_ = 0;
+  memo_ = {};
 }
 
 }  // namespace axis

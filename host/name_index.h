@@ -4,6 +4,7 @@
 // over the case-folded name: no allocation per lookup, one hash and usually one comparison.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,13 +28,29 @@ class NameIndex {
     uint32_t hash = 0;
     int index = kNotFound;
     std::string folded;
+    std::string spelled;  // as inserted
   };
 
+  // Calculators look the same few names up again and again through the same string literals.
+  // A small direct-mapped memo keyed by the caller's text pointer remembers the slot where such a
+  // name was found; a hit still compares the bytes with the slot's name as spelled, so a reused
+  // buffer holding another name (or another spelling) simply takes the hashed path. Growing the
+  // table moves the slots and clears the memo.
+  struct MemoEntry {
+    const char* data = nullptr;
+    size_t slot = 0;
+  };
+  static constexpr size_t kMemoSize = 512;
+
   static uint32_t Hash(std::string_view name);
+  // Slot position of the name, or slots_.size() when absent.
+  size_t FindSlot(std::string_view name) const;
+  bool SlotHolds(size_t slot, std::string_view name) const;
   void Grow();
 
   std::vector<Slot> slots_;
   size_t size_ = 0;
+  mutable std::array<MemoEntry, kMemoSize> memo_{};
 };
 
 }  // namespace axis

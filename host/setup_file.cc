@@ -1,5 +1,7 @@
 #include "host/setup_file.h"
 
+#include <charconv>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,7 +92,7 @@ class DocumentBuilder {
 
   bool key(Json::string_t& name) {
     Frame& frame = frames_.back();
-    if (!frame.keys.insert(name).second) {
+    if (!frame.FirstTime(name)) {
       fault_ = " " + Path() + "/" + PointerSegment(name) + ": member given twice";
       return false;
     }
@@ -111,7 +113,24 @@ class DocumentBuilder {
   struct Frame {
     Json* container;
     std::string key;  // the member being read, in an object
+    // Members seen so far, kept only once an object is large: the setup's own objects are small,
+    // and scanning them is much cheaper than hashing every member name.
     std::unordered_set<std::string> keys;
+
+    bool FirstTime(const std::string& name) {
+      static constexpr size_t kScanLimit = 32;
+      const auto& members = container->get_ref<const Json::object_t&>();
+      if (members.size() < kScanLimit) {
+        for (const auto& member : members) {
+          if (member.first == name) return false;
+        }
+        return true;
+      }
+      if (keys.empty()) {
+        for (const auto& member : members) keys.insert(member.first);
+      }
+      return keys.insert(name).second;
+    }
   };
 
   bool Put(Json value) {
@@ -144,8 +163,12 @@ class DocumentBuilder {
       fault_ = " " + Path(true) + ": nested deeper than " + std::to_string(kMaxDepth) + " levels";
       return false;
     }
+    const bool object = empty.is_object();
     Put(std::move(empty));
-    frames_.push_back(Frame{LastPut(), {}, {}});
+    Json* opened = LastPut();
+    // Room for a parameter's members at once, instead of growing 1, 2, 4, 8.
+    if (object) static_cast<std::vector<Json::object_t::value_type>&>(opened->get_ref<Json::object_t&>()).reserve(8);
+    frames_.push_back(Frame{opened, {}, {}});
     return true;
   }
 
@@ -611,29 +634,6 @@ std::optional<Json> ExtraSectionJson(const std::string& text) {
   return std::move(builder.Root());
 }
 
-Json ParameterToJson(const CMC_Parameter& parameter) {
-  Json entry = Json::object();
-  entry["name"] = Latin1ToUtf8(parameter.GetName());
-  entry["value"] = NumberToJson(parameter.GetValueInBaseUnit());
-  entry["min"] = NumberToJson(parameter.GetMinInBaseUnit());
-  entry["max"] = NumberToJson(parameter.GetMaxInBaseUnit());
-  entry["unit"] = Latin1ToUtf8(parameter.GetBaseUnitName());
-  entry["display"] = Latin1ToUtf8(parameter.GetUnitName());
-  entry["type"] = parameter.GetType();
-  entry["integer"] = parameter.IsInteger();
-  return entry;
-}
-
-Json VariableToJson(const CMC_Variable& variable) {
-  Json entry = Json::object();
-  entry["name"] = Latin1ToUtf8(variable.GetName());
-  entry["unit"] = Latin1ToUtf8(variable.GetBaseUnitName());
-  entry["display"] = Latin1ToUtf8(variable.GetUnitName());
-  entry["kind"] = Latin1ToUtf8(variable.GetKind());
-  entry["value"] = NumberToJson(variable.GetValueInBaseUnit());
-  return entry;
-}
-
 Json DocumentedMember(const CMC_Setup& setup, std::string_view member) {
   if (member == "format") return kFormatName;
   if (member == "version") return kFormatVersion;
@@ -659,15 +659,7 @@ Json DocumentedMember(const CMC_Setup& setup, std::string_view member) {
       ports.push_back({{"port", entry.port}, {"pin", entry.pin}});
     return ports;
   }
-  Json list = Json::array();
-  if (member == "parameters") {
-    const CMC_Parameters& parameters = setup.GetParameters();
-    for (int i = 0; i < parameters.GetParametersCount(); ++i)
-      list.push_back(ParameterToJson(*parameters[i]));
-  } else {
-    for (const auto& variable : setup.GetVariables()) list.push_back(VariableToJson(*variable));
-  }
-  return list;
+  return nullptr;  // parameters and variables are written directly (AppendDocumented)
 }
 
 // The place an extra section was read from; nullopt when it has none among the documented ones.
@@ -679,24 +671,159 @@ std::optional<std::string> PlaceOf(const CMC_Setup& setup, const std::string& se
   return std::nullopt;
 }
 
-// Builds the document; `bad_section` receives the first extra section that is not JSON.
-Json SetupToJson(const CMC_Setup& setup, std::string* bad_section) {
-  Json root = Json::object();
+// ---------------------------------------------------------------------------------------------
+// Writing the document.
+//
+// Parameters and variables are written one per line: a setup holds hundreds of them, a line each
+// keeps files readable and diffs small, and writing them directly keeps saving fast. The other
+// members are small and go through the JSON library.
+
+void AppendString(std::string& out, std::string_view utf8) {
+  out.push_back('"');
+  for (char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('"');
+}
+
+// Same text as NumberToJson dumped: whole numbers without a fraction, otherwise the shortest form
+// that reads back to the same double; "NaN", "Infinity", "-Infinity" as strings.
+void AppendNumber(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "\"NaN\"";
+  } else if (std::isinf(value)) {
+    out += value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+  } else if (value == 0.0 && std::signbit(value)) {
+    out += "-0.0";
+  } else if (value == std::trunc(value) && std::fabs(value) <= kLargestExactInteger) {
+    out += std::to_string(TruncToInt64(value));
+  } else {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general);
+    out.append(text, result.ptr);
+  }
+}
+
+void AppendMember(std::string& out, const char* key, bool first = false) {
+  if (!first) out += ", ";
+  AppendString(out, key);
+  out += ": ";
+}
+
+void AppendParameter(std::string& out, const CMC_Parameter& p) {
+  out.push_back('{');
+  AppendMember(out, "name", true);
+  AppendString(out, Latin1ToUtf8(p.GetName()));
+  AppendMember(out, "value");
+  AppendNumber(out, p.GetValueInBaseUnit());
+  AppendMember(out, "min");
+  AppendNumber(out, p.GetMinInBaseUnit());
+  AppendMember(out, "max");
+  AppendNumber(out, p.GetMaxInBaseUnit());
+  AppendMember(out, "unit");
+  AppendString(out, Latin1ToUtf8(p.GetBaseUnitName()));
+  AppendMember(out, "display");
+  AppendString(out, Latin1ToUtf8(p.GetUnitName()));
+  AppendMember(out, "type");
+  out += std::to_string(p.GetType());
+  AppendMember(out, "integer");
+  out += p.IsInteger() ? "true" : "false";
+  out.push_back('}');
+}
+
+void AppendVariable(std::string& out, const CMC_Variable& v) {
+  out.push_back('{');
+  AppendMember(out, "name", true);
+  AppendString(out, Latin1ToUtf8(v.GetName()));
+  AppendMember(out, "unit");
+  AppendString(out, Latin1ToUtf8(v.GetBaseUnitName()));
+  AppendMember(out, "display");
+  AppendString(out, Latin1ToUtf8(v.GetUnitName()));
+  AppendMember(out, "kind");
+  AppendString(out, Latin1ToUtf8(v.GetKind()));
+  AppendMember(out, "value");
+  AppendNumber(out, v.GetValueInBaseUnit());
+  out.push_back('}');
+}
+
+// A list member, one entry per line at the document's second level.
+template <typename Items, typename Append>
+void AppendList(std::string& out, const Items& items, int count, Append append) {
+  if (count == 0) {
+    out += "[]";
+    return;
+  }
+  out += "[\n";
+  for (int i = 0; i < count; ++i) {
+    out += "    ";
+    append(out, items(i));
+    out += i + 1 < count ? ",\n" : "\n";
+  }
+  out += "  ]";
+}
+
+// A value dumped by the JSON library, indented to sit at the document's second level.
+void AppendNested(std::string& out, const Json& value) {
+  const std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
+  for (char c : text) {
+    out.push_back(c);
+    if (c == '\n') out += "  ";
+  }
+}
+
+void AppendDocumented(std::string& out, const CMC_Setup& setup, std::string_view member) {
+  if (member == "parameters") {
+    const CMC_Parameters& parameters = setup.GetParameters();
+    AppendList(out, [&](int i) -> const CMC_Parameter& { return *parameters[i]; },
+               parameters.GetParametersCount(), AppendParameter);
+  } else if (member == "variables") {
+    const auto& variables = setup.GetVariables();
+    AppendList(out, [&](int i) -> const CMC_Variable& { return *variables[static_cast<size_t>(i)]; },
+               static_cast<int>(variables.size()), AppendVariable);
+  } else {
+    AppendNested(out, DocumentedMember(setup, member));
+  }
+}
+
+// The whole document; `bad_section` receives the first extra section whose text is not JSON
+// (written as a JSON string instead).
+std::string DocumentText(const CMC_Setup& setup, std::string* bad_section) {
+  std::string out = "{\n";
+  bool first = true;
+  auto begin_member = [&](const std::string& name) {
+    out += first ? "  " : ",\n  ";
+    first = false;
+    AppendString(out, name);
+    out += ": ";
+  };
   auto put_extras = [&](const std::optional<std::string>& place) {
     for (const auto& [name, text] : setup.ExtraSections()) {
       if (IsDocumented(name) || PlaceOf(setup, name) != place) continue;
       std::optional<Json> value = ExtraSectionJson(text);
       if (!value && bad_section != nullptr && bad_section->empty()) *bad_section = name;
-      root[name] = value ? std::move(*value) : Json(text);
+      begin_member(name);
+      AppendNested(out, value ? std::move(*value) : Json(text));
     }
   };
   put_extras(std::string());
   for (const char* member : kTopLevelMembers) {
-    root[member] = DocumentedMember(setup, member);
+    begin_member(member);
+    AppendDocumented(out, setup, member);
     put_extras(std::string(member));
   }
   put_extras(std::nullopt);
-  return root;
+  out += "\n}\n";
+  return out;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -828,22 +955,17 @@ LoadResult LoadSetupFile(const std::string& path) {
   return LoadSetupText(text, path);
 }
 
-std::string SetupToText(const CMC_Setup& setup) {
-  // Every string in the document is valid UTF-8 (converted from Latin-1 or parsed), so dumping
-  // cannot fail.
-  return SetupToJson(setup, nullptr).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-}
+std::string SetupToText(const CMC_Setup& setup) { return DocumentText(setup, nullptr); }
 
 std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path) {
   std::string text;
   try {
     std::string bad_section;
-    const Json document = SetupToJson(setup, &bad_section);
+    text = DocumentText(setup, &bad_section);
     if (!bad_section.empty()) {
       return path + ": /" + PointerSegment(bad_section) +
              ": the section's stored text is not JSON; nothing was written";
     }
-    text = document.dump(2) + "\n";
   } catch (const std::exception& ex) {
     return path + ": cannot save: " + ex.what();
   }

@@ -103,17 +103,9 @@ double QuantiseOne(double c, double scale) { return std::floor(c / scale * kOne 
 
 bool FitsInt32(double value) { return value >= kInt32Min && value <= kInt32Max; }
 
-// Replaces the name's "%d" by n.
-std::string Named(const char* format, int n) {
-  const std::string_view text(format);
-  const size_t at = text.find("%d");
-  if (at == std::string_view::npos) return std::string(text);
-  return std::string(text.substr(0, at)) + std::to_string(n) + std::string(text.substr(at + 2));
-}
-
 // Looks the name up (reporting a missing one) and tells whether it was found.
-bool Lookup(CMC_Setup& setup, const char* format, int n, CMC_Parameter*& out) {
-  out = setup.FindParameter(Named(format, n));
+bool Lookup(CMC_Setup& setup, const char* name, CMC_Parameter*& out) {
+  out = setup.FindParameter(name);
   return out != nullptr;
 }
 
@@ -127,24 +119,33 @@ struct SlotRegisters {
   CMC_Parameter *b0, *b1, *b2, *a1, *a2, *sf;
 };
 
-constexpr const char* kSlotRegisterNames[] = {"BQ%dB0", "BQ%dB1", "BQ%dB2",
-                                              "BQ%dA1", "BQ%dA2", "BQ%dSF"};
+// Names of filter n's description ("BQFilter%d", "BQFilterType%d", "BQFilterLocation%d",
+// "BQFilterF1%d", "BQFilterF2%d", "BQFilterQ%d") and of slot k's registers ("BQ%dB0" .. "BQ%dSF"),
+// spelled out: they are looked up on every encoding pass.
+constexpr const char* kFilterNames[3][6] = {
+    {"BQFilter1", "BQFilterType1", "BQFilterLocation1", "BQFilterF11", "BQFilterF21", "BQFilterQ1"},
+    {"BQFilter2", "BQFilterType2", "BQFilterLocation2", "BQFilterF12", "BQFilterF22", "BQFilterQ2"},
+    {"BQFilter3", "BQFilterType3", "BQFilterLocation3", "BQFilterF13", "BQFilterF23", "BQFilterQ3"},
+};
+constexpr const char* kSlotRegisterNames[3][6] = {
+    {"BQ1B0", "BQ1B1", "BQ1B2", "BQ1A1", "BQ1A2", "BQ1SF"},
+    {"BQ2B0", "BQ2B1", "BQ2B2", "BQ2A1", "BQ2A2", "BQ2SF"},
+    {"BQ3B0", "BQ3B1", "BQ3B2", "BQ3A1", "BQ3A2", "BQ3SF"},
+};
 constexpr const char* kCounterNames[] = {"SPDREF_BQ_INI", "IQREF_BQ_INI", "ASPD_BQ_INI"};
 
+// n and k count from 1.
 bool LookupFilter(CMC_Setup& setup, int n, FilterParameters& f) {
-  bool all = Lookup(setup, "BQFilter%d", n, f.on);
-  all = Lookup(setup, "BQFilterType%d", n, f.type) && all;
-  all = Lookup(setup, "BQFilterLocation%d", n, f.location) && all;
-  all = Lookup(setup, "BQFilterF1%d", n, f.f1) && all;
-  all = Lookup(setup, "BQFilterF2%d", n, f.f2) && all;
-  all = Lookup(setup, "BQFilterQ%d", n, f.q) && all;
+  CMC_Parameter** out[] = {&f.on, &f.type, &f.location, &f.f1, &f.f2, &f.q};
+  bool all = true;
+  for (int i = 0; i < 6; ++i) all = Lookup(setup, kFilterNames[n - 1][i], *out[i]) && all;
   return all;
 }
 
 bool LookupSlot(CMC_Setup& setup, int k, SlotRegisters& s) {
   CMC_Parameter** out[] = {&s.b0, &s.b1, &s.b2, &s.a1, &s.a2, &s.sf};
   bool all = true;
-  for (int i = 0; i < 6; ++i) all = Lookup(setup, kSlotRegisterNames[i], k, *out[i]) && all;
+  for (int i = 0; i < 6; ++i) all = Lookup(setup, kSlotRegisterNames[k - 1][i], *out[i]) && all;
   return all;
 }
 
@@ -297,12 +298,10 @@ int EncodeBiquadFilters(CMC_Setup& setup) {
 }
 
 int WriteBiquadsToDrive(CMC_Setup& setup) {
-  std::vector<std::string> names(std::begin(kCounterNames), std::end(kCounterNames));
-  for (int k = 1; k <= 3; ++k) {
-    for (const char* format : kSlotRegisterNames) names.push_back(Named(format, k));
-  }
-  for (const std::string& name : names) {
-    CMC_Parameter* p = FindOptional(setup, name.c_str());
+  std::vector<const char*> names(std::begin(kCounterNames), std::end(kCounterNames));
+  for (const auto& slot : kSlotRegisterNames) names.insert(names.end(), std::begin(slot), std::end(slot));
+  for (const char* name : names) {
+    CMC_Parameter* p = FindOptional(setup, name);
     if (p != nullptr && p->WriteToChip() == 0) return 0;
   }
   return 1;
