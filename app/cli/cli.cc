@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -39,7 +39,6 @@ they update SETUP in place, atomically):
                                   tune a controller from its pass band and damping, encode the
                                   gains into their registers and derive them back
   diff A B                        parameters whose values, ranges or units differ
-  edit SETUP [-o OUT]             open the setup in the plug-in's setup editor
 
 Options:
   --plugin PATH                   the plug-in library (default: libkestrel.so next to axiscore)
@@ -148,8 +147,6 @@ std::optional<double> ParseValue(const CMC_Parameter& parameter, std::string_vie
 }
 
 // --- commands -------------------------------------------------------------------------------------
-
-using Command = std::function<int(Session&, const Invocation&)>;
 
 int RunService(Session& session, CMC_Setup& setup, const char* name) {
   const SetupService service = FindSetupService(name);
@@ -360,16 +357,6 @@ int CmdDiff(Session& s, const Invocation& inv) {
   return differences == 0 ? kExitOk : kExitDiffer;
 }
 
-int CmdEdit(Session& s, const Invocation& inv) {
-  auto setup = s.Load(inv.operands[0]);
-  if (!setup) return kExitError;
-  if (s.Exports().EditSetup(setup.get()) != 1) {
-    std::fprintf(s.out(), "Cancelled: nothing written.\n");
-    return kExitOk;
-  }
-  return s.Save(*setup, inv);
-}
-
 struct CommandRow {
   const char* name;
   size_t min_operands;
@@ -385,7 +372,7 @@ const CommandRow kCommands[] = {
     {"get", 2, kAny, false, &CmdGet},     {"set", 2, kAny, true, &CmdSet},
     {"show", 1, 2, false, &CmdShow},      {"scale", 3, 3, false, &CmdScale},
     {"offset", 2, 2, false, &CmdOffset},  {"tune", 2, 2, true, &CmdTune},
-    {"diff", 2, 2, false, &CmdDiff},      {"edit", 1, 1, true, &CmdEdit},
+    {"diff", 2, 2, false, &CmdDiff},
 };
 
 // Splits options from operands. Returns an error text, or "" on success.
