@@ -316,23 +316,18 @@ int EncodePCR(CMC_Setup& setup) {
 
 // ---- Thresholds and times.
 
-int DeriveUMAX_PROT(CMC_Setup& setup) {
+namespace {
+// A DC-bus threshold in volts from its register in ADC counts; no range.
+int DeriveBusThreshold(CMC_Setup& setup, const char* physical, const char* reg_name) {
   CMC_Parameter *volts, *reg;
-  if (!FindAll(setup, {{"UMAX_PROT", &volts}, {"UMAXPROT", &reg}}) || !NeedVdcScale(setup)) {
-    return 0;
-  }
+  if (!FindAll(setup, {{physical, &volts}, {reg_name, &reg}}) || !NeedVdcScale(setup)) return 0;
   volts->SetValueInBaseUnit(V(reg) / VdcScale(setup));
   return 1;
 }
+}  // namespace
 
-int DeriveUMIN_PROT(CMC_Setup& setup) {
-  CMC_Parameter *volts, *reg;
-  if (!FindAll(setup, {{"UMIN_PROT", &volts}, {"UMINPROT", &reg}}) || !NeedVdcScale(setup)) {
-    return 0;
-  }
-  volts->SetValueInBaseUnit(V(reg) / VdcScale(setup));
-  return 1;
-}
+int DeriveUMAX_PROT(CMC_Setup& setup) { return DeriveBusThreshold(setup, "UMAX_PROT", "UMAXPROT"); }
+int DeriveUMIN_PROT(CMC_Setup& setup) { return DeriveBusThreshold(setup, "UMIN_PROT", "UMINPROT"); }
 
 int DeriveTemp_2(CMC_Setup& setup) {
   CMC_Parameter *temp, *reg, *adc_range, *offset, *gain;

@@ -159,31 +159,6 @@ TEST(Guards, AngleControllerGainsOnlyWithItsRegisters) {
   }
 }
 
-TEST(Guards, WarningLevelsNeedBothRegisters) {
-  for (const char* present : {"II2TWARLIM_D", "I2TWARLIM_M"}) {
-    SCOPED_TRACE(present);
-    auto setup = LoadBundled("demo-linear.json");
-    ASSERT_TRUE(setup);
-    CompleteSetup(*setup);
-    // Rebuild the setup without the other warning register.
-    const char* absent = std::string(present) == "II2TWARLIM_D" ? "I2TWARLIM_M" : "II2TWARLIM_D";
-    TestSetup t;
-    const CMC_Parameters& parameters = setup->GetParameters();
-    for (int i = 0; i < parameters.GetParametersCount(); ++i) {
-      const CMC_Parameter* p = parameters[i];
-      if (p->GetName() == absent) continue;
-      t->AddParameter({.name = p->GetName(), .value = p->GetValueInBaseUnit(),
-                       .min = p->GetMinInBaseUnit(), .max = p->GetMaxInBaseUnit(),
-                       .base_unit = p->GetBaseUnitName(), .type = p->GetType(),
-                       .is_integer = p->IsInteger()});
-    }
-    t->SetScaleProvider({&ScaleFactor, &ScaleOffset});
-    t.Set(present, 12345);
-    ComputeRegistersFromParameters(*t);
-    EXPECT_EQ(t.Get(present), 12345);
-  }
-}
-
 TEST(Guards, SatiqIsEncodedWithoutSatid) {
   TestSetup t;
   t.Registers({{"SATPWM", 0}, {"SATIQ", 0}, {"PWMPER", 1000}});
