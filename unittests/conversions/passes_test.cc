@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "conversions/configuration.h"
 #include "conversions/motion_units.h"
 #include "host/setup_file.h"
 #include "support/test_setup.h"
@@ -156,6 +157,38 @@ TEST(Guards, AngleControllerGainsOnlyWithItsRegisters) {
   EXPECT_EQ(t.Get("Ki_T_scl"), 8);
   for (const std::string& m : reports.messages) {
     EXPECT_EQ(m.find("KPTHT"), std::string::npos) << "the probe of KPTHT must be silent: " << m;
+  }
+}
+
+// Each presence probe is true only with all of its names, reports nothing, and leaves error
+// reports as they were.
+TEST(Guards, ProbesNeedEveryNameAndStaySilent) {
+  struct Row {
+    bool (*probe)(CMC_Setup&);
+    std::vector<const char*> names;
+  };
+  const Row rows[] = {
+      {HasAngleController, {"KPTHT"}}, {HasSoftwareLimits, {"isSWLS"}},
+      {HasSpeedEstimator, {"isSpeedEstimator"}}, {HasLssActive, {"save_CAN_baudrate", "save_axis_id"}},
+      {HasMotorBrake, {"BRAKECFG", "isMotorBrake"}}, {HasFreezeControl, {"POSOKLIM_FC", "TONPOSOK_FC"}},
+      {HasInputsPolarityType, {"InputsPolarityType"}}, {HasTransmissionSign, {"TRANSMISSION"}},
+      {HasBiquadFilters, {"IQREF_BQ_INI"}}, {HasStartupMinimumMove, {"ABSTART_MINMOVE"}},
+      {HasSpeedForward, {"SpeedForward"}}, {HasReverseCounting, {"ReverseCounting"}},
+      {HasEncoderInputFilter, {"isFilterEnc", "FilterEncValue"}},
+      {HasSpeedTestReferenceType, {"SpeedTestReferenceType"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.names.front());
+    for (size_t left_out = 0; left_out <= row.names.size(); ++left_out) {
+      TestSetup t;
+      for (size_t i = 0; i < row.names.size(); ++i) {
+        if (i != left_out) t.Physical({{row.names[i], 0}});
+      }
+      Reports reports;
+      EXPECT_EQ(row.probe(*t), left_out == row.names.size());
+      EXPECT_TRUE(reports.messages.empty());
+      EXPECT_EQ(g_bShowErrors, 1);
+    }
   }
 }
 
