@@ -9,157 +9,51 @@
 
 namespace {
 
-TEST(UnitCatalogue, FindsExactSpellingFirstThenIgnoringCase) {
-  struct Row {
-    const char* name;
-    const char* query;
-    const char* found;  // nullptr: not a unit
-    const char* base;
-    double factor;  // base units per unit
-  };
-  const Row rows[] = {
-      {"exact base", "Hz", "Hz", "Hz", 1.0},
-      {"exact display", "kHz", "kHz", "Hz", 1e3},
-      {"upper case kilohertz", "KHZ", "kHz", "Hz", 1e3},
-      {"megahertz spelled exactly", "MHz", "MHz", "Hz", 1e6},
-      {"milliohm spelled exactly", "mOhm", "mOhm", "Ohm", 1e-3},
-      {"ohm ignoring case", "OHM", "Ohm", "Ohm", 1.0},
-      {"voltage command", "V", "V", "V", 1.0},
-      {"DC bus keeps its blank", "V ", "V ", "V ", 1.0},
-      {"DC bus ignoring case", "v ", "V ", "V ", 1.0},
-      {"two blanks are no unit", "V  ", nullptr, nullptr, 0},
-      {"millivolt", "mV", "mV", "V", 1e-3},
-      {"degrees Celsius in Latin-1",
-       "\xB0"
-       "C",
-       "\xB0"
-       "C",
-       "\xB0"
-       "C",
-       1.0},
-      {"degrees Celsius in UTF-8 is not a unit",
-       "\xC2\xB0"
-       "C",
-       nullptr, nullptr, 0},
-      {"micrometre", "\xB5m", "\xB5m", "m", 1e-6},
-      {"microsecond ignoring case", "\xB5S", "\xB5s", "s", 1e-6},
-      {"millivolt per degree",
-       "mV/\xB0"
-       "C",
-       "mV/\xB0"
-       "C",
-       "V/\xB0"
-       "C",
-       1e-3},
-      {"plain number", "", "", "", 1.0},
-      {"unknown", "furlong", nullptr, nullptr, 0},
-  };
-  const CMC_Units& units = CMC_Units::Catalogue();
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    const CMC_Unit* unit = units.FindUnit(row.query);
-    if (row.found == nullptr) {
-      EXPECT_EQ(unit, nullptr);
-      continue;
-    }
-    ASSERT_NE(unit, nullptr);
-    EXPECT_EQ(unit->GetName(), row.found);
-    EXPECT_EQ(unit->GetBaseName(), row.base);
-    EXPECT_DOUBLE_EQ(unit->GetFactor(), row.factor);
+TEST(UnitCatalogue, FindsExactSpellingFirstThenIgnoringCaseButNotTheBlank) {
+  const struct { const char* query; const char* found; const char* base; double factor; } rows[] = {
+      {"KHZ", "kHz", "Hz", 1e3}, {"MHz", "MHz", "Hz", 1e6}, {"mOhm", "mOhm", "Ohm", 1e-3},
+      {"OHM", "Ohm", "Ohm", 1}, {"V", "V", "V", 1}, {"v ", "V ", "V ", 1}, {"mV", "mV", "V", 1e-3},
+      {"\xB5S", "\xB5s", "s", 1e-6}, {"mV/\xB0" "C", "mV/\xB0" "C", "V/\xB0" "C", 1e-3},
+      {"", "", "", 1}, {"V  ", nullptr}, {"\xC2\xB0" "C", nullptr}, {"furlong", nullptr}};
+  for (const auto& r : rows) {
+    const CMC_Unit* unit = CMC_Units::Catalogue().FindUnit(r.query);
+    ASSERT_EQ(unit != nullptr, r.found != nullptr) << r.query;
+    if (unit == nullptr) continue;
+    EXPECT_EQ(unit->GetName() + "|" + unit->GetBaseName(), std::string(r.found) + "|" + r.base);
+    EXPECT_DOUBLE_EQ(unit->GetFactor(), r.factor) << r.query;
   }
+  for (const char* base : {"m", "rad/s", "V ", "\xB0" "C", "kg"})
+    EXPECT_NE(CMC_Units::Catalogue().FindBaseUnit(base), nullptr) << base;
+  for (const char* display : {"mm", "rpm", "g", "KHZ"})
+    EXPECT_EQ(CMC_Units::Catalogue().FindBaseUnit(display), nullptr) << display;
 }
 
-TEST(UnitCatalogue, FindBaseUnitRefusesDisplayUnits) {
-  struct Row {
-    const char* query;
-    bool is_base;
-  };
-  const Row rows[] = {{"m", true},
-                      {"mm", false},
-                      {"rad/s", true},
-                      {"rpm", false},
-                      {"V ", true},
-                      {"\xB0"
-                       "C",
-                       true},
-                      {"g", false},
-                      {"kg", true}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.query);
-    EXPECT_EQ(CMC_Units::Catalogue().FindBaseUnit(row.query) != nullptr, row.is_base);
-  }
-}
-
-TEST(UnitCatalogue, EveryUnitOfATypeSharesTheBaseThatComesFirst) {
+TEST(UnitCatalogue, EveryUnitOfATypeSharesTheBaseThatComesFirstAndIsFoundByName) {
   const CMC_Units& units = CMC_Units::Catalogue();
   for (const CMC_Unit& unit : units.All()) {
-    SCOPED_TRACE(unit.GetName());
     const auto same_type = units.UnitsOfType(unit.Type());
-    ASSERT_FALSE(same_type.empty());
-    EXPECT_TRUE(same_type.front()->IsBase());
+    ASSERT_FALSE(same_type.empty()) << unit.GetName();
+    EXPECT_TRUE(same_type.front()->IsBase()) << unit.GetName();
     EXPECT_EQ(unit.GetBaseName(), same_type.front()->GetName());
-    // Names are unique even ignoring case, so a case-insensitive lookup is never ambiguous.
-    EXPECT_EQ(units.FindUnit(unit.GetName()), &unit);
+    EXPECT_EQ(units.FindUnit(unit.GetName()), &unit);  // names unique even ignoring case
   }
 }
 
-TEST(TextEncoding, ConvertsBetweenLatin1AndUtf8) {
-  struct Row {
-    const char* name;
-    std::string latin1;
-    std::string utf8;
-  };
-  const Row rows[] = {
-      {"ASCII unchanged", "PWM_freq 1/s", "PWM_freq 1/s"},
-      {"degree sign",
-       "\xB0"
-       "C",
-       "\xC2\xB0"
-       "C"},
-      {"micro sign", "\xB5m", "\xC2\xB5m"},
-      {"first of the upper half", "\x80", "\xC2\x80"},
-      {"last Latin-1 character", "\xFF", "\xC3\xBF"},
-      {"accented word", "Caf\xE9", "Caf\xC3\xA9"},
-      {"empty", "", ""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(axis::Latin1ToUtf8(row.latin1), row.utf8);
-    const std::optional<std::string> back = axis::Utf8ToLatin1(row.utf8);
-    ASSERT_TRUE(back.has_value());
-    EXPECT_EQ(*back, row.latin1);
+TEST(TextEncoding, ConvertsLatin1ToUtf8AndBackAndRefusesTheRest) {
+  const struct { std::string latin1, utf8; } rows[] = {
+      {"PWM_freq 1/s", "PWM_freq 1/s"}, {"\xB0" "C", "\xC2\xB0" "C"}, {"\xB5m", "\xC2\xB5m"},
+      {"\x80", "\xC2\x80"}, {"\xFF", "\xC3\xBF"}, {"Caf\xE9", "Caf\xC3\xA9"}, {"", ""}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(axis::Latin1ToUtf8(r.latin1), r.utf8);
+    EXPECT_EQ(axis::Utf8ToLatin1(r.utf8), std::optional<std::string>(r.latin1));
   }
-}
-
-TEST(TextEncoding, RefusesUtf8OutsideLatin1AndBrokenSequences) {
-  struct Row {
-    const char* name;
-    std::string utf8;
-  };
-  const Row rows[] = {
-      {"euro sign (three bytes)", "\xE2\x82\xAC"},
-      {"emoji (four bytes)", "\xF0\x9F\x98\x80"},
-      {"lone Latin-1 byte",
-       "\xB0"
-       "C"},
-      {"lead byte at the end", "ab\xC2"},
-      {"lead byte without continuation",
-       "\xC3"
-       "A"},
-      {"overlong encoding of NUL", "\xC0\x80"},
-      {"stray continuation byte", "\x80"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_FALSE(axis::Utf8ToLatin1(row.utf8).has_value());
-  }
-}
-
-TEST(TextEncoding, ComparesNamesIgnoringAsciiCaseOnly) {
+  // Outside Latin-1 (three and four bytes), a lone Latin-1 byte, truncated, overlong, stray.
+  for (std::string bad : {"\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xB0" "C", "ab\xC2", "\xC3" "A",
+                          "\xC0\x80", "\x80"})
+    EXPECT_FALSE(axis::Utf8ToLatin1(bad).has_value()) << bad;
   EXPECT_TRUE(axis::EqualsNoCase("isHallsensors", "ISHALLSENSORS"));
   EXPECT_FALSE(axis::EqualsNoCase("V", "V "));
-  // Case folding is ASCII only: Latin-1 letters compare as they are.
-  EXPECT_FALSE(axis::EqualsNoCase("\xE9", "\xC9"));
+  EXPECT_FALSE(axis::EqualsNoCase("\xE9", "\xC9"));  // ASCII case folding only
 }
 
 }  // namespace
