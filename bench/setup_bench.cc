@@ -88,7 +88,8 @@ void BM_LookupFloor(benchmark::State& state) {
   const std::vector<std::string> names = NamesTouchedByRoundTrip(*setup);
   for (auto _ : state) {
     // The lookup exactly as the plug-in's calculators make it: by C string, reporting when absent.
-    for (const std::string& name : names) benchmark::DoNotOptimize(setup->FindParameter(name.c_str()));
+    for (const std::string& name : names)
+      benchmark::DoNotOptimize(setup->FindParameter(name.c_str()));
   }
   state.counters["names"] = static_cast<double>(names.size());
 }
@@ -100,7 +101,10 @@ void BM_GetScaleFactor(benchmark::State& state, const char* unit, const char* na
   for (auto _ : state) benchmark::DoNotOptimize(factor(setup.get(), unit, name));
 }
 BENCHMARK_CAPTURE(BM_GetScaleFactor, position, "m", "APOS");
-BENCHMARK_CAPTURE(BM_GetScaleFactor, temperature, "\xB0" "C", "TEMPS");
+BENCHMARK_CAPTURE(BM_GetScaleFactor, temperature,
+                  "\xB0"
+                  "C",
+                  "TEMPS");
 
 void BM_LoadSave(benchmark::State& state) {
   ThePlugin();

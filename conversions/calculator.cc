@@ -20,7 +20,8 @@ int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum) 
   return 1;
 }
 
-bool FindAll(CMC_Setup& setup, std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups) {
+bool FindAll(CMC_Setup& setup,
+             std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups) {
   bool all = true;
   for (const auto& [name, out] : lookups) {
     *out = setup.FindParameter(name);

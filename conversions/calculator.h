@@ -25,7 +25,8 @@ int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum);
 
 // Looks all names up (reporting a missing one while g_bShowErrors) and fills the pointers; false
 // when any is missing.
-bool FindAll(CMC_Setup& setup, std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups);
+bool FindAll(CMC_Setup& setup,
+             std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups);
 
 // Suppresses the host's reports of failed lookups for its lifetime and restores the previous
 // setting afterwards: the presence probe around optional names.

@@ -8,7 +8,8 @@ namespace kestrel {
 
 namespace {
 double LoopPeriod(CMC_Setup& setup, const char* divider) {
-  return setup.GetParameterValueInBaseUnit(divider) * 2.0 * setup.GetParameterValueInBaseUnit("PWMPER") /
+  return setup.GetParameterValueInBaseUnit(divider) * 2.0 *
+         setup.GetParameterValueInBaseUnit("PWMPER") /
          setup.GetParameterValueInBaseUnit("DSP_freq");
 }
 

@@ -25,6 +25,6 @@ double RoundToIntegral(double value);
 }  // namespace axis
 
 // Host rounding helpers with the names the plug-in knows them by.
-int TG_Round(double value);          // nearest integer as int (saturated, NaN -> 0)
-double TG_FRound(double value);      // nearest integer as double
+int TG_Round(double value);      // nearest integer as int (saturated, NaN -> 0)
+double TG_FRound(double value);  // nearest integer as double
 double RoundDecimalValue(double value, int decimals);  // value rounded to that many decimals

@@ -185,8 +185,9 @@ CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterSpec& spec, std::str
   if (!CheckNewName(spec.name, parameter_index_, "parameter", error)) return nullptr;
   if (!CheckUnits(spec.base_unit, spec.display_unit, error)) return nullptr;
   const std::string base = CMC_Units::Catalogue().FindBaseUnit(spec.base_unit)->GetName();
-  const std::string display =
-      spec.display_unit.empty() ? base : CMC_Units::Catalogue().FindUnit(spec.display_unit)->GetName();
+  const std::string display = spec.display_unit.empty()
+                                  ? base
+                                  : CMC_Units::Catalogue().FindUnit(spec.display_unit)->GetName();
   auto parameter =
       std::make_unique<CMC_Parameter>(this, spec.name, base, display, spec.type, spec.is_integer);
   parameter->SetMinInBaseUnit(spec.min);
@@ -201,8 +202,9 @@ CMC_Variable* CMC_Setup::AddVariable(const axis::VariableSpec& spec, std::string
   if (!CheckNewName(spec.name, variable_index_, "variable", error)) return nullptr;
   if (!CheckUnits(spec.base_unit, spec.display_unit, error)) return nullptr;
   const std::string base = CMC_Units::Catalogue().FindBaseUnit(spec.base_unit)->GetName();
-  const std::string display =
-      spec.display_unit.empty() ? base : CMC_Units::Catalogue().FindUnit(spec.display_unit)->GetName();
+  const std::string display = spec.display_unit.empty()
+                                  ? base
+                                  : CMC_Units::Catalogue().FindUnit(spec.display_unit)->GetName();
   auto variable = std::make_unique<CMC_Variable>(this, spec.name, base, display, spec.kind);
   variable->SetValueInBaseUnit(spec.value);
   variable_index_.Insert(spec.name, static_cast<int>(variables_.size()));
@@ -229,7 +231,8 @@ CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) {
 
 CMC_Variable* CMC_Setup::FindVariable(std::string_view name, int /*flag*/) {
   const int index = variable_index_.Find(name);
-  return index == axis::NameIndex::kNotFound ? nullptr : variables_[static_cast<size_t>(index)].get();
+  return index == axis::NameIndex::kNotFound ? nullptr
+                                             : variables_[static_cast<size_t>(index)].get();
 }
 
 double CMC_Setup::GetParameterValueInBaseUnit(std::string_view name) {

@@ -54,12 +54,12 @@ ScaleProvider DefaultScaleProvider();
 
 // Parameter type codes, as stored in setup files.
 enum ParameterType : int {
-  kTypePhysical = 0,   // a physical value the user edits
-  kTypeSwitch = 1,     // 0/1 flag
-  kTypeChoice = 2,     // one of a few coded values (radio buttons, combo boxes)
-  kTypeDerived = 3,    // physical value shown read-only (periods, measured ranges)
-  kTypeText = 4,       // reserved for identity-like values
-  kTypeRegister = 5,   // integer register the firmware reads
+  kTypePhysical = 0,      // a physical value the user edits
+  kTypeSwitch = 1,        // 0/1 flag
+  kTypeChoice = 2,        // one of a few coded values (radio buttons, combo boxes)
+  kTypeDerived = 3,       // physical value shown read-only (periods, measured ranges)
+  kTypeText = 4,          // reserved for identity-like values
+  kTypeRegister = 5,      // integer register the firmware reads
   kTypeRegisterWord = 6,  // register holding bit fields (configuration words)
 };
 
@@ -272,11 +272,15 @@ class CMC_Setup {
   // Sections of a setup file that this program does not interpret, kept as JSON text so that
   // saving never drops them.
   std::vector<std::pair<std::string, std::string>>& ExtraSections() { return extra_sections_; }
-  const std::vector<std::pair<std::string, std::string>>& ExtraSections() const { return extra_sections_; }
+  const std::vector<std::pair<std::string, std::string>>& ExtraSections() const {
+    return extra_sections_;
+  }
   // Where each of those sections stood in its file: (section name, name of the documented member
   // it followed, "" when it came before all of them). Saving puts each section back there; a
   // section without an entry is written after everything else.
-  std::vector<std::pair<std::string, std::string>>& ExtraSectionPlaces() { return extra_section_places_; }
+  std::vector<std::pair<std::string, std::string>>& ExtraSectionPlaces() {
+    return extra_section_places_;
+  }
   const std::vector<std::pair<std::string, std::string>>& ExtraSectionPlaces() const {
     return extra_section_places_;
   }

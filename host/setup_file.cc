@@ -167,7 +167,9 @@ class DocumentBuilder {
     Put(std::move(empty));
     Json* opened = LastPut();
     // Room for a parameter's members at once, instead of growing 1, 2, 4, 8.
-    if (object) static_cast<std::vector<Json::object_t::value_type>&>(opened->get_ref<Json::object_t&>()).reserve(8);
+    if (object)
+      static_cast<std::vector<Json::object_t::value_type>&>(opened->get_ref<Json::object_t&>())
+          .reserve(8);
     frames_.push_back(Frame{opened, {}, {}});
     return true;
   }
@@ -784,12 +786,14 @@ void AppendNested(std::string& out, const Json& value) {
 void AppendDocumented(std::string& out, const CMC_Setup& setup, std::string_view member) {
   if (member == "parameters") {
     const CMC_Parameters& parameters = setup.GetParameters();
-    AppendList(out, [&](int i) -> const CMC_Parameter& { return *parameters[i]; },
-               parameters.GetParametersCount(), AppendParameter);
+    AppendList(
+        out, [&](int i) -> const CMC_Parameter& { return *parameters[i]; },
+        parameters.GetParametersCount(), AppendParameter);
   } else if (member == "variables") {
     const auto& variables = setup.GetVariables();
-    AppendList(out, [&](int i) -> const CMC_Variable& { return *variables[static_cast<size_t>(i)]; },
-               static_cast<int>(variables.size()), AppendVariable);
+    AppendList(
+        out, [&](int i) -> const CMC_Variable& { return *variables[static_cast<size_t>(i)]; },
+        static_cast<int>(variables.size()), AppendVariable);
   } else {
     AppendNested(out, DocumentedMember(setup, member));
   }

@@ -51,7 +51,12 @@ const UnitRow kUnitRows[] = {
     {"mm/s^3", UnitType::kLinearJerk, "m/s^3", 1e-3},
     {"rad/s^3", UnitType::kAngularJerk, "rad/s^3", 1.0},
     {"rot/s^3", UnitType::kAngularJerk, "rad/s^3", 2.0 * kPi},
-    {"\xB0" "C", UnitType::kTemperature, "\xB0" "C", 1.0},
+    {"\xB0"
+     "C",
+     UnitType::kTemperature,
+     "\xB0"
+     "C",
+     1.0},
     {"V/s", UnitType::kVoltageRate, "V/s", 1.0},
     {"A/s", UnitType::kCurrentRate, "A/s", 1.0},
     {"Ohm", UnitType::kResistance, "Ohm", 1.0},
@@ -64,8 +69,18 @@ const UnitRow kUnitRows[] = {
     {"N/A", UnitType::kForceConstant, "N/A", 1.0},
     {"N", UnitType::kForce, "N", 1.0},
     {"%", UnitType::kPercent, "%", 1.0},
-    {"V/\xB0" "C", UnitType::kVoltsPerDegree, "V/\xB0" "C", 1.0},
-    {"mV/\xB0" "C", UnitType::kVoltsPerDegree, "V/\xB0" "C", 1e-3},
+    {"V/\xB0"
+     "C",
+     UnitType::kVoltsPerDegree,
+     "V/\xB0"
+     "C",
+     1.0},
+    {"mV/\xB0"
+     "C",
+     UnitType::kVoltsPerDegree,
+     "V/\xB0"
+     "C",
+     1e-3},
 };
 
 // "V " and "V" differ only by the trailing blank, which case folding keeps apart.
@@ -80,7 +95,8 @@ const CMC_Units& CMC_Units::Catalogue() {
 
 CMC_Units::CMC_Units() {
   units_.reserve(std::size(kUnitRows));
-  for (const UnitRow& row : kUnitRows) units_.emplace_back(row.name, row.type, row.base, row.factor);
+  for (const UnitRow& row : kUnitRows)
+    units_.emplace_back(row.name, row.type, row.base, row.factor);
 }
 
 const CMC_Unit* CMC_Units::FindUnit(std::string_view name) const {

@@ -16,13 +16,13 @@ namespace axis {
 
 // Quantity kinds. Linear and rotary motion quantities are distinct types.
 enum class UnitType {
-  kNone,             // plain number, counts, register values
-  kVoltage,          // voltage command
-  kDcVoltage,        // DC-bus measurement ("V " base)
+  kNone,       // plain number, counts, register values
+  kVoltage,    // voltage command
+  kDcVoltage,  // DC-bus measurement ("V " base)
   kCurrent,
   kTime,
   kFrequency,
-  kAngularRate,      // 1/s: pass bands, filter corners
+  kAngularRate,  // 1/s: pass bands, filter corners
   kLinearPosition,
   kAngularPosition,
   kLinearSpeed,

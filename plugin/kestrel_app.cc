@@ -23,15 +23,19 @@ int DerivePass(CMC_Setup* setup) {
   return 1;
 }
 
-int TuneCurrent(CMC_Setup* setup) { return setup ? kestrel::TuneAndEncode(*setup, kestrel::Loop::kCurrent) : 0; }
-int TuneSpeed(CMC_Setup* setup) { return setup ? kestrel::TuneAndEncode(*setup, kestrel::Loop::kSpeed) : 0; }
+int TuneCurrent(CMC_Setup* setup) {
+  return setup ? kestrel::TuneAndEncode(*setup, kestrel::Loop::kCurrent) : 0;
+}
+int TuneSpeed(CMC_Setup* setup) {
+  return setup ? kestrel::TuneAndEncode(*setup, kestrel::Loop::kSpeed) : 0;
+}
 int TunePosition(CMC_Setup* setup) {
   return setup ? kestrel::TuneAndEncode(*setup, kestrel::Loop::kPosition) : 0;
 }
 
 const ServiceRow kServices[] = {
-    {"encode-pass", &EncodePass},   {"derive-pass", &DerivePass}, {"tune-current", &TuneCurrent},
-    {"tune-speed", &TuneSpeed},     {"tune-position", &TunePosition},
+    {"encode-pass", &EncodePass}, {"derive-pass", &DerivePass},     {"tune-current", &TuneCurrent},
+    {"tune-speed", &TuneSpeed},   {"tune-position", &TunePosition},
 };
 
 // The one module object of the library.

@@ -299,7 +299,8 @@ int EncodeBiquadFilters(CMC_Setup& setup) {
 
 int WriteBiquadsToDrive(CMC_Setup& setup) {
   std::vector<const char*> names(std::begin(kCounterNames), std::end(kCounterNames));
-  for (const auto& slot : kSlotRegisterNames) names.insert(names.end(), std::begin(slot), std::end(slot));
+  for (const auto& slot : kSlotRegisterNames)
+    names.insert(names.end(), std::begin(slot), std::end(slot));
   for (const char* name : names) {
     CMC_Parameter* p = FindOptional(setup, name);
     if (p != nullptr && p->WriteToChip() == 0) return 0;

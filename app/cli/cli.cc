@@ -2,10 +2,10 @@
 
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -105,7 +105,8 @@ std::string Utf8(std::string_view latin1) { return Latin1ToUtf8(latin1); }
 
 void PrintNumber(std::FILE* out, double value) { std::fprintf(out, "%.17g", value); }
 
-// --- value parsing --------------------------------------------------------------------------------
+// --- value parsing
+// --------------------------------------------------------------------------------
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -132,8 +133,7 @@ std::optional<double> ParseValue(const CMC_Parameter& parameter, std::string_vie
   const std::string_view suffix = Trim(std::string_view(end));
   if (suffix.empty()) return number;
   const std::optional<std::string> unit_name = Utf8ToLatin1(suffix);
-  const CMC_Unit* unit =
-      unit_name ? CMC_Units::Catalogue().FindUnit(*unit_name) : nullptr;
+  const CMC_Unit* unit = unit_name ? CMC_Units::Catalogue().FindUnit(*unit_name) : nullptr;
   if (unit == nullptr) {
     error = "unknown unit \"" + std::string(suffix) + "\"";
     return std::nullopt;
@@ -146,7 +146,8 @@ std::optional<double> ParseValue(const CMC_Parameter& parameter, std::string_vie
   return number * unit->GetFactor();
 }
 
-// --- commands -------------------------------------------------------------------------------------
+// --- commands
+// -------------------------------------------------------------------------------------
 
 int RunService(Session& session, CMC_Setup& setup, const char* name) {
   const SetupService service = FindSetupService(name);
@@ -202,7 +203,8 @@ int CmdSet(Session& s, const Invocation& inv) {
   for (size_t i = 1; i < inv.operands.size(); ++i) {
     const std::string& arg = inv.operands[i];
     const size_t eq = arg.find('=');
-    if (eq == std::string::npos || eq == 0) return s.Error("expected NAME=VALUE, got \"" + arg + "\"");
+    if (eq == std::string::npos || eq == 0)
+      return s.Error("expected NAME=VALUE, got \"" + arg + "\"");
     const std::string name = arg.substr(0, eq);
     CMC_Parameter* p = setup->FindParameterNoError(name);
     if (p == nullptr) return s.Error("unknown parameter \"" + name + "\"");
@@ -260,7 +262,8 @@ int CmdShow(Session& s, const Invocation& inv) {
     if (!Matches(pattern, p.GetName())) continue;
     const std::string unit = Utf8(p.GetUnitName());
     // Pad by characters, not bytes: "µm" is three bytes in UTF-8 but two characters.
-    const int unit_pad = 8 + static_cast<int>(unit.size() - std::string_view(p.GetUnitName()).size());
+    const int unit_pad =
+        8 + static_cast<int>(unit.size() - std::string_view(p.GetUnitName()).size());
     std::fprintf(s.out(), "%-*s  %18s  %-*s  %18s  %18s\n", w, p.GetName().c_str(),
                  FormatDisplay(p, p.GetValueInBaseUnit()).c_str(), unit_pad, unit.c_str(),
                  FormatDisplay(p, p.GetMinInBaseUnit()).c_str(),
@@ -282,7 +285,8 @@ int CmdScale(Session& s, const Invocation& inv) {
   if (!setup) return kExitError;
   const std::optional<std::string> unit = UnitArgument(s, inv.operands[1]);
   if (!unit) return kExitError;
-  PrintNumber(s.out(), s.Exports().GetScaleFactor(setup.get(), unit->c_str(), inv.operands[2].c_str()));
+  PrintNumber(s.out(),
+              s.Exports().GetScaleFactor(setup.get(), unit->c_str(), inv.operands[2].c_str()));
   std::fputc('\n', s.out());
   return kExitOk;
 }
@@ -339,18 +343,20 @@ int CmdDiff(Session& s, const Invocation& inv) {
   for (int i = 0; i < pa.GetParametersCount(); ++i) {
     const CMC_Parameter* other = b->FindParameterNoError(pa[i]->GetName());
     if (other == nullptr) {
-      std::fprintf(s.out(), "%s\tonly in A: %s\n", pa[i]->GetName().c_str(), Describe(*pa[i]).c_str());
+      std::fprintf(s.out(), "%s\tonly in A: %s\n", pa[i]->GetName().c_str(),
+                   Describe(*pa[i]).c_str());
       ++differences;
     } else if (!SameParameter(*pa[i], *other)) {
-      std::fprintf(s.out(), "%s\tA: %s\tB: %s\n", pa[i]->GetName().c_str(), Describe(*pa[i]).c_str(),
-                   Describe(*other).c_str());
+      std::fprintf(s.out(), "%s\tA: %s\tB: %s\n", pa[i]->GetName().c_str(),
+                   Describe(*pa[i]).c_str(), Describe(*other).c_str());
       ++differences;
     }
   }
   const CMC_Parameters& pb = b->GetParameters();
   for (int i = 0; i < pb.GetParametersCount(); ++i) {
     if (a->FindParameterNoError(pb[i]->GetName()) == nullptr) {
-      std::fprintf(s.out(), "%s\tonly in B: %s\n", pb[i]->GetName().c_str(), Describe(*pb[i]).c_str());
+      std::fprintf(s.out(), "%s\tonly in B: %s\n", pb[i]->GetName().c_str(),
+                   Describe(*pb[i]).c_str());
       ++differences;
     }
   }
@@ -422,7 +428,8 @@ int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   for (const CommandRow& candidate : kCommands) {
     if (inv.command == candidate.name) row = &candidate;
   }
-  if (row == nullptr) return session.Error("unknown command \"" + inv.command + "\" (see axiscore --help)");
+  if (row == nullptr)
+    return session.Error("unknown command \"" + inv.command + "\" (see axiscore --help)");
   if (inv.operands.size() < row->min_operands || inv.operands.size() > row->max_operands)
     return session.Error("wrong number of arguments for " + inv.command + " (see axiscore --help)");
   if (inv.output && !row->writes) return session.Error(inv.command + " does not take -o");

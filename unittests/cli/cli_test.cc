@@ -37,7 +37,8 @@ class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("axiscore-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("axiscore-cli-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     for (const char* name : {"demo-linear.json", "minimal-linear.json", "demo-rotary.json"}) {
@@ -70,20 +71,43 @@ TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
   };
   const std::string demo = Path("demo-linear.json");
   const Row rows[] = {
-      {"unknown command", {"frobnicate", demo}, "axiscore: unknown command \"frobnicate\" (see axiscore --help)\n"},
-      {"missing operand", {"get", demo}, "axiscore: wrong number of arguments for get (see axiscore --help)\n"},
-      {"unknown option", {"show", demo, "--fast"}, "axiscore: unknown option \"--fast\" (see axiscore --help)\n"},
-      {"-o on a reading command", {"get", demo, "PWM_freq", "-o", "x"}, "axiscore: get does not take -o\n"},
-      {"unknown parameter", {"get", demo, "PWM_freq", "NoSuchThing"}, "axiscore: unknown parameter \"NoSuchThing\"\n"},
-      {"bad plug-in", {"--plugin", "/nonexistent.so", "get", demo, "PWM_freq"},
-       "axiscore: cannot load the plug-in \"/nonexistent.so\": /nonexistent.so: cannot open shared object file: No such file or directory\n"},
-      {"unknown loop", {"tune", demo, "torque"}, "axiscore: unknown loop \"torque\" (current, speed or position)\n"},
-      {"not a number", {"set", demo, "PWM_freq=fast"}, "axiscore: PWM_freq: \"fast\" is not a finite number\n"},
-      {"infinite", {"set", demo, "PWM_freq=inf"}, "axiscore: PWM_freq: \"inf\" is not a finite number\n"},
-      {"wrong unit", {"set", demo, "PWM_freq=16mm"},
+      {"unknown command",
+       {"frobnicate", demo},
+       "axiscore: unknown command \"frobnicate\" (see axiscore --help)\n"},
+      {"missing operand",
+       {"get", demo},
+       "axiscore: wrong number of arguments for get (see axiscore --help)\n"},
+      {"unknown option",
+       {"show", demo, "--fast"},
+       "axiscore: unknown option \"--fast\" (see axiscore --help)\n"},
+      {"-o on a reading command",
+       {"get", demo, "PWM_freq", "-o", "x"},
+       "axiscore: get does not take -o\n"},
+      {"unknown parameter",
+       {"get", demo, "PWM_freq", "NoSuchThing"},
+       "axiscore: unknown parameter \"NoSuchThing\"\n"},
+      {"bad plug-in",
+       {"--plugin", "/nonexistent.so", "get", demo, "PWM_freq"},
+       "axiscore: cannot load the plug-in \"/nonexistent.so\": /nonexistent.so: cannot open shared "
+       "object file: No such file or directory\n"},
+      {"unknown loop",
+       {"tune", demo, "torque"},
+       "axiscore: unknown loop \"torque\" (current, speed or position)\n"},
+      {"not a number",
+       {"set", demo, "PWM_freq=fast"},
+       "axiscore: PWM_freq: \"fast\" is not a finite number\n"},
+      {"infinite",
+       {"set", demo, "PWM_freq=inf"},
+       "axiscore: PWM_freq: \"inf\" is not a finite number\n"},
+      {"wrong unit",
+       {"set", demo, "PWM_freq=16mm"},
        "axiscore: PWM_freq: unit \"mm\" does not fit PWM_freq (base unit \"Hz\")\n"},
-      {"unknown unit", {"set", demo, "PWM_freq=16 furlongs"}, "axiscore: PWM_freq: unknown unit \"furlongs\"\n"},
-      {"no equals sign", {"set", demo, "PWM_freq"}, "axiscore: expected NAME=VALUE, got \"PWM_freq\"\n"},
+      {"unknown unit",
+       {"set", demo, "PWM_freq=16 furlongs"},
+       "axiscore: PWM_freq: unknown unit \"furlongs\"\n"},
+      {"no equals sign",
+       {"set", demo, "PWM_freq"},
+       "axiscore: expected NAME=VALUE, got \"PWM_freq\"\n"},
       {"missing file", {"show", Path("absent.json")}, ""},
   };
   for (const Row& row : rows) {
@@ -158,7 +182,8 @@ TEST_F(Cli, ScaleAndOffsetTakeUtf8Units) {
   EXPECT_EQ(r.out, "0\n");
   r = Run({"offset", demo, "°C"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_LT(std::stod(r.out), 0.0) << "the ADC reading at 0 °C is positive, so its offset is negative";
+  EXPECT_LT(std::stod(r.out), 0.0)
+      << "the ADC reading at 0 °C is positive, so its offset is negative";
   r = Run({"scale", demo, "\xff", "APOS"});
   EXPECT_EQ(r.status, 2);
 }
@@ -181,11 +206,13 @@ TEST_F(Cli, ComputeAndTuneRunOnEveryBundledSetup) {
     for (const char* loop : {"current", "speed", "position"}) {
       r = Run({"tune", Path(name), loop});
       // The speed tuning needs "PosSpd_in_FastLoop", which the minimal drive does not have.
-      const bool tunable = std::string(loop) != "speed" || std::string(name) != "minimal-linear.json";
+      const bool tunable =
+          std::string(loop) != "speed" || std::string(name) != "minimal-linear.json";
       EXPECT_EQ(r.status, tunable ? 0 : 2) << loop << ": " << r.err;
       if (!tunable) {
-        EXPECT_EQ(r.err, "axiscore: the speed controller cannot be tuned: the setup lacks a "
-                         "parameter the tuning needs\n");
+        EXPECT_EQ(r.err,
+                  "axiscore: the speed controller cannot be tuned: the setup lacks a "
+                  "parameter the tuning needs\n");
       }
     }
   }
@@ -215,7 +242,8 @@ TEST_F(Cli, TuneWritesGainsTheRegistersCanHold) {
 TEST_F(Cli, HelpListsEveryCommand) {
   const Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* command : {"compute", "encode", "get", "set", "show", "scale", "offset", "tune", "diff"}) {
+  for (const char* command :
+       {"compute", "encode", "get", "set", "show", "scale", "offset", "tune", "diff"}) {
     EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
   }
 }

@@ -77,7 +77,11 @@ const Pair kPairs[] = {
     {"Kp_T_scl", "KPTHT", "SFTKPTHT", "", DeriveKp_T_scl, {EncodeSFTKPTHT, EncodeKPTHT}},
     {"Ki_T_scl", "KITHT", "SFTKITHT", "", DeriveKi_T_scl, {EncodeSFTKITHT, EncodeKITHT}},
     {"KFFS_scl", "KFFS", "SFTSFFW", "", DeriveKFFS_scl, {EncodeSFTSFFW, EncodeKFFS}},
-    {"KFFA_scl", "KFFA", "SFTAFFW", "SFTKFF", DeriveKFFA_scl,
+    {"KFFA_scl",
+     "KFFA",
+     "SFTAFFW",
+     "SFTKFF",
+     DeriveKFFA_scl,
      {EncodeSFTAFFW, EncodeSFTKFF, EncodeKFFA}},
 };
 // A pair's names, with "KPTHT" (the angle loop's guard) first; r = "#" makes them registers.
@@ -87,9 +91,15 @@ std::string PairSetup(const Pair& p, const std::string& r) {
 }
 
 TEST(Gains, EveryPairEncodesShiftAndMantissaAndDerivesBack) {
-  struct Row { double gain, shift, mantissa; };
-  const Row rows[] = {{1, 0, 32767}, {0.5, 0, 16383.5}, {16384, 14, 32767}, {1.5, 1, 24575.25},
-                      {3000, 12, 3000 * 32767 / 4096.0}, {0, 0, 0},
+  struct Row {
+    double gain, shift, mantissa;
+  };
+  const Row rows[] = {{1, 0, 32767},
+                      {0.5, 0, 16383.5},
+                      {16384, 14, 32767},
+                      {1.5, 1, 24575.25},
+                      {3000, 12, 3000 * 32767 / 4096.0},
+                      {0, 0, 0},
                       {std::nextafter(1024.0, 2048.0), 11, 16383.5}};  // a hair above 2^10
   for (const Pair& p : kPairs) {
     for (const Row& r : rows) {
@@ -117,7 +127,12 @@ TEST(Gains, EveryPairEncodesShiftAndMantissaAndDerivesBack) {
 // A calculator; the names it reads or writes, what it writes first ("?name": looked up without a
 // report); the range it sets on the first row (NaN: none); values over kAll with items changed.
 using Rows = std::vector<std::pair<const char*, double>>;
-struct Case { Calculator calc; std::string names; double lo, hi; Rows rows; };
+struct Case {
+  Calculator calc;
+  std::string names;
+  double lo, hi;
+  Rows rows;
+};
 const std::string kUse = "isUseFilterOnCrtCtrlOutput", kCorner = "FilterOnCurrentControllerOutput",
                   kComp = "isCompensateGravitationalLoads", kFc = " ?POSOKLIM_FC ?TONPOSOK_FC",
                   kTs = " CLPER PWMPER DSP_freq", kLimit = " ImaxPS ImaxM ACR SATS SATP",
@@ -129,48 +144,84 @@ double Start(double vs, double r) { return 100 * (3000 - vs * 0.25e-6 * 2e4 * 48
 const double kVs = 32767 / 48.0, kVsSin = 65534 / (1.1 * 48), kFull = 32767, kA = 3276;
 const Case kCases[] = {
     {DeriveIsUseFilterOnCrtCtrlOutput, kUse + " FILTERQ", 0, 1, {{"FILTERQ=32767", 0}, {"", 1}}},
-    {DeriveFilterOnCurrentControllerOutput, kCorner + " FILTERQ" + kTs, 0, 1e4,
+    {DeriveFilterOnCurrentControllerOutput,
+     kCorner + " FILTERQ" + kTs,
+     0,
+     1e4,
      {{"FILTERQ=32767", 5000}, {"", -std::log(1 - 1598 / kFull) / 50e-6}}},  // up to 0.5 / Ts_C
-    {EncodeFILTERQ, "FILTERQ " + kUse + " " + kCorner + kTs, kNaN, kNaN,
-     {{"isUseFilterOnCrtCtrlOutput=0", kFull}, {"", 1598},
+    {EncodeFILTERQ,
+     "FILTERQ " + kUse + " " + kCorner + kTs,
+     kNaN,
+     kNaN,
+     {{"isUseFilterOnCrtCtrlOutput=0", kFull},
+      {"", 1598},
       {"FilterOnCurrentControllerOutput=1e4", 12892}}},  // 12892.8 truncated
     {DeriveFilter_D, "filter_D KDFP", 0, 1, {{"KDFP=8191.75", 0.25}}},
     {EncodeKDFP, "?KDFP ?filter_D", kNaN, kNaN, {{"", 0.5 * kFull}}},
     {DeriveIsCompensateGravitationalLoads, kComp + " FFL", 0, 1, {{"FFL=0", 0}, {"", 1}}},
     {DeriveOffsetCurrent, "OffsetCurrent FFL In ImaxPS", -5, 5, {{"FFL=-1638", -0.5}}},
-    {EncodeFFL, "FFL OffsetCurrent ImaxPS " + kComp, kNaN, kNaN,
+    {EncodeFFL,
+     "FFL OffsetCurrent ImaxPS " + kComp,
+     kNaN,
+     kNaN,
      {{"isCompensateGravitationalLoads=1.7", 1638}, {"isCompensateGravitationalLoads=0.9", 0}}},
     {EncodeKFFL, "?KFFL", kNaN, kNaN, {{"", kFull}}},
-    {EncodeSATS, "SATS IlimPS ImaxPS", 0, kFull,
+    {EncodeSATS,
+     "SATS IlimPS ImaxPS",
+     0,
+     kFull,
      {{"", kFull - 4 * kA}, {"IlimPS=20", kFull - 20 * kA}}},  // not clamped
     {EncodeIMAXS, "IMAXS IlimPS IPSatS ImaxPS", 0, kFull, {{"", kFull - 2 * kA}}},
-    {EncodeSATP, "SATP" + kCascade, 0, kFull, {{"", kFull - 2 * 500},
-     {"ControlMode=1", kFull - 4 * kA}, {"PositionControlType=1.5", kFull - 4 * kA}}},
-    {EncodeIMAXP, "IMAXP IPSatP" + kCascade, 0, kFull,
+    {EncodeSATP,
+     "SATP" + kCascade,
+     0,
+     kFull,
+     {{"", kFull - 2 * 500},
+      {"ControlMode=1", kFull - 4 * kA},
+      {"PositionControlType=1.5", kFull - 4 * kA}}},
+    {EncodeIMAXP,
+     "IMAXP IPSatP" + kCascade,
+     0,
+     kFull,
      {{"", kFull - 500}, {"PositionControlType=0", kFull - 2 * kA}}},
     {DeriveIlimPS, "IlimPS" + kLimit, 0, 8, {{"", 4}, {"ACR=0xFDFF", 1000 / kA}}},
     {DeriveTestLimitCurrent, "TestLimitCurrent" + kLimit, 0, 8, {{"", 4}, {"ACR=0", 1000 / kA}}},
     {DeriveIPSatS, "IPSatS IMAXS SATS", 0, 100, {{"", 50}}},  // (32767 - IMAX) / (32767 - SAT)
     {DeriveIPSatP, "IPSatP IMAXP SATP", 0, 100, {{"", 50}}},
-    {DeriveLimit_Speed, "Limit_Speed SATP PolePitch" + kCascade, 0, 300,  // 40e6 x 0.03 / 4000
+    {DeriveLimit_Speed,
+     "Limit_Speed SATP PolePitch" + kCascade,
+     0,
+     300,  // 40e6 x 0.03 / 4000
      {{"", 2}, {"ControlMode=1 Limit_Speed=7.5", 7.5}, {"PositionControlType=0 Limit_Speed=7", 7}}},
     {EncodeSATID, "?SATID ?SATPWM", kNaN, kNaN, {{"", 2621}}},
     {EncodeSATIQ, "?SATIQ ?SATPWM", kNaN, kNaN, {{"", 2621}}},
     {DeriveSpeedForward, "?SpeedForward ACR", kNaN, kNaN, {{"", 1}, {"ACR=0xBFFF", 0}}},
-    {DeriveIsFreezeControl, "isFreezeControl ACR ControlMode" + kFc, 0, 1,
+    {DeriveIsFreezeControl,
+     "isFreezeControl ACR ControlMode" + kFc,
+     0,
+     1,
      {{"", 1}, {"ControlMode=1", 0}, {"ACR=0xFFEF", 0}, {"ControlMode=0.7", 1}}},
     {DeriveFreezeControl_errband, "FreezeControl_errband" + kFc + kLoad, 0, 0.032767, {{"", 1e-4}}},
-    {EncodePOSOKLIM_FC, "POSOKLIM_FC FreezeControl_errband" + kFc + kLoad, kNaN, kNaN,
+    {EncodePOSOKLIM_FC,
+     "POSOKLIM_FC FreezeControl_errband" + kFc + kLoad,
+     kNaN,
+     kNaN,
      {{"FreezeControl_errband=50e-6", 50}}},
     {DeriveFreezeControl_time, "FreezeControl_time Ts_S" + kFc, 0, 65535 * 500e-6, {{"", 0.1}}},
-    {EncodeTONPOSOK_FC, "TONPOSOK_FC FreezeControl_time Ts_S" + kFc, kNaN, kNaN,
+    {EncodeTONPOSOK_FC,
+     "TONPOSOK_FC FreezeControl_time Ts_S" + kFc,
+     kNaN,
+     kNaN,
      {{"FreezeControl_time=0.05", 100}}},
     {DeriveTestCurrent, "TestCurrent In InPS", 0, 1.8 * 2, {{"", 2}, {"In=3 InPS=10", 1.5}}},
     {DeriveTestProtectionCurrent, "TestProtectionCurrent IMAXPROT ImaxPS ImaxM", 0, 8, {{"", 5}}},
     {DeriveTestStartCurrent,
      "TestStartCurrent REFTST Vdc CommutationMethod In R MotorPhaseConnectionType PWMPER DSP_freq",
-     0, 300, {{"MotorPhaseConnectionType=2", Start(kVs, 1.5)},
-     {"MotorPhaseConnectionType=1", Start(kVs, 0.5)}, {"CommutationMethod=1", Start(kVsSin, 1.5)}}},
+     0,
+     300,
+     {{"MotorPhaseConnectionType=2", Start(kVs, 1.5)},
+      {"MotorPhaseConnectionType=1", Start(kVs, 0.5)},
+      {"CommutationMethod=1", Start(kVsSin, 1.5)}}},
     {DeriveMload_over_M, "Mload_over_M Mt M", 0, 100, {{"", 0.5}}},
     {DeriveTestMaxSpeed, "TestMaxSpeed DSP_freq PolePitch PWMPER", 0, 300, {{"", 100}}},
 };
@@ -192,14 +243,21 @@ TEST(Gains, ConversionsGiveTheirValuesAndRanges) {
 
 TEST(Gains, RandomValuesRoundTripWithinOneRegisterStep) {
   struct Family {  // a physical value up to top, the register holding it, their calculators
-    std::string phys, reg; double top; Calcs encode; Calculator derive; std::string setup = "";
+    std::string phys, reg;
+    double top;
+    Calcs encode;
+    Calculator derive;
+    std::string setup = "";
   };
   std::vector<Family> families = {
       {kCorner, "FILTERQ", 9000, {EncodeFILTERQ}, DeriveFilterOnCurrentControllerOutput},
       {"OffsetCurrent", "FFL", 5, {EncodeFFL}, DeriveOffsetCurrent},
       {"IlimPS", "SATS", 8, {EncodeSATS}, DeriveIlimPS},
       {"Limit_Speed", "SATP", 60, {EncodeSATP}, DeriveLimit_Speed},
-      {"FreezeControl_errband", "POSOKLIM_FC", 0.03, {EncodePOSOKLIM_FC},
+      {"FreezeControl_errband",
+       "POSOKLIM_FC",
+       0.03,
+       {EncodePOSOKLIM_FC},
        DeriveFreezeControl_errband},
       {"FreezeControl_time", "TONPOSOK_FC", 16, {EncodeTONPOSOK_FC}, DeriveFreezeControl_time},
   };

@@ -95,9 +95,9 @@ TEST(WholeSetup, DemoDriveDerivesItsTimingAndGains) {
   EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("PWM_freq"), 20000.0);
   EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("Ts_C"), 50e-6);
   EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("Ts_S"), 500e-6);
-  const double kp = setup->GetParameterValueInBaseUnit("KPI") *
-                    std::ldexp(1.0, static_cast<int>(setup->GetParameterValueInBaseUnit("SFTKPI"))) /
-                    32767.0;
+  const double kp =
+      setup->GetParameterValueInBaseUnit("KPI") *
+      std::ldexp(1.0, static_cast<int>(setup->GetParameterValueInBaseUnit("SFTKPI"))) / 32767.0;
   EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("Kp_C_scl"), kp);
   EXPECT_EQ(setup->GetOptionNoError("IsClosedSpeed"), "1");
 }
@@ -168,12 +168,18 @@ TEST(Guards, ProbesNeedEveryNameAndStaySilent) {
     std::vector<const char*> names;
   };
   const Row rows[] = {
-      {HasAngleController, {"KPTHT"}}, {HasSoftwareLimits, {"isSWLS"}},
-      {HasSpeedEstimator, {"isSpeedEstimator"}}, {HasLssActive, {"save_CAN_baudrate", "save_axis_id"}},
-      {HasMotorBrake, {"BRAKECFG", "isMotorBrake"}}, {HasFreezeControl, {"POSOKLIM_FC", "TONPOSOK_FC"}},
-      {HasInputsPolarityType, {"InputsPolarityType"}}, {HasTransmissionSign, {"TRANSMISSION"}},
-      {HasBiquadFilters, {"IQREF_BQ_INI"}}, {HasStartupMinimumMove, {"ABSTART_MINMOVE"}},
-      {HasSpeedForward, {"SpeedForward"}}, {HasReverseCounting, {"ReverseCounting"}},
+      {HasAngleController, {"KPTHT"}},
+      {HasSoftwareLimits, {"isSWLS"}},
+      {HasSpeedEstimator, {"isSpeedEstimator"}},
+      {HasLssActive, {"save_CAN_baudrate", "save_axis_id"}},
+      {HasMotorBrake, {"BRAKECFG", "isMotorBrake"}},
+      {HasFreezeControl, {"POSOKLIM_FC", "TONPOSOK_FC"}},
+      {HasInputsPolarityType, {"InputsPolarityType"}},
+      {HasTransmissionSign, {"TRANSMISSION"}},
+      {HasBiquadFilters, {"IQREF_BQ_INI"}},
+      {HasStartupMinimumMove, {"ABSTART_MINMOVE"}},
+      {HasSpeedForward, {"SpeedForward"}},
+      {HasReverseCounting, {"ReverseCounting"}},
       {HasEncoderInputFilter, {"isFilterEnc", "FilterEncValue"}},
       {HasSpeedTestReferenceType, {"SpeedTestReferenceType"}},
   };
@@ -205,9 +211,12 @@ TEST(Guards, SatiqIsEncodedWithoutSatid) {
 // crash or undefined behaviour (the sanitizer build checks the latter). The results are whatever
 // the arithmetic gives; nothing is asserted about them.
 TEST(Robustness, DegenerateValuesInAnyParameterRunEverything) {
-  const double kValues[] = {0.0, -1.0, std::numeric_limits<double>::quiet_NaN(),
+  const double kValues[] = {0.0,
+                            -1.0,
+                            std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::infinity(),
-                            -std::numeric_limits<double>::infinity(), 1e308};
+                            -std::numeric_limits<double>::infinity(),
+                            1e308};
   auto pristine = LoadBundled("demo-linear.json");
   ASSERT_TRUE(pristine);
   const int count = pristine->GetParameters().GetParametersCount();
@@ -220,7 +229,10 @@ TEST(Robustness, DegenerateValuesInAnyParameterRunEverything) {
       CompleteSetup(*pristine);
       ComputeRegistersFromParameters(*pristine);
       ComputeParametersFromRegisters(*pristine);
-      for (const char* unit : {"m", "m/s", "A", "V", "V ", "\xB0" "C", "rad/s", "s"}) {
+      for (const char* unit : {"m", "m/s", "A", "V", "V ",
+                               "\xB0"
+                               "C",
+                               "rad/s", "s"}) {
         (void)ScaleFactor(pristine.get(), unit, "APOS");
         (void)ScaleOffset(pristine.get(), unit);
       }

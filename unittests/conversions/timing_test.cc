@@ -15,20 +15,32 @@ using namespace kestrel;
 
 // 40 MHz timer, PWMPER 1000: 20 kHz and 50 us; CLPER 1, SLPER 10; dead band max(10, 20) counts.
 const std::vector<std::pair<const char*, double>> kBase = {
-    {"PWMPER", 1000}, {"CLPER", 1}, {"SLPER", 10}, {"DSP_freq", 40e6}, {"PWM_freq", 2e4},
-    {"PWMperiod", -7}, {"Ts_C", -7}, {"Ts_S", -7}, {"UPGRADE", 0x40}, {"PosSpd_in_FastLoop", -7},
-    {"SATPWM", -7}, {"CurrentMeasurementType", 1}, {"DBT", 0x0A14}};
+    {"PWMPER", 1000},  {"CLPER", 1},
+    {"SLPER", 10},     {"DSP_freq", 40e6},
+    {"PWM_freq", 2e4}, {"PWMperiod", -7},
+    {"Ts_C", -7},      {"Ts_S", -7},
+    {"UPGRADE", 0x40}, {"PosSpd_in_FastLoop", -7},
+    {"SATPWM", -7},    {"CurrentMeasurementType", 1},
+    {"DBT", 0x0A14}};
 std::vector<std::string> said;  // the host's reports since the last Base()
 TestSetup Base(std::string skip, std::string in = "", double v = 0) {  // in "*": every value
   said.clear(), axis::SetErrorReporter([](const std::string& m) { said.push_back(m); });
   TestSetup s;
-  for (auto& [n, x] : kBase) if (n != skip) s.Physical({{n, in == "*" || n == in ? v : x}});
+  for (auto& [n, x] : kBase)
+    if (n != skip) s.Physical({{n, in == "*" || n == in ? v : x}});
   return s;
 }
 
 // A conversion, the names it reads or writes (the first is written), values with one input set.
-struct Row { const char* in; double v, value; };
-struct Case { Calculator calc; std::vector<std::string> names; std::vector<Row> rows; };
+struct Row {
+  const char* in;
+  double v, value;
+};
+struct Case {
+  Calculator calc;
+  std::vector<std::string> names;
+  std::vector<Row> rows;
+};
 const char *kCm = "CurrentMeasurementType", *kFlag = "PosSpd_in_FastLoop", *kUp = "UPGRADE";
 const Case kCases[] = {
     {DerivePWM_freq, {"PWM_freq", "PWMPER", "DSP_freq"}, {{"PWM_freq", -7, 2e4}}},
@@ -62,7 +74,7 @@ TEST(Timing, ConversionsPeriodsAndPwmRoundTrip) {
   EXPECT_EQ(DeadBandTime(*Base("", "DBT", 0)), 1e-6);
   TestSetup s = Base("DBT"), t = Base("");  // reports counted from here
   EXPECT_EQ(MinimumFastPeriod(*s) + MinimumSlowPeriod(*s) + DeadBandTime(*s), 0.0);  // absent
-  EXPECT_DOUBLE_EQ(DeadBandTime(*t), 0.25e-6);  // max(10, 20) x 0.5 / 40 MHz
+  EXPECT_DOUBLE_EQ(DeadBandTime(*t), 0.25e-6);                       // max(10, 20) x 0.5 / 40 MHz
   s.Physical({{"DBTPC", 80}, {"DBT", 0x1E05}, {"Ts_S_min", 7e-4}});  // the high count, 80 %
   EXPECT_TRUE(DeadBandTime(*s) == 30 * 0.8 / 40e6 && MinimumSlowPeriod(*s) == 7e-4 && said.empty());
   axis::SetErrorReporter(nullptr);

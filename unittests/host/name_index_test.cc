@@ -34,8 +34,10 @@ TEST(NameIndex, ReusedBufferWithAnotherNameIsLookedUpAfresh) {
     const char* text;
     int expected;
   };
-  const Row rows[] = {{"KPI", 0}, {"KII", 1}, {"kpi", 0}, {"KPX", NameIndex::kNotFound},
-                      {"KPS", 2}, {"KP", NameIndex::kNotFound}, {"KPI", 0}};
+  const Row rows[] = {{"KPI", 0}, {"KII", 1},
+                      {"kpi", 0}, {"KPX", NameIndex::kNotFound},
+                      {"KPS", 2}, {"KP", NameIndex::kNotFound},
+                      {"KPI", 0}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
     std::strcpy(buffer, row.text);

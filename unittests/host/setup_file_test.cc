@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <bit>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -27,8 +27,10 @@ const std::string kHeader = R"({"format": "axiscore-setup", "version": 1,
 std::string Sec(const std::string& m) { return kHeader + R"("parameters": [], )" + m + "}"; }
 // A good first parameter, then `entry` at /parameters/1 (on line 3).
 std::string Par(const std::string& entry) {
-  return kHeader + R"("parameters": [{"name": "PWM_freq", "value": 20000, "min": 1000, )"
-                   R"("max": 50000, "unit": "Hz"}, )" + entry + "]}";
+  return kHeader +
+         R"("parameters": [{"name": "PWM_freq", "value": 20000, "min": 1000, )"
+         R"("max": 50000, "unit": "Hz"}, )" +
+         entry + "]}";
 }
 std::string A(const std::string& rest) {  // parameter "A": value 1, range 0 .. 2, then `rest`
   return Par(R"({"name": "A", "value": 1, "min": 0, "max": 2, )" + rest + "}");
@@ -38,7 +40,8 @@ std::string Val(const std::string& value) {
 }
 std::string Id(const std::string& members) {
   return R"({"format": "axiscore-setup", "version": 1, "identity": {"description": "d", )"
-         R"("productId": "P", "firmwareId": "F", )" + members + R"(}, "parameters": []})";
+         R"("productId": "P", "firmwareId": "F", )" +
+         members + R"(}, "parameters": []})";
 }
 std::string Var(const std::string& e) {
   return Sec(R"("variables": [{"name": "APOS", "unit": "m"}, )" + e + "]");
@@ -55,10 +58,13 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
   const std::string i31 = " is out of range 0 .. 2147483647";
   const std::string syntax = ": malformed JSON: syntax error ", found = "expected a string, found ";
   const std::string was = " is already used by ", ci = " (case ignored)", twice = " listed twice";
-  const struct { std::string text, error; } rows[] = {
+  const struct {
+    std::string text, error;
+  } rows[] = {
       // Syntax: line:column (bytes) just after the faulty token.
-      {"", ":1:0" + syntax + "while parsing value - unexpected end of input; expected '[', '{', or "
-                             "a literal"},
+      {"", ":1:0" + syntax +
+               "while parsing value - unexpected end of input; expected '[', '{', or "
+               "a literal"},
       {top + "\n  \"version\": 1,,}",
        ":2:16" + syntax + "while parsing object key - unexpected ','; expected string literal"},
       {Val("1e400"), ":3:122: malformed JSON: number overflow parsing '1e400'"},
@@ -103,20 +109,24 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
       {Port(R"({"port": 0, "pin": 3}, {"port": 0, "pin": 4})"), ": /ioPorts/1/port: port" + twice},
       {Port(R"({"port": 0, "pin": 3}, {"port": 1, "pin": 3})"), ": /ioPorts/1/pin: pin" + twice},
       {Port(R"({"port": 0, "pin": 3, "level": 1})"), ": /ioPorts/0/level: unknown member"},
-      {Var(R"({"name": "apos", "unit": "m"})"), ": /variables/1/name: name \"apos\"" + was +
-                                                "/variables/0" + ci},
-      {Var(R"({"name": "X", "unit": "m", "value": "1.5"})"), ": /variables/1/value: \"1.5\"" +
-                                                             nan}};
+      {Var(R"({"name": "apos", "unit": "m"})"),
+       ": /variables/1/name: name \"apos\"" + was + "/variables/0" + ci},
+      {Var(R"({"name": "X", "unit": "m", "value": "1.5"})"),
+       ": /variables/1/value: \"1.5\"" + nan}};
   for (const auto& r : rows) {
     const axis::LoadResult result = axis::LoadSetupText(r.text, kSource);
     EXPECT_EQ(result.setup, nullptr) << r.error;
     EXPECT_EQ(result.error, kSource + r.error);
   }
   // A lone 0xB0 (Latin-1 degree sign) is not UTF-8: refused at its line, by the JSON lexer.
-  const std::string error = axis::LoadSetupText(A("\"unit\": \"\xB0" "C\""), kSource).error;
+  const std::string error = axis::LoadSetupText(A("\"unit\": \"\xB0"
+                                                  "C\""),
+                                                kSource)
+                                .error;
   EXPECT_EQ(error.rfind(std::string(kSource) + ":3:", 0), 0u) << error;
   EXPECT_NE(error.find(syntax + "while parsing value - invalid string: ill-formed UTF-8 byte"),
-            std::string::npos) << error;
+            std::string::npos)
+      << error;
 }
 
 TEST(SetupFileLoad, RefusesAbsurdNestingInsteadOfOverflowingTheStack) {
@@ -135,21 +145,32 @@ TEST(SetupFileLoad, ReadsEveryMemberWithDefaultsForTheOptionalOnes) {
     {"name": "Tmax", "value": -2.5, "min": -40, "max": 150, "unit": "°C"},
     {"name": "Vdc", "value": 48, "min": 0, "max": 100, "unit": "v "}],
     "variables": [{"name": "APOS", "unit": "m", "display": "µm", "kind": "long", "value": -0.5},
-                  {"name": "TEMP", "unit": "°C"}]})", kSource);
+                  {"name": "TEMP", "unit": "°C"}]})",
+                                                kSource);
   ASSERT_TRUE(result) << result.error;
   CMC_Setup& setup = *result.setup;
   EXPECT_EQ(setup.GetUserAppID() + std::to_string(setup.GetE2ROMSize() + setup.GetAdcFullScale()),
             "65520");
   EXPECT_TRUE(setup.GetOptions().empty() && setup.GetIoPorts().empty());
   // Units in catalogue spelling; display, type and integer defaulted; integers rounded half away.
-  const struct { const char* name; std::string units; double value; } rows[] = {
-      {"PWM_freq", "Hz kHz 0 0", 20000}, {"PWMPER", "  5 1", 3},
-      {"Tmax", "\xB0" "C \xB0" "C 0 0", -2.5}, {"Vdc", "V  V  0 0", 48}};
+  const struct {
+    const char* name;
+    std::string units;
+    double value;
+  } rows[] = {{"PWM_freq", "Hz kHz 0 0", 20000},
+              {"PWMPER", "  5 1", 3},
+              {"Tmax",
+               "\xB0"
+               "C \xB0"
+               "C 0 0",
+               -2.5},
+              {"Vdc", "V  V  0 0", 48}};
   for (const auto& r : rows) {
     const CMC_Parameter* p = setup.FindParameter(r.name);
     ASSERT_NE(p, nullptr) << r.name;
     EXPECT_EQ(p->GetBaseUnitName() + " " + p->GetUnitName() + " " + std::to_string(p->GetType()) +
-                  " " + std::to_string(p->IsInteger()), r.units);
+                  " " + std::to_string(p->IsInteger()),
+              r.units);
     EXPECT_EQ(p->GetValueInBaseUnit(), r.value) << r.name;
   }
   const CMC_Variable *apos = setup.FindVariable("apos"), *temp = setup.FindVariable("TEMP");
@@ -198,19 +219,26 @@ TEST(SetupFileRoundTrip, KeepsEveryValueBitForBitAndEverySectionInPlace) {
   const axis::LoadResult second = axis::LoadSetupText(saved, "saved");
   ASSERT_TRUE(second) << second.error << "\n" << saved;
   const CMC_Setup& setup = *second.setup;
-  const struct { const char* name; std::vector<double> value_min_max; } rows[] = {
-      {"Kp", {kNaN, -kInf, kInf}}, {"Zero", {-0.0, 0x1p-1074, 1e308}}, {"PolePitch", {0.03, 0, 1}},
-      {"Tiny", {2.2250738585072009e-308, -std::numeric_limits<double>::max(), 0.1}},
-      {"Big", {0x1p53, 0x1p64, -0x1p53}}};  // 2^53 + 1 and 2^64 - 1 have no double
+  const struct {
+    const char* name;
+    std::vector<double> value_min_max;
+  } rows[] = {{"Kp", {kNaN, -kInf, kInf}},
+              {"Zero", {-0.0, 0x1p-1074, 1e308}},
+              {"PolePitch", {0.03, 0, 1}},
+              {"Tiny", {2.2250738585072009e-308, -std::numeric_limits<double>::max(), 0.1}},
+              {"Big", {0x1p53, 0x1p64, -0x1p53}}};  // 2^53 + 1 and 2^64 - 1 have no double
   for (const auto& r : rows) {
     ASSERT_NE(setup.FindParameter(r.name), nullptr) << r.name;
     EXPECT_EQ(Bits(*setup.FindParameter(r.name)), Bits(r.value_min_max)) << r.name;
   }
-  EXPECT_EQ(setup.GetDescription(), "Axe X, 25 \xB0" "C");
+  EXPECT_EQ(setup.GetDescription(),
+            "Axe X, 25 \xB0"
+            "C");
   EXPECT_EQ(setup.GetAdcFullScale() + setup.GetE2ROMSize(), 4294967295u + 16384);
   EXPECT_EQ(setup.GetOptions(), (Pairs{{"Zeta", "1"}, {"alpha", "two words"}, {"Mid", ""}}));
   EXPECT_EQ((std::vector<int>{int(setup.GetIoPorts().size()), setup.GetIOPinFromPort(3),
-                              setup.GetIOPortFromPin(26)}), (std::vector<int>{2, 25, 0}));
+                              setup.GetIOPortFromPin(26)}),
+            (std::vector<int>{2, 25, 0}));
   ASSERT_EQ(setup.GetVariables().size(), 1u);
   EXPECT_EQ(setup.GetVariables()[0]->GetValueInBaseUnit(), -kInf);
   EXPECT_EQ(setup.ExtraSections(),
@@ -230,8 +258,13 @@ TEST(SetupFileRoundTrip, RandomDoublesComeBackBitForBit) {
   CMC_Setup setup;
   for (int i = 0; i < 3000; ++i) {
     const double v = std::bit_cast<double>(random());
-    ASSERT_NE(setup.AddParameter({.name = "P" + std::to_string(i), .value = v, .min = -v,
-                                  .max = v / 3, .base_unit = "m", .display_unit = "mm"}), nullptr);
+    ASSERT_NE(setup.AddParameter({.name = "P" + std::to_string(i),
+                                  .value = v,
+                                  .min = -v,
+                                  .max = v / 3,
+                                  .base_unit = "m",
+                                  .display_unit = "mm"}),
+              nullptr);
   }
   const axis::LoadResult back = axis::LoadSetupText(axis::SetupToText(setup), "random");
   ASSERT_TRUE(back) << back.error;
@@ -240,9 +273,19 @@ TEST(SetupFileRoundTrip, RandomDoublesComeBackBitForBit) {
 }
 
 TEST(SetupFileSave, WritesNumbersReadablyAndExactly) {
-  const struct { double value; const char* text; } rows[] = {{20000, "20000"}, {-0.0, "-0.0"},
-      {-3, "-3"}, {0.1, "0.1"}, {0x1p53, "9007199254740992"}, {0x1p54, "1.8014398509481984e+16"},
-      {0x1p-1074, "5e-324"}, {-kNaN, "\"NaN\""}, {kInf, "\"Infinity\""}, {-kInf, "\"-Infinity\""}};
+  const struct {
+    double value;
+    const char* text;
+  } rows[] = {{20000, "20000"},
+              {-0.0, "-0.0"},
+              {-3, "-3"},
+              {0.1, "0.1"},
+              {0x1p53, "9007199254740992"},
+              {0x1p54, "1.8014398509481984e+16"},
+              {0x1p-1074, "5e-324"},
+              {-kNaN, "\"NaN\""},
+              {kInf, "\"Infinity\""},
+              {-kInf, "\"-Infinity\""}};
   for (const auto& r : rows) {
     CMC_Setup setup;
     ASSERT_NE(setup.AddParameter({.name = "P", .value = r.value, .base_unit = ""}), nullptr);
@@ -256,8 +299,10 @@ TEST(SetupFileRoundTrip, SectionsAddedByTheProgramGoLastAndNeverReplaceOurs) {
   setup.ExtraSections() = {{"zz", R"({"a":[1,2]})"}, {"aa", "3"}, {"parameters", "7"}};
   setup.ExtraSectionPlaces().emplace_back("aa", "format");
   const std::string text = axis::SetupToText(setup);
-  EXPECT_TRUE(text.find("\"format\"") < text.find("\"aa\"") && text.find("\"aa\"") <
-              text.find("\"version\"") && text.find("\"variables\"") < text.find("\"zz\"")) << text;
+  EXPECT_TRUE(text.find("\"format\"") < text.find("\"aa\"") &&
+              text.find("\"aa\"") < text.find("\"version\"") &&
+              text.find("\"variables\"") < text.find("\"zz\""))
+      << text;
   const axis::LoadResult back = axis::LoadSetupText(text, "saved");
   ASSERT_TRUE(back) << back.error;
   EXPECT_EQ(back.setup->ExtraSections(), (Pairs{{"aa", "3"}, {"zz", R"({"a":[1,2]})"}}));
@@ -265,8 +310,14 @@ TEST(SetupFileRoundTrip, SectionsAddedByTheProgramGoLastAndNeverReplaceOurs) {
 }
 
 TEST(SetupFileCompare, FindsTheSmallestDifference) {
-  const struct { double a, b; bool differ; } rows[] = {{0.25, 0.25, false}, {0.0, -0.0, true},
-      {0.1, std::nextafter(0.1, 1.0), true}, {kNaN, -kNaN, false}, {kNaN, 0, true}};
+  const struct {
+    double a, b;
+    bool differ;
+  } rows[] = {{0.25, 0.25, false},
+              {0.0, -0.0, true},
+              {0.1, std::nextafter(0.1, 1.0), true},
+              {kNaN, -kNaN, false},
+              {kNaN, 0, true}};
   for (const auto& r : rows) {
     CMC_Setup a, b;
     a.AddParameter({.name = "P", .value = 1, .max = r.a});
@@ -322,9 +373,9 @@ TEST_F(SetupFileOnDisk, SavesAtomicallyKeepingTheModeAndLinks) {
 
 TEST_F(SetupFileOnDisk, FailedSavesLeaveTheOldFileAndNoTemporary) {
   const std::string missing = dir_ + "/no/such/folder/x.json";
-  EXPECT_EQ(axis::SaveSetupFile(*setup_, missing),
-            missing + ": cannot create a temporary file in " + dir_ + "/no/such/folder/: " +
-                kNoFile);
+  EXPECT_EQ(
+      axis::SaveSetupFile(*setup_, missing),
+      missing + ": cannot create a temporary file in " + dir_ + "/no/such/folder/: " + kNoFile);
   const std::string folder = dir_ + "/setup.json";  // the temporary is written, renaming fails
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
   EXPECT_EQ(axis::SaveSetupFile(*setup_, folder), folder + ": cannot replace the file: " + kIsDir);

@@ -12,11 +12,19 @@
 namespace {
 
 CMC_Setup& SmallSetup(CMC_Setup& setup) {
-  setup.AddParameter({.name = "PWM_freq", .value = 20000, .min = 1000, .max = 50000, .base_unit = "Hz",
+  setup.AddParameter({.name = "PWM_freq",
+                      .value = 20000,
+                      .min = 1000,
+                      .max = 50000,
+                      .base_unit = "Hz",
                       .display_unit = "kHz"});
-  setup.AddParameter({.name = "PWMPER", .value = 1000, .max = 65535, .type = axis::kTypeRegister,
+  setup.AddParameter({.name = "PWMPER",
+                      .value = 1000,
+                      .max = 65535,
+                      .type = axis::kTypeRegister,
                       .is_integer = true});
-  setup.AddParameter({.name = "PolePitch", .value = 0.03, .max = 1, .base_unit = "m", .display_unit = "mm"});
+  setup.AddParameter(
+      {.name = "PolePitch", .value = 0.03, .max = 1, .base_unit = "m", .display_unit = "mm"});
   return setup;
 }
 
@@ -47,7 +55,8 @@ TEST(SetupLookup, RefusesDuplicateNamesAndUnknownUnits) {
   EXPECT_EQ(error, "duplicate parameter name \"pwmper\"");
   EXPECT_EQ(setup.AddParameter({.name = "X", .base_unit = "furlong"}, &error), nullptr);
   EXPECT_EQ(error, "unknown base unit \"furlong\"");
-  EXPECT_EQ(setup.AddParameter({.name = "Y", .base_unit = "m", .display_unit = "rpm"}, &error), nullptr);
+  EXPECT_EQ(setup.AddParameter({.name = "Y", .base_unit = "m", .display_unit = "rpm"}, &error),
+            nullptr);
   EXPECT_EQ(error, "unit \"rpm\" does not measure the same as \"m\"");
   EXPECT_EQ(setup.GetParameters().GetParametersCount(), 3);
 }
@@ -73,7 +82,9 @@ TEST(SetupValues, IntegerRegistersAreStoredRoundedToNearest) {
   EXPECT_TRUE(std::isnan(reg->GetValueInBaseUnit()));
 }
 
-double HalfFactor(CMC_Setup*, const char* unit, const char*) { return std::string(unit) == "m" ? 0.5 : 1.0; }
+double HalfFactor(CMC_Setup*, const char* unit, const char*) {
+  return std::string(unit) == "m" ? 0.5 : 1.0;
+}
 double TenOffset(CMC_Setup*, const char* unit) { return std::string(unit) == "m" ? 10.0 : 0.0; }
 
 TEST(SetupValues, InternalUnitsGoThroughThePluginScales) {

@@ -10,11 +10,32 @@
 namespace {
 
 TEST(UnitCatalogue, FindsExactSpellingFirstThenIgnoringCaseButNotTheBlank) {
-  const struct { const char* query; const char* found; const char* base; double factor; } rows[] = {
-      {"KHZ", "kHz", "Hz", 1e3}, {"MHz", "MHz", "Hz", 1e6}, {"mOhm", "mOhm", "Ohm", 1e-3},
-      {"OHM", "Ohm", "Ohm", 1}, {"V", "V", "V", 1}, {"v ", "V ", "V ", 1}, {"mV", "mV", "V", 1e-3},
-      {"\xB5S", "\xB5s", "s", 1e-6}, {"mV/\xB0" "C", "mV/\xB0" "C", "V/\xB0" "C", 1e-3},
-      {"", "", "", 1}, {"V  ", nullptr}, {"\xC2\xB0" "C", nullptr}, {"furlong", nullptr}};
+  const struct {
+    const char* query;
+    const char* found;
+    const char* base;
+    double factor;
+  } rows[] = {{"KHZ", "kHz", "Hz", 1e3},
+              {"MHz", "MHz", "Hz", 1e6},
+              {"mOhm", "mOhm", "Ohm", 1e-3},
+              {"OHM", "Ohm", "Ohm", 1},
+              {"V", "V", "V", 1},
+              {"v ", "V ", "V ", 1},
+              {"mV", "mV", "V", 1e-3},
+              {"\xB5S", "\xB5s", "s", 1e-6},
+              {"mV/\xB0"
+               "C",
+               "mV/\xB0"
+               "C",
+               "V/\xB0"
+               "C",
+               1e-3},
+              {"", "", "", 1},
+              {"V  ", nullptr},
+              {"\xC2\xB0"
+               "C",
+               nullptr},
+              {"furlong", nullptr}};
   for (const auto& r : rows) {
     const CMC_Unit* unit = CMC_Units::Catalogue().FindUnit(r.query);
     ASSERT_EQ(unit != nullptr, r.found != nullptr) << r.query;
@@ -22,7 +43,10 @@ TEST(UnitCatalogue, FindsExactSpellingFirstThenIgnoringCaseButNotTheBlank) {
     EXPECT_EQ(unit->GetName() + "|" + unit->GetBaseName(), std::string(r.found) + "|" + r.base);
     EXPECT_DOUBLE_EQ(unit->GetFactor(), r.factor) << r.query;
   }
-  for (const char* base : {"m", "rad/s", "V ", "\xB0" "C", "kg"})
+  for (const char* base : {"m", "rad/s", "V ",
+                           "\xB0"
+                           "C",
+                           "kg"})
     EXPECT_NE(CMC_Units::Catalogue().FindBaseUnit(base), nullptr) << base;
   for (const char* display : {"mm", "rpm", "g", "KHZ"})
     EXPECT_EQ(CMC_Units::Catalogue().FindBaseUnit(display), nullptr) << display;
@@ -40,15 +64,29 @@ TEST(UnitCatalogue, EveryUnitOfATypeSharesTheBaseThatComesFirstAndIsFoundByName)
 }
 
 TEST(TextEncoding, ConvertsLatin1ToUtf8AndBackAndRefusesTheRest) {
-  const struct { std::string latin1, utf8; } rows[] = {
-      {"PWM_freq 1/s", "PWM_freq 1/s"}, {"\xB0" "C", "\xC2\xB0" "C"}, {"\xB5m", "\xC2\xB5m"},
-      {"\x80", "\xC2\x80"}, {"\xFF", "\xC3\xBF"}, {"Caf\xE9", "Caf\xC3\xA9"}, {"", ""}};
+  const struct {
+    std::string latin1, utf8;
+  } rows[] = {{"PWM_freq 1/s", "PWM_freq 1/s"},
+              {"\xB0"
+               "C",
+               "\xC2\xB0"
+               "C"},
+              {"\xB5m", "\xC2\xB5m"},
+              {"\x80", "\xC2\x80"},
+              {"\xFF", "\xC3\xBF"},
+              {"Caf\xE9", "Caf\xC3\xA9"},
+              {"", ""}};
   for (const auto& r : rows) {
     EXPECT_EQ(axis::Latin1ToUtf8(r.latin1), r.utf8);
     EXPECT_EQ(axis::Utf8ToLatin1(r.utf8), std::optional<std::string>(r.latin1));
   }
   // Outside Latin-1 (three and four bytes), a lone Latin-1 byte, truncated, overlong, stray.
-  for (std::string bad : {"\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xB0" "C", "ab\xC2", "\xC3" "A",
+  for (std::string bad : {"\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                          "\xB0"
+                          "C",
+                          "ab\xC2",
+                          "\xC3"
+                          "A",
                           "\xC0\x80", "\x80"})
     EXPECT_FALSE(axis::Utf8ToLatin1(bad).has_value()) << bad;
   EXPECT_TRUE(axis::EqualsNoCase("isHallsensors", "ISHALLSENSORS"));

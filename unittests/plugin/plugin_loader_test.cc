@@ -43,13 +43,17 @@ TEST(PluginLoader, LoadsThePluginAndRegistersItsServices) {
   const axis::PluginExports& exports = plugin->Exports();
   ASSERT_NE(exports.g_bKufSinusoidalMode, nullptr);
   EXPECT_EQ(*exports.g_bKufSinusoidalMode, 0);
-  for (const char* service : {"encode-pass", "derive-pass", "tune-current", "tune-speed", "tune-position"}) {
+  for (const char* service :
+       {"encode-pass", "derive-pass", "tune-current", "tune-speed", "tune-position"}) {
     EXPECT_NE(axis::FindSetupService(service), nullptr) << service;
   }
   // A null setup is a no-op for every entry point.
   exports.ComputeAllOptions(nullptr);
   EXPECT_EQ(exports.GetScaleFactor(nullptr, "m", "APOS"), 1.0);
-  EXPECT_EQ(exports.GetScaleOffset(nullptr, "\xB0" "C"), 0.0);
+  EXPECT_EQ(exports.GetScaleOffset(nullptr,
+                                   "\xB0"
+                                   "C"),
+            0.0);
   plugin.reset();
   // Unloading withdraws the services: nothing may point into an unloaded library.
   EXPECT_EQ(axis::FindSetupService("encode-pass"), nullptr);

@@ -48,13 +48,20 @@ class TestSetup {
   double Get(const char* name) { return setup_->FindParameter(name)->GetValueInBaseUnit(); }
   double Min(const char* name) { return setup_->FindParameter(name)->GetMinInBaseUnit(); }
   double Max(const char* name) { return setup_->FindParameter(name)->GetMaxInBaseUnit(); }
-  void Set(const char* name, double value) { setup_->FindParameter(name)->SetValueInBaseUnit(value); }
+  void Set(const char* name, double value) {
+    setup_->FindParameter(name)->SetValueInBaseUnit(value);
+  }
 
  private:
   void Add(const Value& v, int type, bool is_integer) {
     std::string error;
-    EXPECT_NE(setup_->AddParameter({.name = v.name, .value = v.value, .min = -1e300, .max = 1e300,
-                                    .base_unit = v.unit, .type = type, .is_integer = is_integer},
+    EXPECT_NE(setup_->AddParameter({.name = v.name,
+                                    .value = v.value,
+                                    .min = -1e300,
+                                    .max = 1e300,
+                                    .base_unit = v.unit,
+                                    .type = type,
+                                    .is_integer = is_integer},
                                    &error),
               nullptr)
         << error;

@@ -24,17 +24,28 @@ bool FitsInt32(double v) { return v >= -k2to31 && v < k2to31 && v == std::floor(
 TEST(BiquadDesign, GainAtZeroCornerAndNyquistMatchesTheAnalogueShape) {
   const double q = 2, v = std::pow(10.0, .3), sm = std::sqrt((v * v + 1) / 2);  // +6 dB, shelf mid
   const double k1 = std::tan(kPi * .05), k2 = std::tan(kPi * .2);  // lead-lag (1 + s/K1)/(1 + s/K2)
-  const double lead = std::sqrt(2) / std::hypot(1, k1 / k2);        // and its gain at s = jK1
-  const struct { int type; double f, p, gain_dB, dc, corner, nyquist; } rows[] = {
-      {0, .1, 0, 0, 1, 1 / std::sqrt(2.0), 0}, {1, .1, q, 0, 1, q, 0}, {2, .1, q, 0, 1, 0, 1},
-      {3, .1, q, 0, 0, q, 1}, {4, .1, q, 0, 0, 1, 0}, {5, .1, q, -6, 1, 1 / v, 1},
-      {6, .1, 0, 0, 1, 1, 1}, {6, .1, 0, 6, v, sm, 1}, {7, .1, 0, -6, 1, 1 / sm, 1 / v},
-      {8, .05, .2, 0, 1, lead, k2 / k1}, {9, .05, .2, 0, 1, lead * lead, k2 * k2 / (k1 * k1)}};
+  const double lead = std::sqrt(2) / std::hypot(1, k1 / k2);       // and its gain at s = jK1
+  const struct {
+    int type;
+    double f, p, gain_dB, dc, corner, nyquist;
+  } rows[] = {{0, .1, 0, 0, 1, 1 / std::sqrt(2.0), 0},
+              {1, .1, q, 0, 1, q, 0},
+              {2, .1, q, 0, 1, 0, 1},
+              {3, .1, q, 0, 0, q, 1},
+              {4, .1, q, 0, 0, 1, 0},
+              {5, .1, q, -6, 1, 1 / v, 1},
+              {6, .1, 0, 0, 1, 1, 1},
+              {6, .1, 0, 6, v, sm, 1},
+              {7, .1, 0, -6, 1, 1 / sm, 1 / v},
+              {8, .05, .2, 0, 1, lead, k2 / k1},
+              {9, .05, .2, 0, 1, lead * lead, k2 * k2 / (k1 * k1)}};
   for (const auto& r : rows) {
     kestrel::BiquadDesigner d;
     ASSERT_TRUE(d.Design(r.type, r.f, r.p, r.gain_dB));
     EXPECT_LT(std::hypot(Magnitude(d, 0) - r.dc, Magnitude(d, 2 * kPi * r.f) - r.corner,
-                         Magnitude(d, kPi) - r.nyquist), 1e-9) << r.type << " " << r.gain_dB;
+                         Magnitude(d, kPi) - r.nyquist),
+              1e-9)
+        << r.type << " " << r.gain_dB;
     EXPECT_EQ(kestrel::HasUnityDcGain(r.type, r.gain_dB), r.dc == 1) << r.type << " " << r.gain_dB;
   }
   kestrel::BiquadDesigner d, one;  // the quarter-rate low pass: K = 1, Q = 1/sqrt2
@@ -45,11 +56,16 @@ TEST(BiquadDesign, GainAtZeroCornerAndNyquistMatchesTheAnalogueShape) {
   one.Design(kestrel::kLeadLag1, 0.1, 0.1, 0.0);  // equal lead and lag: B0 = 1, B1 = A1 = d
   EXPECT_NEAR(one.a1, (std::tan(kPi * 0.1) - 1) / (std::tan(kPi * 0.1) + 1), 1e-15);
   EXPECT_EQ((Doubles{one.b0, one.b1, one.b2, one.a2}), (Doubles{1, one.a1, 0, 0}));
-  const struct { std::array<double, 5> in; Doubles out; } quantised[] = {  // counts, scale
+  const struct {
+    std::array<double, 5> in;
+    Doubles out;
+  } quantised[] = {
+      // counts, scale
       {{2, 0, 0, 1.5}, {0x1p30, 0, 0, 805306368, 0, 4}},  // 2.0 at scale 2 would be 2^31
       {{0x1p-32, -0x1p-32, -0x1.8p-31, 0x1.8p-31}, {1, 0, -1, 2, 0, 1}},  // halves round up
       {{1 - 0x1p-40}, {0x1p30, 0, 0, 0, 0, 2}},  // 2^31 at scale 1 once rounded
-      {{kNaN, 1}, {0x1p30, 0, 0, 0, 0, 2}}, {{1e308}, {0x1p30, 0, 0, 0, 0, 2}}};
+      {{kNaN, 1}, {0x1p30, 0, 0, 0, 0, 2}},
+      {{1e308}, {0x1p30, 0, 0, 0, 0, 2}}};
   for (const auto& r : quantised) {
     kestrel::BiquadDesigner q{r.in[0], r.in[1], r.in[2], r.in[3], r.in[4]};
     q.Quantise();
@@ -59,7 +75,11 @@ TEST(BiquadDesign, GainAtZeroCornerAndNyquistMatchesTheAnalogueShape) {
   EXPECT_FALSE(kestrel::ForceUnityDcGain(big));
 }
 
-struct Named { std::string name; double value; bool reg = false; };
+struct Named {
+  std::string name;
+  double value;
+  bool reg = false;
+};
 constexpr Filter kOff = {0, 1, 0, 100, 0, 0.7};
 
 // Every name the encoder reads or writes, in writing order; each register has its own sentinel.
@@ -101,9 +121,15 @@ char Kind(const Doubles& s) {
 Filter At(Filter f, double location) { return f[2] = location, f; }
 
 TEST(EncodeBiquadFilters, SlotsAreFilledByLocationThenFilterNumber) {
-  const struct { std::array<Filter, 3> f; const char* slots; Doubles counts; } rows[] = {
-      {{kOff, kOff, kOff}, "000", {0, 0, 0}}, {{At(L, 1), At(Q, 1), At(P, 0)}, "PLQ", {1, 2, 0}},
-      {{At(Q, 2), At(P, 2), At(L, 2)}, "QPL", {0, 0, 3}}, {{At(L, 2), kOff, Q}, "QL0", {1, 0, 1}},
+  const struct {
+    std::array<Filter, 3> f;
+    const char* slots;
+    Doubles counts;
+  } rows[] = {
+      {{kOff, kOff, kOff}, "000", {0, 0, 0}},
+      {{At(L, 1), At(Q, 1), At(P, 0)}, "PLQ", {1, 2, 0}},
+      {{At(Q, 2), At(P, 2), At(L, 2)}, "QPL", {0, 0, 3}},
+      {{At(L, 2), kOff, Q}, "QL0", {1, 0, 1}},
       {{At(L, 1.9), At(Q, 3), At(P, -1)}, "L00", {0, 1, 0}},  // truncated; unknown place left out
       {{{{-1, .99, 2, 250, 0, 0}, {1, 10, 0, 250, 0, 1}, {1, -1, 0, 250, 0, 1}}}, "L00", {0, 0, 1}},
       {{{{1, 8, 0, 100, 100, kNaN}, {1, 1, 0, 250, kNaN, Q[5]}, kOff}}, "PQ0", {2, 0, 0}}};
@@ -112,7 +138,8 @@ TEST(EncodeBiquadFilters, SlotsAreFilledByLocationThenFilterNumber) {
     ASSERT_EQ(kestrel::EncodeBiquadFilters(*s), 1);
     EXPECT_EQ(std::string({Kind(Slot(s, 1)), Kind(Slot(s, 2)), Kind(Slot(s, 3))}), r.slots);
     EXPECT_EQ((Doubles{s.Get("SPDREF_BQ_INI"), s.Get("IQREF_BQ_INI"), s.Get("ASPD_BQ_INI")}),
-              r.counts) << r.slots;
+              r.counts)
+        << r.slots;
   }
 }
 
