@@ -182,7 +182,7 @@ class Checker:
         problem = mnemonic_problem(ctl.get("caption", ""))
         if problem:
             self.report(place, "caption " + problem)
-        if kind in BUTTON_KINDS and kind == "button" and not ctl.get("caption"):
+        if kind == "button" and not ctl.get("caption"):
             self.report(place, "push button without a caption")
         return place
 
@@ -203,7 +203,8 @@ class Checker:
             self.report("file", "no controls")
         for cid, kinds in FIXED_IDS.items():
             if cid in controls and controls[cid]["kind"] not in kinds:
-                self.report(places[cid], "id %d is reserved for a %s" % (cid, "/".join(sorted(kinds))))
+                wanted = "/".join(sorted(kinds))
+                self.report(places[cid], "id %d is reserved for a %s" % (cid, wanted))
         present = [cid for cid in GUIDELINE_IDS if cid in controls]
         if present and len(present) != len(GUIDELINE_IDS):
             self.report("file", "guideline controls 9001-9003 must come together")
