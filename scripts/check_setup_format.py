@@ -33,6 +33,8 @@ DISPLAY_UNITS = {
 CATALOGUE = {name: name for name in BASE_UNITS}
 CATALOGUE.update(DISPLAY_UNITS)
 
+# Registers that hold a ratio rather than a count: "GEAR" is GEARSLAVE / GEARMASTER.
+FRACTIONAL_REGISTERS = {"GEAR"}
 PARAMETER_MEMBERS = {"name", "value", "min", "max", "unit", "display", "type", "integer"}
 VARIABLE_MEMBERS = {"name", "unit", "display", "kind", "value"}
 IDENTITY_MEMBERS = {"description", "productId", "firmwareId", "applicationId", "eepromWords",
@@ -236,7 +238,7 @@ def check_parameter(report, entry, place):
         elif value is not None and math.isfinite(value) and not low <= value <= high:
             report.error(place, f"value {value:g} lies outside [{low:g}, {high:g}]")
     if ptype in REGISTER_TYPES:
-        if not integer:
+        if not integer and name not in FRACTIONAL_REGISTERS:
             report.warn(place, "register (type 5/6) without \"integer\": true")
         if unit not in (None, ""):
             report.warn(place, f"register (type 5/6) with unit \"{unit}\"")
