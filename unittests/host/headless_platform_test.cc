@@ -73,6 +73,19 @@ TEST_F(HeadlessPlatformTest, TimersFireInTimeOrderOnTheVirtualClock) {
   EXPECT_EQ(platform_.Now(), 65);
 }
 
+TEST_F(HeadlessPlatformTest, ARestartedTimerFiresAfterTimersSetBeforeIt) {
+  CMC_Setup setup;
+  TimerDlg dlg(setup, 900);
+  dlg.on_init = [](TimerDlg& d) {
+    d.SetTimer(1, 10);
+    d.SetTimer(2, 10);
+    d.SetTimer(1, 10);  // restarted: now set after timer 2
+  };
+  platform_.Wait(20).EndOk();
+  ASSERT_EQ(dlg.DoModal(), kIdOk);
+  EXPECT_EQ(dlg.fired, (std::vector<int>{2, 1, 2, 1}));
+}
+
 TEST_F(HeadlessPlatformTest, TimersCanBeKilledResetAndEndTheDialog) {
   struct Row {
     const char* name;
