@@ -1,0 +1,185 @@
+#include "host/headless_platform.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "host/edit_setup_dlg.h"
+
+namespace axis {
+
+HeadlessPlatform::HeadlessPlatform() = default;
+HeadlessPlatform::~HeadlessPlatform() = default;
+
+HeadlessPlatform& HeadlessPlatform::Push(Action action) {
+  actions_.push_back(std::move(action));
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::Click(int id) { return Push({ActionKind::kClick, id}); }
+HeadlessPlatform& HeadlessPlatform::Type(int id, std::string text) {
+  return Push({ActionKind::kType, id, std::move(text)});
+}
+HeadlessPlatform& HeadlessPlatform::SelectCombo(int id, int index) {
+  return Push({ActionKind::kSelect, id, "", index});
+}
+HeadlessPlatform& HeadlessPlatform::Check(int id, bool checked) {
+  return Push({ActionKind::kCheck, id, "", checked ? 1 : 0});
+}
+HeadlessPlatform& HeadlessPlatform::SelectTab(int id, int page) {
+  return Push({ActionKind::kTab, id, "", page});
+}
+HeadlessPlatform& HeadlessPlatform::MoveSlider(int id, int position) {
+  return Push({ActionKind::kSlider, id, "", position});
+}
+HeadlessPlatform& HeadlessPlatform::Key(std::string chord) {
+  return Push({ActionKind::kKey, 0, std::move(chord)});
+}
+HeadlessPlatform& HeadlessPlatform::Wait(int64_t ms) {
+  return Push({ActionKind::kWait, 0, "", std::max<int64_t>(ms, 0)});
+}
+HeadlessPlatform& HeadlessPlatform::End(int result) {
+  return Push({ActionKind::kEnd, 0, "", result});
+}
+HeadlessPlatform& HeadlessPlatform::Answer(int button) {
+  answers_.push_back(button);
+  return *this;
+}
+HeadlessPlatform& HeadlessPlatform::AnswerFileName(std::optional<std::string> name) {
+  file_answers_.push_back(std::move(name));
+  return *this;
+}
+
+void HeadlessPlatform::Apply(CMC_EditSetupDlg& dialog, const Action& action) {
+  bool taken = true;
+  switch (action.kind) {
+    case ActionKind::kClick:
+      taken = dialog.UserClick(action.id);
+      break;
+    case ActionKind::kType:
+      taken = dialog.UserType(action.id, action.text);
+      break;
+    case ActionKind::kSelect:
+      taken = dialog.UserSelectCombo(action.id, static_cast<int>(action.number));
+      break;
+    case ActionKind::kCheck:
+      taken = dialog.UserSetCheck(action.id, action.number != 0);
+      break;
+    case ActionKind::kTab:
+      taken = dialog.UserSelectTab(action.id, static_cast<int>(action.number));
+      break;
+    case ActionKind::kSlider:
+      taken = dialog.UserMoveSlider(action.id, static_cast<int>(action.number));
+      break;
+    case ActionKind::kKey:
+      dialog.UserKeyChord(action.text);
+      break;
+    case ActionKind::kWait:
+      AdvanceClock(dialog, action.number);
+      break;
+    case ActionKind::kEnd:
+      if (action.number == kIdOk) {
+        dialog.OnOK();
+      } else if (action.number == kIdCancel) {
+        dialog.OnCancel();
+      } else {
+        dialog.EndDialog(static_cast<int>(action.number));
+      }
+      break;
+  }
+  if (!taken) {
+    Note("dialog " + std::to_string(dialog.Template().id) + ": control " +
+         std::to_string(action.id) + " cannot take the action");
+  }
+}
+
+void HeadlessPlatform::AdvanceClock(CMC_EditSetupDlg& dialog, int64_t ms) {
+  const int64_t target =
+      now_ms_ > std::numeric_limits<int64_t>::max() - ms ? now_ms_ : now_ms_ + ms;
+  while (dialog.IsRunning()) {
+    auto next =
+        std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
+          return a.due_ms != b.due_ms ? a.due_ms < b.due_ms : a.order < b.order;
+        });
+    if (next == timers_.end() || next->due_ms > target) break;
+    now_ms_ = next->due_ms;
+    next->due_ms += next->period_ms;
+    CMC_EditSetupDlg* owner = next->dialog;
+    const int id = next->id;
+    firings_.push_back({now_ms_, owner->Template().id, id});
+    owner->OnTimer(id);  // may set or kill timers: `next` is not used after this
+  }
+  if (dialog.IsRunning()) now_ms_ = target;
+}
+
+int HeadlessPlatform::RunModal(CMC_EditSetupDlg& dialog) {
+  running_.push_back(&dialog);
+  while (dialog.IsRunning()) {
+    if (actions_.empty()) {
+      dialog.OnCancel();
+      if (dialog.IsRunning()) dialog.EndDialog(kIdCancel);
+      break;
+    }
+    const Action action = actions_.front();
+    actions_.pop_front();
+    Apply(dialog, action);
+  }
+  std::erase_if(timers_, [&](const Timer& t) { return t.dialog == &dialog; });
+  running_.pop_back();
+  return dialog.Result();
+}
+
+void HeadlessPlatform::EndModal(CMC_EditSetupDlg&, int) {}
+
+bool HeadlessPlatform::SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) {
+  const int64_t period = std::max<int64_t>(period_ms, 1);
+  for (Timer& t : timers_) {
+    if (t.dialog == &dialog && t.id == id) {
+      t.period_ms = period;
+      t.due_ms = now_ms_ + period;
+      t.order = timer_order_++;
+      return true;
+    }
+  }
+  timers_.push_back({&dialog, id, period, now_ms_ + period, timer_order_++});
+  return true;
+}
+
+bool HeadlessPlatform::KillTimer(CMC_EditSetupDlg& dialog, int id) {
+  return std::erase_if(timers_, [&](const Timer& t) { return t.dialog == &dialog && t.id == id; }) >
+         0;
+}
+
+void HeadlessPlatform::DispatchPendingMessages() {
+  if (running_.empty() || actions_.empty()) return;
+  const Action action = actions_.front();
+  actions_.pop_front();
+  Apply(*running_.back(), action);
+}
+
+int HeadlessPlatform::ShowMessageBox(const MessageBoxRequest& request) {
+  int answer = DefaultButton(request.buttons);
+  if (!answers_.empty()) {
+    const int scripted = answers_.front();
+    answers_.pop_front();
+    if (OffersButton(request, scripted)) {
+      answer = scripted;
+    } else {
+      Note("message box \"" + request.text + "\" has no button " + std::to_string(scripted));
+    }
+  }
+  message_log_.push_back({request, answer});
+  if (answer == kIdHelp) OpenHelp(request.help_context);
+  return answer;
+}
+
+void HeadlessPlatform::OpenHelp(int context) { help_log_.push_back(context); }
+
+std::optional<std::string> HeadlessPlatform::AskFileName(const FileNameRequest& request) {
+  file_log_.push_back(request);
+  if (file_answers_.empty()) return std::nullopt;
+  std::optional<std::string> answer = std::move(file_answers_.front());
+  file_answers_.pop_front();
+  return answer;
+}
+
+}  // namespace axis

@@ -1,0 +1,112 @@
+// The platform for tests: no display, a virtual clock and a scripted user.
+//
+// A script is a queue of user actions. While a dialog runs modally, actions are taken from the
+// front of the queue one at a time and applied to the innermost running dialog, so an action that
+// opens a nested dialog hands the following actions to it. When the queue runs dry, the running
+// dialog is cancelled (OnCancel, and EndDialog(2) if it refused), so a test never hangs.
+// DispatchPendingMessages applies at most one action, which lets a scripted user stop a long loop.
+//
+// "Wait N ms" advances the virtual clock, firing due timers in time order (timers due at the same
+// moment fire in the order they were set); it stops early when the dialog it was applied to ends.
+// A timer's period is at least 1 ms.
+//
+// Message boxes are answered from a queue of answers, else with the box's default button (OK or
+// Yes); every box and every help request is logged. A scripted answer the box does not offer, and
+// an action the user could not take (missing, disabled or hidden control), are noted in
+// ScriptErrors() and otherwise skipped.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/platform.h"
+
+namespace axis {
+
+class HeadlessPlatform : public Platform {
+ public:
+  enum class ActionKind { kClick, kType, kSelect, kCheck, kTab, kSlider, kKey, kWait, kEnd };
+  struct Action {
+    ActionKind kind;
+    int id = 0;
+    std::string text;
+    int64_t number = 0;  // combo index, check state, tab page, slider position, ms, end result
+  };
+  struct MessageLogEntry {
+    MessageBoxRequest request;
+    int answer = 0;
+  };
+
+  HeadlessPlatform();
+  ~HeadlessPlatform() override;
+
+  // The script, in the order the user acts.
+  HeadlessPlatform& Click(int id);
+  HeadlessPlatform& Type(int id, std::string text);
+  HeadlessPlatform& SelectCombo(int id, int index);
+  HeadlessPlatform& Check(int id, bool checked);
+  HeadlessPlatform& SelectTab(int id, int page);
+  HeadlessPlatform& MoveSlider(int id, int position);
+  HeadlessPlatform& Key(std::string chord);
+  HeadlessPlatform& Wait(int64_t ms);
+  HeadlessPlatform& EndOk() { return End(kIdOk); }
+  HeadlessPlatform& EndCancel() { return End(kIdCancel); }
+  HeadlessPlatform& End(int result);  // the dialog's OnOK / OnCancel, or EndDialog(result)
+  HeadlessPlatform& Answer(int button);
+  HeadlessPlatform& AnswerFileName(std::optional<std::string> name);
+
+  size_t PendingActions() const { return actions_.size(); }
+  int64_t Now() const { return now_ms_; }
+  const std::vector<MessageLogEntry>& MessageLog() const { return message_log_; }
+  const std::vector<int>& HelpLog() const { return help_log_; }
+  const std::vector<FileNameRequest>& FileNameLog() const { return file_log_; }
+  const std::vector<std::string>& ScriptErrors() const { return script_errors_; }
+  // (time, dialog template id, timer id) of every timer that fired.
+  struct Firing {
+    int64_t time_ms;
+    int dialog_id;
+    int timer_id;
+  };
+  const std::vector<Firing>& Firings() const { return firings_; }
+
+  int RunModal(CMC_EditSetupDlg& dialog) override;
+  void EndModal(CMC_EditSetupDlg& dialog, int result) override;
+  bool SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) override;
+  bool KillTimer(CMC_EditSetupDlg& dialog, int id) override;
+  void DispatchPendingMessages() override;
+  int ShowMessageBox(const MessageBoxRequest& request) override;
+  void OpenHelp(int context) override;
+  std::optional<std::string> AskFileName(const FileNameRequest& request) override;
+
+ private:
+  struct Timer {
+    CMC_EditSetupDlg* dialog;
+    int id;
+    int64_t period_ms;
+    int64_t due_ms;
+    uint64_t order;
+  };
+
+  HeadlessPlatform& Push(Action action);
+  void Apply(CMC_EditSetupDlg& dialog, const Action& action);
+  void AdvanceClock(CMC_EditSetupDlg& dialog, int64_t ms);
+  void Note(const std::string& error) { script_errors_.push_back(error); }
+
+  std::deque<Action> actions_;
+  std::deque<int> answers_;
+  std::deque<std::optional<std::string>> file_answers_;
+  std::vector<CMC_EditSetupDlg*> running_;
+  std::vector<Timer> timers_;
+  uint64_t timer_order_ = 0;
+  int64_t now_ms_ = 0;
+  std::vector<MessageLogEntry> message_log_;
+  std::vector<int> help_log_;
+  std::vector<FileNameRequest> file_log_;
+  std::vector<std::string> script_errors_;
+  std::vector<Firing> firings_;
+};
+
+}  // namespace axis

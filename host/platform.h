@@ -1,0 +1,84 @@
+// The one interface between dialog models and a windowing system.
+//
+// Dialog models (CMC_EditSetupDlg and what derives from it) never draw. A front end implements
+// Platform: it runs a model modally, renders it from its control table and forwards the user's
+// actions to the model's User... operations; tests use the headless implementation.
+#pragma once
+
+#include <optional>
+#include <string>
+
+class CMC_EditSetupDlg;
+
+namespace axis {
+
+enum class MessageButtons { kOk, kOkCancel, kYesNo, kYesNoCancel };
+enum class MessageIcon { kNone, kInformation, kWarning, kError, kQuestion };
+
+// Buttons as the dialog results of the windowing convention.
+enum DialogResult : int {
+  kIdOk = 1,
+  kIdCancel = 2,
+  kIdYes = 6,
+  kIdNo = 7,
+  kIdHelp = 9,
+};
+
+struct MessageBoxRequest {
+  std::string text;  // Latin-1
+  std::string caption;
+  MessageButtons buttons = MessageButtons::kOk;
+  MessageIcon icon = MessageIcon::kNone;
+  bool help_button = false;
+  int help_context = 0;  // the topic the Help button opens
+};
+
+// The button a box answers with when nobody chooses: its first button (OK or Yes).
+int DefaultButton(MessageButtons buttons);
+// Whether `answer` is one of the box's buttons (Help counts only when the box has one).
+bool OffersButton(const MessageBoxRequest& request, int answer);
+
+struct FileNameRequest {
+  bool save = false;  // save dialog (else open)
+  std::string title;
+  std::string filter;        // "Setup files (*.json)|*.json|All files (*.*)|*.*"
+  std::string default_name;  // proposed file name
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Runs the dialog until it ends (its EndDialog) and returns the result it ended with. The
+  // dialog's OnInitDialog has run already; a dialog that ended during it returns at once.
+  virtual int RunModal(CMC_EditSetupDlg& dialog) = 0;
+  // The dialog asked to end with `result` (the model records it; a front end closes the window).
+  virtual void EndModal(CMC_EditSetupDlg& dialog, int result) = 0;
+
+  // Timers per dialog: after every `period_ms` the dialog's OnTimer(id) runs. Setting an id again
+  // restarts it with the new period. Both return false when refused.
+  virtual bool SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) = 0;
+  virtual bool KillTimer(CMC_EditSetupDlg& dialog, int id) = 0;
+
+  // Lets pending user input and timers in, for handlers that loop for a long time.
+  virtual void DispatchPendingMessages() = 0;
+
+  // Shows a message box and returns the button pressed (a DialogResult).
+  virtual int ShowMessageBox(const MessageBoxRequest& request) = 0;
+  // Opens the help at a numeric topic.
+  virtual void OpenHelp(int context) = 0;
+  // Asks for a file name; nullopt when the user cancelled.
+  virtual std::optional<std::string> AskFileName(const FileNameRequest& request) = 0;
+
+  // The dialog's controls changed (a front end repaints them); optional.
+  virtual void ControlsChanged(CMC_EditSetupDlg& /*dialog*/, int /*control_id*/) {}
+};
+
+// The installed platform, or null. Not owned.
+void SetPlatform(Platform* platform);
+Platform* GetPlatform();
+
+// A message box through the installed platform; without one, the box's default button.
+int ShowMessage(const MessageBoxRequest& request);
+
+}  // namespace axis
