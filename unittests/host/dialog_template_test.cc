@@ -177,6 +177,27 @@ TEST(DialogTemplate, ResourceFolderFallsBackBesideTheExecutable) {
   EXPECT_EQ(ResourceDirectory(), std::string(AXIS_BIN_DIR) + "/resources");
 }
 
+// Every setup dialog the program ships loads, with its caption and the controls its code binds.
+TEST(DialogTemplate, BundledSetupDialogsLoad) {
+  ResourceFolder scope(std::nullopt);
+  const struct {
+    int id;
+    const char* caption;
+    int control;  // one control the dialog's code uses
+  } rows[] = {{106, "Drive Setup", 1}, {108, "Brushless Motor Setup", 3382}, {110, "Advanced", 3280},
+              {111, "External Reference Setup", 1014}, {295, "Filters", 1},
+              {3018, "Drive info", 1}, {3056, "Motor mass", 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.id);
+    const TemplateResult result = LoadDialogTemplate(row.id);
+    ASSERT_TRUE(result) << result.error;
+    EXPECT_EQ(result.dialog->caption, row.caption);
+    if (row.control != 0) {
+      EXPECT_NE(result.dialog->Find(row.control), nullptr);
+    }
+  }
+}
+
 TEST(DialogTemplate, UnreadableFilesAndFolders) {
   EXPECT_EQ(LoadDialogTemplateFile("/nonexistent/1-x.json").error,
             "/nonexistent/1-x.json: cannot read: No such file or directory");
