@@ -1,0 +1,87 @@
+// The editor base: an edited gain goes through its registers at once; dependent limits follow.
+#include "editor/my_setup_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "host/dialog_test_support.h"
+#include "support/test_setup.h"
+
+namespace {
+
+using axis::testing::TestSetup;
+
+class MySetupDlgTest : public axis::testing::DialogTest {};
+
+TestSetup GainSetup() {
+  TestSetup t;
+  t.Physical({{"Kp_P_scl", 0}, {"KFFA_scl", 0}, {"PolePitch", 0.03, "m"}, {"EncRes", 1e-6, "m"},
+              {"In", 3, "A"}, {"InPS", 4, "A"}, {"MAX_CURRENT", 2, "A"}});
+  t.Registers({{"KPP", 0}, {"SFTKPP", 0}, {"KFFA", 0}, {"SFTAFFW", 0}, {"SFTKFF", 0}});
+  return t;
+}
+
+TEST_F(MySetupDlgTest, EditedGainsShowWhatTheRegistersHold) {
+  struct Row {
+    const char* name;
+    double typed;
+    const char* mantissa;
+    double stored_mantissa;  // the host rounds the mantissa it is handed
+    double shift;            // total shift
+    double max;
+  };
+  const Row rows[] = {
+      // 1.5 = 24575.25 x 2^1 / 32767; the register keeps 24575.
+      {"Kp_P_scl", 1.5, "KPP", 24575, 1, 16384},
+      // 3000 needs 12 shifts: 11 in SFTAFFW, 1 in SFTKFF; 3000 x 32767 / 4096 = 23999.27.
+      {"KFFA_scl", 3000, "KFFA", 23999, 12, 4194304},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TestSetup t = GainSetup();
+    CMySetupDlg dlg(*t, 900, 1, nullptr, nullptr);
+    t.Set(row.name, row.typed);
+    dlg.OnChangedParameterValue(row.name);
+    EXPECT_EQ(t.Get(row.mantissa), row.stored_mantissa);
+    const double shift = std::string(row.name) == "KFFA_scl" ? t.Get("SFTAFFW") + t.Get("SFTKFF")
+                                                              : t.Get("SFTKPP");
+    EXPECT_EQ(shift, row.shift);
+    EXPECT_DOUBLE_EQ(t.Get(row.name), row.stored_mantissa * std::ldexp(1.0, static_cast<int>(shift)) / 32767);
+    EXPECT_EQ(t.Max(row.name), row.max);
+    EXPECT_EQ(t.Min(row.name), 0);
+  }
+}
+
+TEST_F(MySetupDlgTest, GainNamesIgnoreCase) {
+  TestSetup t = GainSetup();
+  CMySetupDlg dlg(*t, 900, 1, nullptr, nullptr);
+  t.Set("Kp_P_scl", 2.0);
+  dlg.OnChangedParameterValue("KP_P_SCL");
+  EXPECT_EQ(t.Get("SFTKPP"), 1);
+  EXPECT_EQ(t.Get("KPP"), 32767);
+}
+
+TEST_F(MySetupDlgTest, PolePitchBoundsTheEncoderResolution) {
+  TestSetup t = GainSetup();
+  CMySetupDlg dlg(*t, 900, 1, nullptr, nullptr);
+  t.Set("PolePitch", 0.02);
+  dlg.OnChangedParameterValue("PolePitch");
+  EXPECT_EQ(t.Max("EncRes"), 0.02);
+}
+
+TEST_F(MySetupDlgTest, MaxCurrentFollowsTheNominalCurrentsOnlyWithTheAngleController) {
+  for (bool angle_controller : {false, true}) {
+    SCOPED_TRACE(angle_controller);
+    TestSetup t = GainSetup();
+    if (angle_controller) t.Registers({{"KPTHT", 0}});
+    CMySetupDlg dlg(*t, 900, 1, nullptr, nullptr);
+    const double max_before = t.Max("MAX_CURRENT");
+    t.Set("In", 1.5);
+    dlg.OnChangedParameterValue("In");
+    EXPECT_EQ(t.Max("MAX_CURRENT"), angle_controller ? 1.5 : max_before);
+  }
+}
+
+}  // namespace
