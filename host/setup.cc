@@ -181,33 +181,33 @@ bool CheckUnits(const std::string& base, const std::string& display, std::string
 }
 }  // namespace
 
-CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterSpec& spec, std::string* error) {
-  if (!CheckNewName(spec.name, parameter_index_, "parameter", error)) return nullptr;
-  if (!CheckUnits(spec.base_unit, spec.display_unit, error)) return nullptr;
-  const std::string base = CMC_Units::Catalogue().FindBaseUnit(spec.base_unit)->GetName();
-  const std::string display = spec.display_unit.empty()
+CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterSpec& desc, std::string* error) {
+  if (!CheckNewName(desc.name, parameter_index_, "parameter", error)) return nullptr;
+  if (!CheckUnits(desc.base_unit, desc.display_unit, error)) return nullptr;
+  const std::string base = CMC_Units::Catalogue().FindBaseUnit(desc.base_unit)->GetName();
+  const std::string display = desc.display_unit.empty()
                                   ? base
-                                  : CMC_Units::Catalogue().FindUnit(spec.display_unit)->GetName();
+                                  : CMC_Units::Catalogue().FindUnit(desc.display_unit)->GetName();
   auto parameter =
-      std::make_unique<CMC_Parameter>(this, spec.name, base, display, spec.type, spec.is_integer);
-  parameter->SetMinInBaseUnit(spec.min);
-  parameter->SetMaxInBaseUnit(spec.max);
-  parameter->SetValueInBaseUnit(spec.value);
-  parameter_index_.Insert(spec.name, parameters_.GetParametersCount());
+      std::make_unique<CMC_Parameter>(this, desc.name, base, display, desc.type, desc.is_integer);
+  parameter->SetMinInBaseUnit(desc.min);
+  parameter->SetMaxInBaseUnit(desc.max);
+  parameter->SetValueInBaseUnit(desc.value);
+  parameter_index_.Insert(desc.name, parameters_.GetParametersCount());
   parameters_.items_.push_back(std::move(parameter));
   return parameters_.items_.back().get();
 }
 
-CMC_Variable* CMC_Setup::AddVariable(const axis::VariableSpec& spec, std::string* error) {
-  if (!CheckNewName(spec.name, variable_index_, "variable", error)) return nullptr;
-  if (!CheckUnits(spec.base_unit, spec.display_unit, error)) return nullptr;
-  const std::string base = CMC_Units::Catalogue().FindBaseUnit(spec.base_unit)->GetName();
-  const std::string display = spec.display_unit.empty()
+CMC_Variable* CMC_Setup::AddVariable(const axis::VariableSpec& desc, std::string* error) {
+  if (!CheckNewName(desc.name, variable_index_, "variable", error)) return nullptr;
+  if (!CheckUnits(desc.base_unit, desc.display_unit, error)) return nullptr;
+  const std::string base = CMC_Units::Catalogue().FindBaseUnit(desc.base_unit)->GetName();
+  const std::string display = desc.display_unit.empty()
                                   ? base
-                                  : CMC_Units::Catalogue().FindUnit(spec.display_unit)->GetName();
-  auto variable = std::make_unique<CMC_Variable>(this, spec.name, base, display, spec.kind);
-  variable->SetValueInBaseUnit(spec.value);
-  variable_index_.Insert(spec.name, static_cast<int>(variables_.size()));
+                                  : CMC_Units::Catalogue().FindUnit(desc.display_unit)->GetName();
+  auto variable = std::make_unique<CMC_Variable>(this, desc.name, base, display, desc.kind);
+  variable->SetValueInBaseUnit(desc.value);
+  variable_index_.Insert(desc.name, static_cast<int>(variables_.size()));
   variables_.push_back(std::move(variable));
   return variables_.back().get();
 }

@@ -211,8 +211,8 @@ class CMC_Setup {
 
   // Building a setup. Both return null (and add nothing) for an empty name, a name already
   // present (case ignored) or an unknown unit; `error` then says which.
-  CMC_Parameter* AddParameter(const axis::ParameterSpec& spec, std::string* error = nullptr);
-  CMC_Variable* AddVariable(const axis::VariableSpec& spec, std::string* error = nullptr);
+  CMC_Parameter* AddParameter(const axis::ParameterSpec& desc, std::string* error = nullptr);
+  CMC_Variable* AddVariable(const axis::VariableSpec& desc, std::string* error = nullptr);
 
   // Lookup, case ignored. FindParameter reports a missing name while g_bShowErrors is non-zero.
   CMC_Parameter* FindParameter(std::string_view name);

@@ -539,21 +539,21 @@ class Loader {
               entry, at, {"name", "value", "min", "max", "unit", "display", "type", "integer"})) {
         return false;
       }
-      ParameterSpec spec;
+      ParameterSpec desc;
       int64_t type = kTypePhysical;
-      if (!RequiredText(entry, at, "name", spec.name) ||
-          !NewName(spec.name, first_use, i, at, "/parameters/") ||
-          !RequiredNumber(entry, at, "value", spec.value) ||
-          !RequiredNumber(entry, at, "min", spec.min) ||
-          !RequiredNumber(entry, at, "max", spec.max) ||
-          !Units(entry, at, spec.base_unit, spec.display_unit) ||
+      if (!RequiredText(entry, at, "name", desc.name) ||
+          !NewName(desc.name, first_use, i, at, "/parameters/") ||
+          !RequiredNumber(entry, at, "value", desc.value) ||
+          !RequiredNumber(entry, at, "min", desc.min) ||
+          !RequiredNumber(entry, at, "max", desc.max) ||
+          !Units(entry, at, desc.base_unit, desc.display_unit) ||
           !OptionalInteger(entry, at, "type", kTypePhysical, kTypeRegisterWord, type) ||
-          !OptionalBool(entry, at, "integer", spec.is_integer)) {
+          !OptionalBool(entry, at, "integer", desc.is_integer)) {
         return false;
       }
-      spec.type = static_cast<int>(type);
+      desc.type = static_cast<int>(type);
       std::string refused;
-      if (setup.AddParameter(spec, &refused) == nullptr) return Fail(at, refused);
+      if (setup.AddParameter(desc, &refused) == nullptr) return Fail(at, refused);
     }
     return true;
   }
@@ -570,17 +570,17 @@ class Loader {
           !OnlyKnownMembers(entry, at, {"name", "unit", "display", "kind", "value"})) {
         return false;
       }
-      VariableSpec spec;
+      VariableSpec desc;
       const Json* value = Member(entry, "value");
-      if (!RequiredText(entry, at, "name", spec.name) ||
-          !NewName(spec.name, first_use, i, at, "/variables/") ||
-          !Units(entry, at, spec.base_unit, spec.display_unit) ||
-          !OptionalText(entry, at, "kind", spec.kind) ||
-          (value != nullptr && !Number(*value, at + "/value", spec.value))) {
+      if (!RequiredText(entry, at, "name", desc.name) ||
+          !NewName(desc.name, first_use, i, at, "/variables/") ||
+          !Units(entry, at, desc.base_unit, desc.display_unit) ||
+          !OptionalText(entry, at, "kind", desc.kind) ||
+          (value != nullptr && !Number(*value, at + "/value", desc.value))) {
         return false;
       }
       std::string refused;
-      if (setup.AddVariable(spec, &refused) == nullptr) return Fail(at, refused);
+      if (setup.AddVariable(desc, &refused) == nullptr) return Fail(at, refused);
     }
     return true;
   }
