@@ -8,9 +8,8 @@ namespace {
 
 // The gains the user edits as scaled values. The electric-angle gains follow the whole-setup
 // passes instead.
-constexpr const char* kEditedGains[] = {"Kp_C_scl", "Ki_C_scl", "Ki_P_scl",
-                                        "Kp_P_scl", "Kd_P_scl", "Ki_S_scl",
-                                        "Kp_S_scl", "KFFA_scl", "KFFS_scl"};
+constexpr const char* kEditedGains[] = {"Kp_C_scl", "Ki_C_scl", "Ki_P_scl", "Kp_P_scl", "Kd_P_scl",
+                                        "Ki_S_scl", "Kp_S_scl", "KFFA_scl", "KFFS_scl"};
 
 bool Is(const char* name, const char* expected) { return axis::EqualsNoCase(name, expected); }
 

@@ -17,8 +17,13 @@ class MySetupDlgTest : public axis::testing::DialogTest {};
 
 TestSetup GainSetup() {
   TestSetup t;
-  t.Physical({{"Kp_P_scl", 0}, {"KFFA_scl", 0}, {"PolePitch", 0.03, "m"}, {"EncRes", 1e-6, "m"},
-              {"In", 3, "A"}, {"InPS", 4, "A"}, {"MAX_CURRENT", 2, "A"}});
+  t.Physical({{"Kp_P_scl", 0},
+              {"KFFA_scl", 0},
+              {"PolePitch", 0.03, "m"},
+              {"EncRes", 1e-6, "m"},
+              {"In", 3, "A"},
+              {"InPS", 4, "A"},
+              {"MAX_CURRENT", 2, "A"}});
   t.Registers({{"KPP", 0}, {"SFTKPP", 0}, {"KFFA", 0}, {"SFTAFFW", 0}, {"SFTKFF", 0}});
   return t;
 }
@@ -45,10 +50,11 @@ TEST_F(MySetupDlgTest, EditedGainsShowWhatTheRegistersHold) {
     t.Set(row.name, row.typed);
     dlg.OnChangedParameterValue(row.name);
     EXPECT_EQ(t.Get(row.mantissa), row.stored_mantissa);
-    const double shift = std::string(row.name) == "KFFA_scl" ? t.Get("SFTAFFW") + t.Get("SFTKFF")
-                                                              : t.Get("SFTKPP");
+    const double shift =
+        std::string(row.name) == "KFFA_scl" ? t.Get("SFTAFFW") + t.Get("SFTKFF") : t.Get("SFTKPP");
     EXPECT_EQ(shift, row.shift);
-    EXPECT_DOUBLE_EQ(t.Get(row.name), row.stored_mantissa * std::ldexp(1.0, static_cast<int>(shift)) / 32767);
+    EXPECT_DOUBLE_EQ(t.Get(row.name),
+                     row.stored_mantissa * std::ldexp(1.0, static_cast<int>(shift)) / 32767);
     EXPECT_EQ(t.Max(row.name), row.max);
     EXPECT_EQ(t.Min(row.name), 0);
   }
