@@ -30,6 +30,9 @@
 #include "app/gui/render.h"
 #include "host/dialog_test_support.h"
 
+// Under the leak checker: the font configuration library keeps a cache it never frees.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace axis::gui {
 namespace {
 
