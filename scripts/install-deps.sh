@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  qt6-base-dev qt6-svg-dev libgl-dev
 )
 
 missing=()

@@ -17,6 +17,10 @@
 #include "host/setup_file.h"
 #include "host/text.h"
 
+#ifdef AXIS_HAVE_GUI
+#include "app/gui/render.h"
+#endif
+
 namespace axis::cli {
 
 namespace {
@@ -39,6 +43,8 @@ they update SETUP in place, atomically):
                                   tune a controller from its pass band and damping, encode the
                                   gains into their registers and derive them back
   diff A B                        parameters whose values, ranges or units differ
+  render-template ID PNG          draw dialog template ID offscreen into a PNG (developer's
+                                  tool; only in builds with the desktop front end)
 
 Options:
   --plugin PATH                   the plug-in library (default: libkestrel.so next to axiscore)
@@ -363,22 +369,45 @@ int CmdDiff(Session& s, const Invocation& inv) {
   return differences == 0 ? kExitOk : kExitDiffer;
 }
 
+int CmdRenderTemplate(Session& s, const Invocation& inv) {
+#ifdef AXIS_HAVE_GUI
+  const std::string& id_text = inv.operands[0];
+  char* end = nullptr;
+  errno = 0;
+  const long id = std::strtol(id_text.c_str(), &end, 10);
+  if (id_text.empty() || *end != '\0' || errno == ERANGE || id <= 0 || id > 0x7fffffff)
+    return s.Error("\"" + id_text + "\" is not a dialog template id");
+  const std::string error = gui::RenderTemplate(static_cast<int>(id), inv.operands[1]);
+  if (!error.empty()) return s.Error(error);
+  return kExitOk;
+#else
+  (void)inv;
+  return s.Error("render-template needs the desktop front end, which this build lacks");
+#endif
+}
+
 struct CommandRow {
   const char* name;
   size_t min_operands;
   size_t max_operands;  // SIZE_MAX: any number
   bool writes;          // accepts -o
   int (*run)(Session&, const Invocation&);
+  bool needs_plugin = true;
 };
 
 constexpr size_t kAny = static_cast<size_t>(-1);
 
 const CommandRow kCommands[] = {
-    {"compute", 1, 1, true, &CmdCompute}, {"encode", 1, 1, true, &CmdEncode},
-    {"get", 2, kAny, false, &CmdGet},     {"set", 2, kAny, true, &CmdSet},
-    {"show", 1, 2, false, &CmdShow},      {"scale", 3, 3, false, &CmdScale},
-    {"offset", 2, 2, false, &CmdOffset},  {"tune", 2, 2, true, &CmdTune},
+    {"compute", 1, 1, true, &CmdCompute},
+    {"encode", 1, 1, true, &CmdEncode},
+    {"get", 2, kAny, false, &CmdGet},
+    {"set", 2, kAny, true, &CmdSet},
+    {"show", 1, 2, false, &CmdShow},
+    {"scale", 3, 3, false, &CmdScale},
+    {"offset", 2, 2, false, &CmdOffset},
+    {"tune", 2, 2, true, &CmdTune},
     {"diff", 2, 2, false, &CmdDiff},
+    {"render-template", 2, 2, false, &CmdRenderTemplate, false},
 };
 
 // Splits options from operands. Returns an error text, or "" on success.
@@ -437,7 +466,7 @@ int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   SetErrorReporter([err](const std::string& message) {
     std::fprintf(err, "axiscore: warning: %s\n", message.c_str());
   });
-  if (!session.LoadPlugin(inv.plugin_path)) return kExitError;
+  if (row->needs_plugin && !session.LoadPlugin(inv.plugin_path)) return kExitError;
   const int code = row->run(session, inv);
   SetErrorReporter(nullptr);
   return code;

@@ -1,0 +1,581 @@
+#include "app/gui/qt_platform.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QSvgRenderer>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "host/dialog_template.h"
+
+namespace axis::gui {
+
+namespace {
+
+using axis::ControlKind;
+
+// Template ids as Qt object names, so tools and tests find a control's widget.
+QString ObjectName(int id) { return QStringLiteral("control_%1").arg(id); }
+
+// An SVG drawn into a pixmap of `size`, keeping its proportions; null when there is no picture.
+QPixmap RenderPicture(const std::string& name, QSize size) {
+  const QString path = PicturePath(name);
+  if (path.isEmpty() || size.isEmpty()) return {};
+  QSvgRenderer renderer(path);
+  if (!renderer.isValid()) return {};
+  QSizeF drawn = renderer.defaultSize();
+  drawn.scale(size, Qt::KeepAspectRatio);
+  QPixmap pixmap(size);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  const QPointF corner((size.width() - drawn.width()) / 2, (size.height() - drawn.height()) / 2);
+  renderer.render(&painter, QRectF(corner, drawn));
+  return pixmap;
+}
+
+// The bitmap of a bitmap button: the picture at most as high as the button allows, beside the
+// caption.
+void ShowButtonImage(QPushButton* button, const std::string& image) {
+  const int side = std::max(0, std::min(button->height(), button->width()) - 12);
+  const QPixmap pixmap = RenderPicture(image, QSize(side, side));
+  button->setIcon(pixmap.isNull() ? QIcon() : QIcon(pixmap));
+  button->setIconSize(QSize(side, side));
+}
+
+}  // namespace
+
+// --- text ----------------------------------------------------------------------------------------
+
+QString FromLatin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToLatin1(const QString& text) {
+  const QByteArray bytes = text.toLatin1();  // characters beyond Latin-1 become '?'
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+QString StripMnemonics(const std::string& caption) {
+  std::string shown;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] != '&') {
+      shown.push_back(caption[i]);
+    } else if (i + 1 < caption.size() && caption[i + 1] == '&') {
+      shown.push_back('&');
+      ++i;
+    }
+  }
+  return FromLatin1(shown);
+}
+
+QString QtFileFilter(const std::string& filter) {
+  // Pairs of description and pattern; the description already names the pattern.
+  const QStringList parts = FromLatin1(filter).split(QLatin1Char('|'));
+  QStringList shown;
+  for (qsizetype i = 0; i < parts.size(); i += 2) {
+    if (!parts[i].isEmpty()) shown << parts[i];
+  }
+  return shown.join(QStringLiteral(";;"));
+}
+
+QString PicturePath(const std::string& name) {
+  if (name.empty()) return {};
+  const QString path =
+      FromLatin1(axis::ResourceDirectory() + "/pictures/") + FromLatin1(name) + ".svg";
+  return QFileInfo::exists(path) ? path : QString();
+}
+
+// --- the dialog window ---------------------------------------------------------------------------
+
+DialogWindow::DialogWindow(CMC_EditSetupDlg& model, QWidget* parent)
+    : QDialog(parent), model_(model) {
+  Build();
+  model_.SetChangeListener([this](int id) { Sync(id); });
+}
+
+DialogWindow::~DialogWindow() { model_.SetChangeListener(nullptr); }
+
+QWidget* DialogWindow::Widget(int id) const {
+  const auto it = widgets_.find(id);
+  return it == widgets_.end() ? nullptr : it->second;
+}
+
+void DialogWindow::Build() {
+  const axis::DialogTemplate& t = model_.Template();
+  setWindowTitle(FromLatin1(t.caption));
+  setFixedSize(std::max(t.width, 1), std::max(t.height, 1));
+  setObjectName(QStringLiteral("dialog_%1").arg(t.id));
+  // Frames first and lowest, so the controls inside them stay on top and clickable.
+  std::vector<QWidget*> frames;
+  for (const axis::ControlTemplate& c : t.controls) {
+    QWidget* widget = Create(c);
+    widget->setObjectName(ObjectName(c.id));
+    widget->setGeometry(c.rect.x, c.rect.y, c.rect.w, c.rect.h);
+    widget->installEventFilter(this);
+    widgets_[c.id] = widget;
+    if (c.kind == ControlKind::kGroup || c.kind == ControlKind::kTab) frames.push_back(widget);
+    Connect(c.id, widget);
+  }
+  // A frame inside another frame must stay above it: lower the outer ones last.
+  for (auto it = frames.rbegin(); it != frames.rend(); ++it) (*it)->lower();
+  if (auto* ok = qobject_cast<QPushButton*>(Widget(axis::kIdOk))) ok->setDefault(true);
+  SyncAll();
+}
+
+QWidget* DialogWindow::Create(const axis::ControlTemplate& t) {
+  switch (t.kind) {
+    case ControlKind::kGroup:
+      return new QGroupBox(this);
+    case ControlKind::kLabel: {
+      auto* label = new QLabel(this);
+      // One line of text centres vertically in its rect and is cut at its end rather than
+      // wrapped out of sight; a taller rect wraps its text from the top.
+      const bool one_line = t.rect.h < 2 * label->fontMetrics().height();
+      label->setWordWrap(!one_line);
+      label->setAlignment(Qt::AlignLeft | (one_line ? Qt::AlignVCenter : Qt::AlignTop));
+      return label;
+    }
+    case ControlKind::kMark: {
+      auto* mark = new QLabel(this);
+      mark->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
+      mark->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      return mark;
+    }
+    case ControlKind::kEdit: {
+      auto* edit = new QLineEdit(this);
+      edit->setReadOnly(t.read_only);
+      return edit;
+    }
+    case ControlKind::kUnit:
+    case ControlKind::kCombo:
+      return new QComboBox(this);
+    case ControlKind::kCheck: {
+      auto* check = new QCheckBox(this);
+      check->setTristate(false);
+      return check;
+    }
+    case ControlKind::kRadio: {
+      // The model knows which radios form a group; Qt's own exclusivity would join them all.
+      auto* radio = new QRadioButton(this);
+      radio->setAutoExclusive(false);
+      return radio;
+    }
+    case ControlKind::kButton:
+    case ControlKind::kBitmapButton: {
+      auto* button = new QPushButton(this);
+      button->setAutoDefault(false);
+      return button;
+    }
+    case ControlKind::kPicture: {
+      auto* picture = new QLabel(this);
+      picture->setAlignment(Qt::AlignCenter);
+      return picture;
+    }
+    case ControlKind::kSlider: {
+      auto* slider = new QSlider(Qt::Horizontal, this);
+      slider->setRange(t.range_min, t.range_max);
+      return slider;
+    }
+    case ControlKind::kSpin: {
+      auto* spin = new QSpinBox(this);
+      spin->setRange(t.range_min, t.range_max);
+      spin->setReadOnly(true);  // the model offers no action for a spin: it only shows a number
+      return spin;
+    }
+    case ControlKind::kTab: {
+      auto* tab = new QTabWidget(this);
+      for (const std::string& page : t.pages) tab->addTab(new QWidget(tab), FromLatin1(page));
+      return tab;
+    }
+    case ControlKind::kText: {
+      auto* text = new QPlainTextEdit(this);
+      text->setReadOnly(true);  // texts show what the dialog writes (guidelines, results)
+      return text;
+    }
+  }
+  return new QWidget(this);
+}
+
+template <typename Action>
+void DialogWindow::Forward(int id, Action action) {
+  if (syncing_ || !model_.IsRunning()) {
+    Sync(id);
+    return;
+  }
+  action();
+  // The action may have ended the dialog; the widgets still exist until the window goes.
+  Sync(id);
+}
+
+void DialogWindow::Connect(int id, QWidget* widget) {
+  const axis::ControlState* c = model_.Control(id);
+  if (c == nullptr) return;
+  switch (c->kind) {
+    case ControlKind::kEdit: {
+      auto* edit = static_cast<QLineEdit*>(widget);
+      connect(edit, &QLineEdit::editingFinished, this, [this, id, edit] {
+        // Only what the user typed: leaving an untouched edit commits nothing. Cleared first,
+        // because a refusal's message box takes the focus and finishes the edit again.
+        if (!edit->isModified()) return;
+        edit->setModified(false);
+        Forward(id, [&] { model_.UserType(id, ToLatin1(edit->text())); });
+      });
+      break;
+    }
+    case ControlKind::kUnit:
+    case ControlKind::kCombo:
+      connect(static_cast<QComboBox*>(widget), &QComboBox::activated, this,
+              [this, id](int index) { Forward(id, [&] { model_.UserSelectCombo(id, index); }); });
+      break;
+    case ControlKind::kCheck: {
+      auto* check = static_cast<QCheckBox*>(widget);
+      connect(check, &QAbstractButton::clicked, this,
+              [this, id](bool checked) { Forward(id, [&] { model_.UserSetCheck(id, checked); }); });
+      break;
+    }
+    case ControlKind::kRadio:
+    case ControlKind::kButton:
+    case ControlKind::kBitmapButton:
+      connect(static_cast<QAbstractButton*>(widget), &QAbstractButton::clicked, this,
+              [this, id] { Forward(id, [&] { model_.UserClick(id); }); });
+      break;
+    case ControlKind::kSlider:
+      connect(static_cast<QSlider*>(widget), &QSlider::valueChanged, this,
+              [this, id](int value) { Forward(id, [&] { model_.UserMoveSlider(id, value); }); });
+      break;
+    case ControlKind::kTab:
+      connect(static_cast<QTabWidget*>(widget), &QTabWidget::currentChanged, this,
+              [this, id](int page) { Forward(id, [&] { model_.UserSelectTab(id, page); }); });
+      break;
+    default:
+      break;
+  }
+}
+
+void DialogWindow::SyncWidget(const axis::ControlState& c, QWidget* widget) {
+  widget->setEnabled(c.enabled);
+  switch (c.kind) {
+    case ControlKind::kGroup:
+      static_cast<QGroupBox*>(widget)->setTitle(FromLatin1(c.text));
+      break;
+    case ControlKind::kLabel:
+    case ControlKind::kMark:
+      static_cast<QLabel*>(widget)->setText(StripMnemonics(c.text));
+      break;
+    case ControlKind::kEdit: {
+      auto* edit = static_cast<QLineEdit*>(widget);
+      const QString text = FromLatin1(c.text);
+      if (edit->text() != text) edit->setText(text);  // also clears "modified"
+      break;
+    }
+    case ControlKind::kUnit:
+    case ControlKind::kCombo: {
+      auto* combo = static_cast<QComboBox*>(widget);
+      QStringList items;
+      for (const axis::ComboItem& item : c.items) items << FromLatin1(item.text);
+      QStringList shown;
+      for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+      if (shown != items) {
+        combo->clear();
+        combo->addItems(items);
+      }
+      combo->setCurrentIndex(c.selection);
+      break;
+    }
+    case ControlKind::kCheck:
+      static_cast<QCheckBox*>(widget)->setText(FromLatin1(c.text));
+      static_cast<QCheckBox*>(widget)->setCheckState(c.check == 0   ? Qt::Unchecked
+                                                     : c.check == 2 ? Qt::PartiallyChecked
+                                                                    : Qt::Checked);
+      break;
+    case ControlKind::kRadio:
+      static_cast<QRadioButton*>(widget)->setText(FromLatin1(c.text));
+      static_cast<QRadioButton*>(widget)->setChecked(c.check != 0);
+      break;
+    case ControlKind::kButton:
+      static_cast<QPushButton*>(widget)->setText(FromLatin1(c.text));
+      break;
+    case ControlKind::kBitmapButton: {
+      auto* button = static_cast<QPushButton*>(widget);
+      button->setText(FromLatin1(c.text));
+      button->setToolTip(StripMnemonics(c.text));
+      ShowButtonImage(button, c.image);
+      break;
+    }
+    case ControlKind::kPicture: {
+      auto* picture = static_cast<QLabel*>(widget);
+      const QPixmap pixmap = RenderPicture(c.image, picture->size());
+      if (pixmap.isNull()) {
+        picture->setText(StripMnemonics(c.text));
+      } else {
+        picture->setPixmap(pixmap);
+      }
+      break;
+    }
+    case ControlKind::kSlider:
+      static_cast<QSlider*>(widget)->setValue(c.selection);
+      break;
+    case ControlKind::kSpin:
+      static_cast<QSpinBox*>(widget)->setValue(c.selection);
+      break;
+    case ControlKind::kTab:
+      static_cast<QTabWidget*>(widget)->setCurrentIndex(c.selection);
+      break;
+    case ControlKind::kText: {
+      auto* text = static_cast<QPlainTextEdit*>(widget);
+      const QString shown = FromLatin1(c.text);
+      if (text->toPlainText() != shown) text->setPlainText(shown);
+      break;
+    }
+  }
+}
+
+void DialogWindow::SyncVisibility() {
+  for (const auto& [id, widget] : widgets_) widget->setVisible(model_.IsVisible(id));
+}
+
+void DialogWindow::Sync(int id) {
+  const axis::ControlState* c = model_.Control(id);
+  QWidget* widget = Widget(id);
+  if (c == nullptr || widget == nullptr) return;
+  // Setting a widget from the model must not come back as a user action.
+  const bool was_syncing = syncing_;
+  syncing_ = true;
+  {
+    const QSignalBlocker blocker(widget);
+    SyncWidget(*c, widget);
+  }
+  // Showing or hiding a control, or turning a tab page, changes what its children show.
+  SyncVisibility();
+  syncing_ = was_syncing;
+}
+
+void DialogWindow::SyncAll() {
+  const bool was_syncing = syncing_;
+  syncing_ = true;
+  for (const auto& [id, widget] : widgets_) {
+    if (const axis::ControlState* c = model_.Control(id)) {
+      const QSignalBlocker blocker(widget);
+      SyncWidget(*c, widget);
+    }
+  }
+  SyncVisibility();
+  syncing_ = was_syncing;
+}
+
+void DialogWindow::reject() {
+  if (model_.IsRunning()) model_.OnCancel();
+}
+
+void DialogWindow::closeEvent(QCloseEvent* event) {
+  // The window goes only when the model ends; a close request is a Cancel the model may refuse.
+  if (model_.IsRunning()) {
+    event->ignore();
+    model_.OnCancel();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !model_.IsRunning())
+    return QDialog::eventFilter(watched, event);
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
+    if (axis::Platform* platform = axis::GetPlatform())
+      platform->OpenHelp(model_.Template().help_context);
+    return true;
+  }
+  // Chords with Ctrl go to the dialog first ("Ctrl+Shift+E"); Alt alone stays a mnemonic.
+  if ((key->modifiers() & Qt::ControlModifier) != 0 && key->key() != Qt::Key_Control &&
+      key->key() != Qt::Key_Shift && key->key() != Qt::Key_Alt) {
+    const QKeySequence chord(key->keyCombination());
+    if (model_.UserKeyChord(chord.toString(QKeySequence::PortableText).toStdString())) return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+// --- the platform --------------------------------------------------------------------------------
+
+QtPlatform::QtPlatform() = default;
+
+QtPlatform::~QtPlatform() {
+  timers_.clear();
+  delete help_window_.data();
+}
+
+DialogWindow* QtPlatform::WindowOf(const CMC_EditSetupDlg& dialog) const {
+  for (const auto& [model, window] : windows_) {
+    if (model == &dialog) return window;
+  }
+  return nullptr;
+}
+
+QTextBrowser* QtPlatform::HelpBrowser() const { return help_window_ ? help_browser_ : nullptr; }
+
+int QtPlatform::RunModal(CMC_EditSetupDlg& dialog) {
+  QWidget* parent = dialog.GetParent() != nullptr ? WindowOf(*dialog.GetParent()) : nullptr;
+  if (parent == nullptr && !windows_.empty()) parent = windows_.back().second;
+  DialogWindow window(dialog, parent);
+  windows_.emplace_back(&dialog, &window);
+  if (dialog.IsRunning()) window.exec();
+  // Timers belong to the run: none may fire into a dialog that has ended.
+  KillTimers(dialog);
+  std::erase_if(windows_, [&](const auto& entry) { return entry.first == &dialog; });
+  return dialog.Result();
+}
+
+void QtPlatform::EndModal(CMC_EditSetupDlg& dialog, int result) {
+  if (DialogWindow* window = WindowOf(dialog)) window->done(result);
+}
+
+bool QtPlatform::SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) {
+  std::unique_ptr<QTimer>& timer = timers_[{&dialog, id}];
+  if (!timer) {
+    timer = std::make_unique<QTimer>();
+    QObject::connect(timer.get(), &QTimer::timeout, [&dialog, id] {
+      if (dialog.IsRunning()) dialog.OnTimer(id);
+    });
+  }
+  // QTimer takes an int; a period beyond it is as good as never.
+  const auto period = static_cast<int>(std::clamp<unsigned>(period_ms, 1, 0x7fffffff));
+  timer->start(period);
+  return true;
+}
+
+bool QtPlatform::KillTimer(CMC_EditSetupDlg& dialog, int id) {
+  const auto it = timers_.find({&dialog, id});
+  if (it == timers_.end()) return false;
+  // The timer may be the one whose timeout is running this: let Qt delete it afterwards.
+  it->second->stop();
+  it->second.release()->deleteLater();
+  timers_.erase(it);
+  return true;
+}
+
+void QtPlatform::KillTimers(const CMC_EditSetupDlg& dialog) {
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    if (it->first.first == &dialog) {
+      it->second->stop();
+      it->second.release()->deleteLater();
+      it = timers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void QtPlatform::DispatchPendingMessages() { QCoreApplication::processEvents(); }
+
+int QtPlatform::ShowMessageBox(const MessageBoxRequest& request) {
+  static constexpr struct {
+    MessageIcon icon;
+    QMessageBox::Icon qt;
+  } kIcons[] = {{MessageIcon::kNone, QMessageBox::NoIcon},
+                {MessageIcon::kInformation, QMessageBox::Information},
+                {MessageIcon::kWarning, QMessageBox::Warning},
+                {MessageIcon::kError, QMessageBox::Critical},
+                {MessageIcon::kQuestion, QMessageBox::Question}};
+  static constexpr struct {
+    QMessageBox::StandardButton qt;
+    int answer;
+  } kButtons[] = {{QMessageBox::Ok, kIdOk},
+                  {QMessageBox::Cancel, kIdCancel},
+                  {QMessageBox::Yes, kIdYes},
+                  {QMessageBox::No, kIdNo},
+                  {QMessageBox::Help, kIdHelp}};
+  QMessageBox::StandardButtons buttons;
+  switch (request.buttons) {
+    case MessageButtons::kOk:
+      buttons = QMessageBox::Ok;
+      break;
+    case MessageButtons::kOkCancel:
+      buttons = QMessageBox::Ok | QMessageBox::Cancel;
+      break;
+    case MessageButtons::kYesNo:
+      buttons = QMessageBox::Yes | QMessageBox::No;
+      break;
+    case MessageButtons::kYesNoCancel:
+      buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+      break;
+  }
+  if (request.help_button) buttons |= QMessageBox::Help;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  for (const auto& row : kIcons) {
+    if (row.icon == request.icon) icon = row.qt;
+  }
+  QWidget* parent = windows_.empty() ? QApplication::activeWindow() : windows_.back().second;
+  QMessageBox box(icon, FromLatin1(request.caption), FromLatin1(request.text), buttons, parent);
+  box.setObjectName(QStringLiteral("message_box"));
+  const bool yes_no =
+      request.buttons == MessageButtons::kYesNo || request.buttons == MessageButtons::kYesNoCancel;
+  box.setDefaultButton(yes_no ? QMessageBox::Yes : QMessageBox::Ok);
+  box.exec();
+  int answer = DefaultButton(request.buttons);
+  // A box closed without a button (Escape on a box without Cancel) answers its default.
+  const auto pressed = box.standardButton(box.clickedButton());
+  for (const auto& row : kButtons) {
+    if (row.qt == pressed) answer = row.answer;
+  }
+  if (answer == kIdHelp) OpenHelp(request.help_context);
+  return answer;
+}
+
+void QtPlatform::OpenHelp(int context) {
+  if (!help_window_) {
+    help_window_ = new QDialog(nullptr, Qt::Window);
+    help_window_->setObjectName(QStringLiteral("help_window"));
+    help_window_->resize(560, 420);
+    auto* layout = new QVBoxLayout(help_window_);
+    help_browser_ = new QTextBrowser(help_window_);
+    help_browser_->setOpenExternalLinks(false);
+    layout->addWidget(help_browser_);
+  }
+  const QString folder = FromLatin1(axis::ResourceDirectory() + "/help");
+  const QString path = QStringLiteral("%1/%2.html").arg(folder).arg(context);
+  help_browser_->setSearchPaths({folder});
+  if (QFileInfo::exists(path)) {
+    help_browser_->setSource(QUrl::fromLocalFile(path));
+  } else {
+    help_browser_->setPlainText(QStringLiteral("There is no help page for topic %1.").arg(context));
+  }
+  help_window_->setWindowTitle(QStringLiteral("Help - topic %1").arg(context));
+  help_window_->show();
+  help_window_->raise();
+}
+
+std::optional<std::string> QtPlatform::AskFileName(const FileNameRequest& request) {
+  QWidget* parent = windows_.empty() ? nullptr : windows_.back().second;
+  const QString title = FromLatin1(request.title);
+  const QString filter = QtFileFilter(request.filter);
+  const QString proposed = FromLatin1(request.default_name);
+  const QString name = request.save ? QFileDialog::getSaveFileName(parent, title, proposed, filter)
+                                    : QFileDialog::getOpenFileName(parent, title, proposed, filter);
+  if (name.isEmpty()) return std::nullopt;
+  // File names go to the operating system as they are spelled there.
+  const QByteArray path = QFile::encodeName(name);
+  return std::string(path.constData(), static_cast<size_t>(path.size()));
+}
+
+}  // namespace axis::gui

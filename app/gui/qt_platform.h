@@ -1,0 +1,98 @@
+// The desktop platform: dialog models shown as Qt Widgets.
+//
+// Every control of a model's template becomes one widget, a direct child of the dialog window,
+// placed at its template rect (dialog pixels). Group boxes and tab controls are frames drawn
+// beneath the others; a control's visibility is the model's IsVisible, which already accounts
+// for parents and tab pages. The window follows the model through the model's change listener,
+// and the user's actions go to the model's User... operations, which decide; after each action
+// the widget is brought back in step with the model, so a refused action leaves no trace.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/edit_setup_dlg.h"
+#include "host/platform.h"
+
+class QTextBrowser;
+class QTimer;
+
+namespace axis::gui {
+
+// The window of one dialog model.
+class DialogWindow : public QDialog {
+ public:
+  DialogWindow(CMC_EditSetupDlg& model, QWidget* parent);
+  ~DialogWindow() override;
+
+  CMC_EditSetupDlg& Model() { return model_; }
+  // The widget of a control, or null when the template has no such control.
+  QWidget* Widget(int id) const;
+  // Brings one widget (and every widget's visibility) in step with the model.
+  void Sync(int id);
+  void SyncAll();
+
+ protected:
+  void reject() override;  // Escape and the title bar's close: the model's OnCancel decides
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void Build();
+  QWidget* Create(const axis::ControlTemplate& t);
+  void Connect(int id, QWidget* widget);
+  void SyncWidget(const axis::ControlState& c, QWidget* widget);
+  void SyncVisibility();
+  // Runs a user action on the model, then shows what the model made of it.
+  template <typename Action>
+  void Forward(int id, Action action);
+
+  CMC_EditSetupDlg& model_;
+  std::map<int, QWidget*> widgets_;
+  bool syncing_ = false;
+};
+
+// Text as the model keeps it (Latin-1) and as Qt shows it.
+QString FromLatin1(const std::string& text);
+std::string ToLatin1(const QString& text);
+// A static text's caption as shown: "&&" is one "&", a single "&" marks a mnemonic and is dropped.
+QString StripMnemonics(const std::string& caption);
+// A file-dialog filter from the "Description|*.ext|..." form: "Description (*.ext);;...".
+QString QtFileFilter(const std::string& filter);
+// resources/pictures/<name>.svg, "" when there is none.
+QString PicturePath(const std::string& name);
+
+class QtPlatform : public Platform {
+ public:
+  QtPlatform();
+  ~QtPlatform() override;
+
+  int RunModal(CMC_EditSetupDlg& dialog) override;
+  void EndModal(CMC_EditSetupDlg& dialog, int result) override;
+  bool SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) override;
+  bool KillTimer(CMC_EditSetupDlg& dialog, int id) override;
+  void DispatchPendingMessages() override;
+  int ShowMessageBox(const MessageBoxRequest& request) override;
+  void OpenHelp(int context) override;
+  std::optional<std::string> AskFileName(const FileNameRequest& request) override;
+
+  // The window a running dialog is shown in, or null.
+  DialogWindow* WindowOf(const CMC_EditSetupDlg& dialog) const;
+  // The help window, once a topic was opened.
+  QTextBrowser* HelpBrowser() const;
+
+ private:
+  void KillTimers(const CMC_EditSetupDlg& dialog);
+
+  std::vector<std::pair<CMC_EditSetupDlg*, DialogWindow*>> windows_;  // innermost last
+  std::map<std::pair<const CMC_EditSetupDlg*, int>, std::unique_ptr<QTimer>> timers_;
+  QPointer<QDialog> help_window_;
+  QTextBrowser* help_browser_ = nullptr;
+};
+
+}  // namespace axis::gui
