@@ -157,6 +157,10 @@ std::string CMC_EditSetupDlg::GetChildText(int id) const {
   return c == nullptr ? std::string() : c->text;
 }
 
+void CMC_EditSetupDlg::LimitText(int id, size_t count) {
+  if (ControlState* c = Mutable(id)) c->text_limit = count;
+}
+
 void CMC_EditSetupDlg::SetButtonImage(int id, const char* image) {
   ControlState* c = Mutable(id);
   if (c == nullptr) return;
@@ -438,8 +442,10 @@ bool CMC_EditSetupDlg::UserType(int id, const std::string& text) {
   if (!Usable(id, ControlKind::kEdit)) return false;
   if (const axis::ControlTemplate* t = template_.Find(id); t != nullptr && t->read_only)
     return false;
-  SetText(id, text);
-  if (Binding* b = FindBinding(id); b != nullptr && b->edit_id == id) CommitEdit(*b, text);
+  const size_t limit = Control(id)->text_limit;
+  const std::string typed = limit != 0 && text.size() > limit ? text.substr(0, limit) : text;
+  SetText(id, typed);
+  if (Binding* b = FindBinding(id); b != nullptr && b->edit_id == id) CommitEdit(*b, typed);
   return true;
 }
 

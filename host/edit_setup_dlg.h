@@ -54,6 +54,7 @@ struct ControlState {
   int page = -1;
   int range_min = 0, range_max = 100;
   std::string parameter;  // bound parameter's name, "" when unbound
+  size_t text_limit = 0;  // edits: the most characters the user may type, 0 for no limit
 };
 
 // Guideline assistant controls.
@@ -92,6 +93,9 @@ class CMC_EditSetupDlg {
   void ShowChildren(const int* ids, int show);
   void SetChildText(int id, const char* text);
   std::string GetChildText(int id) const;
+  // The user can type at most `count` characters into the edit (0: no limit); text set by the
+  // program is not cut.
+  void LimitText(int id, size_t count);
   void SetButtonImage(int id, const char* image);
   void SetCheck(int id, int check);
   int GetCheck(int id) const;

@@ -255,7 +255,13 @@ class CMC_Setup {
   int GetE2ROMSize() const { return identity_.eeprom_words; }
   void SetDescription(std::string text) { identity_.description = std::move(text); }
   void SetProductID(std::string text) { identity_.product_id = std::move(text); }
-  void SetFirmwareID(std::string text) { identity_.firmware_id = std::move(text); }
+  // The firmware ID names the firmware that the drive's routines are built for: an empty text is
+  // refused (0, the old ID kept); 1 when stored.
+  int SetFirmwareID(std::string text) {
+    if (text.empty()) return 0;
+    identity_.firmware_id = std::move(text);
+    return 1;
+  }
   void SetUserAppID(std::string text) { identity_.application_id = std::move(text); }
   void SetE2ROMSize(int words) { identity_.eeprom_words = words; }
 
