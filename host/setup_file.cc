@@ -253,6 +253,26 @@ const char* KindOf(const Json& value) {
   }
 }
 
+// A place in the document as a JSON pointer, spelled out only when a fault is reported: loading
+// a setup checks thousands of members, and building each one's pointer text up front would cost
+// more than reading it.
+class Where {
+ public:
+  // A full pointer (implicit on purpose: most places are written out already).
+  Where(const std::string& pointer) : base_(pointer) {}  // NOLINT(runtime/explicit)
+  Where(const char* pointer) : base_(pointer) {}         // NOLINT(runtime/explicit)
+  Where(std::string_view pointer, const char* member) : base_(pointer), member_(member) {}
+  std::string str() const {
+    std::string text(base_);
+    if (member_ != nullptr) text.append("/").append(member_);
+    return text;
+  }
+
+ private:
+  std::string_view base_;
+  const char* member_ = nullptr;
+};
+
 class Loader {
  public:
   explicit Loader(std::string source) : source_(std::move(source)) {}
@@ -270,8 +290,10 @@ class Loader {
     return LoadResult{nullptr, error_};
   }
 
-  bool Fail(const std::string& pointer, const std::string& fault) {
-    if (error_.empty()) error_ = source_ + ": " + (pointer.empty() ? "" : pointer + ": ") + fault;
+  bool Fail(const Where& where, const std::string& fault) {
+    if (!error_.empty()) return false;
+    const std::string pointer = where.str();
+    error_ = source_ + ": " + (pointer.empty() ? "" : pointer + ": ") + fault;
     return false;
   }
 
@@ -300,7 +322,7 @@ class Loader {
     return true;
   }
 
-  bool Expect(bool ok, const Json& value, const std::string& pointer, const char* wanted) {
+  bool Expect(bool ok, const Json& value, const Where& pointer, const char* wanted) {
     if (ok) return true;
     return Fail(pointer, std::string("expected ") + wanted + ", found " + KindOf(value));
   }
@@ -308,7 +330,7 @@ class Loader {
   // --- values ---
 
   // Text is Latin-1 inside the program (the plug-in interface is 8-bit) and UTF-8 in files.
-  bool Text(const Json& value, const std::string& pointer, std::string& out) {
+  bool Text(const Json& value, const Where& pointer, std::string& out) {
     if (!Expect(value.is_string(), value, pointer, "a string")) return false;
     const std::string& utf8 = value.get_ref<const std::string&>();
     std::optional<std::string> latin1 = Utf8ToLatin1(utf8);
@@ -322,17 +344,17 @@ class Loader {
   bool OptionalText(const Json& object, const std::string& pointer, const char* name,
                     std::string& out) {
     const Json* member = Member(object, name);
-    return member == nullptr || Text(*member, pointer + "/" + name, out);
+    return member == nullptr || Text(*member, Where(pointer, name), out);
   }
 
   bool RequiredText(const Json& object, const std::string& pointer, const char* name,
                     std::string& out) {
     const Json* member = Required(object, pointer, name);
-    return member != nullptr && Text(*member, pointer + "/" + name, out);
+    return member != nullptr && Text(*member, Where(pointer, name), out);
   }
 
   // A JSON number, or one of the strings standing for the values JSON cannot spell.
-  bool Number(const Json& value, const std::string& pointer, double& out) {
+  bool Number(const Json& value, const Where& pointer, double& out) {
     if (value.is_number()) {
       out = value.get<double>();
       return true;
@@ -358,11 +380,11 @@ class Loader {
   bool RequiredNumber(const Json& object, const std::string& pointer, const char* name,
                       double& out) {
     const Json* member = Required(object, pointer, name);
-    return member != nullptr && Number(*member, pointer + "/" + name, out);
+    return member != nullptr && Number(*member, Where(pointer, name), out);
   }
 
   // An integer written without fraction or exponent, within [low, high].
-  bool Integer(const Json& value, const std::string& pointer, int64_t low, int64_t high,
+  bool Integer(const Json& value, const Where& pointer, int64_t low, int64_t high,
                int64_t& out) {
     if (!Expect(value.is_number_integer(), value, pointer, "an integer")) return false;
     bool in_range = false;
@@ -386,13 +408,13 @@ class Loader {
   bool OptionalInteger(const Json& object, const std::string& pointer, const char* name,
                        int64_t low, int64_t high, int64_t& out) {
     const Json* member = Member(object, name);
-    return member == nullptr || Integer(*member, pointer + "/" + name, low, high, out);
+    return member == nullptr || Integer(*member, Where(pointer, name), low, high, out);
   }
 
   bool OptionalBool(const Json& object, const std::string& pointer, const char* name, bool& out) {
     const Json* member = Member(object, name);
     if (member == nullptr) return true;
-    if (!Expect(member->is_boolean(), *member, pointer + "/" + name, "true or false")) return false;
+    if (!Expect(member->is_boolean(), *member, Where(pointer, name), "true or false")) return false;
     out = member->get<bool>();
     return true;
   }
@@ -530,7 +552,6 @@ class Loader {
         !Expect(parameters->is_array(), *parameters, "/parameters", "an array")) {
       return false;
     }
-    NameIndex first_use;
     for (size_t i = 0; i < parameters->size(); ++i) {
       const Json& entry = (*parameters)[i];
       const std::string at = "/parameters/" + std::to_string(i);
@@ -542,7 +563,7 @@ class Loader {
       ParameterSpec desc;
       int64_t type = kTypePhysical;
       if (!RequiredText(entry, at, "name", desc.name) ||
-          !NewName(desc.name, first_use, i, at, "/parameters/") ||
+          !NewName(desc.name, EarlierParameter(setup, desc.name), at, "/parameters/") ||
           !RequiredNumber(entry, at, "value", desc.value) ||
           !RequiredNumber(entry, at, "min", desc.min) ||
           !RequiredNumber(entry, at, "max", desc.max) ||
@@ -562,7 +583,6 @@ class Loader {
     const Json* variables = Member(root, "variables");
     if (variables == nullptr) return true;
     if (!Expect(variables->is_array(), *variables, "/variables", "an array")) return false;
-    NameIndex first_use;
     for (size_t i = 0; i < variables->size(); ++i) {
       const Json& entry = (*variables)[i];
       const std::string at = "/variables/" + std::to_string(i);
@@ -573,7 +593,7 @@ class Loader {
       VariableSpec desc;
       const Json* value = Member(entry, "value");
       if (!RequiredText(entry, at, "name", desc.name) ||
-          !NewName(desc.name, first_use, i, at, "/variables/") ||
+          !NewName(desc.name, EarlierVariable(setup, desc.name), at, "/variables/") ||
           !Units(entry, at, desc.base_unit, desc.display_unit) ||
           !OptionalText(entry, at, "kind", desc.kind) ||
           (value != nullptr && !Number(*value, at + "/value", desc.value))) {
@@ -586,16 +606,32 @@ class Loader {
   }
 
   // Names are unique ignoring case; the fault points at the first use.
-  bool NewName(const std::string& name, NameIndex& first_use, size_t index, const std::string& at,
-               const char* list) {
+  bool NewName(const std::string& name, int earlier, const std::string& at, const char* list) {
     if (name.empty()) return Fail(at + "/name", "empty name");
-    const int earlier = first_use.Find(name);
     if (earlier != NameIndex::kNotFound) {
       return Fail(at + "/name", "name " + Quoted(Latin1ToUtf8(name)) + " is already used by " +
                                     list + std::to_string(earlier) + " (case ignored)");
     }
-    first_use.Insert(name, static_cast<int>(index));
     return true;
+  }
+
+  // Where a name (case ignored) was first used among the parameters / variables read so far;
+  // every one read so far was added, so the setup's own order is the file's.
+  static int EarlierParameter(CMC_Setup& setup, const std::string& name) {
+    const CMC_Parameter* found = setup.FindParameterNoError(name);
+    const CMC_Parameters& all = setup.GetParameters();
+    for (int i = 0; found != nullptr && i < all.GetParametersCount(); ++i) {
+      if (all[i] == found) return i;
+    }
+    return NameIndex::kNotFound;
+  }
+  static int EarlierVariable(CMC_Setup& setup, const std::string& name) {
+    const CMC_Variable* found = setup.FindVariable(name);
+    const auto& all = setup.GetVariables();
+    for (size_t i = 0; found != nullptr && i < all.size(); ++i) {
+      if (all[i].get() == found) return static_cast<int>(i);
+    }
+    return NameIndex::kNotFound;
   }
 
   // Every member this program does not interpret is kept, with the documented member it followed.
