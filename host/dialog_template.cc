@@ -310,21 +310,43 @@ std::string ResourceDirectory() {
   return AXIS_SOURCE_RESOURCES;
 }
 
-TemplateResult LoadDialogTemplate(int id) {
-  const std::string folder = ResourceDirectory() + "/dialogs";
+std::string FindNumberedResource(const std::string& subfolder, int id, const std::string& extension,
+                                 const std::string& what, std::string& error) {
+  error.clear();
+  const std::string folder = ResourceDirectory() + "/" + subfolder;
+  const std::string exact = std::to_string(id) + extension;
   const std::string prefix = std::to_string(id) + "-";
   std::string found;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+  std::error_code read_error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, read_error)) {
     const std::string name = entry.path().filename().string();
-    if (!name.starts_with(prefix) || !name.ends_with(".json")) continue;
-    if (!found.empty())
-      return {std::nullopt, folder + ": two templates for dialog " + std::to_string(id)};
+    if (name != exact && !(name.starts_with(prefix) && name.ends_with(extension))) continue;
+    if (!found.empty()) {
+      error = folder + ": two files of the " + what + " " + std::to_string(id);
+      return {};
+    }
     found = entry.path().string();
   }
-  if (error) return {std::nullopt, folder + ": cannot read the folder: " + error.message()};
-  if (found.empty())
-    return {std::nullopt, folder + ": no template for dialog " + std::to_string(id)};
+  if (read_error) {
+    error = folder + ": cannot read the folder: " + read_error.message();
+    return {};
+  }
+  if (found.empty()) error = folder + ": no " + what + " " + std::to_string(id);
+  return found;
+}
+
+std::string HelpPagePath(int context) {
+  std::string error;
+  return context == 0
+             ? std::string()
+             : FindNumberedResource("help", context, ".html", "help page for topic", error);
+}
+
+TemplateResult LoadDialogTemplate(int id) {
+  std::string error;
+  const std::string found =
+      FindNumberedResource("dialogs", id, ".json", "template for dialog", error);
+  if (found.empty()) return {std::nullopt, error};
   TemplateResult result = LoadDialogTemplateFile(found);
   if (result && result.dialog->id != id)
     return {std::nullopt,

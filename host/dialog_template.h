@@ -76,6 +76,14 @@ struct TemplateResult {
 // exists, else the source tree's resources/.
 std::string ResourceDirectory();
 
+// The file of a numbered resource: <ResourceDirectory()>/<subfolder>/<id><extension> or
+// <id>-<slug><extension> ("dialogs", 106, ".json" finds dialogs/106-drive-setup.json). "" when
+// there is none or more than one, with `error` saying so ("<folder>: no <what> <id>").
+std::string FindNumberedResource(const std::string& subfolder, int id, const std::string& extension,
+                                 const std::string& what, std::string& error);
+// The help page of a help topic (help/<topic>-<slug>.html), "" when there is none.
+std::string HelpPagePath(int context);
+
 // The template with that id from <ResourceDirectory()>/dialogs (file "<id>-<slug>.json").
 TemplateResult LoadDialogTemplate(int id);
 TemplateResult LoadDialogTemplateFile(const std::string& path);

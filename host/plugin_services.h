@@ -17,6 +17,10 @@ namespace axis {
 // A service works on a setup; non-zero result = done.
 using SetupService = int (*)(CMC_Setup* setup);
 
+// Services named "open-dialog-<template id>" open one setup dialog on its own, modally, through
+// the installed platform, and return its modal result (1 OK, 2 Cancel, -1 not run).
+inline constexpr const char* kOpenDialogServicePrefix = "open-dialog-";
+
 // Registers (or replaces) a named service.
 void RegisterSetupService(const char* name, SetupService service);
 // Withdraws the named service.

@@ -251,8 +251,8 @@ SWITCHES = [(106, [5101, 5102, 5103]), (106, [5201, 5202]), (106, [5301, 5302]),
             (110, [3374, 3375]), (111, [3289, 3290]), (111, [3291, 3292])]
 
 EXPECTED = {106: ("Drive Setup", 262406), 108: ("Brushless Motor Setup", 262407),
-            3056: ("Motor mass", 0), 110: ("Advanced", 262419), 295: ("Filters", 0),
-            111: ("External Reference Setup", 0x40101), 3018: ("Drive info", 0)}
+            3056: ("Motor mass", 262422), 110: ("Advanced", 262419), 295: ("Filters", 262421),
+            111: ("External Reference Setup", 0x40101), 3018: ("Drive info", 262420)}
 
 
 def load_templates():

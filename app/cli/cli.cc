@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,15 +45,20 @@ they update SETUP in place, atomically):
                                   tune a controller from its pass band and damping, encode the
                                   gains into their registers and derive them back
   diff A B                        parameters whose values, ranges or units differ
-  render-template ID PNG          draw dialog template ID offscreen into a PNG (developer's
-                                  tool; only in builds with the desktop front end)
+  edit SETUP [-o OUT]             open the drive setup dialog on the desktop; OK saves the
+                                  setup, Cancel writes nothing (exit status 1)
+  render SETUP DIR                draw every setup dialog as it opens on SETUP, offscreen, into
+                                  DIR/<template id>-<name>.png
+  render-template ID PNG          draw dialog template ID, unbound, into a PNG (developer's tool)
+
+edit, render and render-template need a build with the desktop front end (Qt 6).
 
 Options:
   --plugin PATH                   the plug-in library (default: libkestrel.so next to axiscore)
   -o OUT                          where a changed setup is written
   -h, --help                      this text
 
-Exit status: 0 success, 1 differences found (diff), 2 error.
+Exit status: 0 success, 1 differences found (diff) or editing cancelled (edit), 2 error.
 )";
 
 constexpr int kExitOk = 0;
@@ -73,6 +80,7 @@ class Session {
     std::fprintf(err_, "axiscore: %s\n", message.c_str());
     return kExitError;
   }
+  void Note(const std::string& message) { std::fprintf(err_, "axiscore: %s\n", message.c_str()); }
 
   bool LoadPlugin(const std::string& path) {
     std::string error;
@@ -369,8 +377,64 @@ int CmdDiff(Session& s, const Invocation& inv) {
   return differences == 0 ? kExitOk : kExitDiffer;
 }
 
-int CmdRenderTemplate(Session& s, const Invocation& inv) {
 #ifdef AXIS_HAVE_GUI
+
+int CmdEdit(Session& s, const Invocation& inv) {
+  auto setup = s.Load(inv.operands[0]);
+  if (!setup) return kExitError;
+  std::string error;
+  const std::optional<int> accepted =
+      gui::RunOnDesktop([&] { return s.Exports().EditSetup(setup.get()); }, error);
+  if (!accepted) return s.Error(error);
+  if (*accepted != 1) {
+    s.Note("the setup was not changed (the dialog was cancelled)");
+    return kExitDiffer;
+  }
+  return s.Save(*setup, inv);
+}
+
+// The dialogs the plug-in can open on their own, by template id in increasing order.
+std::vector<int> DialogIds() {
+  const std::string prefix = kOpenDialogServicePrefix;
+  std::vector<int> ids;
+  for (const std::string& name : SetupServiceNames()) {
+    if (!name.starts_with(prefix)) continue;
+    int id = 0;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    if (auto [stop, fault] = std::from_chars(first, last, id); fault == std::errc() && stop == last)
+      ids.push_back(id);
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+int CmdRender(Session& s, const Invocation& inv) {
+  const std::string& folder = inv.operands[1];
+  std::error_code fault;
+  std::filesystem::create_directories(folder, fault);
+  if (fault) return s.Error("cannot create the folder \"" + folder + "\": " + fault.message());
+  const std::vector<int> ids = DialogIds();
+  if (ids.empty()) return s.Error("the plug-in offers no setup dialogs to draw");
+  gui::DialogRenderer renderer(folder);
+  int failed = 0;
+  for (int id : ids) {
+    // Each dialog opens on the setup as the file holds it, untouched by the dialogs before it.
+    auto setup = s.Load(inv.operands[0]);
+    if (!setup) return kExitError;
+    const SetupService open = FindSetupService(kOpenDialogServicePrefix + std::to_string(id));
+    const std::vector<std::string> written = renderer.Render([&] { return open(setup.get()); });
+    if (written.empty()) {
+      s.Error("dialog " + std::to_string(id) + " could not be opened on this setup");
+      ++failed;
+    }
+    for (const std::string& png : written) std::fprintf(s.out(), "%s\n", png.c_str());
+  }
+  for (const std::string& note : renderer.Notes()) s.Note(note);
+  return failed == 0 ? kExitOk : kExitError;
+}
+
+int CmdRenderTemplate(Session& s, const Invocation& inv) {
   const std::string& id_text = inv.operands[0];
   char* end = nullptr;
   errno = 0;
@@ -380,11 +444,20 @@ int CmdRenderTemplate(Session& s, const Invocation& inv) {
   const std::string error = gui::RenderTemplate(static_cast<int>(id), inv.operands[1]);
   if (!error.empty()) return s.Error(error);
   return kExitOk;
-#else
-  (void)inv;
-  return s.Error("render-template needs the desktop front end, which this build lacks");
-#endif
 }
+
+#else
+
+int NeedsDesktop(Session& s, const Invocation& inv) {
+  return s.Error(inv.command +
+                 " needs the desktop front end, which this build lacks (install qt6-base-dev and "
+                 "qt6-svg-dev, then rebuild)");
+}
+constexpr auto CmdEdit = &NeedsDesktop;
+constexpr auto CmdRender = &NeedsDesktop;
+constexpr auto CmdRenderTemplate = &NeedsDesktop;
+
+#endif
 
 struct CommandRow {
   const char* name;
@@ -407,7 +480,9 @@ const CommandRow kCommands[] = {
     {"offset", 2, 2, false, &CmdOffset},
     {"tune", 2, 2, true, &CmdTune},
     {"diff", 2, 2, false, &CmdDiff},
-    {"render-template", 2, 2, false, &CmdRenderTemplate, false},
+    {"edit", 1, 1, true, CmdEdit},
+    {"render", 2, 2, false, CmdRender},
+    {"render-template", 2, 2, false, CmdRenderTemplate, false},
 };
 
 // Splits options from operands. Returns an error text, or "" on success.

@@ -286,7 +286,11 @@ void DialogWindow::SyncWidget(const axis::ControlState& c, QWidget* widget) {
     case ControlKind::kEdit: {
       auto* edit = static_cast<QLineEdit*>(widget);
       const QString text = FromLatin1(c.text);
-      if (edit->text() != text) edit->setText(text);  // also clears "modified"
+      if (edit->text() != text) {
+        edit->setText(text);  // also clears "modified"
+        // A text longer than the edit shows its beginning, as the user reads it.
+        if (!edit->hasFocus()) edit->setCursorPosition(0);
+      }
       break;
     }
     case ControlKind::kUnit:
@@ -553,9 +557,9 @@ void QtPlatform::OpenHelp(int context) {
     layout->addWidget(help_browser_);
   }
   const QString folder = FromLatin1(axis::ResourceDirectory() + "/help");
-  const QString path = QStringLiteral("%1/%2.html").arg(folder).arg(context);
+  const QString path = FromLatin1(axis::HelpPagePath(context));
   help_browser_->setSearchPaths({folder});
-  if (QFileInfo::exists(path)) {
+  if (!path.isEmpty()) {
     help_browser_->setSource(QUrl::fromLocalFile(path));
   } else {
     help_browser_->setPlainText(QStringLiteral("There is no help page for topic %1.").arg(context));

@@ -8,7 +8,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "host/dialog_template.h"
 
 namespace {
 
@@ -47,8 +50,10 @@ class Cli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  Result Run(const std::vector<std::string>& args) {
-    std::string command = Quote(std::string(AXIS_BIN_DIR) + "/axiscore");
+  // `environment`: "NAME=value" settings and "-u NAME" removals for env(1).
+  Result Run(const std::vector<std::string>& args, const std::string& environment = "") {
+    std::string command =
+        "env " + environment + " " + Quote(std::string(AXIS_BIN_DIR) + "/axiscore");
     for (const std::string& arg : args) command += " " + Quote(arg);
     command += " >" + Quote((dir_ / "stdout").string()) + " 2>" + Quote((dir_ / "stderr").string());
     Result result;
@@ -242,10 +247,64 @@ TEST_F(Cli, TuneWritesGainsTheRegistersCanHold) {
 TEST_F(Cli, HelpListsEveryCommand) {
   const Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* command :
-       {"compute", "encode", "get", "set", "show", "scale", "offset", "tune", "diff"}) {
+  for (const char* command : {"compute", "encode", "get", "set", "show", "scale", "offset", "tune",
+                              "diff", "edit", "render"}) {
     EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
   }
 }
 
 }  // namespace
+
+#ifdef AXIS_HAVE_GUI
+namespace {
+
+// Width and height from a PNG file's header, {0, 0} when it is not a PNG.
+std::pair<uint32_t, uint32_t> PngSize(const std::string& bytes) {
+  if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
+  auto be32 = [&](size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+  };
+  return {be32(16), be32(20)};
+}
+
+TEST_F(Cli, RenderDrawsEverySetupDialogAtItsSizeAndLeavesTheSetupAlone) {
+  const std::string demo = Path("demo-linear.json");
+  const std::string before = ReadFile(demo);
+  const fs::path pictures = dir_ / "pictures";  // made by render
+  const Result r = Run({"render", demo, pictures.string()}, "QT_QPA_PLATFORM=offscreen");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(demo), before);
+  int drawn = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(AXIS_BIN_DIR) / "resources/dialogs")) {
+    const axis::TemplateResult loaded = axis::LoadDialogTemplateFile(entry.path().string());
+    ASSERT_TRUE(loaded) << loaded.error;
+    const fs::path png = pictures / (entry.path().stem().string() + ".png");
+    SCOPED_TRACE(png.string());
+    // Every template of the program belongs to a dialog the plug-in opens.
+    EXPECT_NE(r.out.find(png.string() + "\n"), std::string::npos) << r.out;
+    const auto [width, height] = PngSize(ReadFile(png));
+    EXPECT_EQ(width, static_cast<uint32_t>(loaded.dialog->width));
+    EXPECT_EQ(height, static_cast<uint32_t>(loaded.dialog->height));
+    ++drawn;
+  }
+  EXPECT_GE(drawn, 7);
+}
+
+TEST_F(Cli, EditWithoutADisplaySaysSoAndWritesNothing) {
+  const std::string demo = Path("demo-linear.json");
+  const std::string before = ReadFile(demo);
+  const Result r = Run({"edit", demo, "-o", Path("out.json")},
+                       "-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(
+      r.err,
+      "axiscore: no display to show the editor on: neither DISPLAY nor WAYLAND_DISPLAY is set "
+      "(run it in a desktop session, or choose a Qt platform with QT_QPA_PLATFORM)\n");
+  EXPECT_EQ(ReadFile(demo), before);
+  EXPECT_FALSE(fs::exists(Path("out.json")));
+}
+
+}  // namespace
+#endif

@@ -184,9 +184,10 @@ TEST(DialogTemplate, BundledSetupDialogsLoad) {
     int id;
     const char* caption;
     int control;  // one control the dialog's code uses
-  } rows[] = {{106, "Drive Setup", 1}, {108, "Brushless Motor Setup", 3382}, {110, "Advanced", 3280},
-              {111, "External Reference Setup", 1014}, {295, "Filters", 1},
-              {3018, "Drive info", 1}, {3056, "Motor mass", 0}};
+  } rows[] = {{106, "Drive Setup", 1}, {108, "Brushless Motor Setup", 3382},
+              {110, "Advanced", 3280}, {111, "External Reference Setup", 1014},
+              {295, "Filters", 1},     {3018, "Drive info", 1},
+              {3056, "Motor mass", 0}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.id);
     const TemplateResult result = LoadDialogTemplate(row.id);
@@ -196,6 +197,27 @@ TEST(DialogTemplate, BundledSetupDialogsLoad) {
       EXPECT_NE(result.dialog->Find(row.control), nullptr);
     }
   }
+}
+
+// Help opens at a dialog's topic: each bundled dialog with a topic has its page, and a topic is
+// found by its number alone, never by a number it merely starts with.
+TEST(DialogTemplate, EveryBundledHelpTopicHasItsPage) {
+  ResourceFolder scope(std::nullopt);
+  for (int id : {106, 108, 110, 111, 295, 3018, 3056}) {
+    SCOPED_TRACE(id);
+    const TemplateResult result = LoadDialogTemplate(id);
+    ASSERT_TRUE(result) << result.error;
+    ASSERT_NE(result.dialog->help_context, 0);
+    const std::string page = HelpPagePath(result.dialog->help_context);
+    EXPECT_TRUE(page.ends_with(".html")) << page;
+    EXPECT_NE(page.find("/help/" + std::to_string(result.dialog->help_context)), std::string::npos)
+        << page;
+  }
+  EXPECT_EQ(HelpPagePath(0), "");
+  EXPECT_EQ(HelpPagePath(26240), "");  // a prefix of the bundled topics
+  std::string error;
+  EXPECT_EQ(FindNumberedResource("help", 4242, ".html", "help page for topic", error), "");
+  EXPECT_EQ(error, ResourceDirectory() + "/help: no help page for topic 4242");
 }
 
 TEST(DialogTemplate, UnreadableFilesAndFolders) {

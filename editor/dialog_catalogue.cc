@@ -1,0 +1,29 @@
+#include "editor/dialog_catalogue.h"
+
+#include "editor/advanced_dialog.h"
+#include "editor/analog_reference_dlg.h"
+#include "editor/drive_info.h"
+#include "editor/filters_dialog.h"
+#include "editor/mass_question.h"
+
+namespace kestrel {
+
+namespace {
+
+template <typename Dialog>
+int Open(CMC_Setup* setup) {
+  if (setup == nullptr) return 0;
+  Dialog dialog(*setup, nullptr);
+  return dialog.DoModal();
+}
+
+constexpr SetupDialogEntry kDialogs[] = {
+    {110, &Open<CAdvancedDialog>}, {111, &Open<CAnalogReferenceDlg>}, {295, &Open<CFiltersDialog>},
+    {3018, &Open<CDriveInfo>},     {3056, &Open<CMassQuestion>},
+};
+
+}  // namespace
+
+std::span<const SetupDialogEntry> SetupDialogs() { return kDialogs; }
+
+}  // namespace kestrel
