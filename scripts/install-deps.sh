@@ -6,7 +6,8 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  qt6-base-dev qt6-svg-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
+  python3
 )
 
 missing=()

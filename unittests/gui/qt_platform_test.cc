@@ -28,10 +28,8 @@
 #include <vector>
 
 #include "app/gui/render.h"
+#include "gui/gui_test_support.h"
 #include "host/dialog_test_support.h"
-
-// Under the leak checker: the font configuration library keeps a cache it never frees.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace axis::gui {
 namespace {
@@ -39,50 +37,6 @@ namespace {
 using axis::testing::RecordingDlg;
 using axis::testing::ResourceFolder;
 using axis::testing::TestDataDirectory;
-
-void EnsureApplication() {
-  if (QApplication::instance() != nullptr) return;
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "gui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* application = new QApplication(argc, argv);
-  (void)application;
-}
-
-std::string SourceResources() { return TestDataDirectory() + "/../../../resources"; }
-
-// Runs `step` from the event loop as soon as `ready` holds (polled; no clock is asserted on).
-void WhenReady(std::function<bool()> ready, std::function<void()> step) {
-  auto* timer = new QTimer();
-  timer->setInterval(5);
-  QObject::connect(timer, &QTimer::timeout, [timer, ready, step] {
-    if (!ready()) return;
-    timer->stop();
-    timer->deleteLater();
-    step();
-  });
-  timer->start();
-}
-
-QMessageBox* OpenMessageBox() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) return box;
-  }
-  return nullptr;
-}
-
-// Presses `button` on the next message box that opens and remembers its text.
-void AnswerNextBox(QMessageBox::StandardButton button, QString* text = nullptr) {
-  WhenReady([] { return OpenMessageBox() != nullptr; },
-            [button, text] {
-              QMessageBox* box = OpenMessageBox();
-              if (text != nullptr) *text = box->text();
-              QAbstractButton* pressed = box->button(button);
-              ASSERT_NE(pressed, nullptr);
-              QTest::mouseClick(pressed, Qt::LeftButton);
-            });
-}
 
 class QtPlatformTest : public ::testing::Test {
  protected:
