@@ -14,10 +14,9 @@
 
 namespace axis::testing {
 
-inline std::string TestDataDirectory() {
-  const std::string file = __FILE__;
-  return file.substr(0, file.rfind('/')) + "/data";
-}
+// The build gives the folder of the test sources: __FILE__ may be relative to the build folder (a
+// compiler cache rewrites absolute paths), which the tests, running elsewhere, cannot resolve.
+inline std::string TestDataDirectory() { return std::string(AXIS_UNITTESTS_DIR) + "/host/data"; }
 
 // Sets AXIS_RESOURCES for the duration of a scope.
 class ResourceFolder {
