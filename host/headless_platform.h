@@ -12,8 +12,8 @@
 //
 // Message boxes are answered from a queue of answers, else with the box's default button (OK or
 // Yes); file names and texts from their own queues, else cancelled. Every box, every help request
-// and every question for a file name or a text is logged. A scripted answer the box does not offer, and
-// an action the user could not take (missing, disabled or hidden control), are noted in
+// and every question for a file name or a text is logged. A scripted answer the box does not offer,
+// and an action the user could not take (missing, disabled or hidden control), are noted in
 // ScriptErrors() and otherwise skipped.
 #pragma once
 

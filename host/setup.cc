@@ -333,9 +333,9 @@ int CMC_Setup::GetIOPinFromPort(int port) const {
 int CMC_Setup::IsBrakePortEnable(int port) const {
   for (const axis::IoPort& entry : io_ports_) {
     if (entry.port != port) continue;
-    return axis::kBrakePortEnabled | (entry.stage == axis::OutputStage::kSource
-                                          ? axis::kBrakePortSource
-                                          : axis::kBrakePortSink);
+    return axis::kBrakePortEnabled |
+           (entry.stage == axis::OutputStage::kSource ? axis::kBrakePortSource
+                                                      : axis::kBrakePortSink);
   }
   return 0;
 }
