@@ -172,7 +172,7 @@ TEST_F(MotorSetupDialogTest, ControlsAreBoundToTheMotorParameters) {
   TestSetup bare = MotorSetup({.has_filter = false, .has_reverse = false, .has_brake = false});
   Dlg b(*bare, nullptr);
   axis::SetErrorReporter(nullptr);
-  EXPECT_TRUE(reports.empty()) << reports.front();
+  EXPECT_TRUE(reports.empty()) << (reports.empty() ? std::string() : reports.front());
   for (int id : {3359, 3360, 3358, 3376, 3377, 3385, 3387})
     EXPECT_EQ(b.Control(id)->parameter, "") << id;
 }
