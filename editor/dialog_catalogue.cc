@@ -5,6 +5,7 @@
 #include "editor/drive_info.h"
 #include "editor/filters_dialog.h"
 #include "editor/mass_question.h"
+#include "editor/motor_setup_dialog.h"
 
 namespace kestrel {
 
@@ -18,8 +19,9 @@ int Open(CMC_Setup* setup) {
 }
 
 constexpr SetupDialogEntry kDialogs[] = {
-    {110, &Open<CAdvancedDialog>}, {111, &Open<CAnalogReferenceDlg>}, {295, &Open<CFiltersDialog>},
-    {3018, &Open<CDriveInfo>},     {3056, &Open<CMassQuestion>},
+    {108, &Open<CMotorSetupDialog>},   {110, &Open<CAdvancedDialog>},
+    {111, &Open<CAnalogReferenceDlg>}, {295, &Open<CFiltersDialog>},
+    {3018, &Open<CDriveInfo>},         {3056, &Open<CMassQuestion>},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "host/motor_editor.h"
 #include "host/numeric.h"
 #include "host/text.h"
 
@@ -26,7 +27,7 @@ std::optional<double> ParseNumber(const std::string& text) {
   const size_t end = text.find_last_not_of(" \t") + 1;
   const char* first = text.data() + begin;
   const char* last = text.data() + end;
-  if (*first == '+' && last - first > 1 && first[1] != '-') ++first;  // from_chars refuses '+' 
+  if (*first == '+' && last - first > 1 && first[1] != '-') ++first;  // from_chars refuses '+'
   double value = 0.0;
   const auto [stop, error] = std::from_chars(first, last, value);
   if (error != std::errc() || stop != last || !std::isfinite(value)) return std::nullopt;
@@ -36,6 +37,14 @@ std::optional<double> ParseNumber(const std::string& text) {
 double UnitFactor(const CMC_Parameter& parameter) {
   const CMC_Unit* unit = parameter.GetUnit();
   return unit == nullptr ? 1.0 : unit->GetFactor();
+}
+
+// The value brought within the parameter's range; a range that is not finite and ordered, and a
+// NaN value, leave it as it is.
+double WithinRange(const CMC_Parameter& p, double value) {
+  const double lo = p.GetMinInBaseUnit(), hi = p.GetMaxInBaseUnit();
+  if (!std::isfinite(lo) || !std::isfinite(hi) || lo > hi || std::isnan(value)) return value;
+  return std::clamp(value, lo, hi);
 }
 
 }  // namespace
@@ -219,7 +228,13 @@ int64_t CMC_EditSetupDlg::GetComboItemData(int id, int index) const {
 }
 
 int CMC_EditSetupDlg::EnableCANSettings() { return 0; }
-int CMC_EditSetupDlg::InitializeMotorEditor() { return 0; }
+
+int CMC_EditSetupDlg::InitializeMotorEditor() {
+  if (!axis::MotorEditor::HasControls(*this)) return 0;
+  motor_editor_ = std::make_unique<axis::MotorEditor>(*this);
+  motor_editor_->Start();
+  return 1;
+}
 
 // --- bindings ------------------------------------------------------------------------------------
 
@@ -255,21 +270,37 @@ void CMC_EditSetupDlg::Bind(Binding binding) {
 }
 
 void CMC_EditSetupDlg::FillUnits(const Binding& b) {
-  if (b.unit_id == 0) return;
-  ResetComboItems(b.unit_id);
+  const ControlState* combo = b.unit_id == 0 ? nullptr : Control(b.unit_id);
+  if (combo == nullptr) return;
   const CMC_Unit* current = b.parameter->GetUnit();
-  if (current == nullptr) return;
+  std::vector<std::string> names;
+  if (current != nullptr) {
+    for (const CMC_Unit* unit : setup_.GetUnits().UnitsOfType(current->Type()))
+      names.push_back(unit->GetName());
+  }
+  // Refilled only when the list changes (the parameter moved to the other motion family), so
+  // that a refresh leaves a front end's list alone.
+  bool same = combo->items.size() == names.size();
+  for (size_t i = 0; same && i < names.size(); ++i) same = combo->items[i].text == names[i];
+  if (!same) {
+    ResetComboItems(b.unit_id);
+    for (const std::string& name : names) AddComboItem(b.unit_id, name.c_str(), 0);
+  }
   int selection = -1;
-  for (const CMC_Unit* unit : setup_.GetUnits().UnitsOfType(current->Type())) {
-    const int index = AddComboItem(b.unit_id, unit->GetName().c_str(), 0);
-    if (unit == current) selection = index;
+  for (size_t i = 0; current != nullptr && i < names.size(); ++i) {
+    if (names[i] == current->GetName()) selection = static_cast<int>(i);
   }
   SetComboSelection(b.unit_id, selection);
 }
 
 int CMC_EditSetupDlg::AddParameterControls(const char* name, int edit_id, int unit_id) {
   CMC_Parameter* p = name ? setup_.FindParameter(name) : nullptr;
-  if (p == nullptr || !IsKind(edit_id, {ControlKind::kEdit}) ||
+  if (p == nullptr) return 0;
+  if (unit_id == 0 && IsKind(edit_id, {ControlKind::kCombo})) {
+    Bind({.kind = BindingKind::kCombo, .name = p->GetName(), .parameter = p, .edit_id = edit_id});
+    return 1;
+  }
+  if (!IsKind(edit_id, {ControlKind::kEdit}) ||
       (unit_id != 0 && !IsKind(unit_id, {ControlKind::kUnit, ControlKind::kCombo})))
     return 0;
   Bind({.kind = BindingKind::kEdit,
@@ -351,6 +382,7 @@ int CMC_EditSetupDlg::AddSliderParameterControls(const char* name, int slider_id
 
 void CMC_EditSetupDlg::Show(const Binding& b) {
   const double value = b.parameter->GetValueInBaseUnit();
+  FillUnits(b);
   switch (b.kind) {
     case BindingKind::kSlider: {
       const double factor = UnitFactor(*b.parameter);
@@ -373,6 +405,16 @@ void CMC_EditSetupDlg::Show(const Binding& b) {
     case BindingKind::kEdit:
       SetText(b.edit_id, FormatValue(b.parameter->GetValueInDisplayUnit()));
       break;
+    case BindingKind::kCombo: {
+      const ControlState* combo = Control(b.edit_id);
+      const int64_t data = axis::TruncToInt64(value);
+      int selection = -1;
+      for (size_t i = 0; combo != nullptr && !std::isnan(value) && i < combo->items.size(); ++i) {
+        if (combo->items[i].data == data) selection = static_cast<int>(i);
+      }
+      SetComboSelection(b.edit_id, selection);
+      break;
+    }
     case BindingKind::kCheck:
     case BindingKind::kSwitchSingle:
       SetCheck(b.first_id, value != 0.0 ? 1 : 0);
@@ -396,17 +438,26 @@ void CMC_EditSetupDlg::RefreshParameterControls(const char* name) {
   for (Binding& b : bindings_) {
     if (name == nullptr || !axis::EqualsNoCase(b.name, name)) continue;
     CMC_Parameter& p = *b.parameter;
-    const double lo = p.GetMinInBaseUnit(), hi = p.GetMaxInBaseUnit();
     const double value = p.GetValueInBaseUnit();
-    if (std::isfinite(lo) && std::isfinite(hi) && lo <= hi && !std::isnan(value) &&
-        (value < lo || value > hi))
-      p.SetValueInBaseUnit(std::clamp(value, lo, hi));
+    const double kept = WithinRange(p, value);
+    if (kept != value) p.SetValueInBaseUnit(kept);
     Show(b);
   }
 }
 
 void CMC_EditSetupDlg::RefreshAllParameters(int) {
   for (const Binding& b : bindings_) Show(b);
+}
+
+int CMC_EditSetupDlg::StoreParameterValue(const char* name, double base_value) {
+  CMC_Parameter* p = name == nullptr ? nullptr : setup_.FindParameterNoError(name);
+  if (p == nullptr) return 0;
+  const double kept = WithinRange(*p, base_value);
+  const std::string stored_name = p->GetName();  // the handlers may rebind controls
+  p->SetValueInBaseUnit(kept);
+  OnRefreshParameterValue(stored_name.c_str());
+  OnChangedParameterValue(stored_name.c_str());
+  return kept == base_value || std::isnan(base_value) ? 1 : 2;
 }
 
 // --- the user's input ----------------------------------------------------------------------------
@@ -463,7 +514,8 @@ bool CMC_EditSetupDlg::UserClick(int id) {
   switch (c->kind) {
     case ControlKind::kButton:
     case ControlKind::kBitmapButton:
-      OnCommand(id);
+      // The host's own controls are run by the host, whatever the dialog overrides.
+      if (!(motor_editor_ && motor_editor_->OnCommand(id))) OnCommand(id);
       return true;
     case ControlKind::kCheck:
       return UserSetCheck(id, c->check == 0);
@@ -504,10 +556,15 @@ bool CMC_EditSetupDlg::UserSelectCombo(int id, int index) {
       index >= static_cast<int>(c->items.size()))
     return false;
   const std::string unit = c->items[static_cast<size_t>(index)].text;
+  const int64_t data = c->items[static_cast<size_t>(index)].data;
   SetComboSelection(id, index);
   Binding* b = FindBinding(id);
+  if (b != nullptr && b->kind == BindingKind::kCombo && b->edit_id == id) {
+    StoreFromUser(*b, static_cast<double>(data));
+    return true;
+  }
   if (b == nullptr || b->unit_id != id) {
-    OnSelectionChanged(id);
+    if (!(motor_editor_ && motor_editor_->OnSelectionChanged(id))) OnSelectionChanged(id);
     return true;
   }
   const std::string name = b->name;

@@ -19,11 +19,19 @@
 // - Slider bindings: the slider's ticks (template "range", default 0..100) map linearly onto the
 //   given lower..upper bound in the parameter's base unit; the min and max labels show those bounds
 //   in the display unit. Any of the five ids may be 0.
+// - A combo box bound with AddParameterControls (no unit combo) selects the item whose data equals
+//   the value truncated toward zero (none when no item does); picking an item stores its data.
+// - A unit combo lists the units of its parameter's unit type; it is filled again when the
+//   parameter moves to the other motion family (ChangeUnitType), so it always offers its units.
+// - The motor database editor (InitializeMotorEditor, host/motor_editor.h) runs the controls
+//   10010-10013 itself: the user's clicks and choices there do not reach OnCommand or
+//   OnSelectionChanged.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,6 +71,8 @@ constexpr int kGuidelineNext = 9002;
 constexpr int kGuidelineText = 9003;
 constexpr int kHelpButton = 10024;
 
+class MotorEditor;
+
 }  // namespace axis
 
 class CMC_EditSetupDlg {
@@ -75,6 +85,7 @@ class CMC_EditSetupDlg {
   CMC_EditSetupDlg& operator=(const CMC_EditSetupDlg&) = delete;
 
   // Bindings. Each returns 1 when bound, 0 when the parameter or a named control is missing.
+  // AddParameterControls binds an edit (with its unit combo, or 0) or a combo box (unit_id 0).
   int AddParameterControls(const char* name, int edit_id, int unit_id);
   int AddCheckParameterControls(const char* name, int check_id);
   int AddSwitchParameterControls(const char* name, int first_id, int last_id);
@@ -85,6 +96,11 @@ class CMC_EditSetupDlg {
 
   void RefreshParameterControls(const char* name);
   void RefreshAllParameters(int unused = 0);
+  // Stores a value as if the user had entered it in the parameter's control: brought within the
+  // parameter's (finite, ordered) range, then OnRefreshParameterValue and OnChangedParameterValue
+  // run. Returns 0 when the setup has no such parameter (nothing reported), 1 when stored as
+  // given, 2 when stored at the nearer bound of its range.
+  int StoreParameterValue(const char* name, double base_value);
 
   // Control operations; an unknown id is ignored. Id lists end with 0.
   void EnableChild(int id, int enable, int unused = 0);
@@ -105,8 +121,9 @@ class CMC_EditSetupDlg {
   int GetComboSelection(int id) const;
   int64_t GetComboItemData(int id, int index) const;
 
-  // Not built yet: the CAN bit-rate controls and the motor database editor. Both return 0.
+  // Not built yet: the CAN bit-rate controls; returns 0.
   int EnableCANSettings();
+  // Runs the motor database controls of the template (host/motor_editor.h); 1 when they are there.
   int InitializeMotorEditor();
 
   // Running.
@@ -161,7 +178,7 @@ class CMC_EditSetupDlg {
   CMC_Setup& setup_;
 
  private:
-  enum class BindingKind { kEdit, kCheck, kSwitchRange, kSwitchSingle, kSlider };
+  enum class BindingKind { kEdit, kCombo, kCheck, kSwitchRange, kSwitchSingle, kSlider };
   struct Binding {
     BindingKind kind;
     std::string name;
@@ -198,4 +215,5 @@ class CMC_EditSetupDlg {
   int result_ = 0;
   uint64_t change_count_ = 0;
   std::function<void(int id)> listener_;
+  std::unique_ptr<axis::MotorEditor> motor_editor_;
 };

@@ -49,6 +49,11 @@ HeadlessPlatform& HeadlessPlatform::AnswerFileName(std::optional<std::string> na
   return *this;
 }
 
+HeadlessPlatform& HeadlessPlatform::AnswerText(std::optional<std::string> text) {
+  text_answers_.push_back(std::move(text));
+  return *this;
+}
+
 void HeadlessPlatform::Apply(CMC_EditSetupDlg& dialog, const Action& action) {
   bool taken = true;
   switch (action.kind) {
@@ -179,6 +184,14 @@ std::optional<std::string> HeadlessPlatform::AskFileName(const FileNameRequest& 
   if (file_answers_.empty()) return std::nullopt;
   std::optional<std::string> answer = std::move(file_answers_.front());
   file_answers_.pop_front();
+  return answer;
+}
+
+std::optional<std::string> HeadlessPlatform::AskText(const TextRequest& request) {
+  text_log_.push_back(request);
+  if (text_answers_.empty()) return std::nullopt;
+  std::optional<std::string> answer = std::move(text_answers_.front());
+  text_answers_.pop_front();
   return answer;
 }
 

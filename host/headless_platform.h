@@ -11,8 +11,9 @@
 // A timer's period is at least 1 ms.
 //
 // Message boxes are answered from a queue of answers, else with the box's default button (OK or
-// Yes); every box and every help request is logged. A scripted answer the box does not offer, and
-// an action the user could not take (missing, disabled or hidden control), are noted in
+// Yes); file names and texts from their own queues, else cancelled. Every box, every help request
+// and every question for a file name or a text is logged. A scripted answer the box does not offer,
+// and an action the user could not take (missing, disabled or hidden control), are noted in
 // ScriptErrors() and otherwise skipped.
 #pragma once
 
@@ -57,12 +58,14 @@ class HeadlessPlatform : public Platform {
   HeadlessPlatform& End(int result);  // the dialog's OnOK / OnCancel, or EndDialog(result)
   HeadlessPlatform& Answer(int button);
   HeadlessPlatform& AnswerFileName(std::optional<std::string> name);
+  HeadlessPlatform& AnswerText(std::optional<std::string> text);
 
   size_t PendingActions() const { return actions_.size(); }
   int64_t Now() const { return now_ms_; }
   const std::vector<MessageLogEntry>& MessageLog() const { return message_log_; }
   const std::vector<int>& HelpLog() const { return help_log_; }
   const std::vector<FileNameRequest>& FileNameLog() const { return file_log_; }
+  const std::vector<TextRequest>& TextLog() const { return text_log_; }
   const std::vector<std::string>& ScriptErrors() const { return script_errors_; }
   // (time, dialog template id, timer id) of every timer that fired.
   struct Firing {
@@ -80,6 +83,7 @@ class HeadlessPlatform : public Platform {
   int ShowMessageBox(const MessageBoxRequest& request) override;
   void OpenHelp(int context) override;
   std::optional<std::string> AskFileName(const FileNameRequest& request) override;
+  std::optional<std::string> AskText(const TextRequest& request) override;
 
  private:
   struct Timer {
@@ -98,6 +102,7 @@ class HeadlessPlatform : public Platform {
   std::deque<Action> actions_;
   std::deque<int> answers_;
   std::deque<std::optional<std::string>> file_answers_;
+  std::deque<std::optional<std::string>> text_answers_;
   std::vector<CMC_EditSetupDlg*> running_;
   std::vector<Timer> timers_;
   uint64_t timer_order_ = 0;
@@ -105,6 +110,7 @@ class HeadlessPlatform : public Platform {
   std::vector<MessageLogEntry> message_log_;
   std::vector<int> help_log_;
   std::vector<FileNameRequest> file_log_;
+  std::vector<TextRequest> text_log_;
   std::vector<std::string> script_errors_;
   std::vector<Firing> firings_;
 };

@@ -45,6 +45,12 @@ struct FileNameRequest {
   std::string default_name;  // proposed file name
 };
 
+struct TextRequest {
+  std::string title;
+  std::string prompt;   // what the text is for ("Motor name:")
+  std::string initial;  // proposed text (Latin-1)
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -69,6 +75,8 @@ class Platform {
   virtual void OpenHelp(int context) = 0;
   // Asks for a file name; nullopt when the user cancelled.
   virtual std::optional<std::string> AskFileName(const FileNameRequest& request) = 0;
+  // Asks for one line of text (Latin-1); nullopt when the user cancelled.
+  virtual std::optional<std::string> AskText(const TextRequest& request) = 0;
 
   // The dialog's controls changed (a front end repaints them); optional.
   virtual void ControlsChanged(CMC_EditSetupDlg& /*dialog*/, int /*control_id*/) {}

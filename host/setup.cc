@@ -1,7 +1,9 @@
 #include "host/setup.h"
 
 #include <charconv>
+#include <string>
 
+#include "host/edit_setup_dlg.h"
 #include "host/numeric.h"
 #include "host/text.h"
 
@@ -326,6 +328,34 @@ int CMC_Setup::GetIOPinFromPort(int port) const {
     if (entry.port == port) return entry.pin;
   }
   return -1;
+}
+
+int CMC_Setup::IsBrakePortEnable(int port) const {
+  for (const axis::IoPort& entry : io_ports_) {
+    if (entry.port != port) continue;
+    return axis::kBrakePortEnabled |
+           (entry.stage == axis::OutputStage::kSource ? axis::kBrakePortSource
+                                                      : axis::kBrakePortSink);
+  }
+  return 0;
+}
+
+int CMC_Setup::IsOutputPortInverted(int port) const {
+  for (const axis::IoPort& entry : io_ports_) {
+    if (entry.port == port) return entry.inverted ? 1 : 0;
+  }
+  return 0;
+}
+
+int CMC_Setup::FillIOBrakeCombo(CMC_EditSetupDlg& dialog, int combo_id) const {
+  dialog.ResetComboItems(combo_id);
+  int count = 0;
+  for (const axis::IoPort& entry : io_ports_) {
+    const std::string text =
+        "Output " + std::to_string(entry.port) + " (pin " + std::to_string(entry.pin) + ")";
+    if (dialog.AddComboItem(combo_id, text.c_str(), entry.port) >= 0) ++count;
+  }
+  return count;
 }
 
 unsigned int Compute_ADCMaxValue(const CMC_Setup* setup) {

@@ -22,6 +22,7 @@
 
 class CMC_Setup;
 class CMC_Comm;
+class CMC_EditSetupDlg;
 
 // While non-zero, a failed lookup of a parameter by name is reported to the user through the
 // installed error reporter. Code that probes for an optional name saves it, sets 0 and restores it.
@@ -187,11 +188,23 @@ struct VariableSpec {
   double value = 0.0;
 };
 
-// One entry of the brake I/O table: the user's port number and the drive's pin behind it.
+// The electrical stage of an output: an NPN output switches its line to GND (it sinks the load's
+// current), a PNP output switches it to +Vlog (it sources the current).
+enum class OutputStage { kSink, kSource };
+
+// One entry of the brake I/O table: the user's port number, the drive's pin behind it, its output
+// stage and whether the drive drives it inverted (active low).
 struct IoPort {
   int port = 0;
   int pin = 0;
+  OutputStage stage = OutputStage::kSink;
+  bool inverted = false;
 };
+
+// The bits of CMC_Setup::IsBrakePortEnable.
+constexpr int kBrakePortEnabled = 0x01;  // the port is in the table: it can drive the brake
+constexpr int kBrakePortSource = 0x10;   // PNP (source) output stage
+constexpr int kBrakePortSink = 0x20;     // NPN (sink) output stage
 
 struct DriveIdentity {
   std::string description;
@@ -274,6 +287,16 @@ class CMC_Setup {
   void SetIoPorts(std::vector<axis::IoPort> ports) { io_ports_ = std::move(ports); }
   int GetIOPortFromPin(int pin) const;
   int GetIOPinFromPort(int port) const;
+  // Every port of the table can drive the motor brake.
+  int GetNumberOfBrakeOutputs() const { return static_cast<int>(io_ports_.size()); }
+  // 0 for a port that is not in the table; else kBrakePortEnabled with kBrakePortSource or
+  // kBrakePortSink for its output stage.
+  int IsBrakePortEnable(int port) const;
+  // 1 when the drive drives the output port inverted, else 0 (also for an unknown port).
+  int IsOutputPortInverted(int port) const;
+  // Fills the combo box with the brake outputs in table order ("Output <port> (pin <pin>)"), item
+  // data the port number; returns how many.
+  int FillIOBrakeCombo(CMC_EditSetupDlg& dialog, int combo_id) const;
 
   // Sections of a setup file that this program does not interpret, kept as JSON text so that
   // saving never drops them.

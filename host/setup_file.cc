@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/json_file.h"
 #include "host/name_index.h"
 #include "host/numeric.h"
 #include "host/text.h"
@@ -524,7 +525,7 @@ class Loader {
       const Json& entry = (*ports)[i];
       const std::string at = "/ioPorts/" + std::to_string(i);
       if (!Expect(entry.is_object(), entry, at, "an object") ||
-          !OnlyKnownMembers(entry, at, {"port", "pin"})) {
+          !OnlyKnownMembers(entry, at, {"port", "pin", "output", "inverted"})) {
         return false;
       }
       const Json* port = Required(entry, at, "port");
@@ -540,7 +541,16 @@ class Loader {
         if (earlier.port == port_number) return Fail(at + "/port", "port listed twice");
         if (earlier.pin == pin_number) return Fail(at + "/pin", "pin listed twice");
       }
-      table.push_back({static_cast<int>(port_number), static_cast<int>(pin_number)});
+      std::string output = "npn";
+      bool inverted = false;
+      if (!OptionalText(entry, at, "output", output) ||
+          !OptionalBool(entry, at, "inverted", inverted)) {
+        return false;
+      }
+      if (output != "npn" && output != "pnp")
+        return Fail(at + "/output", Quoted(output) + " is not \"npn\" or \"pnp\"");
+      table.push_back({static_cast<int>(port_number), static_cast<int>(pin_number),
+                       output == "pnp" ? OutputStage::kSource : OutputStage::kSink, inverted});
     }
     setup.SetIoPorts(std::move(table));
     return true;
@@ -693,8 +703,13 @@ Json DocumentedMember(const CMC_Setup& setup, std::string_view member) {
   }
   if (member == "ioPorts") {
     Json ports = Json::array();
-    for (const IoPort& entry : setup.GetIoPorts())
-      ports.push_back({{"port", entry.port}, {"pin", entry.pin}});
+    for (const IoPort& entry : setup.GetIoPorts()) {
+      Json port = {{"port", entry.port}, {"pin", entry.pin}};
+      // The defaults (an NPN output, not inverted) are left out.
+      if (entry.stage == OutputStage::kSource) port["output"] = "pnp";
+      if (entry.inverted) port["inverted"] = true;
+      ports.push_back(std::move(port));
+    }
     return ports;
   }
   return nullptr;  // parameters and variables are written directly (AppendDocumented)
@@ -1031,7 +1046,8 @@ std::string FirstDifference(const CMC_Setup& a, const CMC_Setup& b) {
   const auto& ports_b = b.GetIoPorts();
   if (ports_a.size() != ports_b.size()) return "I/O port count";
   for (size_t i = 0; i < ports_a.size(); ++i) {
-    if (ports_a[i].port != ports_b[i].port || ports_a[i].pin != ports_b[i].pin) {
+    if (ports_a[i].port != ports_b[i].port || ports_a[i].pin != ports_b[i].pin ||
+        ports_a[i].stage != ports_b[i].stage || ports_a[i].inverted != ports_b[i].inverted) {
       return "I/O port " + std::to_string(i);
     }
   }
@@ -1068,6 +1084,27 @@ std::string FirstDifference(const CMC_Setup& a, const CMC_Setup& b) {
   }
   if (a.ExtraSections() != b.ExtraSections()) return "extra sections";
   return "";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The helpers other file formats share (host/json_file.h).
+
+std::string ParseJsonDocument(std::string_view text, const std::string& source_name,
+                              OrderedJson& root) {
+  try {
+    DocumentBuilder builder(text);
+    if (!Json::sax_parse(text, &builder)) return source_name + ":" + builder.Fault();
+    root = std::move(builder.Root());
+    return "";
+  } catch (const std::exception& ex) {
+    return source_name + ": cannot load: " + ex.what();
+  }
+}
+
+const char* JsonKindOf(const OrderedJson& value) { return KindOf(value); }
+
+std::string ReplaceFileAtomically(const std::string& path, std::string_view contents) {
+  return ReplaceFile(path, contents);
 }
 
 }  // namespace axis

@@ -150,6 +150,13 @@ def check_io_ports(report, ports):
                 report.error(place, f"missing required member \"{key}\"")
             elif not is_int(entry[key]) or entry[key] < 0:
                 report.error(f"{place}.{key}", "must be an integer >= 0")
+        if "output" in entry and entry["output"] not in ("npn", "pnp"):
+            report.error(f"{place}.output", "must be \"npn\" or \"pnp\"")
+        if "inverted" in entry and not isinstance(entry["inverted"], bool):
+            report.error(f"{place}.inverted", "must be true or false")
+        for key in entry:
+            if key not in ("port", "pin", "output", "inverted"):
+                report.error(f"{place}.{key}", "unknown member")
         port = entry.get("port")
         if is_int(port):
             if port in seen:

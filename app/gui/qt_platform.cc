@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -580,6 +581,16 @@ std::optional<std::string> QtPlatform::AskFileName(const FileNameRequest& reques
   // File names go to the operating system as they are spelled there.
   const QByteArray path = QFile::encodeName(name);
   return std::string(path.constData(), static_cast<size_t>(path.size()));
+}
+
+std::optional<std::string> QtPlatform::AskText(const TextRequest& request) {
+  QWidget* parent = windows_.empty() ? QApplication::activeWindow() : windows_.back().second;
+  bool accepted = false;
+  const QString text =
+      QInputDialog::getText(parent, FromLatin1(request.title), FromLatin1(request.prompt),
+                            QLineEdit::Normal, FromLatin1(request.initial), &accepted);
+  if (!accepted) return std::nullopt;
+  return ToLatin1(text);
 }
 
 }  // namespace axis::gui

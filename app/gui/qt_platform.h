@@ -80,6 +80,7 @@ class QtPlatform : public Platform {
   int ShowMessageBox(const MessageBoxRequest& request) override;
   void OpenHelp(int context) override;
   std::optional<std::string> AskFileName(const FileNameRequest& request) override;
+  std::optional<std::string> AskText(const TextRequest& request) override;
 
   // The window a running dialog is shown in, or null.
   DialogWindow* WindowOf(const CMC_EditSetupDlg& dialog) const;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QImage>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -315,6 +317,46 @@ TEST_F(QtPlatformTest, MessageBoxAnswersAndHelp) {
   // The Help answer opened the help at the box's topic; the test resources have no page for it.
   ASSERT_NE(platform_.HelpBrowser(), nullptr);
   EXPECT_TRUE(platform_.HelpBrowser()->toPlainText().contains(u"4242"));
+}
+
+QInputDialog* OpenInputDialog() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* input = qobject_cast<QInputDialog*>(w); input != nullptr && input->isVisible())
+      return input;
+  }
+  return nullptr;
+}
+
+TEST_F(QtPlatformTest, TextQuestionShowsPromptAndProposalAndReturnsTheTypedText) {
+  struct Row {
+    const char* name;
+    bool accept;
+    std::optional<std::string> answer;
+  } rows[] = {
+      {"typed and accepted", true, std::string("Caf\xE9 motor")},
+      {"cancelled", false, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    QString prompt, proposal;
+    WhenReady([] { return OpenInputDialog() != nullptr; },
+              [&prompt, &proposal, accept = row.accept] {
+                QInputDialog* input = OpenInputDialog();
+                prompt = input->labelText();
+                proposal = input->textValue();
+                input->setTextValue(QString::fromUtf8("Caf\u00e9 motor"));
+                if (accept) {
+                  input->accept();
+                } else {
+                  input->reject();
+                }
+              });
+    const std::optional<std::string> answer =
+        platform_.AskText({.title = "Save", .prompt = "Motor name:", .initial = "LM"});
+    EXPECT_EQ(answer, row.answer);
+    EXPECT_EQ(prompt, QStringLiteral("Motor name:"));
+    EXPECT_EQ(proposal, QStringLiteral("LM"));
+  }
 }
 
 TEST_F(QtPlatformTest, EveryControlOfTheDriveSetupGetsAWidgetAtItsPlace) {

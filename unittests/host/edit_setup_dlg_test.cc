@@ -555,5 +555,90 @@ TEST_F(EditSetupDlgTest, ComboItemsFilledByTheDialog) {
   EXPECT_EQ(dlg.GetComboItemData(1060, -1), -1);
 }
 
+TEST_F(EditSetupDlgTest, BoundComboSelectsTheItemOfTheValueAndStoresThePickedData) {
+  RecordingDlg dlg(setup_, 900);
+  EXPECT_EQ(dlg.AddParameterControls("Mode", 1060, 1002), 0) << "a combo takes no unit combo";
+  ASSERT_EQ(dlg.AddParameterControls("Mode", 1060, 0), 1);
+  EXPECT_EQ(dlg.GetComboSelection(1060), -1) << "the template's items hold data 0 and 1, not 2";
+  dlg.ResetComboItems(1060);
+  for (int mode : {2, 1, 0}) dlg.AddComboItem(1060, std::to_string(mode).c_str(), mode);
+  const struct {
+    const char* name;
+    double value;
+    int selection;
+  } rows[] = {{"exact", 2.0, 0},
+              {"truncated", 1.9, 1},
+              {"no such item", 5.0, -1},
+              {"NaN", std::numeric_limits<double>::quiet_NaN(), -1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    setup_.FindParameter("Mode")->SetValueInBaseUnit(row.value);
+    dlg.RefreshAllParameters();
+    EXPECT_EQ(dlg.GetComboSelection(1060), row.selection);
+  }
+  platform_.SelectCombo(1060, 2).EndOk();
+  ASSERT_EQ(dlg.DoModal(), kIdOk);
+  EXPECT_EQ(Value("Mode"), 0.0);
+  EXPECT_EQ(dlg.GetChildText(1060), "0");
+  EXPECT_EQ(dlg.log, (std::vector<std::string>{"refresh:Mode", "changed:Mode"}))
+      << "a bound combo is not reported as an unbound selection";
+}
+
+TEST_F(EditSetupDlgTest, UnitComboFollowsAMoveToTheOtherMotionFamily) {
+  RecordingDlg dlg(setup_, 900);
+  ASSERT_EQ(dlg.AddParameterControls("Speed", 1041, 1042), 1);
+  ASSERT_EQ(dlg.Control(1042)->items[0].text, "m/s");
+  const uint64_t before = dlg.ChangeCount();
+  dlg.RefreshAllParameters();
+  EXPECT_EQ(dlg.ChangeCount(), before) << "a refresh without a unit change leaves the list alone";
+
+  ASSERT_EQ(setup_.FindParameter("Speed")->ChangeUnitType("rpm"), 1);
+  dlg.RefreshParameterControls("Speed");
+  const ControlState* combo = dlg.Control(1042);
+  std::vector<std::string> units;
+  for (const ComboItem& item : combo->items) units.push_back(item.text);
+  EXPECT_EQ(units, (std::vector<std::string>{"rad/s", "rpm", "rot/s"}));
+  EXPECT_EQ(dlg.GetChildText(1042), "rpm");
+  platform_.SelectCombo(1042, 2).EndOk();  // the new list works: rot/s
+  ASSERT_EQ(dlg.DoModal(), kIdOk);
+  EXPECT_STREQ(setup_.GetParameterUnit("Speed"), "rot/s");
+}
+
+TEST_F(EditSetupDlgTest, StoredValuesKeepTheRangeAndReachTheDialogLikeTypedOnes) {
+  const struct {
+    const char* name;
+    const char* parameter;
+    double value;
+    int result;
+    double stored;
+  } rows[] = {{"inside", "PeakCurrent", 12.0, 1, 12.0},
+              {"above", "PeakCurrent", 25.0, 2, 20.0},
+              {"below", "speed", -1.0, 2, 0.0},
+              {"missing", "Nothing", 1.0, 0, 0.0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecordingDlg dlg(setup_, 900);
+    ASSERT_EQ(dlg.AddParameterControls("PeakCurrent", 1001, 1002), 1);
+    EXPECT_EQ(dlg.StoreParameterValue(row.parameter, row.value), row.result);
+    if (row.result == 0) {
+      EXPECT_TRUE(dlg.log.empty());
+      continue;
+    }
+    const CMC_Parameter* p = setup_.FindParameter(row.parameter);
+    EXPECT_EQ(p->GetValueInBaseUnit(), row.stored);
+    EXPECT_EQ(dlg.log,
+              (std::vector<std::string>{"refresh:" + p->GetName(), "changed:" + p->GetName()}));
+  }
+  EXPECT_EQ(setup_.FindParameter("PeakCurrent")->GetValueInBaseUnit(), 20.0);
+}
+
+TEST_F(EditSetupDlgTest, MotorEditorNeedsItsControls) {
+  RecordingDlg dlg(setup_, 900);
+  EXPECT_EQ(dlg.InitializeMotorEditor(), 0);  // the test template has no database controls
+  platform_.Click(1070).EndOk();
+  ASSERT_EQ(dlg.DoModal(), kIdOk);
+  EXPECT_EQ(dlg.log, (std::vector<std::string>{"command:1070"}));
+}
+
 }  // namespace
 }  // namespace axis

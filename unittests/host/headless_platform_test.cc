@@ -303,6 +303,19 @@ TEST_F(HeadlessPlatformTest, FileNamesAndHelpAreLogged) {
   EXPECT_EQ(platform_.HelpLog(), (std::vector<int>{12, 262406}));
 }
 
+TEST_F(HeadlessPlatformTest, TextQuestionsAreAnsweredInOrderThenCancelled) {
+  platform_.AnswerText("LM 40").AnswerText(std::nullopt).AnswerText("");
+  const TextRequest name{.title = "Save", .prompt = "Motor name:", .initial = "old"};
+  EXPECT_EQ(platform_.AskText(name), std::optional<std::string>("LM 40"));
+  EXPECT_EQ(platform_.AskText(name), std::nullopt);  // the user cancelled
+  EXPECT_EQ(platform_.AskText(name), std::optional<std::string>(""));
+  EXPECT_EQ(platform_.AskText(name), std::nullopt);  // no answer left: cancelled
+  ASSERT_EQ(platform_.TextLog().size(), 4u);
+  EXPECT_EQ(platform_.TextLog()[0].prompt, "Motor name:");
+  EXPECT_EQ(platform_.TextLog()[0].initial, "old");
+  EXPECT_TRUE(platform_.FileNameLog().empty()) << "text answers are a queue of their own";
+}
+
 TEST_F(HeadlessPlatformTest, ActionsTheUserCannotTakeAreNoted) {
   CMC_Setup setup;
   TimerDlg dlg(setup, 900);

@@ -109,6 +109,10 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
       {Port(R"({"port": 0, "pin": 3}, {"port": 0, "pin": 4})"), ": /ioPorts/1/port: port" + twice},
       {Port(R"({"port": 0, "pin": 3}, {"port": 1, "pin": 3})"), ": /ioPorts/1/pin: pin" + twice},
       {Port(R"({"port": 0, "pin": 3, "level": 1})"), ": /ioPorts/0/level: unknown member"},
+      {Port(R"({"port": 0, "pin": 3, "output": "relay"})"),
+       ": /ioPorts/0/output: \"relay\" is not \"npn\" or \"pnp\""},
+      {Port(R"({"port": 0, "pin": 3, "inverted": 1})"),
+       ": /ioPorts/0/inverted: expected true or false, found an integer"},
       {Var(R"({"name": "apos", "unit": "m"})"),
        ": /variables/1/name: name \"apos\"" + was + "/variables/0" + ci},
       {Var(R"({"name": "X", "unit": "m", "value": "1.5"})"),
@@ -188,7 +192,7 @@ const char* const kFullFile = R"({
                "applicationId": "app", "eepromWords": 16384, "adcFullScale": 4294967295},
   "simulation": {"mass": 1.5, "list": [1, -2, 3.25e-7, null, true, "x", {"k": []}]},
   "options": {"Zeta": "1", "alpha": "two words", "Mid": ""},
-  "ioPorts": [{"port": 3, "pin": 25}, {"port": 0, "pin": 26}],
+  "ioPorts": [{"port": 3, "pin": 25}, {"port": 0, "pin": 26, "output": "pnp", "inverted": true}],
   "parameters": [
     {"name": "Kp", "value": "NaN", "min": "-Infinity", "max": "Infinity", "unit": "V/s", "type": 3},
     {"name": "Zero", "value": -0.0, "min": 5e-324, "max": 1e308, "unit": "°C"},
@@ -239,6 +243,10 @@ TEST(SetupFileRoundTrip, KeepsEveryValueBitForBitAndEverySectionInPlace) {
   EXPECT_EQ((std::vector<int>{int(setup.GetIoPorts().size()), setup.GetIOPinFromPort(3),
                               setup.GetIOPortFromPin(26)}),
             (std::vector<int>{2, 25, 0}));
+  EXPECT_EQ(setup.IsBrakePortEnable(0), axis::kBrakePortEnabled | axis::kBrakePortSource);
+  EXPECT_EQ(setup.IsOutputPortInverted(0), 1);
+  EXPECT_EQ(setup.IsBrakePortEnable(3), axis::kBrakePortEnabled | axis::kBrakePortSink);
+  EXPECT_EQ(saved.find("\"output\": \"npn\""), std::string::npos) << "defaults are left out";
   ASSERT_EQ(setup.GetVariables().size(), 1u);
   EXPECT_EQ(setup.GetVariables()[0]->GetValueInBaseUnit(), -kInf);
   EXPECT_EQ(setup.ExtraSections(),
@@ -324,6 +332,13 @@ TEST(SetupFileCompare, FindsTheSmallestDifference) {
     b.AddParameter({.name = "P", .value = 1, .max = r.b});
     EXPECT_EQ(axis::FirstDifference(a, b).empty(), !r.differ) << r.a << " " << r.b;
   }
+  // A brake output's stage and inversion are part of the I/O table.
+  CMC_Setup a, b, c;
+  a.SetIoPorts({{0, 25}});
+  b.SetIoPorts({{0, 25, axis::OutputStage::kSource}});
+  c.SetIoPorts({{0, 25, axis::OutputStage::kSink, true}});
+  EXPECT_EQ(axis::FirstDifference(a, b), "I/O port 0");
+  EXPECT_EQ(axis::FirstDifference(a, c), "I/O port 0");
 }
 
 class SetupFileOnDisk : public ::testing::Test {

@@ -139,6 +139,27 @@ TEST(SetupIoPorts, PinAndPortMapBothWaysAndUnknownGivesMinusOne) {
   EXPECT_EQ(setup.GetIOPortFromPin(7), -1);
 }
 
+TEST(SetupIoPorts, BrakeOutputsReportTheirStageAndInversion) {
+  using axis::OutputStage;
+  CMC_Setup setup;
+  EXPECT_EQ(setup.GetNumberOfBrakeOutputs(), 0);
+  setup.SetIoPorts({{0, 25}, {1, 26, OutputStage::kSource}, {2, 27, OutputStage::kSink, true}});
+  EXPECT_EQ(setup.GetNumberOfBrakeOutputs(), 3);
+  const struct {
+    int port;
+    int enable;
+    int inverted;
+  } rows[] = {{0, axis::kBrakePortEnabled | axis::kBrakePortSink, 0},
+              {1, axis::kBrakePortEnabled | axis::kBrakePortSource, 0},
+              {2, axis::kBrakePortEnabled | axis::kBrakePortSink, 1},
+              {7, 0, 0}};  // not in the table
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.port);
+    EXPECT_EQ(setup.IsBrakePortEnable(row.port), row.enable);
+    EXPECT_EQ(setup.IsOutputPortInverted(row.port), row.inverted);
+  }
+}
+
 TEST(HostRounding, DefinedForEveryDouble) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
