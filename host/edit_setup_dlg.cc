@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "host/can_settings.h"
 #include "host/numeric.h"
 #include "host/text.h"
 
@@ -26,7 +27,7 @@ std::optional<double> ParseNumber(const std::string& text) {
   const size_t end = text.find_last_not_of(" \t") + 1;
   const char* first = text.data() + begin;
   const char* last = text.data() + end;
-  if (*first == '+' && last - first > 1 && first[1] != '-') ++first;  // from_chars refuses '+' 
+  if (*first == '+' && last - first > 1 && first[1] != '-') ++first;  // from_chars refuses '+'
   double value = 0.0;
   const auto [stop, error] = std::from_chars(first, last, value);
   if (error != std::errc() || stop != last || !std::isfinite(value)) return std::nullopt;
@@ -218,7 +219,12 @@ int64_t CMC_EditSetupDlg::GetComboItemData(int id, int index) const {
   return c->items[static_cast<size_t>(index)].data;
 }
 
-int CMC_EditSetupDlg::EnableCANSettings() { return 0; }
+int CMC_EditSetupDlg::EnableCANSettings() {
+  if (!IsKind(axis::kCanBitRateCombo, {ControlKind::kCombo})) return 0;
+  can_settings_ = true;
+  return axis::ShowCanBitRate(*this, setup_) ? 1 : 0;
+}
+
 int CMC_EditSetupDlg::InitializeMotorEditor() { return 0; }
 
 // --- bindings ------------------------------------------------------------------------------------
@@ -407,6 +413,7 @@ void CMC_EditSetupDlg::RefreshParameterControls(const char* name) {
 
 void CMC_EditSetupDlg::RefreshAllParameters(int) {
   for (const Binding& b : bindings_) Show(b);
+  if (can_settings_) axis::ShowCanBitRate(*this, setup_);
 }
 
 // --- the user's input ----------------------------------------------------------------------------
@@ -622,7 +629,9 @@ void CMC_EditSetupDlg::DoDataExchange() {}
 void CMC_EditSetupDlg::OnOK() { EndDialog(axis::kIdOk); }
 void CMC_EditSetupDlg::OnCancel() { EndDialog(axis::kIdCancel); }
 void CMC_EditSetupDlg::OnTimer(int) {}
-void CMC_EditSetupDlg::OnSelectionChanged(int) {}
+void CMC_EditSetupDlg::OnSelectionChanged(int id) {
+  if (can_settings_ && id == axis::kCanBitRateCombo) axis::StoreCanBitRate(*this, setup_);
+}
 void CMC_EditSetupDlg::OnTabChanged(int, int) {}
 bool CMC_EditSetupDlg::OnKeyChord(const std::string&) { return false; }
 void CMC_EditSetupDlg::OnChangedParameterUnit(const char*) {}
@@ -645,6 +654,9 @@ void CMC_EditSetupDlg::OnCommand(int id) {
     case axis::kGuidelineNext:
       ++guideline_index_;
       ShowGuideline();
+      break;
+    case axis::kCanOpenSettingsButton:
+      if (can_settings_) axis::OpenCanOpenSettings(*this, setup_);
       break;
     case axis::kHelpButton:
       if (axis::Platform* platform = axis::GetPlatform())

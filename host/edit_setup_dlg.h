@@ -105,8 +105,11 @@ class CMC_EditSetupDlg {
   int GetComboSelection(int id) const;
   int64_t GetComboItemData(int id, int index) const;
 
-  // Not built yet: the CAN bit-rate controls and the motor database editor. Both return 0.
+  // The host's CAN bit-rate combo and "CANopen settings..." button of the template (see
+  // host/can_settings.h). Returns 1 when the combo is bound to the setup's bit rate, 0 when the
+  // setup has none or the template lacks the combo.
   int EnableCANSettings();
+  // Not built yet: the motor database editor. Returns 0.
   int InitializeMotorEditor();
 
   // Running.
@@ -126,8 +129,10 @@ class CMC_EditSetupDlg {
   virtual void OnOK();
   virtual void OnCancel();
   virtual void OnTimer(int id);
-  virtual void OnCommand(int id);           // buttons, unbound check boxes and radio buttons
-  virtual void OnSelectionChanged(int id);  // unbound combo boxes
+  virtual void OnCommand(int id);  // buttons, unbound check boxes and radio buttons
+  // Unbound combo boxes; an override passes the ids it does not handle on to the base, which runs
+  // the CAN bit-rate combo.
+  virtual void OnSelectionChanged(int id);
   virtual void OnTabChanged(int id, int page);
   virtual bool OnKeyChord(const std::string& chord);  // true when handled
   virtual void OnChangedParameterValue(const char* name);
@@ -195,6 +200,7 @@ class CMC_EditSetupDlg {
   int flag_;
   CMC_EditSetupDlg* parent_;
   bool running_ = false;
+  bool can_settings_ = false;  // EnableCANSettings has run
   int result_ = 0;
   uint64_t change_count_ = 0;
   std::function<void(int id)> listener_;

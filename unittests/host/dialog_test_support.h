@@ -14,10 +14,7 @@
 
 namespace axis::testing {
 
-inline std::string TestDataDirectory() {
-  const std::string file = __FILE__;
-  return file.substr(0, file.rfind('/')) + "/data";
-}
+inline std::string TestDataDirectory() { return AXIS_TEST_DATA_DIR; }
 
 // Sets AXIS_RESOURCES for the duration of a scope.
 class ResourceFolder {
@@ -72,7 +69,10 @@ class RecordingDlg : public CMC_EditSetupDlg {
     log.push_back("command:" + std::to_string(id));
     CMC_EditSetupDlg::OnCommand(id);
   }
-  void OnSelectionChanged(int id) override { log.push_back("select:" + std::to_string(id)); }
+  void OnSelectionChanged(int id) override {
+    log.push_back("select:" + std::to_string(id));
+    CMC_EditSetupDlg::OnSelectionChanged(id);
+  }
   bool OnKeyChord(const std::string& chord) override {
     log.push_back("key:" + chord);
     return true;
