@@ -295,8 +295,10 @@ SWITCHES = [(106, [5101, 5102, 5103]), (106, [5201, 5202]), (106, [5301, 5302]),
 
 EXPECTED = {106: ("Drive Setup", 262406), 108: ("Brushless Motor Setup", 262407),
             3056: ("Motor mass", 0), 110: ("Advanced", 262419), 295: ("Filters", 0),
-            111: ("External Reference Setup", 0x40101), 3018: ("Drive info", 0),
-            120: ("CANopen Settings", 0)}
+            111: ("External Reference Setup", 0x40101), 3018: ("Drive info", 0)}
+
+# The host's own dialogs.
+EXPECTED[120] = ("CANopen Settings", 0)
 
 
 def load_templates():

@@ -627,6 +627,16 @@ TEST_F(DriveSetupDlgTest, StartCurrentAboveNominalWarnsWithTheWholeAlignmentTime
   }
 }
 
+TEST_F(DriveSetupDlgTest, ANewLoadSpeedLimitBoundsTheTestSpeed) {
+  auto setup = Load("demo-linear.json");
+  ASSERT_TRUE(setup);
+  Dlg d(*setup);
+  d.OnInitDialog();
+  ASSERT_TRUE(d.UserType(Dlg::kLoadSpeedLimit, "1.5"));
+  EXPECT_EQ(setup->FindParameter("TestSpeed")->GetMaxInBaseUnit(), 1.5);
+  EXPECT_EQ(setup->FindParameter("TestSpeed")->GetMinInBaseUnit(), -1.5);
+}
+
 TEST_F(DriveSetupDlgTest, ChoosingTheControlMode) {
   struct Row {
     int click;

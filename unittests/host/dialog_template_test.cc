@@ -184,10 +184,9 @@ TEST(DialogTemplate, BundledSetupDialogsLoad) {
     int id;
     const char* caption;
     int control;  // one control the dialog's code uses
-  } rows[] = {{106, "Drive Setup", 1}, {108, "Brushless Motor Setup", 3382},
-              {110, "Advanced", 3280}, {111, "External Reference Setup", 1014},
-              {295, "Filters", 1},     {3018, "Drive info", 1},
-              {3056, "Motor mass", 0}, {120, "CANopen Settings", 1222}};
+  } rows[] = {{106, "Drive Setup", 1}, {108, "Brushless Motor Setup", 3382}, {110, "Advanced", 3280},
+              {111, "External Reference Setup", 1014}, {295, "Filters", 1},
+              {3018, "Drive info", 1}, {3056, "Motor mass", 0}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.id);
     const TemplateResult result = LoadDialogTemplate(row.id);

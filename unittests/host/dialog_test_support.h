@@ -14,7 +14,8 @@
 
 namespace axis::testing {
 
-inline std::string TestDataDirectory() { return AXIS_TEST_DATA_DIR; }
+// An absolute path from the build (a compiler cache may spell __FILE__ relative to the build).
+inline std::string TestDataDirectory() { return AXIS_UNITTESTS_DIR "/host/data"; }
 
 // Sets AXIS_RESOURCES for the duration of a scope.
 class ResourceFolder {
