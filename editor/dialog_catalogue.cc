@@ -3,6 +3,7 @@
 #include "editor/advanced_dialog.h"
 #include "editor/analog_reference_dlg.h"
 #include "editor/drive_info.h"
+#include "editor/drive_setup_dlg.h"
 #include "editor/filters_dialog.h"
 #include "editor/mass_question.h"
 #include "editor/motor_setup_dialog.h"
@@ -19,9 +20,10 @@ int Open(CMC_Setup* setup) {
 }
 
 constexpr SetupDialogEntry kDialogs[] = {
-    {108, &Open<CMotorSetupDialog>},   {110, &Open<CAdvancedDialog>},
-    {111, &Open<CAnalogReferenceDlg>}, {295, &Open<CFiltersDialog>},
-    {3018, &Open<CDriveInfo>},         {3056, &Open<CMassQuestion>},
+    {106, &Open<CDriveSetupDlg>},  {108, &Open<CMotorSetupDialog>},
+    {110, &Open<CAdvancedDialog>}, {111, &Open<CAnalogReferenceDlg>},
+    {295, &Open<CFiltersDialog>},  {3018, &Open<CDriveInfo>},
+    {3056, &Open<CMassQuestion>},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "host/can_settings.h"
 #include "host/motor_editor.h"
 #include "host/numeric.h"
 #include "host/text.h"
@@ -227,7 +228,11 @@ int64_t CMC_EditSetupDlg::GetComboItemData(int id, int index) const {
   return c->items[static_cast<size_t>(index)].data;
 }
 
-int CMC_EditSetupDlg::EnableCANSettings() { return 0; }
+int CMC_EditSetupDlg::EnableCANSettings() {
+  if (!IsKind(axis::kCanBitRateCombo, {ControlKind::kCombo})) return 0;
+  can_settings_ = true;
+  return axis::ShowCanBitRate(*this, setup_) ? 1 : 0;
+}
 
 int CMC_EditSetupDlg::InitializeMotorEditor() {
   if (!axis::MotorEditor::HasControls(*this)) return 0;
@@ -447,6 +452,7 @@ void CMC_EditSetupDlg::RefreshParameterControls(const char* name) {
 
 void CMC_EditSetupDlg::RefreshAllParameters(int) {
   for (const Binding& b : bindings_) Show(b);
+  if (can_settings_) axis::ShowCanBitRate(*this, setup_);
 }
 
 int CMC_EditSetupDlg::StoreParameterValue(const char* name, double base_value) {
@@ -679,7 +685,9 @@ void CMC_EditSetupDlg::DoDataExchange() {}
 void CMC_EditSetupDlg::OnOK() { EndDialog(axis::kIdOk); }
 void CMC_EditSetupDlg::OnCancel() { EndDialog(axis::kIdCancel); }
 void CMC_EditSetupDlg::OnTimer(int) {}
-void CMC_EditSetupDlg::OnSelectionChanged(int) {}
+void CMC_EditSetupDlg::OnSelectionChanged(int id) {
+  if (can_settings_ && id == axis::kCanBitRateCombo) axis::StoreCanBitRate(*this, setup_);
+}
 void CMC_EditSetupDlg::OnTabChanged(int, int) {}
 bool CMC_EditSetupDlg::OnKeyChord(const std::string&) { return false; }
 void CMC_EditSetupDlg::OnChangedParameterUnit(const char*) {}
@@ -702,6 +710,9 @@ void CMC_EditSetupDlg::OnCommand(int id) {
     case axis::kGuidelineNext:
       ++guideline_index_;
       ShowGuideline();
+      break;
+    case axis::kCanOpenSettingsButton:
+      if (can_settings_) axis::OpenCanOpenSettings(*this, setup_);
       break;
     case axis::kHelpButton:
       if (axis::Platform* platform = axis::GetPlatform())

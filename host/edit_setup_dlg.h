@@ -121,7 +121,9 @@ class CMC_EditSetupDlg {
   int GetComboSelection(int id) const;
   int64_t GetComboItemData(int id, int index) const;
 
-  // Not built yet: the CAN bit-rate controls; returns 0.
+  // The host's CAN bit-rate combo and "CANopen settings..." button of the template (see
+  // host/can_settings.h). Returns 1 when the combo is bound to the setup's bit rate, 0 when the
+  // setup has none or the template lacks the combo.
   int EnableCANSettings();
   // Runs the motor database controls of the template (host/motor_editor.h); 1 when they are there.
   int InitializeMotorEditor();
@@ -143,8 +145,10 @@ class CMC_EditSetupDlg {
   virtual void OnOK();
   virtual void OnCancel();
   virtual void OnTimer(int id);
-  virtual void OnCommand(int id);           // buttons, unbound check boxes and radio buttons
-  virtual void OnSelectionChanged(int id);  // unbound combo boxes
+  virtual void OnCommand(int id);  // buttons, unbound check boxes and radio buttons
+  // Unbound combo boxes; an override passes the ids it does not handle on to the base, which runs
+  // the CAN bit-rate combo.
+  virtual void OnSelectionChanged(int id);
   virtual void OnTabChanged(int id, int page);
   virtual bool OnKeyChord(const std::string& chord);  // true when handled
   virtual void OnChangedParameterValue(const char* name);
@@ -212,6 +216,7 @@ class CMC_EditSetupDlg {
   int flag_;
   CMC_EditSetupDlg* parent_;
   bool running_ = false;
+  bool can_settings_ = false;  // EnableCANSettings has run
   int result_ = 0;
   uint64_t change_count_ = 0;
   std::function<void(int id)> listener_;

@@ -18,7 +18,9 @@ namespace axis {
 using SetupService = int (*)(CMC_Setup* setup);
 
 // Services named "open-dialog-<template id>" open one setup dialog on its own, modally, through
-// the installed platform, and return its modal result (1 OK, 2 Cancel, -1 not run).
+// the installed platform, and return its modal result (1 OK, 2 Cancel, -1 not run: no platform or
+// no template; 0: the dialog does not open on this setup). The plug-in registers its dialogs; the
+// host registers its own (the CANopen settings).
 inline constexpr const char* kOpenDialogServicePrefix = "open-dialog-";
 
 // Registers (or replaces) a named service.

@@ -423,10 +423,14 @@ int CmdRender(Session& s, const Invocation& inv) {
     auto setup = s.Load(inv.operands[0]);
     if (!setup) return kExitError;
     const SetupService open = FindSetupService(kOpenDialogServicePrefix + std::to_string(id));
-    const std::vector<std::string> written = renderer.Render([&] { return open(setup.get()); });
-    if (written.empty()) {
-      s.Error("dialog " + std::to_string(id) + " could not be opened on this setup");
+    int result = 0;
+    const std::vector<std::string> written =
+        renderer.Render([&] { return result = open(setup.get()); });
+    if (written.empty() && result < 0) {
+      s.Error("dialog " + std::to_string(id) + " could not be opened (see above)");
       ++failed;
+    } else if (written.empty()) {
+      s.Note("dialog " + std::to_string(id) + " does not open on this setup");
     }
     for (const std::string& png : written) std::fprintf(s.out(), "%s\n", png.c_str());
   }

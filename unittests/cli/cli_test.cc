@@ -273,7 +273,9 @@ TEST_F(Cli, RenderDrawsEverySetupDialogAtItsSizeAndLeavesTheSetupAlone) {
   const std::string demo = Path("demo-linear.json");
   const std::string before = ReadFile(demo);
   const fs::path pictures = dir_ / "pictures";  // made by render
-  const Result r = Run({"render", demo, pictures.string()}, "QT_QPA_PLATFORM=offscreen");
+  // The motor setup dialog reads the user's motor database: an empty configuration folder here.
+  const Result r = Run({"render", demo, pictures.string()},
+                       "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + Quote(Path("config")));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadFile(demo), before);
   int drawn = 0;

@@ -34,29 +34,10 @@ constexpr int kBrakeRows[] = {Dlg::kBrakeOutput,  Dlg::kBrakeText,        Dlg::k
 
 class MotorSetupDialogTest : public axis::testing::DialogTest {
  protected:
-  void SetUp() override {
-    DialogTest::SetUp();
-    // The motor editor reads the user's motor database: never the real one.
-    char pattern[] = "/tmp/motor_setup_dialog_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    config_ = pattern;
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) old_config_ = old;
-    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-  }
-  void TearDown() override {
-    if (old_config_) {
-      setenv("XDG_CONFIG_HOME", old_config_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
-    std::filesystem::remove_all(config_);
-    DialogTest::TearDown();
-  }
-
   // The bundled templates and motor databases of the build.
   axis::testing::ResourceFolder real_resources_{std::nullopt};
-  std::string config_;
-  std::optional<std::string> old_config_;
+  // The motor editor reads the user's motor database: never the real one.
+  axis::testing::PrivateUserConfig user_config_;
 };
 
 std::unique_ptr<CMC_Setup> Bundled(const char* file) {

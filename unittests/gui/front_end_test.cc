@@ -74,14 +74,15 @@ Widget* ControlOf(DialogWindow* window, int id) {
   return widget;
 }
 
-// Types `text` into an edit as a user does: select what is there, type, leave with Tab.
-void TypeInto(DialogWindow* window, int id, const QString& text) {
+// Types `text` into an edit as a user does: select what is there, type, press Return (which
+// takes the value and presses the dialog's default button, OK).
+void TypeAndReturn(DialogWindow* window, int id, const QString& text) {
   QLineEdit* edit = ControlOf<QLineEdit>(window, id);
   if (edit == nullptr) return;
   edit->setFocus();
   edit->selectAll();
   QTest::keyClicks(edit, text);
-  QTest::keyClick(edit, Qt::Key_Tab);
+  QTest::keyClick(edit, Qt::Key_Return);
 }
 
 void Click(DialogWindow* window, int id) {
@@ -103,6 +104,7 @@ class FrontEnd : public ::testing::Test {
   QObject* Steps() { return steps_.get(); }
 
   QtPlatform platform_;
+  testing::PrivateUserConfig user_config_;  // the motor setup dialog reads the user's motors
   std::unique_ptr<QObject> steps_ = std::make_unique<QObject>();
 };
 
@@ -147,9 +149,8 @@ TEST_F(FrontEnd, AnEditThroughTheRealWidgetsReachesTheSetup) {
   WhenReady([] { return TopWindow(kMotorSetup) != nullptr; },
             [typed, steps] {
               DialogWindow* motor = TopWindow(kMotorSetup);
-              TypeInto(motor, kNominalCurrentEdit, QString::number(typed));
               Screenshot(motor);
-              Click(motor, kIdOk);
+              TypeAndReturn(motor, kNominalCurrentEdit, QString::number(typed));
               WhenReady([] { return TopWindow(kDriveSetup) != nullptr; },
                         [] {
                           DialogWindow* drive = TopWindow(kDriveSetup);

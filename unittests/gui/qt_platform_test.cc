@@ -464,7 +464,7 @@ TEST(QtRender, EveryBundledTemplateRendersToAPictureOfItsSize) {
     EXPECT_EQ(image.size(), QSize(loaded.dialog->width, loaded.dialog->height));
     ++rendered;
   }
-  EXPECT_EQ(rendered, 7);
+  EXPECT_EQ(rendered, 8);
   EXPECT_NE(RenderTemplate(424242, (out / "missing.png").string()), "");
   EXPECT_FALSE(std::filesystem::exists(out / "missing.png"));
 }

@@ -11,33 +11,18 @@
 
 #include "host/edit_setup_dlg.h"
 #include "host/headless_platform.h"
+#include "support/scoped_env.h"
 
 namespace axis::testing {
 
 // An absolute path from the build (a compiler cache may spell __FILE__ relative to the build).
 inline std::string TestDataDirectory() { return AXIS_UNITTESTS_DIR "/host/data"; }
 
-// Sets AXIS_RESOURCES for the duration of a scope.
-class ResourceFolder {
+// Sets AXIS_RESOURCES (nullopt: removes it) for the duration of a scope.
+class ResourceFolder : public ScopedEnv {
  public:
-  explicit ResourceFolder(const std::optional<std::string>& folder) {
-    if (const char* old = std::getenv("AXIS_RESOURCES")) old_ = old;
-    if (folder) {
-      setenv("AXIS_RESOURCES", folder->c_str(), 1);
-    } else {
-      unsetenv("AXIS_RESOURCES");
-    }
-  }
-  ~ResourceFolder() {
-    if (old_) {
-      setenv("AXIS_RESOURCES", old_->c_str(), 1);
-    } else {
-      unsetenv("AXIS_RESOURCES");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
+  explicit ResourceFolder(const std::optional<std::string>& folder)
+      : ScopedEnv("AXIS_RESOURCES", folder) {}
 };
 
 class DialogTest : public ::testing::Test {
@@ -70,7 +55,10 @@ class RecordingDlg : public CMC_EditSetupDlg {
     log.push_back("command:" + std::to_string(id));
     CMC_EditSetupDlg::OnCommand(id);
   }
-  void OnSelectionChanged(int id) override { log.push_back("select:" + std::to_string(id)); }
+  void OnSelectionChanged(int id) override {
+    log.push_back("select:" + std::to_string(id));
+    CMC_EditSetupDlg::OnSelectionChanged(id);
+  }
   bool OnKeyChord(const std::string& chord) override {
     log.push_back("key:" + chord);
     return true;

@@ -25,32 +25,9 @@ namespace axis {
 namespace {
 
 using testing::RecordingDlg;
+using testing::ScopedEnv;
 
 constexpr const char* kSource = "motors.json";
-
-// Sets (or with nullopt unsets) an environment variable for the duration of a scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 std::string Read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
