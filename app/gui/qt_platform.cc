@@ -64,6 +64,23 @@ void ShowButtonImage(QPushButton* button, const std::string& image) {
   button->setIconSize(QSize(side, side));
 }
 
+// A caption too long for its button goes on two lines when the button is tall enough for them,
+// broken at the blank nearest the middle.
+void ShowButtonText(QPushButton* button, const QString& text) {
+  const QFontMetrics metrics = button->fontMetrics();
+  const int room = button->width() - 12;
+  if (metrics.horizontalAdvance(text) <= room || button->height() < 2 * metrics.height() + 6) {
+    button->setText(text);
+    return;
+  }
+  qsizetype best = -1;
+  for (qsizetype i = text.indexOf(QLatin1Char(' ')); i >= 0;
+       i = text.indexOf(QLatin1Char(' '), i + 1)) {
+    if (best < 0 || std::abs(i - text.size() / 2) < std::abs(best - text.size() / 2)) best = i;
+  }
+  button->setText(best < 0 ? text : text.left(best) + QLatin1Char('\n') + text.mid(best + 1));
+}
+
 }  // namespace
 
 // --- text ----------------------------------------------------------------------------------------
@@ -319,7 +336,7 @@ void DialogWindow::SyncWidget(const axis::ControlState& c, QWidget* widget) {
       static_cast<QRadioButton*>(widget)->setChecked(c.check != 0);
       break;
     case ControlKind::kButton:
-      static_cast<QPushButton*>(widget)->setText(FromLatin1(c.text));
+      ShowButtonText(static_cast<QPushButton*>(widget), FromLatin1(c.text));
       break;
     case ControlKind::kBitmapButton: {
       auto* button = static_cast<QPushButton*>(widget);
