@@ -1,6 +1,7 @@
 // The axiscore command line, run as a user runs it: the real executable and plug-in on copies of
 // the bundled setups.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -39,11 +40,10 @@ std::string Quote(const std::string& arg) {
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) /
-           ("axiscore-cli-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    // A folder of its own, so that test programs running at the same time never share one.
+    std::string pattern = (fs::path(::testing::TempDir()) / "axiscore-cli-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
     for (const char* name : {"demo-linear.json", "minimal-linear.json", "demo-rotary.json"}) {
       fs::copy_file(fs::path(AXIS_SETUPS_DIR) / name, dir_ / name);
     }
