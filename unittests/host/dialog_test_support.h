@@ -14,9 +14,11 @@
 
 namespace axis::testing {
 
+// Found through the source folder the build names (AXIS_SOURCE_DIR), not through __FILE__: a
+// compiler cache that rewrites paths relative to a base folder would make __FILE__ relative to the
+// build folder, and the tests run elsewhere.
 inline std::string TestDataDirectory() {
-  const std::string file = __FILE__;
-  return file.substr(0, file.rfind('/')) + "/data";
+  return std::string(AXIS_SOURCE_DIR) + "/unittests/host/data";
 }
 
 // Sets AXIS_RESOURCES for the duration of a scope.
