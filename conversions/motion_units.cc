@@ -1,6 +1,7 @@
 #include "conversions/motion_units.h"
 
 #include <cmath>
+#include <numbers>
 #include <span>
 #include <string_view>
 
@@ -19,10 +20,11 @@ using FactorFn = double (*)(CMC_Setup& setup);
 
 double Get(CMC_Setup& setup, const char* name) { return setup.GetParameterValueInBaseUnit(name); }
 
-// One step of the electric angle command, rad. The drive's value is 9.587672516830327e-05 (a full
-// turn over 65534 steps, as the voltage command spans 65534 steps); it is kept exactly so that
-// angles read back from drives and stored setups agree.
-constexpr double kAngleStep_rad = 9.587672516830327e-05;
+// One step of the electric angle, rad: the angle is a 16-bit fraction of an electrical period
+// (the top half of the 2^32 per period that ENC2THL counts in), so 65536 steps make a full turn.
+// The often quoted 9.587672516830327e-05 is 2 pi / 65534, a full turn misread as the voltage
+// command's 65534 steps: it would show a whole period as 360.011 degrees.
+constexpr double kAngleStep_rad = 2.0 * std::numbers::pi / 65536.0;
 constexpr double kTwoPowMinus32 = 2.3283064365386963e-10;
 
 double One(CMC_Setup&) { return 1.0; }

@@ -422,8 +422,9 @@ int EncodeTIMAXPROT(CMC_Setup& setup) {
 }
 
 int EncodeT1MAXPROT(CMC_Setup& setup) {
-  CMC_Parameter* reg;
-  if (!FindAll(setup, {{"T1MAXPROT", &reg}})) return 0;
+  // Only some firmware has this timer; where it is absent there is nothing to report.
+  CMC_Parameter* reg = FindOptional(setup, "T1MAXPROT");
+  if (reg == nullptr) return 0;
   reg->SetValueInBaseUnit(32767.0);
   return 1;
 }

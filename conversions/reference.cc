@@ -238,7 +238,11 @@ const ReferencePair& PairForMode(int control_mode) {
 
 int DeriveReferenceMin(CMC_Setup& setup, const ReferencePair& pair) {
   CMC_Parameter *min, *offset;
-  if (!FindAll(setup, {{pair.min_name, &min}, {"AD5OFF", &offset}})) return 0;
+  // The current pair's minimum is a plain copy of the offset, made only when both exist.
+  const bool found = pair.min_range == nullptr
+                         ? FindQuietly(setup, {{pair.min_name, &min}, {"AD5OFF", &offset}})
+                         : FindAll(setup, {{pair.min_name, &min}, {"AD5OFF", &offset}});
+  if (!found) return 0;
   if (pair.min_range != nullptr) pair.min_range(setup);
   min->SetValueInInternalUnit(VI(offset));
   return 1;
