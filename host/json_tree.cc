@@ -365,6 +365,108 @@ Json JsonTree::ToJson(const Node& node) const {
   return nullptr;
 }
 
+namespace {
+// A string as the JSON library writes it, UTF-8 passed through: the quote, the backslash and the
+// control characters escaped, the latter as \b \t \n \f \r or \u00xx.
+void AppendQuoted(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  size_t run = 0;  // start of the characters not yet appended
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.substr(run, i - run));
+    run = i + 1;
+    out.push_back('\\');
+    switch (c) {
+      case '"':
+      case '\\':
+        out.push_back(static_cast<char>(c));
+        break;
+      case '\b':
+        out.push_back('b');
+        break;
+      case '\t':
+        out.push_back('t');
+        break;
+      case '\n':
+        out.push_back('n');
+        break;
+      case '\f':
+        out.push_back('f');
+        break;
+      case '\r':
+        out.push_back('r');
+        break;
+      default:
+        out.append("u00");
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 15]);
+        break;
+    }
+  }
+  out.append(text.substr(run));
+  out.push_back('"');
+}
+}  // namespace
+
+std::string JsonTree::Dump(const Node& node, int indent) const {
+  std::string out;
+  AppendDump(node, indent, 0, out);
+  return out;
+}
+
+void JsonTree::AppendDump(const Node& node, int indent, int level, std::string& out) const {
+  switch (node.kind) {
+    case Kind::kNull:
+      out.append("null");
+      return;
+    case Kind::kBoolean:
+      out.append(node.boolean ? "true" : "false");
+      return;
+    case Kind::kInteger:
+      out.append(std::to_string(node.integer));
+      return;
+    case Kind::kUnsigned:
+      out.append(std::to_string(node.unsigned_));
+      return;
+    case Kind::kFloat:
+      // The library's shortest round-trip form ("30.0", "1e-06"): rare here, so borrowed.
+      out.append(Json(node.number).dump());
+      return;
+    case Kind::kString:
+      AppendQuoted(node.text, out);
+      return;
+    case Kind::kArray:
+    case Kind::kObject: {
+      const bool object = node.kind == Kind::kObject;
+      out.push_back(object ? '{' : '[');
+      if (node.size == 0) {
+        out.push_back(object ? '}' : ']');
+        return;
+      }
+      const bool pretty = indent >= 0;
+      const auto line_start = [&](int depth) {
+        out.push_back('\n');
+        out.append(static_cast<size_t>(indent) * static_cast<size_t>(depth), ' ');
+      };
+      for (uint32_t i = 0; i < node.size; ++i) {
+        if (i != 0) out.push_back(',');
+        if (pretty) line_start(level + 1);
+        const Node& child = Child(node, i);
+        if (object) {
+          AppendQuoted(child.key, out);
+          out.append(pretty ? ": " : ":");
+        }
+        AppendDump(child, indent, level + 1, out);
+      }
+      if (pretty) line_start(level);
+      out.push_back(object ? '}' : ']');
+      return;
+    }
+  }
+}
+
 void JsonTree::Assign(const Json& document) {
   nodes_.clear();
   links_.clear();

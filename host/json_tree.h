@@ -71,12 +71,16 @@ class JsonTree {
   }
   // The member of that name of an object, or null.
   const Node* Member(const Node& object, std::string_view name) const;
-  // The value as a document of the JSON library (for its text form).
+  // The value as a document of the JSON library.
   nlohmann::ordered_json ToJson(const Node& node) const;
+  // The value's text exactly as the JSON library writes it: ToJson(node).dump(indent), compact
+  // for a negative indent, else one member or element per line, indented by `indent` blanks.
+  std::string Dump(const Node& node, int indent = -1) const;
 
  private:
   class Reader;
   uint32_t AssignValue(const nlohmann::ordered_json& value, std::string_view key);
+  void AppendDump(const Node& node, int indent, int level, std::string& out) const;
 
   std::vector<Node> nodes_;
   std::vector<uint32_t> links_;

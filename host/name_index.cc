@@ -70,10 +70,19 @@ bool NameIndex::Insert(std::string_view name, int index) {
   return true;
 }
 
-void NameIndex::Grow() {
+void NameIndex::Grow() { Rehash(slots_.empty() ? 64 : slots_.size() * 2); }
+
+void NameIndex::Reserve(size_t names) {
+  // The table is kept at most half full.
+  size_t count = slots_.empty() ? 64 : slots_.size();
+  while (count < names * 2) count *= 2;
+  if (count > slots_.size()) Rehash(count);
+}
+
+void NameIndex::Rehash(size_t slot_count) {
   memo_ = {};
   std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+  slots_.assign(slot_count, Slot{});
   const size_t mask = slots_.size() - 1;
   for (Slot& slot : old) {
     if (slot.index == kNotFound) continue;

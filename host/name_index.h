@@ -20,6 +20,8 @@ class NameIndex {
   // already present.
   bool Insert(std::string_view name, int index);
   int Find(std::string_view name) const;
+  // Room for that many names in all without regrowing.
+  void Reserve(size_t names);
   void Clear();
   size_t Size() const { return size_; }
 
@@ -47,6 +49,7 @@ class NameIndex {
   size_t FindSlot(std::string_view name) const;
   bool SlotHolds(size_t slot, std::string_view name) const;
   void Grow();
+  void Rehash(size_t slot_count);
 
   std::vector<Slot> slots_;
   size_t size_ = 0;

@@ -287,7 +287,7 @@ class Loader {
     if (root.kind != Kind::kObject) {
       Fail("", std::string("expected an object at the top level, found ") + KindOf(root));
     } else if (ReadHeader(root) && ReadIdentity(root, *setup) && ReadOptions(root, *setup) &&
-               ReadIoPorts(root, *setup) && ReadParameters(root, *setup) &&
+               ReadIoPorts(root, *setup) && Reserve(root, *setup) && ReadParameters(root, *setup) &&
                ReadVariables(root, *setup)) {
       KeepExtraSections(root, *setup);
       return LoadResult{std::move(setup), {}};
@@ -336,6 +336,13 @@ class Loader {
 
   // Text is Latin-1 inside the program (the plug-in interface is 8-bit) and UTF-8 in files.
   bool Text(std::string_view utf8, const Where& pointer, std::string& out) {
+    // Names and units are plain ASCII nearly always: nothing to convert then.
+    bool ascii = true;
+    for (char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80 && c != '\0';
+    if (ascii) {
+      out.assign(utf8);
+      return true;
+    }
     std::optional<std::string> latin1 = Utf8ToLatin1(utf8);
     if (!latin1)
       return Fail(pointer, "text " + Quoted(utf8) + " holds a character outside Latin-1");
@@ -555,6 +562,15 @@ class Loader {
     return true;
   }
 
+  // Room for every parameter and variable of the file at once.
+  bool Reserve(const Node& root, CMC_Setup& setup) const {
+    const Node* parameters = tree_.Member(root, "parameters");
+    const Node* variables = tree_.Member(root, "variables");
+    setup.Reserve(parameters != nullptr ? parameters->size : 0,
+                  variables != nullptr ? variables->size : 0);
+    return true;
+  }
+
   bool ReadParameters(const Node& root, CMC_Setup& setup) {
     const Node* parameters = Required(root, "", "parameters");
     if (parameters == nullptr ||
@@ -653,7 +669,7 @@ class Loader {
         after = value.key;
         continue;
       }
-      setup.ExtraSections().emplace_back(std::string(value.key), tree_.ToJson(value).dump());
+      setup.ExtraSections().emplace_back(std::string(value.key), tree_.Dump(value));
       setup.ExtraSectionPlaces().emplace_back(std::string(value.key), after);
     }
   }
@@ -728,22 +744,39 @@ std::optional<std::string> PlaceOf(const CMC_Setup& setup, const std::string& se
 // keeps files readable and diffs small, and writing them directly keeps saving fast. The other
 // members are small and go through the JSON library.
 
+// A string in the file's escaping: the quote and the backslash escaped, control characters as
+// \u00xx; the rest copied in runs.
 void AppendString(std::string& out, std::string_view utf8) {
   out.push_back('"');
-  for (char c : utf8) {
+  size_t run = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const char c = utf8[i];
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (byte < 0x20) {
+    if (byte >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(utf8.substr(run, i - run));
+    run = i + 1;
+    if (byte < 0x20) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
       out += escaped;
     } else {
+      out.push_back('\\');
       out.push_back(c);
     }
   }
+  out.append(utf8.substr(run));
   out.push_back('"');
+}
+
+// A Latin-1 text (names, units) as a file string: plain ASCII needs no conversion.
+void AppendLatin1(std::string& out, std::string_view latin1) {
+  for (char c : latin1) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      AppendString(out, Latin1ToUtf8(latin1));
+      return;
+    }
+  }
+  AppendString(out, latin1);
 }
 
 // Same text as NumberToJson dumped: whole numbers without a fraction, otherwise the shortest form
@@ -773,7 +806,7 @@ void AppendMember(std::string& out, const char* key, bool first = false) {
 void AppendParameter(std::string& out, const CMC_Parameter& p) {
   out.push_back('{');
   AppendMember(out, "name", true);
-  AppendString(out, Latin1ToUtf8(p.GetName()));
+  AppendLatin1(out, p.GetName());
   AppendMember(out, "value");
   AppendNumber(out, p.GetValueInBaseUnit());
   AppendMember(out, "min");
@@ -781,9 +814,9 @@ void AppendParameter(std::string& out, const CMC_Parameter& p) {
   AppendMember(out, "max");
   AppendNumber(out, p.GetMaxInBaseUnit());
   AppendMember(out, "unit");
-  AppendString(out, Latin1ToUtf8(p.GetBaseUnitName()));
+  AppendLatin1(out, p.GetBaseUnitName());
   AppendMember(out, "display");
-  AppendString(out, Latin1ToUtf8(p.GetUnitName()));
+  AppendLatin1(out, p.GetUnitName());
   AppendMember(out, "type");
   out += std::to_string(p.GetType());
   AppendMember(out, "integer");
@@ -794,13 +827,13 @@ void AppendParameter(std::string& out, const CMC_Parameter& p) {
 void AppendVariable(std::string& out, const CMC_Variable& v) {
   out.push_back('{');
   AppendMember(out, "name", true);
-  AppendString(out, Latin1ToUtf8(v.GetName()));
+  AppendLatin1(out, v.GetName());
   AppendMember(out, "unit");
-  AppendString(out, Latin1ToUtf8(v.GetBaseUnitName()));
+  AppendLatin1(out, v.GetBaseUnitName());
   AppendMember(out, "display");
-  AppendString(out, Latin1ToUtf8(v.GetUnitName()));
+  AppendLatin1(out, v.GetUnitName());
   AppendMember(out, "kind");
-  AppendString(out, Latin1ToUtf8(v.GetKind()));
+  AppendLatin1(out, v.GetKind());
   AppendMember(out, "value");
   AppendNumber(out, v.GetValueInBaseUnit());
   out.push_back('}');
@@ -822,13 +855,20 @@ void AppendList(std::string& out, const Items& items, int count, Append append) 
   out += "  ]";
 }
 
+// A value's indented text, shifted to sit at the document's second level.
+void AppendIndented(std::string& out, std::string_view text) {
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') continue;
+    out.append(text.substr(run, i + 1 - run)).append("  ");
+    run = i + 1;
+  }
+  out.append(text.substr(run));
+}
+
 // A value dumped by the JSON library, indented to sit at the document's second level.
 void AppendNested(std::string& out, const Json& value) {
-  const std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
-  for (char c : text) {
-    out.push_back(c);
-    if (c == '\n') out += "  ";
-  }
+  AppendIndented(out, value.dump(2, ' ', false, Json::error_handler_t::replace));
 }
 
 void AppendDocumented(std::string& out, const CMC_Setup& setup, std::string_view member) {
@@ -850,7 +890,11 @@ void AppendDocumented(std::string& out, const CMC_Setup& setup, std::string_view
 // The whole document; `bad_section` receives the first extra section whose text is not JSON
 // (written as a JSON string instead).
 std::string DocumentText(const CMC_Setup& setup, std::string* bad_section) {
-  std::string out = "{\n";
+  std::string out;
+  // About 130 bytes a parameter or variable, a few kilobytes for the rest.
+  out.reserve(4096 + 130 * static_cast<size_t>(setup.GetParameters().GetParametersCount()) +
+              130 * setup.GetVariables().size());
+  out += "{\n";
   bool first = true;
   auto begin_member = [&](const std::string& name) {
     out += first ? "  " : ",\n  ";
@@ -858,9 +902,15 @@ std::string DocumentText(const CMC_Setup& setup, std::string* bad_section) {
     AppendString(out, name);
     out += ": ";
   };
+  JsonTree tree;
   auto put_extras = [&](const std::optional<std::string>& place) {
     for (const auto& [name, text] : setup.ExtraSections()) {
       if (IsDocumented(name) || PlaceOf(setup, name) != place) continue;
+      if (tree.Parse(text)) {  // the common case, without the JSON library's document
+        begin_member(name);
+        AppendIndented(out, tree.Dump(tree.Root(), 2));
+        continue;
+      }
       std::optional<Json> value = ExtraSectionJson(text);
       if (!value && bad_section != nullptr && bad_section->empty()) *bad_section = name;
       begin_member(name);
