@@ -65,6 +65,28 @@ inline int Trunc(double value) { return axis::TruncToInt(value); }
 inline double V(const CMC_Parameter* p) { return p->GetValueInBaseUnit(); }
 inline double VI(const CMC_Parameter* p) { return p->GetValueInInternalUnit(); }
 
+// Reads the inputs of one formula, each looked up once (a missing one reported while
+// g_bShowErrors, and read as 0.0 as the host's find-then-get gives it), and remembers whether any
+// was missing: a calculator then changes nothing.
+class Inputs {
+ public:
+  explicit Inputs(CMC_Setup& setup) : setup_(setup) {}
+  double operator()(const char* name) {
+    const CMC_Parameter* p = setup_.FindParameter(name);
+    if (p == nullptr) {
+      complete_ = false;
+      return 0.0;
+    }
+    return p->GetValueInBaseUnit();
+  }
+  bool complete() const { return complete_; }
+  CMC_Setup& setup() const { return setup_; }
+
+ private:
+  CMC_Setup& setup_;
+  bool complete_ = true;
+};
+
 // Runs calculators in order; their results are not looked at.
 void RunAll(CMC_Setup& setup, std::initializer_list<Calculator> calculators);
 

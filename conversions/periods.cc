@@ -22,6 +22,14 @@ double OptionalValue(CMC_Setup& setup, const char* name) {
 double Ts_C(CMC_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
 double Ts_S(CMC_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
 
+double SlowPeriod(Inputs& in) { return in("SLPER") * 2.0 * in("PWMPER") / in("DSP_freq"); }
+
+bool Ts_S(CMC_Setup& setup, double& period) {
+  Inputs in(setup);
+  period = SlowPeriod(in);
+  return in.complete();
+}
+
 double MinimumFastPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_C_min"); }
 double MinimumSlowPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_S_min"); }
 

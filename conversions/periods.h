@@ -7,11 +7,20 @@
 #include "host/setup.h"
 
 namespace kestrel {
+class Inputs;
+}
+
+namespace kestrel {
 
 // Fast loop sampling period, s: CLPER x 2 x PWMPER / DSP_freq.
 double Ts_C(CMC_Setup& setup);
 // Slow loop sampling period, s: SLPER x 2 x PWMPER / DSP_freq.
 double Ts_S(CMC_Setup& setup);
+// The slow period as a calculator needs it: false (the missing name reported) when a register
+// behind it is missing.
+bool Ts_S(CMC_Setup& setup, double& period);
+// The slow period from inputs being read for a formula.
+double SlowPeriod(Inputs& in);
 // Smallest allowed fast / slow period, s ("Ts_C_min" / "Ts_S_min"); 0 when absent (no minimum).
 double MinimumFastPeriod(CMC_Setup& setup);
 double MinimumSlowPeriod(CMC_Setup& setup);

@@ -16,6 +16,41 @@ uint32_t NameIndex::Hash(std::string_view name) {
   return h;
 }
 
+namespace {
+// The n bytes at a and b are the same. Names are short: words compared whole (the last one
+// overlapping the one before) beat a byte loop and a call into the C library alike.
+inline bool SameBytes(const char* a, const char* b, size_t n) {
+  const auto load8 = [](const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+  };
+  const auto load4 = [](const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+  };
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 < n; i += 8) {
+      if (load8(a + i) != load8(b + i)) return false;
+    }
+    return load8(a + n - 8) == load8(b + n - 8);
+  }
+  if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+}  // namespace
+
+size_t NameIndex::MemoSlot(const char* data) {
+  // Literals sit packed in the caller's read-only data, a few bytes apart: every bit of the
+  // address must reach the slot number, or neighbours ("In", "R", "L") would evict each other.
+  const uint64_t address = reinterpret_cast<uintptr_t>(data);
+  return static_cast<size_t>((address * 0x9E3779B97F4A7C15ull) >> 54) % kMemoSize;
+}
+
 bool NameIndex::SlotHolds(size_t slot, std::string_view name) const {
   const std::string& folded = slots_[slot].folded;
   if (folded.size() != name.size()) return false;
@@ -37,15 +72,19 @@ size_t NameIndex::FindSlot(std::string_view name) const {
 }
 
 int NameIndex::Find(std::string_view name) const {
-  const auto address = reinterpret_cast<uintptr_t>(name.data());
-  MemoEntry& memo = memo_[((address >> 3) ^ (address >> 12)) % kMemoSize];
+  const MemoEntry& memo = memo_[MemoSlot(name.data())];
   if (memo.data == name.data() && memo.data != nullptr) {
     const Slot& slot = slots_[memo.slot];
     if (slot.spelled.size() == name.size() &&
-        std::memcmp(slot.spelled.data(), name.data(), name.size()) == 0) {
+        SameBytes(slot.spelled.data(), name.data(), name.size())) {
       return slot.index;
     }
   }
+  return FindAndRemember(name);
+}
+
+int NameIndex::FindAndRemember(std::string_view name) const {
+  MemoEntry& memo = memo_[MemoSlot(name.data())];
   const size_t slot = FindSlot(name);
   if (slot >= slots_.size()) return kNotFound;
   memo.data = name.data();

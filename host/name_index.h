@@ -42,7 +42,10 @@ class NameIndex {
     const char* data = nullptr;
     size_t slot = 0;
   };
-  static constexpr size_t kMemoSize = 512;
+  static constexpr size_t kMemoSize = 1024;
+  static size_t MemoSlot(const char* data);
+  // The hashed path of Find, kept out of line so that a remembered name is found quickly.
+  [[gnu::noinline]] int FindAndRemember(std::string_view name) const;
 
   static uint32_t Hash(std::string_view name);
   // Slot position of the name, or slots_.size() when absent.

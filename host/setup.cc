@@ -229,13 +229,22 @@ const CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) const {
 CMC_Parameter* CMC_Setup::FindParameterNoError(std::string_view name) {
   if (axis::g_lookup_observer != nullptr) axis::g_lookup_observer(name);
   const int index = parameter_index_.Find(name);
-  return index == axis::NameIndex::kNotFound ? nullptr : parameters_[index];
+  // The index only ever holds positions of parameters added: no bounds check needed here.
+  return index == axis::NameIndex::kNotFound ? nullptr
+                                             : parameters_.items_[static_cast<size_t>(index)].get();
 }
 
-CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) {
-  if (CMC_Parameter* parameter = FindParameterNoError(name)) return parameter;
+namespace {
+// Out of line: the lookup that finds its name stays small.
+[[gnu::cold, gnu::noinline]] void ReportMissingParameter(std::string_view name) {
   if (g_bShowErrors != 0) axis::ReportError("Parameter \"" + std::string(name) + "\" not found");
-  return nullptr;
+}
+}  // namespace
+
+CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) {
+  CMC_Parameter* parameter = FindParameterNoError(name);
+  if (parameter == nullptr) ReportMissingParameter(name);
+  return parameter;
 }
 
 CMC_Variable* CMC_Setup::FindVariable(std::string_view name, int /*flag*/) {
