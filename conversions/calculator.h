@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string_view>
 #include <utility>
 
 #include "host/numeric.h"
@@ -24,9 +25,16 @@ using Calculator = int (*)(CMC_Setup& setup);
 int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum);
 
 // Looks all names up (reporting a missing one while g_bShowErrors) and fills the pointers; false
-// when any is missing.
-bool FindAll(CMC_Setup& setup,
-             std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups);
+// when any is missing. Inline: every calculator starts with it, and the short fixed lists unroll.
+inline bool FindAll(CMC_Setup& setup,
+                    std::initializer_list<std::pair<std::string_view, CMC_Parameter**>> lookups) {
+  bool all = true;
+  for (const auto& [name, out] : lookups) {
+    *out = setup.FindParameter(name);
+    all = all && *out != nullptr;
+  }
+  return all;
+}
 
 // Suppresses the host's reports of failed lookups for its lifetime and restores the previous
 // setting afterwards: the presence probe around optional names.

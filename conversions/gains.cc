@@ -522,9 +522,10 @@ int DeriveTestStartCurrent(CMC_Setup& setup) {
   }
   // REFTST is a voltage command; the dead band takes d x f of it, and what is left drives the
   // start current through the phase resistance (a third of it for connection type 1).
-  const double vs = VoltageScale(setup);
+  double dead_band_s;
+  if (!DeadBandTime(setup, dsp, dead_band_s)) return 0;
+  const double vs = VoltageScaleAt(V(vdc), V(commutation));
   const double pwm_freq_Hz = V(dsp) / (2.0 * V(pwmper));
-  const double dead_band_s = DeadBandTime(setup);
   const double r_Ohm = V(connection) == 1.0 ? V(r) / 3.0 : V(r);
   const double percent =
       100.0 * (V(reftst) - vs * dead_band_s * pwm_freq_Hz * V(vdc)) / (vs * V(nominal) * r_Ohm);

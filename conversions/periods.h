@@ -26,5 +26,8 @@ double MinimumFastPeriod(CMC_Setup& setup);
 double MinimumSlowPeriod(CMC_Setup& setup);
 // Dead-band time of the power stage, s, from "DBT" (two 8-bit counts) and "DBTPC" (% to use).
 double DeadBandTime(CMC_Setup& setup);
+// The same for a calculator that has found "DSP_freq" already (null when it is missing: the time
+// is then 0 unless no "DBT" makes it need none); false when "DSP_freq" was needed and missing.
+bool DeadBandTime(CMC_Setup& setup, const CMC_Parameter* dsp_freq, double& time_s);
 
 }  // namespace kestrel

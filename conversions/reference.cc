@@ -25,7 +25,7 @@ double Sign(double f) { return f > 0.0 ? 1.0 : -1.0; }
 // Quiet lookup of every name a range setter needs: a range setter is also run as a limit of the
 // setup, where absent parameters are normal.
 bool FindQuietly(CMC_Setup& setup,
-                 std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups) {
+                 std::initializer_list<std::pair<std::string_view, CMC_Parameter**>> lookups) {
   QuietLookups quiet;
   return FindAll(setup, lookups);
 }

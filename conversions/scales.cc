@@ -42,10 +42,14 @@ double CurrentScaleAt(CMC_Setup& setup, double imax_ps_A) {
   return AdcFullScale(setup) / (2.0 * imax_ps_A);
 }
 
+double VoltageScaleAt(double vdc_V, double commutation_method) {
+  if (commutation_method == 0.0 && g_bKufSinusoidalMode == 0) return 32767.0 / vdc_V;
+  return 65534.0 / (1.1 * vdc_V);
+}
+
 double VoltageScale(CMC_Setup& setup) {
   const double vdc = Get(setup, "Vdc");
-  if (Get(setup, "CommutationMethod") == 0.0 && g_bKufSinusoidalMode == 0) return 32767.0 / vdc;
-  return 65534.0 / (1.1 * vdc);
+  return VoltageScaleAt(vdc, Get(setup, "CommutationMethod"));
 }
 
 double VdcScale(CMC_Setup& setup) { return Unchecked(Vdc, setup); }

@@ -13,6 +13,8 @@ double AdcFullScale(CMC_Setup& setup);
 // Voltage command per volt: 32767 / Vdc with trapezoidal commutation (and the sinusoidal-mode
 // flag clear), otherwise 65534 / (1.1 x Vdc).
 double VoltageScale(CMC_Setup& setup);
+// The same for "Vdc" and "CommutationMethod" already read.
+double VoltageScaleAt(double vdc_V, double commutation_method);
 // DC-bus reading per volt: ADC full scale / VdcMaxMeasurable.
 double VdcScale(CMC_Setup& setup);
 // Current reading per ampere: ADC full scale / (2 x ImaxPS).

@@ -1,6 +1,7 @@
 #include "host/name_index.h"
 
 #include <cstring>
+#include <utility>
 
 #include "host/text.h"
 
@@ -48,7 +49,7 @@ size_t NameIndex::MemoSlot(const char* data) {
   // Literals sit packed in the caller's read-only data, a few bytes apart: every bit of the
   // address must reach the slot number, or neighbours ("In", "R", "L") would evict each other.
   const uint64_t address = reinterpret_cast<uintptr_t>(data);
-  return static_cast<size_t>((address * 0x9E3779B97F4A7C15ull) >> 54) % kMemoSize;
+  return static_cast<size_t>((address * 0x9E3779B97F4A7C15ull) >> 55) % kMemoSets;
 }
 
 bool NameIndex::SlotHolds(size_t slot, std::string_view name) const {
@@ -72,23 +73,41 @@ size_t NameIndex::FindSlot(std::string_view name) const {
 }
 
 int NameIndex::Find(std::string_view name) const {
-  const MemoEntry& memo = memo_[MemoSlot(name.data())];
-  if (memo.data == name.data() && memo.data != nullptr) {
+  MemoSet& set = memo_[MemoSlot(name.data())];
+  for (int w = 0; w < 2; ++w) {
+    const MemoEntry& memo = set.way[w];
+    if (memo.data != name.data() || memo.data == nullptr) continue;
     const Slot& slot = slots_[memo.slot];
-    if (slot.spelled.size() == name.size() &&
-        SameBytes(slot.spelled.data(), name.data(), name.size())) {
-      return slot.index;
+    if (slot.spelled.size() != name.size() ||
+        !SameBytes(slot.spelled.data(), name.data(), name.size())) {
+      break;
     }
+    if (w == 1) std::swap(set.way[0], set.way[1]);
+    return slot.index;
+  }
+  const AbsentEntry& absent = absent_[MemoSlot(name.data()) % kAbsentEntries];
+  if (absent.data == name.data() && absent.data != nullptr && absent.names == size_ &&
+      absent.size == name.size() && SameBytes(absent.text, name.data(), name.size())) {
+    return kNotFound;
   }
   return FindAndRemember(name);
 }
 
 int NameIndex::FindAndRemember(std::string_view name) const {
-  MemoEntry& memo = memo_[MemoSlot(name.data())];
   const size_t slot = FindSlot(name);
-  if (slot >= slots_.size()) return kNotFound;
-  memo.data = name.data();
-  memo.slot = slot;
+  if (slot >= slots_.size()) {
+    AbsentEntry& absent = absent_[MemoSlot(name.data()) % kAbsentEntries];
+    if (name.size() <= sizeof absent.text) {
+      absent.data = name.data();
+      absent.names = size_;
+      absent.size = static_cast<uint8_t>(name.size());
+      std::memcpy(absent.text, name.data(), name.size());
+    }
+    return kNotFound;
+  }
+  MemoSet& set = memo_[MemoSlot(name.data())];
+  set.way[1] = set.way[0];
+  set.way[0] = {name.data(), slot};
   return slots_[slot].index;
 }
 
@@ -135,6 +154,7 @@ void NameIndex::Clear() {
   slots_.clear();
   size_ = 0;
   memo_ = {};
+  absent_ = {};
 }
 
 }  // namespace axis
