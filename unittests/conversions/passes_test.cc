@@ -254,42 +254,5 @@ TEST(Guards, SatiqIsEncodedWithoutSatid) {
   EXPECT_EQ(t.Get("SATIQ"), 2621);
 }
 
-// Any value in any parameter: the passes, the limits and the unit questions must run without a
-// crash or undefined behaviour (the sanitizer build checks the latter). The results are whatever
-// the arithmetic gives; nothing is asserted about them.
-TEST(Robustness, DegenerateValuesInAnyParameterRunEverything) {
-  const double kValues[] = {0.0,
-                            -1.0,
-                            std::numeric_limits<double>::quiet_NaN(),
-                            std::numeric_limits<double>::infinity(),
-                            -std::numeric_limits<double>::infinity(),
-                            1e308};
-  auto pristine = LoadBundled("demo-linear.json");
-  ASSERT_TRUE(pristine);
-  const int count = pristine->GetParameters().GetParametersCount();
-  const std::vector<double> original = Snapshot(*pristine);
-  g_bShowErrors = 0;
-  for (int i = 0; i < count; ++i) {
-    CMC_Parameter* p = pristine->GetParameters()[i];
-    for (double value : kValues) {
-      p->SetValueInBaseUnit(value);
-      CompleteSetup(*pristine);
-      ComputeRegistersFromParameters(*pristine);
-      ComputeParametersFromRegisters(*pristine);
-      for (const char* unit : {"m", "m/s", "A", "V", "V ",
-                               "\xB0"
-                               "C",
-                               "rad/s", "s"}) {
-        (void)ScaleFactor(pristine.get(), unit, "APOS");
-        (void)ScaleOffset(pristine.get(), unit);
-      }
-      // Restore every value so that each case starts from the demo drive.
-      for (int k = 0; k < count; ++k) pristine->GetParameters()[k]->SetValueInBaseUnit(original[k]);
-    }
-  }
-  g_bShowErrors = 1;
-  SUCCEED();
-}
-
 }  // namespace
 }  // namespace kestrel
