@@ -1,5 +1,6 @@
 #include "conversions/motion_units.h"
 
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <span>
@@ -140,9 +141,46 @@ bool Holds(std::span<const std::string_view> names, std::string_view name) {
   return false;
 }
 
+// The rows of each unit, which stand together in kFactorRows: a question compares its unit with
+// each unit once, not with every row.
+struct UnitRows {
+  std::string_view unit;
+  size_t first = 0, count = 0;
+};
+constexpr size_t CountUnits() {
+  size_t units = 0;
+  for (size_t i = 0; i < std::size(kFactorRows); ++i) {
+    if (i == 0 || !SameNoCase(kFactorRows[i].unit, kFactorRows[i - 1].unit)) ++units;
+  }
+  return units;
+}
+constexpr std::array<UnitRows, CountUnits()> GroupRowsByUnit() {
+  std::array<UnitRows, CountUnits()> groups{};
+  size_t g = 0;
+  for (size_t i = 0; i < std::size(kFactorRows); ++i) {
+    if (i != 0 && !SameNoCase(kFactorRows[i].unit, kFactorRows[i - 1].unit)) ++g;
+    if (groups[g].count == 0) groups[g] = {kFactorRows[i].unit, i, 0};
+    ++groups[g].count;
+  }
+  return groups;
+}
+constexpr auto kUnitRows = GroupRowsByUnit();
+constexpr bool EachUnitStandsTogether() {
+  for (size_t i = 0; i < kUnitRows.size(); ++i) {
+    for (size_t j = i + 1; j < kUnitRows.size(); ++j) {
+      if (SameNoCase(kUnitRows[i].unit, kUnitRows[j].unit)) return false;
+    }
+  }
+  return true;
+}
+static_assert(EachUnitStandsTogether());
+
 const FactorRow* FindFactorRow(std::string_view unit, std::string_view name) {
-  for (const FactorRow& row : kFactorRows) {
-    if (SameNoCase(row.unit, unit) && Holds(row.names, name)) return &row;
+  for (const UnitRows& group : kUnitRows) {
+    if (!SameNoCase(group.unit, unit)) continue;
+    for (size_t i = group.first; i < group.first + group.count; ++i) {
+      if (Holds(kFactorRows[i].names, name)) return &kFactorRows[i];
+    }
   }
   return nullptr;
 }

@@ -298,13 +298,14 @@ int EncodeReferenceGain(CMC_Setup& setup) {
   if (!FindAll(setup, {{pair.min_name, &min}, {pair.max_name, &max}})) return 0;
 
   // Half the span per half of the input reading, in 16-bit units of the reading.
-  const double g =
-      (VI(max) - VI(min)) * 0.5 * 65536.0 / AdcFullScale(setup) * Sign(LoadPositionScale(setup));
+  const double min_internal = VI(min);
+  const double g = (VI(max) - min_internal) * 0.5 * 65536.0 / AdcFullScale(setup) *
+                   Sign(LoadPositionScale(setup));
   const FixedPointGain fixed = NormaliseGain(g);
   shift->SetValueInInternalUnit(fixed.shift);
   gain->SetValueInInternalUnit(fixed.mantissa);
   if (control_mode < 0 || control_mode > 2) return 0;
-  offset->SetValueInInternalUnit(VI(min));
+  offset->SetValueInInternalUnit(min_internal);
   return 1;
 }
 
