@@ -49,7 +49,11 @@ size_t NameIndex::MemoSlot(const char* data) {
   // Literals sit packed in the caller's read-only data, a few bytes apart: every bit of the
   // address must reach the slot number, or neighbours ("In", "R", "L") would evict each other.
   const uint64_t address = reinterpret_cast<uintptr_t>(data);
-  return static_cast<size_t>((address * 0x9E3779B97F4A7C15ull) >> 55) % kMemoSets;
+  return static_cast<size_t>((address * 0x9E3779B97F4A7C15ull) >> 54) % kMemoSets;
+}
+
+bool NameIndex::SlotHoldsOtherSpelling(size_t slot, std::string_view name) const {
+  return SlotHolds(slot, name);
 }
 
 bool NameIndex::SlotHolds(size_t slot, std::string_view name) const {
@@ -78,8 +82,11 @@ int NameIndex::Find(std::string_view name) const {
     const MemoEntry& memo = set.way[w];
     if (memo.data != name.data() || memo.data == nullptr) continue;
     const Slot& slot = slots_[memo.slot];
+    // The caller may spell the name in another case than the table ("isMotori2t" for
+    // "isMotorI2t"): then the folded comparison confirms it.
     if (slot.spelled.size() != name.size() ||
-        !SameBytes(slot.spelled.data(), name.data(), name.size())) {
+        (!SameBytes(slot.spelled.data(), name.data(), name.size()) &&
+         !SlotHoldsOtherSpelling(memo.slot, name))) {
       break;
     }
     if (w == 1) std::swap(set.way[0], set.way[1]);

@@ -57,7 +57,7 @@ class NameIndex {
   struct MemoSet {
     MemoEntry way[2];
   };
-  static constexpr size_t kMemoSets = 512;
+  static constexpr size_t kMemoSets = 1024;
   static size_t MemoSlot(const char* data);
   // The hashed path of Find, kept out of line so that a remembered name is found quickly.
   [[gnu::noinline]] int FindAndRemember(std::string_view name) const;
@@ -66,6 +66,8 @@ class NameIndex {
   // Slot position of the name, or slots_.size() when absent.
   size_t FindSlot(std::string_view name) const;
   bool SlotHolds(size_t slot, std::string_view name) const;
+  // SlotHolds, out of line: only a name spelled in another case than the table's needs it.
+  [[gnu::noinline]] bool SlotHoldsOtherSpelling(size_t slot, std::string_view name) const;
   void Grow();
   void Rehash(size_t slot_count);
 
