@@ -3,7 +3,9 @@
 //   ComputeAllOptions            completing a setup read from a drive
 //   RoundTrip                    encoding pass + derive pass (what every dialog runs)
 //   LookupFloor                  one case-insensitive lookup of every name the round trip touches:
-//                                the floor the round trip is measured against
+//                                the floor the round trip is measured against; its counters give
+//                                the number of names and of lookups one round trip makes in all
+//                                (AXIS_BENCH_LOOKUPS=1 lists them per name on stderr)
 //   GetScaleFactor/*             one unit question
 //   LoadSave                     reading and atomically writing demo-linear.json
 #include <benchmark/benchmark.h>
