@@ -320,7 +320,8 @@ int EncodeFILTERQ(CMC_Setup& setup) {
     filterq->SetValueInBaseUnit(kFullScale);
     return 1;
   }
-  const double q = (1.0 - std::exp(-V(corner) * Ts_C(setup))) * kFullScale;
+  const double ts_c = LoopPeriodOf(V(clper), V(pwmper), V(dsp));
+  const double q = (1.0 - std::exp(-V(corner) * ts_c)) * kFullScale;
   filterq->SetValueInBaseUnit(static_cast<double>(axis::TruncToInt64(q)));
   return 1;
 }

@@ -8,9 +8,9 @@ namespace kestrel {
 
 namespace {
 double LoopPeriod(CMC_Setup& setup, const char* divider) {
-  return setup.GetParameterValueInBaseUnit(divider) * 2.0 *
-         setup.GetParameterValueInBaseUnit("PWMPER") /
-         setup.GetParameterValueInBaseUnit("DSP_freq");
+  const double count = setup.GetParameterValueInBaseUnit(divider);
+  const double pwmper = setup.GetParameterValueInBaseUnit("PWMPER");
+  return LoopPeriodOf(count, pwmper, setup.GetParameterValueInBaseUnit("DSP_freq"));
 }
 
 double OptionalValue(CMC_Setup& setup, const char* name) {
@@ -22,7 +22,15 @@ double OptionalValue(CMC_Setup& setup, const char* name) {
 double Ts_C(CMC_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
 double Ts_S(CMC_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
 
-double SlowPeriod(Inputs& in) { return in("SLPER") * 2.0 * in("PWMPER") / in("DSP_freq"); }
+double LoopPeriodOf(double divider, double pwmper, double dsp_freq_Hz) {
+  return divider * 2.0 * pwmper / dsp_freq_Hz;
+}
+
+double SlowPeriod(Inputs& in) {
+  const double slper = in("SLPER");
+  const double pwmper = in("PWMPER");
+  return LoopPeriodOf(slper, pwmper, in("DSP_freq"));
+}
 
 bool Ts_S(CMC_Setup& setup, double& period) {
   Inputs in(setup);

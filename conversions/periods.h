@@ -12,6 +12,8 @@ class Inputs;
 
 namespace kestrel {
 
+// A loop's sampling period, s, from its divider and the PWM timer: divider x 2 x PWMPER / DSP_freq.
+double LoopPeriodOf(double divider, double pwmper, double dsp_freq_Hz);
 // Fast loop sampling period, s: CLPER x 2 x PWMPER / DSP_freq.
 double Ts_C(CMC_Setup& setup);
 // Slow loop sampling period, s: SLPER x 2 x PWMPER / DSP_freq.

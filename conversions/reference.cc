@@ -191,7 +191,7 @@ int DeriveFilter(CMC_Setup& setup) {
                        {"DSP_freq", &clock}})) {
     return 0;
   }
-  const double ts_s = Ts_S(setup);
+  const double ts_s = LoopPeriodOf(V(slper), V(pwmper), V(clock));
   if (!SetParameterRange(corner, 0.0, 0.5 / ts_s)) return 0;
   const double c = V(coefficient);
   corner->SetValueInBaseUnit(c == kFilterOff ? kFilterOffCorner
