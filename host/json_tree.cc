@@ -1,5 +1,6 @@
 #include "host/json_tree.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -319,9 +320,11 @@ bool JsonTree::Parse(std::string_view text) {
   nodes_.clear();
   links_.clear();
   decoded_.clear();
-  // A setup file holds about one value per ten bytes; room for that avoids most regrowth.
-  nodes_.reserve(text.size() / 10 + 16);
-  links_.reserve(text.size() / 10 + 16);
+  // A setup file holds about one value per ten bytes; room for that avoids most regrowth (capped,
+  // so that a huge text that is no setup does not claim memory before it is refused).
+  const size_t expected = std::min<size_t>(text.size() / 10 + 16, 1u << 16);
+  nodes_.reserve(expected);
+  links_.reserve(expected);
   return Reader(*this, text).Document();
 }
 

@@ -1,5 +1,6 @@
 #include "host/setup_file.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include <fcntl.h>
@@ -562,12 +563,16 @@ class Loader {
     return true;
   }
 
-  // Room for every parameter and variable of the file at once.
+  // Room for the parameters and variables of the file at once. Capped: an absurd file listing
+  // millions of entries is refused at its first bad one, and must not make the table huge first.
   bool Reserve(const Node& root, CMC_Setup& setup) const {
-    const Node* parameters = tree_.Member(root, "parameters");
-    const Node* variables = tree_.Member(root, "variables");
-    setup.Reserve(parameters != nullptr ? parameters->size : 0,
-                  variables != nullptr ? variables->size : 0);
+    static constexpr uint32_t kMostReserved = 4096;
+    const auto count = [&](const char* name) -> size_t {
+      const Node* list = tree_.Member(root, name);
+      return list == nullptr || list->kind != Kind::kArray ? 0
+                                                           : std::min(list->size, kMostReserved);
+    };
+    setup.Reserve(count("parameters"), count("variables"));
     return true;
   }
 
