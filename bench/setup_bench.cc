@@ -3,13 +3,16 @@
 //   ComputeAllOptions            completing a setup read from a drive
 //   RoundTrip                    encoding pass + derive pass (what every dialog runs)
 //   LookupFloor                  one case-insensitive lookup of every name the round trip touches:
-//                                the floor the round trip is measured against
+//                                the floor the round trip is measured against; its counters give
+//                                the number of names and of lookups one round trip makes in all
+//                                (AXIS_BENCH_LOOKUPS=1 lists them per name on stderr)
 //   GetScaleFactor/*             one unit question
 //   LoadSave                     reading and atomically writing demo-linear.json
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -70,28 +73,43 @@ void BM_RoundTrip(benchmark::State& state) {
 BENCHMARK(BM_RoundTrip);
 
 std::set<std::string>* g_touched = nullptr;
-void RecordName(std::string_view name) { g_touched->insert(std::string(name)); }
+std::map<std::string, int>* g_counts = nullptr;
+void RecordName(std::string_view name) {
+  g_touched->insert(std::string(name));
+  if (g_counts != nullptr) ++(*g_counts)[std::string(name)];
+}
 
 // The distinct names that one round trip looks up, in the spelling the plug-in uses.
-std::vector<std::string> NamesTouchedByRoundTrip(CMC_Setup& setup) {
+std::vector<std::string> NamesTouchedByRoundTrip(CMC_Setup& setup,
+                                                 std::map<std::string, int>* counts = nullptr) {
   std::set<std::string> touched;
   g_touched = &touched;
+  g_counts = counts;
   axis::SetLookupObserver(&RecordName);
   RoundTrip(setup);
   axis::SetLookupObserver(nullptr);
   g_touched = nullptr;
+  g_counts = nullptr;
   return {touched.begin(), touched.end()};
 }
 
 void BM_LookupFloor(benchmark::State& state) {
   auto setup = LoadDemo();
-  const std::vector<std::string> names = NamesTouchedByRoundTrip(*setup);
+  std::map<std::string, int> counts;
+  const std::vector<std::string> names = NamesTouchedByRoundTrip(*setup, &counts);
+  int lookups = 0;
+  for (const auto& [name, count] : counts) lookups += count;
+  if (std::getenv("AXIS_BENCH_LOOKUPS") != nullptr) {
+    for (const auto& [name, count] : counts) std::fprintf(stderr, "%5d %s\n", count, name.c_str());
+  }
   for (auto _ : state) {
     // The lookup exactly as the plug-in's calculators make it: by C string, reporting when absent.
     for (const std::string& name : names)
       benchmark::DoNotOptimize(setup->FindParameter(name.c_str()));
   }
   state.counters["names"] = static_cast<double>(names.size());
+  // How many lookups one round trip makes in all, for the ratio of round trip to floor.
+  state.counters["round_trip_lookups"] = lookups;
 }
 BENCHMARK(BM_LookupFloor);
 

@@ -20,16 +20,6 @@ int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum) 
   return 1;
 }
 
-bool FindAll(CMC_Setup& setup,
-             std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups) {
-  bool all = true;
-  for (const auto& [name, out] : lookups) {
-    *out = setup.FindParameter(name);
-    if (*out == nullptr) all = false;
-  }
-  return all;
-}
-
 bool ParametersExist(CMC_Setup& setup, std::initializer_list<const char*> names) {
   QuietLookups quiet;
   for (const char* name : names) {

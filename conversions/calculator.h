@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string_view>
 #include <utility>
 
 #include "host/numeric.h"
@@ -24,9 +25,16 @@ using Calculator = int (*)(CMC_Setup& setup);
 int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum);
 
 // Looks all names up (reporting a missing one while g_bShowErrors) and fills the pointers; false
-// when any is missing.
-bool FindAll(CMC_Setup& setup,
-             std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups);
+// when any is missing. Inline: every calculator starts with it, and the short fixed lists unroll.
+inline bool FindAll(CMC_Setup& setup,
+                    std::initializer_list<std::pair<std::string_view, CMC_Parameter**>> lookups) {
+  bool all = true;
+  for (const auto& [name, out] : lookups) {
+    *out = setup.FindParameter(name);
+    all = all && *out != nullptr;
+  }
+  return all;
+}
 
 // Suppresses the host's reports of failed lookups for its lifetime and restores the previous
 // setting afterwards: the presence probe around optional names.
@@ -64,6 +72,28 @@ inline int Trunc(double value) { return axis::TruncToInt(value); }
 // Value of a parameter in base units (shorthand inside formulas).
 inline double V(const CMC_Parameter* p) { return p->GetValueInBaseUnit(); }
 inline double VI(const CMC_Parameter* p) { return p->GetValueInInternalUnit(); }
+
+// Reads the inputs of one formula, each looked up once (a missing one reported while
+// g_bShowErrors, and read as 0.0 as the host's find-then-get gives it), and remembers whether any
+// was missing: a calculator then changes nothing.
+class Inputs {
+ public:
+  explicit Inputs(CMC_Setup& setup) : setup_(setup) {}
+  double operator()(const char* name) {
+    const CMC_Parameter* p = setup_.FindParameter(name);
+    if (p == nullptr) {
+      complete_ = false;
+      return 0.0;
+    }
+    return p->GetValueInBaseUnit();
+  }
+  bool complete() const { return complete_; }
+  CMC_Setup& setup() const { return setup_; }
+
+ private:
+  CMC_Setup& setup_;
+  bool complete_ = true;
+};
 
 // Runs calculators in order; their results are not looked at.
 void RunAll(CMC_Setup& setup, std::initializer_list<Calculator> calculators);

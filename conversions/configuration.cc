@@ -110,36 +110,28 @@ constexpr ControlStructure kControlStructures[] = {
     {2, -1, "0", "0", "1"},
 };
 
-// Looks up (reporting) the names that VoltageScale and DeadBandTime read.
-bool NeedVoltageScaleAndDeadBand(CMC_Setup& setup) {
-  bool all = setup.FindParameter("Vdc") != nullptr;
-  all = setup.FindParameter("CommutationMethod") != nullptr && all;
-  if (FindOptional(setup, "DBT") != nullptr) {
-    all = setup.FindParameter("DSP_freq") != nullptr && all;
-  }
-  return all;
-}
-
 // Winding resistance seen by the start-up voltage: connection type 1 shows a third of it.
 double StartupResistance(const CMC_Parameter* r, const CMC_Parameter* connection) {
   return V(connection) == 1.0 ? V(r) / 3.0 : V(r);
 }
 
 int EncodeStartupReference(CMC_Setup& setup, const char* reg_name) {
-  CMC_Parameter *reg, *r, *in, *start, *pwm_freq, *vdc, *connection;
+  CMC_Parameter *reg, *r, *in, *start, *pwm_freq, *vdc, *connection, *commutation;
+  double dead_band_s;
   if (!FindAll(setup, {{reg_name, &reg},
                        {"R", &r},
                        {"In", &in},
                        {"StartCurrent", &start},
                        {"PWM_freq", &pwm_freq},
                        {"Vdc", &vdc},
-                       {"MotorPhaseConnectionType", &connection}}) ||
-      !NeedVoltageScaleAndDeadBand(setup)) {
+                       {"MotorPhaseConnectionType", &connection},
+                       {"CommutationMethod", &commutation}}) ||
+      !DeadBandTime(setup, FindOptional(setup, "DSP_freq"), dead_band_s)) {
     return 0;
   }
-  const double k_u = VoltageScale(setup);
+  const double k_u = VoltageScaleAt(V(vdc), V(commutation));
   const double winding_V = V(start) * V(in) * StartupResistance(r, connection) / 100.0;
-  const double dead_band_V = V(vdc) * V(pwm_freq) * DeadBandTime(setup);
+  const double dead_band_V = V(vdc) * V(pwm_freq) * dead_band_s;
   reg->SetValueInBaseUnit(k_u * winding_V + k_u * dead_band_V);
   return 1;
 }
@@ -570,7 +562,8 @@ int EncodeCOUNTINGDIR(CMC_Setup& setup) {
 // ---- Start-up voltage references.
 
 int DeriveStartCurrent(CMC_Setup& setup) {
-  CMC_Parameter *start, *reftst, *r, *in, *dsp_freq, *pwmper, *vdc, *connection;
+  CMC_Parameter *start, *reftst, *r, *in, *dsp_freq, *pwmper, *vdc, *connection, *commutation;
+  double dead_band_s;
   if (!FindAll(setup, {{"StartCurrent", &start},
                        {"REFTST", &reftst},
                        {"R", &r},
@@ -578,13 +571,14 @@ int DeriveStartCurrent(CMC_Setup& setup) {
                        {"DSP_freq", &dsp_freq},
                        {"PWMPER", &pwmper},
                        {"Vdc", &vdc},
-                       {"MotorPhaseConnectionType", &connection}}) ||
-      !NeedVoltageScaleAndDeadBand(setup)) {
+                       {"MotorPhaseConnectionType", &connection},
+                       {"CommutationMethod", &commutation}}) ||
+      !DeadBandTime(setup, dsp_freq, dead_band_s)) {
     return 0;
   }
-  const double k_u = VoltageScale(setup);
+  const double k_u = VoltageScaleAt(V(vdc), V(commutation));
   const double pwm_freq_Hz = V(dsp_freq) / (2.0 * V(pwmper));
-  const double dead_band_counts = k_u * DeadBandTime(setup) * pwm_freq_Hz * V(vdc);
+  const double dead_band_counts = k_u * dead_band_s * pwm_freq_Hz * V(vdc);
   const double percent =
       (V(reftst) - dead_band_counts) * 100.0 / (k_u * V(in) * StartupResistance(r, connection));
   return WriteDerived(start, 0.0, 300.0, percent);

@@ -25,21 +25,9 @@ constexpr int kAcrSpeedForwardBit = 14;
 // FILTERQ at full scale bypasses the current-loop output filter; its corner is then shown as this.
 constexpr double kUnfilteredCorner_per_s = 5000.0;
 
-// Looks names up (with the host's reports) that a scale function reads, so that a missing one
-// leaves the calculator with nothing changed instead of a silent 0 inside the formula.
-bool NamesExist(CMC_Setup& setup, std::initializer_list<const char*> names) {
-  bool all = true;
-  for (const char* name : names) {
-    if (setup.FindParameter(name) == nullptr) all = false;
-  }
-  return all;
-}
-bool CurrentScaleReadable(CMC_Setup& setup) { return NamesExist(setup, {"ImaxPS"}); }
-bool LoadPositionScaleReadable(CMC_Setup& setup) {
-  return NamesExist(setup, {"EncRes", "Motor_transmission", "Load_transmission"});
-}
-bool LoadSpeedScaleReadable(CMC_Setup& setup) {
-  return NamesExist(setup, {"SLPER", "PWMPER", "DSP_freq"}) && LoadPositionScaleReadable(setup);
+// CurrentScale from the "ImaxPS" a calculator has already found.
+double CurrentScaleOf(const CMC_Parameter* imax_ps) {
+  return CurrentScaleAt(*imax_ps->GetSetup(), V(imax_ps));
 }
 
 // ControlMode 0 with PositionControlType 1: position, speed and current loops all closed.
@@ -98,7 +86,7 @@ int DeriveOutputLimitCurrent(CMC_Setup& setup, const char* name) {
   }
   const double saturation = Bit(Word(acr), kAcrSpeedSaturationBit) ? V(sats) : V(satp);
   return WriteDerived(out, 0.0, PeakCurrent_A(imax_ps, imax_m),
-                      (kFullScale - saturation) / CurrentScale(setup));
+                      (kFullScale - saturation) / CurrentScaleOf(imax_ps));
 }
 
 // Integral limit as a percentage of the output limit.
@@ -122,11 +110,13 @@ int EncodePositionSaturation(CMC_Setup& setup, const char* reg, const char* perc
   const double share = percent == nullptr ? 1.0 : V(percent) / 100.0;
   CMC_Parameter* limit;
   if (IsPositionCascade(control_mode, control_type)) {
-    if (!FindAll(setup, {{"Limit_Speed", &limit}}) || !LoadSpeedScaleReadable(setup)) return 0;
-    WriteSaturation(target, V(limit) * share * std::fabs(LoadSpeedScale(setup)));
+    double speed_scale;
+    if (!FindAll(setup, {{"Limit_Speed", &limit}}) || !LoadSpeedScale(setup, speed_scale)) return 0;
+    WriteSaturation(target, V(limit) * share * std::fabs(speed_scale));
   } else {
-    if (!FindAll(setup, {{"IlimPS", &limit}}) || !CurrentScaleReadable(setup)) return 0;
-    WriteSaturation(target, V(limit) * share * CurrentScale(setup));
+    double current_scale;
+    if (!FindAll(setup, {{"IlimPS", &limit}}) || !CurrentScale(setup, current_scale)) return 0;
+    WriteSaturation(target, V(limit) * share * current_scale);
   }
   return 1;
 }
@@ -330,7 +320,8 @@ int EncodeFILTERQ(CMC_Setup& setup) {
     filterq->SetValueInBaseUnit(kFullScale);
     return 1;
   }
-  const double q = (1.0 - std::exp(-V(corner) * Ts_C(setup))) * kFullScale;
+  const double ts_c = LoopPeriodOf(V(clper), V(pwmper), V(dsp));
+  const double q = (1.0 - std::exp(-V(corner) * ts_c)) * kFullScale;
   filterq->SetValueInBaseUnit(static_cast<double>(axis::TruncToInt64(q)));
   return 1;
 }
@@ -350,7 +341,7 @@ int DeriveOffsetCurrent(CMC_Setup& setup) {
           {{"OffsetCurrent", &offset}, {"FFL", &ffl}, {"In", &nominal}, {"ImaxPS", &imax_ps}})) {
     return 0;
   }
-  return WriteDerived(offset, -V(nominal), V(nominal), V(ffl) / CurrentScale(setup));
+  return WriteDerived(offset, -V(nominal), V(nominal), V(ffl) / CurrentScaleOf(imax_ps));
 }
 
 int EncodeFFL(CMC_Setup& setup) {
@@ -361,7 +352,7 @@ int EncodeFFL(CMC_Setup& setup) {
                        {"ImaxPS", &imax_ps}})) {
     return 0;
   }
-  ffl->SetValueInBaseUnit(Trunc(V(compensate)) != 0 ? V(offset) * CurrentScale(setup) : 0.0);
+  ffl->SetValueInBaseUnit(Trunc(V(compensate)) != 0 ? V(offset) * CurrentScaleOf(imax_ps) : 0.0);
   return 1;
 }
 
@@ -393,20 +384,20 @@ int DeriveLimit_Speed(CMC_Setup& setup) {
                        {"SATP", &satp},
                        {"PolePitch", &pole_pitch},
                        {"DSP_freq", &dsp},
-                       {"PWMPER", &pwmper}}) ||
-      !LoadSpeedScaleReadable(setup)) {
+                       {"PWMPER", &pwmper}})) {
     return 0;
   }
+  double speed_scale;
+  if (!LoadSpeedScale(setup, speed_scale)) return 0;
   // Fastest speed the commutation follows: half a pole pitch per PWM period.
   const double max_speed = V(dsp) * V(pole_pitch) * 0.25 / V(pwmper);
-  return WriteDerived(limit, 0.0, max_speed,
-                      (kFullScale - V(satp)) / std::fabs(LoadSpeedScale(setup)));
+  return WriteDerived(limit, 0.0, max_speed, (kFullScale - V(satp)) / std::fabs(speed_scale));
 }
 
 int EncodeSATS(CMC_Setup& setup) {
   CMC_Parameter *sats, *ilim, *imax_ps;
   if (!FindAll(setup, {{"SATS", &sats}, {"IlimPS", &ilim}, {"ImaxPS", &imax_ps}})) return 0;
-  WriteSaturation(sats, V(ilim) * CurrentScale(setup));
+  WriteSaturation(sats, V(ilim) * CurrentScaleOf(imax_ps));
   return 1;
 }
 
@@ -417,7 +408,7 @@ int EncodeIMAXS(CMC_Setup& setup) {
           {{"IMAXS", &imaxs}, {"IlimPS", &ilim}, {"IPSatS", &percent}, {"ImaxPS", &imax_ps}})) {
     return 0;
   }
-  WriteSaturation(imaxs, V(ilim) * (V(percent) / 100.0) * CurrentScale(setup));
+  WriteSaturation(imaxs, V(ilim) * (V(percent) / 100.0) * CurrentScaleOf(imax_ps));
   return 1;
 }
 
@@ -453,11 +444,12 @@ int DeriveIsFreezeControl(CMC_Setup& setup) {
 int DeriveFreezeControl_errband(CMC_Setup& setup) {
   if (!FreezeControlPresent(setup)) return 0;
   CMC_Parameter *band, *poslim;
+  double position_scale;
   if (!FindAll(setup, {{"FreezeControl_errband", &band}, {"POSOKLIM_FC", &poslim}}) ||
-      !LoadPositionScaleReadable(setup)) {
+      !LoadPositionScale(setup, position_scale)) {
     return 0;
   }
-  const double counts_per_unit = std::fabs(LoadPositionScale(setup));
+  const double counts_per_unit = std::fabs(position_scale);
   return WriteDerived(band, 0.0, kFullScale / counts_per_unit, V(poslim) / counts_per_unit);
 }
 
@@ -472,11 +464,12 @@ int DeriveFreezeControl_time(CMC_Setup& setup) {
 int EncodePOSOKLIM_FC(CMC_Setup& setup) {
   if (!FreezeControlPresent(setup)) return 0;
   CMC_Parameter *poslim, *band;
+  double position_scale;
   if (!FindAll(setup, {{"POSOKLIM_FC", &poslim}, {"FreezeControl_errband", &band}}) ||
-      !LoadPositionScaleReadable(setup)) {
+      !LoadPositionScale(setup, position_scale)) {
     return 0;
   }
-  poslim->SetValueInBaseUnit(V(band) * std::fabs(LoadPositionScale(setup)));
+  poslim->SetValueInBaseUnit(V(band) * std::fabs(position_scale));
   return 1;
 }
 
@@ -507,7 +500,8 @@ int DeriveTestProtectionCurrent(CMC_Setup& setup) {
                        {"ImaxM", &imax_m}})) {
     return 0;
   }
-  return WriteDerived(test, 0.0, PeakCurrent_A(imax_ps, imax_m), V(imaxprot) / CurrentScale(setup));
+  return WriteDerived(test, 0.0, PeakCurrent_A(imax_ps, imax_m),
+                      V(imaxprot) / CurrentScaleOf(imax_ps));
 }
 
 int DeriveTestLimitCurrent(CMC_Setup& setup) {
@@ -529,9 +523,10 @@ int DeriveTestStartCurrent(CMC_Setup& setup) {
   }
   // REFTST is a voltage command; the dead band takes d x f of it, and what is left drives the
   // start current through the phase resistance (a third of it for connection type 1).
-  const double vs = VoltageScale(setup);
+  double dead_band_s;
+  if (!DeadBandTime(setup, dsp, dead_band_s)) return 0;
+  const double vs = VoltageScaleAt(V(vdc), V(commutation));
   const double pwm_freq_Hz = V(dsp) / (2.0 * V(pwmper));
-  const double dead_band_s = DeadBandTime(setup);
   const double r_Ohm = V(connection) == 1.0 ? V(r) / 3.0 : V(r);
   const double percent =
       100.0 * (V(reftst) - vs * dead_band_s * pwm_freq_Hz * V(vdc)) / (vs * V(nominal) * r_Ohm);

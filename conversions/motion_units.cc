@@ -1,6 +1,8 @@
 #include "conversions/motion_units.h"
 
+#include <array>
 #include <cmath>
+#include <numbers>
 #include <span>
 #include <string_view>
 
@@ -19,10 +21,11 @@ using FactorFn = double (*)(CMC_Setup& setup);
 
 double Get(CMC_Setup& setup, const char* name) { return setup.GetParameterValueInBaseUnit(name); }
 
-// One step of the electric angle command, rad. The drive's value is 9.587672516830327e-05 (a full
-// turn over 65534 steps, as the voltage command spans 65534 steps); it is kept exactly so that
-// angles read back from drives and stored setups agree.
-constexpr double kAngleStep_rad = 9.587672516830327e-05;
+// One step of the electric angle, rad: the angle is a 16-bit fraction of an electrical period
+// (the top half of the 2^32 per period that ENC2THL counts in), so 65536 steps make a full turn.
+// The often quoted 9.587672516830327e-05 is 2 pi / 65534, a full turn misread as the voltage
+// command's 65534 steps: it would show a whole period as 360.011 degrees.
+constexpr double kAngleStep_rad = 2.0 * std::numbers::pi / 65536.0;
 constexpr double kTwoPowMinus32 = 2.3283064365386963e-10;
 
 double One(CMC_Setup&) { return 1.0; }
@@ -138,9 +141,46 @@ bool Holds(std::span<const std::string_view> names, std::string_view name) {
   return false;
 }
 
+// The rows of each unit, which stand together in kFactorRows: a question compares its unit with
+// each unit once, not with every row.
+struct UnitRows {
+  std::string_view unit;
+  size_t first = 0, count = 0;
+};
+constexpr size_t CountUnits() {
+  size_t units = 0;
+  for (size_t i = 0; i < std::size(kFactorRows); ++i) {
+    if (i == 0 || !SameNoCase(kFactorRows[i].unit, kFactorRows[i - 1].unit)) ++units;
+  }
+  return units;
+}
+constexpr std::array<UnitRows, CountUnits()> GroupRowsByUnit() {
+  std::array<UnitRows, CountUnits()> groups{};
+  size_t g = 0;
+  for (size_t i = 0; i < std::size(kFactorRows); ++i) {
+    if (i != 0 && !SameNoCase(kFactorRows[i].unit, kFactorRows[i - 1].unit)) ++g;
+    if (groups[g].count == 0) groups[g] = {kFactorRows[i].unit, i, 0};
+    ++groups[g].count;
+  }
+  return groups;
+}
+constexpr auto kUnitRows = GroupRowsByUnit();
+constexpr bool EachUnitStandsTogether() {
+  for (size_t i = 0; i < kUnitRows.size(); ++i) {
+    for (size_t j = i + 1; j < kUnitRows.size(); ++j) {
+      if (SameNoCase(kUnitRows[i].unit, kUnitRows[j].unit)) return false;
+    }
+  }
+  return true;
+}
+static_assert(EachUnitStandsTogether());
+
 const FactorRow* FindFactorRow(std::string_view unit, std::string_view name) {
-  for (const FactorRow& row : kFactorRows) {
-    if (SameNoCase(row.unit, unit) && Holds(row.names, name)) return &row;
+  for (const UnitRows& group : kUnitRows) {
+    if (!SameNoCase(group.unit, unit)) continue;
+    for (size_t i = group.first; i < group.first + group.count; ++i) {
+      if (Holds(kFactorRows[i].names, name)) return &kFactorRows[i];
+    }
   }
   return nullptr;
 }

@@ -8,9 +8,9 @@ namespace kestrel {
 
 namespace {
 double LoopPeriod(CMC_Setup& setup, const char* divider) {
-  return setup.GetParameterValueInBaseUnit(divider) * 2.0 *
-         setup.GetParameterValueInBaseUnit("PWMPER") /
-         setup.GetParameterValueInBaseUnit("DSP_freq");
+  const double count = setup.GetParameterValueInBaseUnit(divider);
+  const double pwmper = setup.GetParameterValueInBaseUnit("PWMPER");
+  return LoopPeriodOf(count, pwmper, setup.GetParameterValueInBaseUnit("DSP_freq"));
 }
 
 double OptionalValue(CMC_Setup& setup, const char* name) {
@@ -22,18 +22,63 @@ double OptionalValue(CMC_Setup& setup, const char* name) {
 double Ts_C(CMC_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
 double Ts_S(CMC_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
 
+double LoopPeriodOf(double divider, double pwmper, double dsp_freq_Hz) {
+  return divider * 2.0 * pwmper / dsp_freq_Hz;
+}
+
+double SlowPeriod(Inputs& in) {
+  const double slper = in("SLPER");
+  const double pwmper = in("PWMPER");
+  return LoopPeriodOf(slper, pwmper, in("DSP_freq"));
+}
+
+bool Ts_S(CMC_Setup& setup, double& period) {
+  Inputs in(setup);
+  period = SlowPeriod(in);
+  return in.complete();
+}
+
 double MinimumFastPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_C_min"); }
 double MinimumSlowPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_S_min"); }
 
-double DeadBandTime(CMC_Setup& setup) {
+namespace {
+// What "DBT" and "DBTPC" say: no dead band, the fixed 1 us of DBT = 0, or counts x share to be
+// divided by the timer clock.
+struct DeadBand {
+  enum { kNone, kFixed, kClocks } kind = kNone;
+  double clocks = 0.0;
+};
+constexpr double kZeroDeadBand_s = 1e-6;
+
+DeadBand ReadDeadBand(CMC_Setup& setup) {
   const CMC_Parameter* dbt = FindOptional(setup, "DBT");
-  if (dbt == nullptr) return 0.0;
-  const CMC_Parameter* percent = FindOptional(setup, "DBTPC");
+  if (dbt == nullptr) return {};
   const int64_t d = axis::TruncToInt64(dbt->GetValueInBaseUnit());
-  if (d == 0) return 1e-6;
+  if (d == 0) return {DeadBand::kFixed, 0.0};
+  const CMC_Parameter* percent = FindOptional(setup, "DBTPC");
   const double counts = static_cast<double>(std::max((d >> 8) & 255, d & 255));
   const double share = percent != nullptr ? percent->GetValueInBaseUnit() / 100.0 : 0.5;
-  return counts * share / setup.GetParameterValueInBaseUnit("DSP_freq");
+  return {DeadBand::kClocks, counts * share};
+}
+}  // namespace
+
+double DeadBandTime(CMC_Setup& setup) {
+  const DeadBand band = ReadDeadBand(setup);
+  if (band.kind == DeadBand::kNone) return 0.0;
+  if (band.kind == DeadBand::kFixed) return kZeroDeadBand_s;
+  return band.clocks / setup.GetParameterValueInBaseUnit("DSP_freq");
+}
+
+bool DeadBandTime(CMC_Setup& setup, const CMC_Parameter* dsp_freq, double& time_s) {
+  const DeadBand band = ReadDeadBand(setup);
+  time_s = band.kind == DeadBand::kFixed ? kZeroDeadBand_s : 0.0;
+  if (band.kind != DeadBand::kClocks) return true;
+  if (dsp_freq == nullptr) {
+    setup.FindParameter("DSP_freq");  // reports it
+    return false;
+  }
+  time_s = band.clocks / dsp_freq->GetValueInBaseUnit();
+  return true;
 }
 
 }  // namespace kestrel

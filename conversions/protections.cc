@@ -13,25 +13,6 @@ namespace kestrel {
 
 namespace {
 
-// Looks up (and reports, while g_bShowErrors) the names that a scale function reads, so that a
-// calculator changes nothing when one of them is missing.
-bool Need(CMC_Setup& setup, std::initializer_list<const char*> names) {
-  bool all = true;
-  for (const char* name : names) {
-    if (setup.FindParameter(name) == nullptr) all = false;
-  }
-  return all;
-}
-bool NeedCurrentScale(CMC_Setup& setup) { return Need(setup, {"ImaxPS"}); }
-bool NeedVdcScale(CMC_Setup& setup) { return Need(setup, {"VdcMaxMeasurable"}); }
-bool NeedRegisterTs(CMC_Setup& setup) { return Need(setup, {"SLPER", "PWMPER", "DSP_freq"}); }
-bool NeedLoadPositionScale(CMC_Setup& setup) {
-  return Need(setup, {"Motor_transmission", "Load_transmission", "EncRes"});
-}
-bool NeedLoadSpeedScale(CMC_Setup& setup) {
-  return NeedLoadPositionScale(setup) && NeedRegisterTs(setup);
-}
-
 // Sets the range, then the value; 0 without writing when the range is refused.
 int WriteDerived(CMC_Parameter* p, double minimum, double maximum, double value) {
   if (SetParameterRange(p, minimum, maximum) == 0) return 0;
@@ -77,10 +58,9 @@ struct ControlErrorRow {
   const char* flag;
   const char* band;  // physical error band
   const char* band_reg;
-  const char* delay;      // physical delay, s
-  const char* delay_reg;  // slow-loop periods, or 65535
-  double (*scale)(CMC_Setup&);
-  bool (*need_scale)(CMC_Setup&);
+  const char* delay;                   // physical delay, s
+  const char* delay_reg;               // slow-loop periods, or 65535
+  bool (*scale)(CMC_Setup&, double&);  // counts per physical unit; false when an input is missing
 };
 constexpr ControlErrorRow kPositionError = {
     .flag = "isPositionControlError",
@@ -89,7 +69,6 @@ constexpr ControlErrorRow kPositionError = {
     .delay = "time_ERR_pos",
     .delay_reg = "TERRMAX",
     .scale = LoadPositionScale,
-    .need_scale = NeedLoadPositionScale,
 };
 constexpr ControlErrorRow kSpeedError = {
     .flag = "isSpeedControlError",
@@ -98,7 +77,6 @@ constexpr ControlErrorRow kSpeedError = {
     .delay = "time_ERR_spd",
     .delay_reg = "TSERRMAX",
     .scale = LoadSpeedScale,
-    .need_scale = NeedLoadSpeedScale,
 };
 
 int DeriveControlErrorFlag(CMC_Setup& setup, const ControlErrorRow& row) {
@@ -109,28 +87,30 @@ int DeriveControlErrorFlag(CMC_Setup& setup, const ControlErrorRow& row) {
 
 int DeriveControlErrorBand(CMC_Setup& setup, const ControlErrorRow& row) {
   CMC_Parameter *band, *reg;
-  if (!FindAll(setup, {{row.band, &band}, {row.band_reg, &reg}}) || !row.need_scale(setup)) {
+  double scale;
+  if (!FindAll(setup, {{row.band, &band}, {row.band_reg, &reg}}) || !row.scale(setup, scale)) {
     return 0;
   }
-  const double counts_per_unit = std::fabs(row.scale(setup));
+  const double counts_per_unit = std::fabs(scale);
   return WriteDerived(band, 0.0, 32767.0 / counts_per_unit, V(reg) / counts_per_unit);
 }
 
 int DeriveControlErrorDelay(CMC_Setup& setup, const ControlErrorRow& row) {
   CMC_Parameter *delay, *reg;
-  if (!FindAll(setup, {{row.delay, &delay}, {row.delay_reg, &reg}}) || !NeedRegisterTs(setup)) {
+  double ts_s;
+  if (!FindAll(setup, {{row.delay, &delay}, {row.delay_reg, &reg}}) || !Ts_S(setup, ts_s)) {
     return 0;
   }
-  const double ts_s = Ts_S(setup);
   return WriteDerived(delay, 0.0, 32767.0 * ts_s, V(reg) * ts_s);
 }
 
 int EncodeControlErrorBand(CMC_Setup& setup, const ControlErrorRow& row) {
   CMC_Parameter *band, *reg;
-  if (!FindAll(setup, {{row.band, &band}, {row.band_reg, &reg}}) || !row.need_scale(setup)) {
+  double scale;
+  if (!FindAll(setup, {{row.band, &band}, {row.band_reg, &reg}}) || !row.scale(setup, scale)) {
     return 0;
   }
-  reg->SetValueInBaseUnit(V(band) * std::fabs(row.scale(setup)));
+  reg->SetValueInBaseUnit(V(band) * std::fabs(scale));
   return 1;
 }
 
@@ -211,11 +191,11 @@ int DeriveI2tCurrent(CMC_Setup& setup, const I2tRow& row) {
   if (!FindAll(setup, {{row.current, &current},
                        {row.nominal, &nominal},
                        {row.peak, &peak},
-                       {row.limit_reg, &limit}}) ||
-      !NeedCurrentScale(setup)) {
+                       {row.limit_reg, &limit}})) {
     return 0;
   }
-  const double k_i = CurrentScale(setup);
+  double k_i;
+  if (!CurrentScale(setup, k_i)) return 0;
   const double nominal_counts = V(nominal) * k_i;
   const double current_A =
       std::sqrt(16.0 * ReadRegister(limit, row) + nominal_counts * nominal_counts) / k_i;
@@ -224,23 +204,24 @@ int DeriveI2tCurrent(CMC_Setup& setup, const I2tRow& row) {
 
 int DeriveI2tTime(CMC_Setup& setup, const I2tRow& row) {
   CMC_Parameter *time, *scale;
-  if (!FindAll(setup, {{row.time, &time}, {row.scale_reg, &scale}}) || !NeedRegisterTs(setup)) {
+  double ts_s;
+  if (!FindAll(setup, {{row.time, &time}, {row.scale_reg, &scale}}) || !Ts_S(setup, ts_s)) {
     return 0;
   }
   CMC_Parameter* ts_parameter = nullptr;
   if (row.time_from_ts_parameter && !FindAll(setup, {{"Ts_S", &ts_parameter}})) return 0;
-  const double ts_s = Ts_S(setup);
   const double numerator_s = (ts_parameter != nullptr ? V(ts_parameter) : ts_s) * kTwoPow26;
   return WriteDerived(time, kTwoPow11 * ts_s, kTwoPow26 * ts_s, numerator_s / V(scale));
 }
 
 int EncodeI2tProtection(CMC_Setup& setup, const I2tRow& row) {
   CMC_Parameter *reg, *nominal;
+  double k_i;
   if (!FindAll(setup, {{row.protect_reg, &reg}, {row.nominal, &nominal}}) ||
-      !NeedCurrentScale(setup)) {
+      !CurrentScale(setup, k_i)) {
     return 0;
   }
-  WriteRegister(reg, row, V(nominal) * CurrentScale(setup));
+  WriteRegister(reg, row, V(nominal) * k_i);
   return 1;
 }
 
@@ -254,11 +235,11 @@ int EncodeI2tScale(CMC_Setup& setup, const I2tRow& row) {
 // (I_trip^2 - I_nominal^2) x kI^2 / 16, optionally scaled (the warning level).
 int EncodeI2tExcess(CMC_Setup& setup, const I2tRow& row, const char* reg_name, bool warning) {
   CMC_Parameter *reg, *current, *nominal, *time = nullptr;
+  double k_i;
   if (!FindAll(setup, {{reg_name, &reg}, {row.current, &current}, {row.nominal, &nominal}}) ||
-      !NeedCurrentScale(setup) || (warning && !FindAll(setup, {{row.time, &time}}))) {
+      !CurrentScale(setup, k_i) || (warning && !FindAll(setup, {{row.time, &time}}))) {
     return 0;
   }
-  const double k_i = CurrentScale(setup);
   double excess = (V(current) * V(current) - V(nominal) * V(nominal)) * k_i * k_i * kOneSixteenth;
   // The warning comes earlier than the trip: the limit scaled by (1 - 2 s / t).
   if (warning) excess *= 1.0 - 2.0 / V(time);
@@ -320,8 +301,9 @@ namespace {
 // A DC-bus threshold in volts from its register in ADC counts; no range.
 int DeriveBusThreshold(CMC_Setup& setup, const char* physical, const char* reg_name) {
   CMC_Parameter *volts, *reg;
-  if (!FindAll(setup, {{physical, &volts}, {reg_name, &reg}}) || !NeedVdcScale(setup)) return 0;
-  volts->SetValueInBaseUnit(V(reg) / VdcScale(setup));
+  double k_v;
+  if (!FindAll(setup, {{physical, &volts}, {reg_name, &reg}}) || !VdcScale(setup, k_v)) return 0;
+  volts->SetValueInBaseUnit(V(reg) / k_v);
   return 1;
 }
 }  // namespace
@@ -353,15 +335,15 @@ int DeriveImax_Prot(CMC_Setup& setup) {
     return 0;
   }
   return WriteDerived(current, 0.0, std::min(V(drive_peak), V(motor_peak)),
-                      V(reg) / CurrentScale(setup));
+                      V(reg) / CurrentScaleAt(setup, V(drive_peak)));
 }
 
 int Derivetime_Imax_Prot(CMC_Setup& setup) {
   CMC_Parameter *time, *reg;
-  if (!FindAll(setup, {{"time_Imax_Prot", &time}, {"TIMAXPROT", &reg}}) || !NeedRegisterTs(setup)) {
+  double ts_s;
+  if (!FindAll(setup, {{"time_Imax_Prot", &time}, {"TIMAXPROT", &reg}}) || !Ts_S(setup, ts_s)) {
     return 0;
   }
-  const double ts_s = Ts_S(setup);
   return WriteDerived(time, 0.0, 32767.0 * ts_s, V(reg) * ts_s);
 }
 
@@ -375,20 +357,22 @@ int DeriveVbrake(CMC_Setup& setup) {
 
 int EncodeUMAXPROT(CMC_Setup& setup) {
   CMC_Parameter *reg, *volts;
-  if (!FindAll(setup, {{"UMAXPROT", &reg}, {"UMAX_PROT", &volts}}) || !NeedVdcScale(setup)) {
+  double k_v;
+  if (!FindAll(setup, {{"UMAXPROT", &reg}, {"UMAX_PROT", &volts}}) || !VdcScale(setup, k_v)) {
     return 0;
   }
   // Truncated so that the trip level never lies above the voltage the user asked for.
-  reg->SetValueInBaseUnit(static_cast<double>(axis::TruncToInt64(V(volts) * VdcScale(setup))));
+  reg->SetValueInBaseUnit(static_cast<double>(axis::TruncToInt64(V(volts) * k_v)));
   return 1;
 }
 
 int EncodeUMINPROT(CMC_Setup& setup) {
   CMC_Parameter *reg, *volts;
-  if (!FindAll(setup, {{"UMINPROT", &reg}, {"UMIN_PROT", &volts}}) || !NeedVdcScale(setup)) {
+  double k_v;
+  if (!FindAll(setup, {{"UMINPROT", &reg}, {"UMIN_PROT", &volts}}) || !VdcScale(setup, k_v)) {
     return 0;
   }
-  reg->SetValueInBaseUnit(V(volts) * VdcScale(setup));
+  reg->SetValueInBaseUnit(V(volts) * k_v);
   return 1;
 }
 
@@ -407,10 +391,11 @@ int EncodeT2MAXPROT(CMC_Setup& setup) {
 
 int EncodeIMAXPROT(CMC_Setup& setup) {
   CMC_Parameter *reg, *current;
-  if (!FindAll(setup, {{"IMAXPROT", &reg}, {"Imax_Prot", &current}}) || !NeedCurrentScale(setup)) {
+  double k_i;
+  if (!FindAll(setup, {{"IMAXPROT", &reg}, {"Imax_Prot", &current}}) || !CurrentScale(setup, k_i)) {
     return 0;
   }
-  reg->SetValueInBaseUnit(V(current) * CurrentScale(setup));
+  reg->SetValueInBaseUnit(V(current) * k_i);
   return 1;
 }
 
@@ -422,16 +407,18 @@ int EncodeTIMAXPROT(CMC_Setup& setup) {
 }
 
 int EncodeT1MAXPROT(CMC_Setup& setup) {
-  CMC_Parameter* reg;
-  if (!FindAll(setup, {{"T1MAXPROT", &reg}})) return 0;
+  // Only some firmware has this timer; where it is absent there is nothing to report.
+  CMC_Parameter* reg = FindOptional(setup, "T1MAXPROT");
+  if (reg == nullptr) return 0;
   reg->SetValueInBaseUnit(32767.0);
   return 1;
 }
 
 int EncodeBRAKELIM(CMC_Setup& setup) {
   CMC_Parameter *reg, *volts;
-  if (!FindAll(setup, {{"BRAKELIM", &reg}, {"Vbrake", &volts}}) || !NeedVdcScale(setup)) return 0;
-  reg->SetValueInBaseUnit(V(volts) * VdcScale(setup));
+  double k_v;
+  if (!FindAll(setup, {{"BRAKELIM", &reg}, {"Vbrake", &volts}}) || !VdcScale(setup, k_v)) return 0;
+  reg->SetValueInBaseUnit(V(volts) * k_v);
   return 1;
 }
 

@@ -61,7 +61,7 @@ int EncodeUMINPROT(CMC_Setup& setup);
 int EncodeT2MAXPROT(CMC_Setup& setup);
 int EncodeIMAXPROT(CMC_Setup& setup);
 int EncodeTIMAXPROT(CMC_Setup& setup);
-int EncodeT1MAXPROT(CMC_Setup& setup);  // always 32767
+int EncodeT1MAXPROT(CMC_Setup& setup);  // always 32767, when it exists; nothing reported otherwise
 int EncodeBRAKELIM(CMC_Setup& setup);
 
 // ---- Control errors. A delay register of 65535 switches the protection off.

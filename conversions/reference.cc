@@ -25,7 +25,7 @@ double Sign(double f) { return f > 0.0 ? 1.0 : -1.0; }
 // Quiet lookup of every name a range setter needs: a range setter is also run as a limit of the
 // setup, where absent parameters are normal.
 bool FindQuietly(CMC_Setup& setup,
-                 std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups) {
+                 std::initializer_list<std::pair<std::string_view, CMC_Parameter**>> lookups) {
   QuietLookups quiet;
   return FindAll(setup, lookups);
 }
@@ -191,7 +191,7 @@ int DeriveFilter(CMC_Setup& setup) {
                        {"DSP_freq", &clock}})) {
     return 0;
   }
-  const double ts_s = Ts_S(setup);
+  const double ts_s = LoopPeriodOf(V(slper), V(pwmper), V(clock));
   if (!SetParameterRange(corner, 0.0, 0.5 / ts_s)) return 0;
   const double c = V(coefficient);
   corner->SetValueInBaseUnit(c == kFilterOff ? kFilterOffCorner
@@ -238,7 +238,11 @@ const ReferencePair& PairForMode(int control_mode) {
 
 int DeriveReferenceMin(CMC_Setup& setup, const ReferencePair& pair) {
   CMC_Parameter *min, *offset;
-  if (!FindAll(setup, {{pair.min_name, &min}, {"AD5OFF", &offset}})) return 0;
+  // The current pair's minimum is a plain copy of the offset, made only when both exist.
+  const bool found = pair.min_range == nullptr
+                         ? FindQuietly(setup, {{pair.min_name, &min}, {"AD5OFF", &offset}})
+                         : FindAll(setup, {{pair.min_name, &min}, {"AD5OFF", &offset}});
+  if (!found) return 0;
   if (pair.min_range != nullptr) pair.min_range(setup);
   min->SetValueInInternalUnit(VI(offset));
   return 1;
@@ -294,13 +298,14 @@ int EncodeReferenceGain(CMC_Setup& setup) {
   if (!FindAll(setup, {{pair.min_name, &min}, {pair.max_name, &max}})) return 0;
 
   // Half the span per half of the input reading, in 16-bit units of the reading.
-  const double g =
-      (VI(max) - VI(min)) * 0.5 * 65536.0 / AdcFullScale(setup) * Sign(LoadPositionScale(setup));
+  const double min_internal = VI(min);
+  const double g = (VI(max) - min_internal) * 0.5 * 65536.0 / AdcFullScale(setup) *
+                   Sign(LoadPositionScale(setup));
   const FixedPointGain fixed = NormaliseGain(g);
   shift->SetValueInInternalUnit(fixed.shift);
   gain->SetValueInInternalUnit(fixed.mantissa);
   if (control_mode < 0 || control_mode > 2) return 0;
-  offset->SetValueInInternalUnit(VI(min));
+  offset->SetValueInInternalUnit(min_internal);
   return 1;
 }
 

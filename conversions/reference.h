@@ -43,7 +43,7 @@ int DerivePosMin(CMC_Setup& setup);
 int DerivePosMax(CMC_Setup& setup);
 int DeriveSpdMin(CMC_Setup& setup);
 int DeriveSpdMax(CMC_Setup& setup);
-int DeriveCrtMin(CMC_Setup& setup);
+int DeriveCrtMin(CMC_Setup& setup);  // no range; only when "CRT_min" and "AD5OFF" exist, quietly
 int DeriveCrtMax(CMC_Setup& setup);
 
 // Physical -> register.

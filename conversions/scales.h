@@ -13,10 +13,14 @@ double AdcFullScale(CMC_Setup& setup);
 // Voltage command per volt: 32767 / Vdc with trapezoidal commutation (and the sinusoidal-mode
 // flag clear), otherwise 65534 / (1.1 x Vdc).
 double VoltageScale(CMC_Setup& setup);
+// The same for "Vdc" and "CommutationMethod" already read.
+double VoltageScaleAt(double vdc_V, double commutation_method);
 // DC-bus reading per volt: ADC full scale / VdcMaxMeasurable.
 double VdcScale(CMC_Setup& setup);
 // Current reading per ampere: ADC full scale / (2 x ImaxPS).
 double CurrentScale(CMC_Setup& setup);
+// The same for an "ImaxPS" already read.
+double CurrentScaleAt(CMC_Setup& setup, double imax_ps_A);
 // Encoder counts per metre of motor travel: 1 / EncRes.
 double MotorPositionScale(CMC_Setup& setup);
 // Counts per load position unit; carries the sign of the transmission.
@@ -27,5 +31,13 @@ double MotorSpeedScale(CMC_Setup& setup);
 double LoadSpeedScale(CMC_Setup& setup);
 double LoadAccelerationScale(CMC_Setup& setup);
 double LoadJerkScale(CMC_Setup& setup);
+
+// The same scales for calculators, which must change nothing when an input is missing: each
+// input is looked up once (a missing one reported while g_bShowErrors) and the result tells
+// whether all were there; `scale` is meaningful only then.
+bool CurrentScale(CMC_Setup& setup, double& scale);
+bool VdcScale(CMC_Setup& setup, double& scale);
+bool LoadPositionScale(CMC_Setup& setup, double& scale);
+bool LoadSpeedScale(CMC_Setup& setup, double& scale);
 
 }  // namespace kestrel

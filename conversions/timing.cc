@@ -32,7 +32,7 @@ int DeriveTs_C(CMC_Setup& setup) {
                {{"Ts_C", &ts}, {"CLPER", &clper}, {"PWMPER", &pwmper}, {"DSP_freq", &dsp}})) {
     return 0;
   }
-  ts->SetValueInBaseUnit(Ts_C(setup));
+  ts->SetValueInBaseUnit(LoopPeriodOf(V(clper), V(pwmper), V(dsp)));
   return 1;
 }
 
@@ -42,7 +42,7 @@ int DeriveTs_S(CMC_Setup& setup) {
                {{"Ts_S", &ts}, {"SLPER", &slper}, {"PWMPER", &pwmper}, {"DSP_freq", &dsp}})) {
     return 0;
   }
-  ts->SetValueInBaseUnit(Ts_S(setup));
+  ts->SetValueInBaseUnit(LoopPeriodOf(V(slper), V(pwmper), V(dsp)));
   return 1;
 }
 

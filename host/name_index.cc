@@ -1,6 +1,7 @@
 #include "host/name_index.h"
 
 #include <cstring>
+#include <utility>
 
 #include "host/text.h"
 
@@ -14,6 +15,45 @@ uint32_t NameIndex::Hash(std::string_view name) {
     h *= 16777619u;
   }
   return h;
+}
+
+namespace {
+// The n bytes at a and b are the same. Names are short: words compared whole (the last one
+// overlapping the one before) beat a byte loop and a call into the C library alike.
+inline bool SameBytes(const char* a, const char* b, size_t n) {
+  const auto load8 = [](const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+  };
+  const auto load4 = [](const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+  };
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 < n; i += 8) {
+      if (load8(a + i) != load8(b + i)) return false;
+    }
+    return load8(a + n - 8) == load8(b + n - 8);
+  }
+  if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+}  // namespace
+
+size_t NameIndex::MemoSlot(const char* data) {
+  // Literals sit packed in the caller's read-only data, a few bytes apart: every bit of the
+  // address must reach the slot number, or neighbours ("In", "R", "L") would evict each other.
+  const uint64_t address = reinterpret_cast<uintptr_t>(data);
+  return static_cast<size_t>((address * 0x9E3779B97F4A7C15ull) >> 54) % kMemoSets;
+}
+
+bool NameIndex::SlotHoldsOtherSpelling(size_t slot, std::string_view name) const {
+  return SlotHolds(slot, name);
 }
 
 bool NameIndex::SlotHolds(size_t slot, std::string_view name) const {
@@ -37,19 +77,44 @@ size_t NameIndex::FindSlot(std::string_view name) const {
 }
 
 int NameIndex::Find(std::string_view name) const {
-  const auto address = reinterpret_cast<uintptr_t>(name.data());
-  MemoEntry& memo = memo_[((address >> 3) ^ (address >> 12)) % kMemoSize];
-  if (memo.data == name.data() && memo.data != nullptr) {
+  MemoSet& set = memo_[MemoSlot(name.data())];
+  for (int w = 0; w < 2; ++w) {
+    const MemoEntry& memo = set.way[w];
+    if (memo.data != name.data() || memo.data == nullptr) continue;
     const Slot& slot = slots_[memo.slot];
-    if (slot.spelled.size() == name.size() &&
-        std::memcmp(slot.spelled.data(), name.data(), name.size()) == 0) {
-      return slot.index;
+    // The caller may spell the name in another case than the table ("isMotori2t" for
+    // "isMotorI2t"): then the folded comparison confirms it.
+    if (slot.spelled.size() != name.size() ||
+        (!SameBytes(slot.spelled.data(), name.data(), name.size()) &&
+         !SlotHoldsOtherSpelling(memo.slot, name))) {
+      break;
     }
+    if (w == 1) std::swap(set.way[0], set.way[1]);
+    return slot.index;
   }
+  const AbsentEntry& absent = absent_[MemoSlot(name.data()) % kAbsentEntries];
+  if (absent.data == name.data() && absent.data != nullptr && absent.names == size_ &&
+      absent.size == name.size() && SameBytes(absent.text, name.data(), name.size())) {
+    return kNotFound;
+  }
+  return FindAndRemember(name);
+}
+
+int NameIndex::FindAndRemember(std::string_view name) const {
   const size_t slot = FindSlot(name);
-  if (slot >= slots_.size()) return kNotFound;
-  memo.data = name.data();
-  memo.slot = slot;
+  if (slot >= slots_.size()) {
+    AbsentEntry& absent = absent_[MemoSlot(name.data()) % kAbsentEntries];
+    if (name.size() <= sizeof absent.text) {
+      absent.data = name.data();
+      absent.names = size_;
+      absent.size = static_cast<uint8_t>(name.size());
+      std::memcpy(absent.text, name.data(), name.size());
+    }
+    return kNotFound;
+  }
+  MemoSet& set = memo_[MemoSlot(name.data())];
+  set.way[1] = set.way[0];
+  set.way[0] = {name.data(), slot};
   return slots_[slot].index;
 }
 
@@ -70,10 +135,19 @@ bool NameIndex::Insert(std::string_view name, int index) {
   return true;
 }
 
-void NameIndex::Grow() {
+void NameIndex::Grow() { Rehash(slots_.empty() ? 64 : slots_.size() * 2); }
+
+void NameIndex::Reserve(size_t names) {
+  // The table is kept at most half full.
+  size_t count = slots_.empty() ? 64 : slots_.size();
+  while (count < names * 2) count *= 2;
+  if (count > slots_.size()) Rehash(count);
+}
+
+void NameIndex::Rehash(size_t slot_count) {
   memo_ = {};
   std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+  slots_.assign(slot_count, Slot{});
   const size_t mask = slots_.size() - 1;
   for (Slot& slot : old) {
     if (slot.index == kNotFound) continue;
@@ -87,6 +161,7 @@ void NameIndex::Clear() {
   slots_.clear();
   size_ = 0;
   memo_ = {};
+  absent_ = {};
 }
 
 }  // namespace axis

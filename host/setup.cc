@@ -161,19 +161,26 @@ bool CheckNewName(const std::string& name, const axis::NameIndex& index, const c
   return true;
 }
 
-bool CheckUnits(const std::string& base, const std::string& display, std::string* error) {
+// The base unit and the display unit (the base unit itself when none is named) of a new
+// quantity; false, with the reason, when either is unknown or they measure different things.
+bool ResolveUnits(const std::string& base, const std::string& display, std::string* error,
+                  const CMC_Unit*& base_unit, const CMC_Unit*& display_unit) {
   const CMC_Units& units = CMC_Units::Catalogue();
-  if (units.FindBaseUnit(base) == nullptr) {
+  base_unit = units.FindBaseUnit(base);
+  if (base_unit == nullptr) {
     if (error) *error = "unknown base unit \"" + axis::Latin1ToUtf8(base) + "\"";
     return false;
   }
-  if (display.empty()) return true;
-  const CMC_Unit* unit = units.FindUnit(display);
-  if (unit == nullptr) {
+  if (display.empty()) {
+    display_unit = base_unit;
+    return true;
+  }
+  display_unit = units.FindUnit(display);
+  if (display_unit == nullptr) {
     if (error) *error = "unknown unit \"" + axis::Latin1ToUtf8(display) + "\"";
     return false;
   }
-  if (unit->GetBaseName() != units.FindBaseUnit(base)->GetName()) {
+  if (display_unit->GetBaseName() != base_unit->GetName()) {
     if (error)
       *error = "unit \"" + axis::Latin1ToUtf8(display) + "\" does not measure the same as \"" +
                axis::Latin1ToUtf8(base) + "\"";
@@ -185,13 +192,10 @@ bool CheckUnits(const std::string& base, const std::string& display, std::string
 
 CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterSpec& desc, std::string* error) {
   if (!CheckNewName(desc.name, parameter_index_, "parameter", error)) return nullptr;
-  if (!CheckUnits(desc.base_unit, desc.display_unit, error)) return nullptr;
-  const std::string base = CMC_Units::Catalogue().FindBaseUnit(desc.base_unit)->GetName();
-  const std::string display = desc.display_unit.empty()
-                                  ? base
-                                  : CMC_Units::Catalogue().FindUnit(desc.display_unit)->GetName();
-  auto parameter =
-      std::make_unique<CMC_Parameter>(this, desc.name, base, display, desc.type, desc.is_integer);
+  const CMC_Unit *base, *display;
+  if (!ResolveUnits(desc.base_unit, desc.display_unit, error, base, display)) return nullptr;
+  auto parameter = std::make_unique<CMC_Parameter>(this, desc.name, base->GetName(),
+                                                   display->GetName(), desc.type, desc.is_integer);
   parameter->SetMinInBaseUnit(desc.min);
   parameter->SetMaxInBaseUnit(desc.max);
   parameter->SetValueInBaseUnit(desc.value);
@@ -202,16 +206,21 @@ CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterSpec& desc, std::str
 
 CMC_Variable* CMC_Setup::AddVariable(const axis::VariableSpec& desc, std::string* error) {
   if (!CheckNewName(desc.name, variable_index_, "variable", error)) return nullptr;
-  if (!CheckUnits(desc.base_unit, desc.display_unit, error)) return nullptr;
-  const std::string base = CMC_Units::Catalogue().FindBaseUnit(desc.base_unit)->GetName();
-  const std::string display = desc.display_unit.empty()
-                                  ? base
-                                  : CMC_Units::Catalogue().FindUnit(desc.display_unit)->GetName();
-  auto variable = std::make_unique<CMC_Variable>(this, desc.name, base, display, desc.kind);
+  const CMC_Unit *base, *display;
+  if (!ResolveUnits(desc.base_unit, desc.display_unit, error, base, display)) return nullptr;
+  auto variable = std::make_unique<CMC_Variable>(this, desc.name, base->GetName(),
+                                                 display->GetName(), desc.kind);
   variable->SetValueInBaseUnit(desc.value);
   variable_index_.Insert(desc.name, static_cast<int>(variables_.size()));
   variables_.push_back(std::move(variable));
   return variables_.back().get();
+}
+
+void CMC_Setup::Reserve(size_t parameters, size_t variables) {
+  parameters_.items_.reserve(parameters);
+  parameter_index_.Reserve(parameters);
+  variables_.reserve(variables);
+  variable_index_.Reserve(variables);
 }
 
 const CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) const {
@@ -222,13 +231,22 @@ const CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) const {
 CMC_Parameter* CMC_Setup::FindParameterNoError(std::string_view name) {
   if (axis::g_lookup_observer != nullptr) axis::g_lookup_observer(name);
   const int index = parameter_index_.Find(name);
-  return index == axis::NameIndex::kNotFound ? nullptr : parameters_[index];
+  // The index only ever holds positions of parameters added: no bounds check needed here.
+  return index == axis::NameIndex::kNotFound ? nullptr
+                                             : parameters_.items_[static_cast<size_t>(index)].get();
 }
 
-CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) {
-  if (CMC_Parameter* parameter = FindParameterNoError(name)) return parameter;
+namespace {
+// Out of line: the lookup that finds its name stays small.
+[[gnu::cold, gnu::noinline]] void ReportMissingParameter(std::string_view name) {
   if (g_bShowErrors != 0) axis::ReportError("Parameter \"" + std::string(name) + "\" not found");
-  return nullptr;
+}
+}  // namespace
+
+CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) {
+  CMC_Parameter* parameter = FindParameterNoError(name);
+  if (parameter == nullptr) ReportMissingParameter(name);
+  return parameter;
 }
 
 CMC_Variable* CMC_Setup::FindVariable(std::string_view name, int /*flag*/) {

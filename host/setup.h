@@ -226,6 +226,8 @@ class CMC_Setup {
   // present (case ignored) or an unknown unit; `error` then says which.
   CMC_Parameter* AddParameter(const axis::ParameterSpec& desc, std::string* error = nullptr);
   CMC_Variable* AddVariable(const axis::VariableSpec& desc, std::string* error = nullptr);
+  // Room for that many parameters and variables in all, so that adding them does not regrow.
+  void Reserve(size_t parameters, size_t variables);
 
   // Lookup, case ignored. FindParameter reports a missing name while g_bShowErrors is non-zero.
   CMC_Parameter* FindParameter(std::string_view name);

@@ -1,5 +1,6 @@
 #include "host/setup_file.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "host/json_file.h"
+#include "host/json_tree.h"
 #include "host/name_index.h"
 #include "host/numeric.h"
 #include "host/text.h"
@@ -233,26 +235,31 @@ class DocumentBuilder {
 // ---------------------------------------------------------------------------------------------
 // Loading: checks every member against the documented format and builds the setup.
 
-const char* KindOf(const Json& value) {
-  if (value.is_number_float()) return "a number with a fraction or exponent";
-  switch (value.type()) {
-    case Json::value_t::null:
+using Node = JsonTree::Node;
+using Kind = JsonTree::Kind;
+
+const char* KindName(Kind kind) {
+  switch (kind) {
+    case Kind::kFloat:
+      return "a number with a fraction or exponent";
+    case Kind::kNull:
       return "null";
-    case Json::value_t::object:
+    case Kind::kObject:
       return "an object";
-    case Json::value_t::array:
+    case Kind::kArray:
       return "an array";
-    case Json::value_t::string:
+    case Kind::kString:
       return "a string";
-    case Json::value_t::boolean:
+    case Kind::kBoolean:
       return "true or false";
-    case Json::value_t::number_integer:
-    case Json::value_t::number_unsigned:
+    case Kind::kInteger:
+    case Kind::kUnsigned:
       return "an integer";
-    default:
-      return "an unsupported value";
   }
+  return "an unsupported value";
 }
+
+const char* KindOf(const Node& value) { return KindName(value.kind); }
 
 // A place in the document as a JSON pointer, spelled out only when a fault is reported: loading
 // a setup checks thousands of members, and building each one's pointer text up front would cost
@@ -276,14 +283,15 @@ class Where {
 
 class Loader {
  public:
-  explicit Loader(std::string source) : source_(std::move(source)) {}
+  Loader(std::string source, const JsonTree& tree) : source_(std::move(source)), tree_(tree) {}
 
-  LoadResult Load(const Json& root) {
+  LoadResult Load() {
+    const Node& root = tree_.Root();
     auto setup = std::make_unique<CMC_Setup>();
-    if (!root.is_object()) {
+    if (root.kind != Kind::kObject) {
       Fail("", std::string("expected an object at the top level, found ") + KindOf(root));
     } else if (ReadHeader(root) && ReadIdentity(root, *setup) && ReadOptions(root, *setup) &&
-               ReadIoPorts(root, *setup) && ReadParameters(root, *setup) &&
+               ReadIoPorts(root, *setup) && Reserve(root, *setup) && ReadParameters(root, *setup) &&
                ReadVariables(root, *setup)) {
       KeepExtraSections(root, *setup);
       return LoadResult{std::move(setup), {}};
@@ -301,21 +309,21 @@ class Loader {
  private:
   // --- members ---
 
-  static const Json* Member(const Json& object, std::string_view name) {
-    const auto it = object.find(name);
-    return it == object.end() ? nullptr : &*it;
+  const Node* Member(const Node& object, std::string_view name) const {
+    return tree_.Member(object, name);
   }
 
-  const Json* Required(const Json& object, const std::string& pointer, const char* name) {
-    const Json* member = Member(object, name);
+  const Node* Required(const Node& object, const std::string& pointer, const char* name) {
+    const Node* member = Member(object, name);
     if (member == nullptr) Fail(pointer, std::string("missing member \"") + name + "\"");
     return member;
   }
 
   // Refuses a member we do not define: dropping it on the next save would lose data.
-  bool OnlyKnownMembers(const Json& object, const std::string& pointer,
+  bool OnlyKnownMembers(const Node& object, const std::string& pointer,
                         std::initializer_list<std::string_view> known) {
-    for (const auto& [name, value] : object.items()) {
+    for (uint32_t i = 0; i < object.size; ++i) {
+      const std::string_view name = tree_.Child(object, i).key;
       bool is_known = false;
       for (std::string_view k : known) is_known = is_known || name == k;
       if (!is_known) return Fail(pointer + "/" + PointerSegment(name), "unknown member");
@@ -323,7 +331,7 @@ class Loader {
     return true;
   }
 
-  bool Expect(bool ok, const Json& value, const Where& pointer, const char* wanted) {
+  bool Expect(bool ok, const Node& value, const Where& pointer, const char* wanted) {
     if (ok) return true;
     return Fail(pointer, std::string("expected ") + wanted + ", found " + KindOf(value));
   }
@@ -331,9 +339,14 @@ class Loader {
   // --- values ---
 
   // Text is Latin-1 inside the program (the plug-in interface is 8-bit) and UTF-8 in files.
-  bool Text(const Json& value, const Where& pointer, std::string& out) {
-    if (!Expect(value.is_string(), value, pointer, "a string")) return false;
-    const std::string& utf8 = value.get_ref<const std::string&>();
+  bool Text(std::string_view utf8, const Where& pointer, std::string& out) {
+    // Names and units are plain ASCII nearly always: nothing to convert then.
+    bool ascii = true;
+    for (char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80 && c != '\0';
+    if (ascii) {
+      out.assign(utf8);
+      return true;
+    }
     std::optional<std::string> latin1 = Utf8ToLatin1(utf8);
     if (!latin1)
       return Fail(pointer, "text " + Quoted(utf8) + " holds a character outside Latin-1");
@@ -342,26 +355,31 @@ class Loader {
     return true;
   }
 
-  bool OptionalText(const Json& object, const std::string& pointer, const char* name,
+  bool Text(const Node& value, const Where& pointer, std::string& out) {
+    if (!Expect(value.kind == Kind::kString, value, pointer, "a string")) return false;
+    return Text(value.text, pointer, out);
+  }
+
+  bool OptionalText(const Node& object, const std::string& pointer, const char* name,
                     std::string& out) {
-    const Json* member = Member(object, name);
+    const Node* member = Member(object, name);
     return member == nullptr || Text(*member, Where(pointer, name), out);
   }
 
-  bool RequiredText(const Json& object, const std::string& pointer, const char* name,
+  bool RequiredText(const Node& object, const std::string& pointer, const char* name,
                     std::string& out) {
-    const Json* member = Required(object, pointer, name);
+    const Node* member = Required(object, pointer, name);
     return member != nullptr && Text(*member, Where(pointer, name), out);
   }
 
   // A JSON number, or one of the strings standing for the values JSON cannot spell.
-  bool Number(const Json& value, const Where& pointer, double& out) {
-    if (value.is_number()) {
-      out = value.get<double>();
+  bool Number(const Node& value, const Where& pointer, double& out) {
+    if (value.IsNumber()) {
+      out = value.number;
       return true;
     }
-    if (value.is_string()) {
-      const std::string& text = value.get_ref<const std::string&>();
+    if (value.kind == Kind::kString) {
+      const std::string_view text = value.text;
       if (text == "NaN") {
         out = std::numeric_limits<double>::quiet_NaN();
         return true;
@@ -378,50 +396,49 @@ class Loader {
     return Expect(false, value, pointer, "a number");
   }
 
-  bool RequiredNumber(const Json& object, const std::string& pointer, const char* name,
+  bool RequiredNumber(const Node& object, const std::string& pointer, const char* name,
                       double& out) {
-    const Json* member = Required(object, pointer, name);
+    const Node* member = Required(object, pointer, name);
     return member != nullptr && Number(*member, Where(pointer, name), out);
   }
 
   // An integer written without fraction or exponent, within [low, high].
-  bool Integer(const Json& value, const Where& pointer, int64_t low, int64_t high,
-               int64_t& out) {
-    if (!Expect(value.is_number_integer(), value, pointer, "an integer")) return false;
+  bool Integer(const Node& value, const Where& pointer, int64_t low, int64_t high, int64_t& out) {
+    if (!Expect(value.IsWholeNumber(), value, pointer, "an integer")) return false;
     bool in_range = false;
-    std::string shown;
-    if (value.is_number_unsigned()) {
-      const uint64_t u = value.get<uint64_t>();
+    if (value.kind == Kind::kUnsigned) {
+      const uint64_t u = value.unsigned_;
       in_range = high >= 0 && u <= static_cast<uint64_t>(high) && static_cast<int64_t>(u) >= low;
-      shown = std::to_string(u);
       out = in_range ? static_cast<int64_t>(u) : 0;
     } else {
-      const int64_t i = value.get<int64_t>();
+      const int64_t i = value.integer;
       in_range = i >= low && i <= high;
-      shown = std::to_string(i);
       out = i;
     }
     if (in_range) return true;
+    const std::string shown = value.kind == Kind::kUnsigned ? std::to_string(value.unsigned_)
+                                                            : std::to_string(value.integer);
     return Fail(pointer,
                 shown + " is out of range " + std::to_string(low) + " .. " + std::to_string(high));
   }
 
-  bool OptionalInteger(const Json& object, const std::string& pointer, const char* name,
+  bool OptionalInteger(const Node& object, const std::string& pointer, const char* name,
                        int64_t low, int64_t high, int64_t& out) {
-    const Json* member = Member(object, name);
+    const Node* member = Member(object, name);
     return member == nullptr || Integer(*member, Where(pointer, name), low, high, out);
   }
 
-  bool OptionalBool(const Json& object, const std::string& pointer, const char* name, bool& out) {
-    const Json* member = Member(object, name);
+  bool OptionalBool(const Node& object, const std::string& pointer, const char* name, bool& out) {
+    const Node* member = Member(object, name);
     if (member == nullptr) return true;
-    if (!Expect(member->is_boolean(), *member, Where(pointer, name), "true or false")) return false;
-    out = member->get<bool>();
+    if (!Expect(member->kind == Kind::kBoolean, *member, Where(pointer, name), "true or false"))
+      return false;
+    out = member->boolean;
     return true;
   }
 
   // Base unit and display unit: checked here so that the fault names the member at fault.
-  bool Units(const Json& object, const std::string& pointer, std::string& base,
+  bool Units(const Node& object, const std::string& pointer, std::string& base,
              std::string& display) {
     if (!RequiredText(object, pointer, "unit", base)) return false;
     if (!OptionalText(object, pointer, "display", display)) return false;
@@ -449,29 +466,29 @@ class Loader {
 
   // --- sections ---
 
-  bool ReadHeader(const Json& root) {
-    const Json* format = Required(root, "", "format");
-    if (format == nullptr || !Expect(format->is_string(), *format, "/format", "a string"))
+  bool ReadHeader(const Node& root) {
+    const Node* format = Required(root, "", "format");
+    if (format == nullptr || !Expect(format->kind == Kind::kString, *format, "/format", "a string"))
       return false;
-    if (format->get_ref<const std::string&>() != kFormatName) {
+    if (format->text != kFormatName) {
       return Fail("/format", std::string("not a setup file: expected \"") + kFormatName + "\"");
     }
-    const Json* version = Required(root, "", "version");
+    const Node* version = Required(root, "", "version");
     if (version == nullptr) return false;
-    const bool is_one = version->is_number_unsigned()  ? version->get<uint64_t>() == kFormatVersion
-                        : version->is_number_integer() ? version->get<int64_t>() == kFormatVersion
-                                                       : false;
+    const bool is_one =
+        (version->kind == Kind::kUnsigned && version->unsigned_ == kFormatVersion) ||
+        (version->kind == Kind::kInteger && version->integer == kFormatVersion);
     if (!is_one) {
-      return Fail("/version",
-                  "unsupported version " + version->dump() + " (this program reads version 1)");
+      return Fail("/version", "unsupported version " + tree_.ToJson(*version).dump() +
+                                  " (this program reads version 1)");
     }
     return true;
   }
 
-  bool ReadIdentity(const Json& root, CMC_Setup& setup) {
-    const Json* identity = Required(root, "", "identity");
+  bool ReadIdentity(const Node& root, CMC_Setup& setup) {
+    const Node* identity = Required(root, "", "identity");
     const std::string at = "/identity";
-    if (identity == nullptr || !Expect(identity->is_object(), *identity, at, "an object"))
+    if (identity == nullptr || !Expect(identity->kind == Kind::kObject, *identity, at, "an object"))
       return false;
     if (!OnlyKnownMembers(*identity, at,
                           {"description", "productId", "firmwareId", "applicationId", "eepromWords",
@@ -480,7 +497,7 @@ class Loader {
     }
     std::string description, product, firmware, application;
     int64_t eeprom_words = 0, adc_full_scale = 0;
-    const Json* adc = nullptr;
+    const Node* adc = nullptr;
     if (!RequiredText(*identity, at, "description", description) ||
         !RequiredText(*identity, at, "productId", product) ||
         !RequiredText(*identity, at, "firmwareId", firmware) ||
@@ -499,37 +516,39 @@ class Loader {
     return true;
   }
 
-  bool ReadOptions(const Json& root, CMC_Setup& setup) {
-    const Json* options = Member(root, "options");
+  bool ReadOptions(const Node& root, CMC_Setup& setup) {
+    const Node* options = Member(root, "options");
     if (options == nullptr) return true;
-    if (!Expect(options->is_object(), *options, "/options", "an object")) return false;
+    if (!Expect(options->kind == Kind::kObject, *options, "/options", "an object")) return false;
     // Options are looked up ignoring case: two spellings of one name would collapse into one.
     NameIndex seen;
-    int count = 0;
-    for (const auto& [utf8_name, value] : options->items()) {
-      const std::string at = "/options/" + PointerSegment(utf8_name);
+    for (uint32_t i = 0; i < options->size; ++i) {
+      const Node& value = tree_.Child(*options, i);
+      const std::string at = "/options/" + PointerSegment(value.key);
       std::string name, text;
-      if (!Text(Json(utf8_name), at, name) || !Text(value, at, text)) return false;
-      if (!seen.Insert(name, count++)) return Fail(at, "option given twice (case ignored)");
+      if (!Text(value.key, at, name) || !Text(value, at, text)) return false;
+      if (!seen.Insert(name, static_cast<int>(i))) {
+        return Fail(at, "option given twice (case ignored)");
+      }
       setup.SetOption(name, text);
     }
     return true;
   }
 
-  bool ReadIoPorts(const Json& root, CMC_Setup& setup) {
-    const Json* ports = Member(root, "ioPorts");
+  bool ReadIoPorts(const Node& root, CMC_Setup& setup) {
+    const Node* ports = Member(root, "ioPorts");
     if (ports == nullptr) return true;
-    if (!Expect(ports->is_array(), *ports, "/ioPorts", "an array")) return false;
+    if (!Expect(ports->kind == Kind::kArray, *ports, "/ioPorts", "an array")) return false;
     std::vector<IoPort> table;
-    for (size_t i = 0; i < ports->size(); ++i) {
-      const Json& entry = (*ports)[i];
+    for (uint32_t i = 0; i < ports->size; ++i) {
+      const Node& entry = tree_.Child(*ports, i);
       const std::string at = "/ioPorts/" + std::to_string(i);
-      if (!Expect(entry.is_object(), entry, at, "an object") ||
+      if (!Expect(entry.kind == Kind::kObject, entry, at, "an object") ||
           !OnlyKnownMembers(entry, at, {"port", "pin", "output", "inverted"})) {
         return false;
       }
-      const Json* port = Required(entry, at, "port");
-      const Json* pin = Required(entry, at, "pin");
+      const Node* port = Required(entry, at, "port");
+      const Node* pin = Required(entry, at, "pin");
       int64_t port_number = 0, pin_number = 0;
       if (port == nullptr || pin == nullptr ||
           !Integer(*port, at + "/port", 0, INT_MAX, port_number) ||
@@ -556,16 +575,29 @@ class Loader {
     return true;
   }
 
-  bool ReadParameters(const Json& root, CMC_Setup& setup) {
-    const Json* parameters = Required(root, "", "parameters");
+  // Room for the parameters and variables of the file at once. Capped: an absurd file listing
+  // millions of entries is refused at its first bad one, and must not make the table huge first.
+  bool Reserve(const Node& root, CMC_Setup& setup) const {
+    static constexpr uint32_t kMostReserved = 4096;
+    const auto count = [&](const char* name) -> size_t {
+      const Node* list = tree_.Member(root, name);
+      return list == nullptr || list->kind != Kind::kArray ? 0
+                                                           : std::min(list->size, kMostReserved);
+    };
+    setup.Reserve(count("parameters"), count("variables"));
+    return true;
+  }
+
+  bool ReadParameters(const Node& root, CMC_Setup& setup) {
+    const Node* parameters = Required(root, "", "parameters");
     if (parameters == nullptr ||
-        !Expect(parameters->is_array(), *parameters, "/parameters", "an array")) {
+        !Expect(parameters->kind == Kind::kArray, *parameters, "/parameters", "an array")) {
       return false;
     }
-    for (size_t i = 0; i < parameters->size(); ++i) {
-      const Json& entry = (*parameters)[i];
+    for (uint32_t i = 0; i < parameters->size; ++i) {
+      const Node& entry = tree_.Child(*parameters, i);
       const std::string at = "/parameters/" + std::to_string(i);
-      if (!Expect(entry.is_object(), entry, at, "an object") ||
+      if (!Expect(entry.kind == Kind::kObject, entry, at, "an object") ||
           !OnlyKnownMembers(
               entry, at, {"name", "value", "min", "max", "unit", "display", "type", "integer"})) {
         return false;
@@ -589,19 +621,20 @@ class Loader {
     return true;
   }
 
-  bool ReadVariables(const Json& root, CMC_Setup& setup) {
-    const Json* variables = Member(root, "variables");
+  bool ReadVariables(const Node& root, CMC_Setup& setup) {
+    const Node* variables = Member(root, "variables");
     if (variables == nullptr) return true;
-    if (!Expect(variables->is_array(), *variables, "/variables", "an array")) return false;
-    for (size_t i = 0; i < variables->size(); ++i) {
-      const Json& entry = (*variables)[i];
+    if (!Expect(variables->kind == Kind::kArray, *variables, "/variables", "an array"))
+      return false;
+    for (uint32_t i = 0; i < variables->size; ++i) {
+      const Node& entry = tree_.Child(*variables, i);
       const std::string at = "/variables/" + std::to_string(i);
-      if (!Expect(entry.is_object(), entry, at, "an object") ||
+      if (!Expect(entry.kind == Kind::kObject, entry, at, "an object") ||
           !OnlyKnownMembers(entry, at, {"name", "unit", "display", "kind", "value"})) {
         return false;
       }
       VariableSpec desc;
-      const Json* value = Member(entry, "value");
+      const Node* value = Member(entry, "value");
       if (!RequiredText(entry, at, "name", desc.name) ||
           !NewName(desc.name, EarlierVariable(setup, desc.name), at, "/variables/") ||
           !Units(entry, at, desc.base_unit, desc.display_unit) ||
@@ -645,19 +678,21 @@ class Loader {
   }
 
   // Every member this program does not interpret is kept, with the documented member it followed.
-  static void KeepExtraSections(const Json& root, CMC_Setup& setup) {
+  void KeepExtraSections(const Node& root, CMC_Setup& setup) const {
     std::string after;
-    for (const auto& [name, value] : root.items()) {
-      if (IsDocumented(name)) {
-        after = name;
+    for (uint32_t i = 0; i < root.size; ++i) {
+      const Node& value = tree_.Child(root, i);
+      if (IsDocumented(value.key)) {
+        after = value.key;
         continue;
       }
-      setup.ExtraSections().emplace_back(name, value.dump());
-      setup.ExtraSectionPlaces().emplace_back(name, after);
+      setup.ExtraSections().emplace_back(std::string(value.key), tree_.Dump(value));
+      setup.ExtraSectionPlaces().emplace_back(std::string(value.key), after);
     }
   }
 
   std::string source_;
+  const JsonTree& tree_;
   std::string error_;
 };
 
@@ -731,22 +766,39 @@ std::optional<std::string> PlaceOf(const CMC_Setup& setup, const std::string& se
 // keeps files readable and diffs small, and writing them directly keeps saving fast. The other
 // members are small and go through the JSON library.
 
+// A string in the file's escaping: the quote and the backslash escaped, control characters as
+// \u00xx; the rest copied in runs.
 void AppendString(std::string& out, std::string_view utf8) {
   out.push_back('"');
-  for (char c : utf8) {
+  size_t run = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const char c = utf8[i];
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (byte < 0x20) {
+    if (byte >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(utf8.substr(run, i - run));
+    run = i + 1;
+    if (byte < 0x20) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
       out += escaped;
     } else {
+      out.push_back('\\');
       out.push_back(c);
     }
   }
+  out.append(utf8.substr(run));
   out.push_back('"');
+}
+
+// A Latin-1 text (names, units) as a file string: plain ASCII needs no conversion.
+void AppendLatin1(std::string& out, std::string_view latin1) {
+  for (char c : latin1) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      AppendString(out, Latin1ToUtf8(latin1));
+      return;
+    }
+  }
+  AppendString(out, latin1);
 }
 
 // Same text as NumberToJson dumped: whole numbers without a fraction, otherwise the shortest form
@@ -776,7 +828,7 @@ void AppendMember(std::string& out, const char* key, bool first = false) {
 void AppendParameter(std::string& out, const CMC_Parameter& p) {
   out.push_back('{');
   AppendMember(out, "name", true);
-  AppendString(out, Latin1ToUtf8(p.GetName()));
+  AppendLatin1(out, p.GetName());
   AppendMember(out, "value");
   AppendNumber(out, p.GetValueInBaseUnit());
   AppendMember(out, "min");
@@ -784,9 +836,9 @@ void AppendParameter(std::string& out, const CMC_Parameter& p) {
   AppendMember(out, "max");
   AppendNumber(out, p.GetMaxInBaseUnit());
   AppendMember(out, "unit");
-  AppendString(out, Latin1ToUtf8(p.GetBaseUnitName()));
+  AppendLatin1(out, p.GetBaseUnitName());
   AppendMember(out, "display");
-  AppendString(out, Latin1ToUtf8(p.GetUnitName()));
+  AppendLatin1(out, p.GetUnitName());
   AppendMember(out, "type");
   out += std::to_string(p.GetType());
   AppendMember(out, "integer");
@@ -797,13 +849,13 @@ void AppendParameter(std::string& out, const CMC_Parameter& p) {
 void AppendVariable(std::string& out, const CMC_Variable& v) {
   out.push_back('{');
   AppendMember(out, "name", true);
-  AppendString(out, Latin1ToUtf8(v.GetName()));
+  AppendLatin1(out, v.GetName());
   AppendMember(out, "unit");
-  AppendString(out, Latin1ToUtf8(v.GetBaseUnitName()));
+  AppendLatin1(out, v.GetBaseUnitName());
   AppendMember(out, "display");
-  AppendString(out, Latin1ToUtf8(v.GetUnitName()));
+  AppendLatin1(out, v.GetUnitName());
   AppendMember(out, "kind");
-  AppendString(out, Latin1ToUtf8(v.GetKind()));
+  AppendLatin1(out, v.GetKind());
   AppendMember(out, "value");
   AppendNumber(out, v.GetValueInBaseUnit());
   out.push_back('}');
@@ -825,13 +877,20 @@ void AppendList(std::string& out, const Items& items, int count, Append append) 
   out += "  ]";
 }
 
+// A value's indented text, shifted to sit at the document's second level.
+void AppendIndented(std::string& out, std::string_view text) {
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') continue;
+    out.append(text.substr(run, i + 1 - run)).append("  ");
+    run = i + 1;
+  }
+  out.append(text.substr(run));
+}
+
 // A value dumped by the JSON library, indented to sit at the document's second level.
 void AppendNested(std::string& out, const Json& value) {
-  const std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
-  for (char c : text) {
-    out.push_back(c);
-    if (c == '\n') out += "  ";
-  }
+  AppendIndented(out, value.dump(2, ' ', false, Json::error_handler_t::replace));
 }
 
 void AppendDocumented(std::string& out, const CMC_Setup& setup, std::string_view member) {
@@ -853,7 +912,11 @@ void AppendDocumented(std::string& out, const CMC_Setup& setup, std::string_view
 // The whole document; `bad_section` receives the first extra section whose text is not JSON
 // (written as a JSON string instead).
 std::string DocumentText(const CMC_Setup& setup, std::string* bad_section) {
-  std::string out = "{\n";
+  std::string out;
+  // About 130 bytes a parameter or variable, a few kilobytes for the rest.
+  out.reserve(4096 + 130 * static_cast<size_t>(setup.GetParameters().GetParametersCount()) +
+              130 * setup.GetVariables().size());
+  out += "{\n";
   bool first = true;
   auto begin_member = [&](const std::string& name) {
     out += first ? "  " : ",\n  ";
@@ -861,9 +924,15 @@ std::string DocumentText(const CMC_Setup& setup, std::string* bad_section) {
     AppendString(out, name);
     out += ": ";
   };
+  JsonTree tree;
   auto put_extras = [&](const std::optional<std::string>& place) {
     for (const auto& [name, text] : setup.ExtraSections()) {
       if (IsDocumented(name) || PlaceOf(setup, name) != place) continue;
+      if (tree.Parse(text)) {  // the common case, without the JSON library's document
+        begin_member(name);
+        AppendIndented(out, tree.Dump(tree.Root(), 2));
+        continue;
+      }
       std::optional<Json> value = ExtraSectionJson(text);
       if (!value && bad_section != nullptr && bad_section->empty()) *bad_section = name;
       begin_member(name);
@@ -978,11 +1047,17 @@ std::string NumberText(double value) { return NumberToJson(value).dump(); }
 
 LoadResult LoadSetupText(std::string_view text, const std::string& source_name) {
   try {
-    DocumentBuilder builder(text);
-    if (!Json::sax_parse(text, &builder)) {
-      return LoadResult{nullptr, source_name + ":" + builder.Fault()};
+    JsonTree tree;
+    if (!tree.Parse(text)) {
+      // The quick reader declines every fault and a few rare forms: the JSON library's parser
+      // then explains the fault, or reads the document itself.
+      DocumentBuilder builder(text);
+      if (!Json::sax_parse(text, &builder)) {
+        return LoadResult{nullptr, source_name + ":" + builder.Fault()};
+      }
+      tree.Assign(builder.Root());
     }
-    return Loader(source_name).Load(builder.Root());
+    return Loader(source_name, tree).Load();
   } catch (const std::exception& ex) {
     // Nothing above is expected to throw; an allocation failure or a library surprise still
     // comes back as a value.
@@ -1101,7 +1176,26 @@ std::string ParseJsonDocument(std::string_view text, const std::string& source_n
   }
 }
 
-const char* JsonKindOf(const OrderedJson& value) { return KindOf(value); }
+const char* JsonKindOf(const OrderedJson& value) {
+  if (value.is_number_float()) return KindName(Kind::kFloat);
+  switch (value.type()) {
+    case Json::value_t::null:
+      return KindName(Kind::kNull);
+    case Json::value_t::object:
+      return KindName(Kind::kObject);
+    case Json::value_t::array:
+      return KindName(Kind::kArray);
+    case Json::value_t::string:
+      return KindName(Kind::kString);
+    case Json::value_t::boolean:
+      return KindName(Kind::kBoolean);
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned:
+      return KindName(Kind::kInteger);
+    default:
+      return "an unsupported value";
+  }
+}
 
 std::string ReplaceFileAtomically(const std::string& path, std::string_view contents) {
   return ReplaceFile(path, contents);

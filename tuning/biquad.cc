@@ -206,11 +206,17 @@ void BiquadDesigner::Quantise() {
   }
   const double m =
       std::max({std::fabs(b0), std::fabs(b1), std::fabs(b2), std::fabs(a1), std::fabs(a2)});
-  // s is the smallest shift with m < 2^s; an exact power of two (1.0 included) takes one more
-  // shift than its logarithm, else it would quantise to 2^31, one past the 32-bit range.
+  // s = ceil(log2 m) for m > 1, taken from the exponent so that powers of two are exact; a
+  // largest coefficient of exactly 1.0 gets s = 1 as well, and anything smaller s = 0.
   int s = 0;
-  if (m >= 1.0) std::frexp(m, &s);
-  // A coefficient within half a count of 2^s still rounds up to 2^31: one more shift clears it.
+  if (m == 1.0) {
+    s = 1;
+  } else if (m > 1.0) {
+    const double fraction = std::frexp(m, &s);
+    if (fraction == 0.5) --s;  // m is 2^(s-1) itself
+  }
+  // +2^s itself, or a coefficient within half a count below it, would quantise to 2^31, one past
+  // the signed 32-bit range (-2^s still fits): one more shift clears it.
   const auto fits = [&](int shift) {
     const double sc = std::ldexp(1.0, shift);
     for (double c : {b0, b1, b2, a1, a2}) {

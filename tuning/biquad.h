@@ -75,8 +75,9 @@ struct BiquadDesigner {
   // coefficients as they were, for a type outside 0-9.
   bool Design(int type, double f, double p, double gain_dB);
 
-  // Chooses scale = 2^s, the smallest power that keeps every coefficient within the signed 32-bit
-  // range, and replaces each coefficient c by round(c / scale x 2^31) (halves up). A design with a
+  // Chooses scale = 2^s with s = ceil(log2 m) for the largest magnitude m > 1 (1 for m = 1, else
+  // 0), one more where a positive coefficient would round to 2^31 (outside the signed 32-bit
+  // range), and replaces each coefficient c by round(c / scale x 2^31) (halves up). A design with a
   // coefficient that is not finite is replaced by the pass-through filter first: the drive must
   // never receive garbage coefficients in a running loop.
   void Quantise();

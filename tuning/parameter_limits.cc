@@ -42,7 +42,7 @@ constexpr MaximumRow kErrorMaxima[] = {
     {"time_ERR_pos", ErrorTimeBound},
 };
 
-// Corners of the three biquad filters on the current reference.
+// Frequencies of the three biquad filters, wherever each sits in the loop.
 constexpr MaximumRow kBiquadMaxima[] = {
     {"BQFilterF11", NyquistBound}, {"BQFilterF21", NyquistBound}, {"BQFilterF12", NyquistBound},
     {"BQFilterF22", NyquistBound}, {"BQFilterF13", NyquistBound}, {"BQFilterF23", NyquistBound},

@@ -17,7 +17,7 @@ namespace {
 
 using axis::testing::TestSetup;
 
-constexpr double kStep = 9.587672516830327e-05;  // 2 pi / 65536
+constexpr double kStep = 9.587379924285257e-05;  // 2 pi / 65536: 65536 steps per period
 // ADC full scale, loop periods, load scales f = (1 / 0.01) / EncRes, s = f Ts_S, a, j likewise.
 constexpr double kN = 65520, kTsC = 5e-5, kTsS = 5e-4, kF = 1e8, kS = 5e4, kA = 25, kJ = 0.0125;
 

@@ -141,6 +141,37 @@ TEST(SetupFileLoad, RefusesAbsurdNestingInsteadOfOverflowingTheStack) {
             kSource + (": " + pointer) + ": nested deeper than 256 levels");
 }
 
+// Forms the quick reader leaves to the JSON library (\u escapes, numbers at the edges of the
+// double range) load exactly as their plain spellings do.
+TEST(SetupFileLoad, RareFormsReadLikeTheirPlainSpellings) {
+  const struct {
+    const char* rare;
+    const char* plain;
+  } rows[] = {
+      {R"("description": "\u00b5m \u00b0C \u000a")", "\"description\": \"\u00b5m \u00b0C \\n\""},
+      {R"("value": 5e-324)", R"("value": 4.9406564584124654e-324)"},
+      {R"("value": 1e-400)", R"("value": 0.0)"},
+      {R"("value": 2.2250738585072011e-308)", R"("value": 2.225073858507201e-308)"},
+  };
+  const auto setup_with = [](const std::string& member) {
+    const bool identity = member.rfind(R"("description")", 0) == 0;
+    const std::string text =
+        std::string(R"({"format": "axiscore-setup", "version": 1, "identity": {)") +
+        (identity ? member : R"("description": "d")") +
+        R"(, "productId": "P", "firmwareId": "F", "adcFullScale": 65520},)"
+        R"( "parameters": [{"name": "A", )" +
+        (identity ? R"("value": 1)" : member) + R"(, "min": 0, "max": 2, "unit": ""}]})";
+    return axis::LoadSetupText(text, kSource);
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.rare);
+    const axis::LoadResult rare = setup_with(row.rare), plain = setup_with(row.plain);
+    ASSERT_TRUE(rare.setup) << rare.error;
+    ASSERT_TRUE(plain.setup) << plain.error;
+    EXPECT_EQ(axis::FirstDifference(*rare.setup, *plain.setup), "");
+  }
+}
+
 TEST(SetupFileLoad, ReadsEveryMemberWithDefaultsForTheOptionalOnes) {
   axis::LoadResult result = axis::LoadSetupText(kHeader + R"("parameters": [
     {"name": "PWM_freq", "value": 20000, "min": 1000, "max": 50000, "unit": "HZ", "display": "khz"},

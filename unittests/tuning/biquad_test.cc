@@ -61,7 +61,10 @@ TEST(BiquadDesign, GainAtZeroCornerAndNyquistMatchesTheAnalogueShape) {
     Doubles out;
   } quantised[] = {
       // counts, scale
-      {{2, 0, 0, 1.5}, {0x1p30, 0, 0, 805306368, 0, 4}},  // 2.0 at scale 2 would be 2^31
+      {{2, 0, 0, 1.5}, {0x1p30, 0, 0, 805306368, 0, 4}},          // 2.0 at scale 2 would be 2^31
+      {{0.5, -2, 0, 1.5}, {0x1p29, -0x1p31, 0, 0x1.8p30, 0, 2}},  // -2.0 at scale 2 fits
+      {{0, 0, 3, -1}, {0, 0, 0x1.8p30, -0x1p29, 0, 4}},           // ceil(log2 3) = 2
+      {{-1, 0.25}, {-0x1p30, 0x1p28, 0, 0, 0, 2}},                // largest exactly 1: scale 2
       {{0x1p-32, -0x1p-32, -0x1.8p-31, 0x1.8p-31}, {1, 0, -1, 2, 0, 1}},  // halves round up
       {{1 - 0x1p-40}, {0x1p30, 0, 0, 0, 0, 2}},  // 2^31 at scale 1 once rounded
       {{kNaN, 1}, {0x1p30, 0, 0, 0, 0, 2}},
