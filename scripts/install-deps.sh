@@ -11,7 +11,6 @@ packages=(
   python3
   clang libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
-  python3
 )
 
 missing=()
