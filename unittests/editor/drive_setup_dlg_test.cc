@@ -10,19 +10,19 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "conversions/motion_units.h"
-#include "host/dialog_test_support.h"
-#include "host/setup_file.h"
+#include "editor/editor_test_support.h"
 
 namespace {
 
-using axis::testing::ResourceFolder;
+using namespace axis::testing;
 using Dlg = CDriveSetupDlg;
+
+constexpr const char* kDemo = "demo-linear.json";
+constexpr const char* kMinimal = "minimal-linear.json";  // no "SpeedForward", no angle controller
 
 // A headless platform that lets a test look at (and change) the setup while a secondary dialog
 // runs, as a user would.
@@ -45,233 +45,93 @@ class DriveSetupDlgTest : public ::testing::Test {
   void SetUp() override { axis::SetPlatform(&platform_); }
   void TearDown() override { axis::SetPlatform(nullptr); }
 
-  static std::unique_ptr<CMC_Setup> Load(const char* file) {
-    axis::LoadResult loaded = axis::LoadSetupFile(std::string(AXIS_SETUPS_DIR) + "/" + file);
-    EXPECT_TRUE(loaded) << loaded.error;
-    if (loaded) loaded.setup->SetScaleProvider({&kestrel::ScaleFactor, &kestrel::ScaleOffset});
-    return std::move(loaded.setup);
-  }
-  static void Set(CMC_Setup& setup, const char* name, double value) {
-    CMC_Parameter* p = setup.FindParameter(name);
-    ASSERT_NE(p, nullptr) << name;
-    p->SetValueInBaseUnit(value);
-  }
-  static double Get(CMC_Setup& setup, const char* name) {
-    return setup.FindParameter(name)->GetValueInBaseUnit();
-  }
-  static void Add(CMC_Setup& setup, const char* name, double value) {
-    ASSERT_NE(setup.AddParameter({.name = name, .value = value, .min = 0, .max = 1}), nullptr);
-  }
-
   ResourceFolder real_templates_{std::nullopt};
-  axis::testing::PrivateUserConfig user_config_;  // the motor setup dialog reads the user's motors
+  PrivateUserConfig user_config_;  // the motor setup dialog reads the user's motors
   ObservingPlatform platform_;
 };
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+std::vector<int> Range(int first, int last) {
+  std::vector<int> ids;
+  for (int id = first; id <= last; ++id) ids.push_back(id);
+  return ids;
+}
+bool Contains(const std::vector<int>& ids, int id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+// A change of the setup: parameters set, options given their texts.
+using Change = std::function<void(CMC_Setup&)>;
+Change Values(std::vector<std::pair<const char*, double>> values,
+              std::vector<std::pair<const char*, const char*>> options = {}) {
+  return [=](CMC_Setup& s) {
+    for (const auto& [name, value] : values) Set(s, name, value);
+    for (const auto& [name, text] : options) s.SetOption(name, text);
+  };
 }
 
-bool Enabled(const Dlg& d, int id) { return d.Control(id) != nullptr && d.Control(id)->enabled; }
-bool Shown(const Dlg& d, int id) { return d.Control(id) != nullptr && d.Control(id)->shown; }
-
 // Speed group feed-forwards (A) and position group feed-forwards (B), captions included.
-const int kSpeedFeedForwards[] = {5604, 5605, 3183, 5606, 3389};
-const int kPositionFeedForwards[] = {5706, 5707, 3196, 5708, 3197};
-const int kSpeedController[] = {5600, 5601, 3179, 5602, 3180, 5603, 3181, 3182};
-const int kPositionController[] = {5700, 5701, 3190, 5702, 3191, 5703,
-                                   3192, 5704, 3193, 5705, 3194, 3195};
-const int kNotYetAvailable[] = {3171, 3137, 3178, 3198, 3370};
+const std::vector<int> A = {5604, 5605, 3183, 5606, 3389};
+const std::vector<int> B = {5706, 5707, 3196, 5708, 3197};
 
 TEST_F(DriveSetupDlgTest, ControlStructureDecidesControllersAndFeedForwards) {
   struct Row {
     const char* name;
-    const char* file;  // demo has "SpeedForward", minimal has not
+    const char* file;
     double cm, pct;
     std::optional<double> f;  // "PosSpd_in_FastLoop" (added to the minimal setup when given)
-    bool speed, position;     // controller groups enabled
+    bool speed, position;     // controller groups (and their error protections) enabled
     std::vector<int> shown;   // feed-forward controls shown (of A and B)
     std::vector<int> disabled_shown;  // of those, disabled
-    bool load_limit, position_error, speed_error;
+    bool load_limit, speed_error;
   };
-  const std::vector<int> A = {std::begin(kSpeedFeedForwards), std::end(kSpeedFeedForwards)};
-  const std::vector<int> B = {std::begin(kPositionFeedForwards), std::end(kPositionFeedForwards)};
+  // clang-format off
   const Row rows[] = {
-      {"cascade, slow loops", "demo-linear.json", 0, 1, 0, true, true, B, {}, true, true, false},
-      {"position only, slow loops",
-       "demo-linear.json",
-       0,
-       0,
-       0,
-       false,
-       true,
-       B,
-       {},
-       false,
-       true,
-       false},
-      {"position only, fast loops",
-       "demo-linear.json",
-       0,
-       0,
-       1,
-       false,
-       true,
-       {},
-       {},
-       false,
-       true,
-       false},
-      {"cascade, fast loops", "demo-linear.json", 0, 1, 1, true, true, {}, {}, true, true, false},
-      {"speed, slow loops", "demo-linear.json", 1, 1, 0, true, false, A, {}, false, false, true},
-      {"speed, fast loops", "demo-linear.json", 1, 1, 1, true, false, {}, {}, false, false, true},
-      {"torque, slow loops",
-       "demo-linear.json",
-       2,
-       1,
-       0,
-       false,
-       false,
-       {},
-       {},
-       false,
-       false,
-       false},
-      {"old cascade", "minimal-linear.json", 0, 1, {}, true, true, B, {}, true, true, false},
-      {"old position only",
-       "minimal-linear.json",
-       0,
-       0,
-       {},
-       false,
-       true,
-       B,
-       {5707, 3196},
-       false,
-       true,
-       false},
-      {"old position only, fast loops",
-       "minimal-linear.json",
-       0,
-       0,
-       1,
-       false,
-       true,
-       B,
-       {5706, 5707, 3196, 5708, 3197},
-       false,
-       true,
-       false},
-      {"old cascade, fast loops",
-       "minimal-linear.json",
-       0,
-       1,
-       1,
-       true,
-       true,
-       B,
-       {},
-       true,
-       true,
-       false},
-      {"old speed",
-       "minimal-linear.json",
-       1,
-       0,
-       {},
-       true,
-       false,
-       {5604, 5605, 3183},
-       {},
-       false,
-       false,
-       true},
-      {"old torque", "minimal-linear.json", 2, 0, {}, false, false, {}, {}, false, false, false},
+      {"cascade, slow loops", kDemo, 0, 1, 0, true, true, B, {}, true, false},
+      {"position only, slow loops", kDemo, 0, 0, 0, false, true, B, {}, false, false},
+      {"position only, fast loops", kDemo, 0, 0, 1, false, true, {}, {}, false, false},
+      {"cascade, fast loops", kDemo, 0, 1, 1, true, true, {}, {}, true, false},
+      {"speed, slow loops", kDemo, 1, 1, 0, true, false, A, {}, false, true},
+      {"speed, fast loops", kDemo, 1, 1, 1, true, false, {}, {}, false, true},
+      {"torque, slow loops", kDemo, 2, 1, 0, false, false, {}, {}, false, false},
+      {"old cascade", kMinimal, 0, 1, {}, true, true, B, {}, true, false},
+      {"old position only", kMinimal, 0, 0, {}, false, true, B, {5707, 3196}, false, false},
+      {"old position only, fast loops", kMinimal, 0, 0, 1, false, true, B, B, false, false},
+      {"old cascade, fast loops", kMinimal, 0, 1, 1, true, true, B, {}, true, false},
+      {"old speed", kMinimal, 1, 0, {}, true, false, {5604, 5605, 3183}, {}, false, true},
+      {"old torque", kMinimal, 2, 0, {}, false, false, {}, {}, false, false},
   };
+  // clang-format on
+  const std::vector<int> speed_controller = {5600, 5601, 3179, 5602, 3180, 5603, 3181, 3182};
+  const std::vector<int> position_controller = {5700, 5701, 3190, 5702, 3191, 5703,
+                                                3192, 5704, 3193, 5705, 3194, 3195};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Load(row.file);
-    ASSERT_TRUE(setup);
+    auto setup = Bundled(row.file);
     if (row.f && setup->FindParameterNoError("PosSpd_in_FastLoop") == nullptr)
-      Add(*setup, "PosSpd_in_FastLoop", 0);
+      setup->AddParameter({.name = "PosSpd_in_FastLoop", .value = 0, .min = 0, .max = 1});
     Dlg d(*setup);
     d.OnInitDialog();
-    Set(*setup, "ControlMode", row.cm);
-    Set(*setup, "PositionControlType", row.pct);
+    Set(*setup, {{"ControlMode", row.cm},
+                 {"PositionControlType", row.pct},
+                 {"isPositionControlError", 1},
+                 {"isSpeedControlError", 1}});
     if (row.f) Set(*setup, "PosSpd_in_FastLoop", *row.f);
-    Set(*setup, "isPositionControlError", 1);
-    Set(*setup, "isSpeedControlError", 1);
     d.DoDataExchange();
-    for (int id : kSpeedController) EXPECT_EQ(Enabled(d, id), row.speed) << id;
-    for (int id : kPositionController) EXPECT_EQ(Enabled(d, id), row.position) << id;
-    for (int id : A) {
-      const bool shown = std::find(row.shown.begin(), row.shown.end(), id) != row.shown.end();
-      EXPECT_EQ(Shown(d, id), shown) << id;
-    }
+    for (int id : speed_controller) EXPECT_EQ(Enabled(d, id), row.speed) << id;
+    for (int id : position_controller) EXPECT_EQ(Enabled(d, id), row.position) << id;
+    for (int id : A) EXPECT_EQ(Shown(d, id), Contains(row.shown, id)) << id;
     for (int id : B) {
-      const bool shown = std::find(row.shown.begin(), row.shown.end(), id) != row.shown.end();
+      const bool shown = Contains(row.shown, id);
       EXPECT_EQ(Shown(d, id), shown) << id;
-      const bool disabled = std::find(row.disabled_shown.begin(), row.disabled_shown.end(), id) !=
-                            row.disabled_shown.end();
-      if (shown) {
-        EXPECT_EQ(Enabled(d, id), !disabled) << id;
-      }
+      EXPECT_EQ(shown && Enabled(d, id), shown && !Contains(row.disabled_shown, id)) << id;
     }
     for (int id : {5709, 1043, 1044}) EXPECT_EQ(Shown(d, id), row.load_limit) << id;
-    EXPECT_EQ(Enabled(d, 5811), row.position);
-    for (int id = 5812; id <= 5817; ++id) EXPECT_EQ(Enabled(d, id), row.position_error) << id;
-    EXPECT_EQ(Enabled(d, 5821), row.speed_error);
-    for (int id = 5822; id <= 5827; ++id) EXPECT_EQ(Enabled(d, id), row.speed_error) << id;
+    for (int id : Range(5811, 5817)) EXPECT_EQ(Enabled(d, id), row.position) << id;
+    for (int id : Range(5821, 5827)) EXPECT_EQ(Enabled(d, id), row.speed_error) << id;
     // Tests that do not exist yet keep their buttons, disabled, whatever the rules say.
-    for (int id : kNotYetAvailable) {
+    for (int id : {3171, 3137, 3178, 3198, 3370}) {
       EXPECT_TRUE(Shown(d, id)) << id;
       EXPECT_FALSE(Enabled(d, id)) << id;
     }
-  }
-}
-
-TEST_F(DriveSetupDlgTest, CommutationAndStartMode) {
-  struct Row {
-    const char* name;
-    const char* file;  // demo has the angle controller ("KPTHT"), minimal has not
-    double sin, halls, start_mode;
-    const char* pmsm_option;
-    bool trapezoidal, group, aligned, bldc, motionless, pmsm, start_values;
-  };
-  const Row rows[] = {
-      {"sinusoidal, Halls, move till aligned", "demo-linear.json", 1, 1, 0, "1", true, true, true,
-       true, true, true, true},
-      {"without the PMSM option", "demo-linear.json", 1, 1, 0, "0", true, true, true, true, true,
-       false, true},
-      {"motionless start", "demo-linear.json", 1, 1, 2, "1", true, true, true, true, true, true,
-       false},
-      {"no Hall sensors", "demo-linear.json", 1, 0, 0, "1", false, true, true, false, true, false,
-       true},
-      {"trapezoidal", "demo-linear.json", 0, 1, 0, "1", true, false, false, false, false, false,
-       false},
-      {"no angle controller", "minimal-linear.json", 1, 1, 0, "1", true, true, true, true, false,
-       true, true},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    auto setup = Load(row.file);
-    ASSERT_TRUE(setup);
-    setup->SetOption("PMSMStartwithHalls", row.pmsm_option);
-    Dlg d(*setup);
-    d.OnInitDialog();
-    Set(*setup, "CommutationMethod", row.sin);
-    Set(*setup, "isHallsensors", row.halls);
-    Set(*setup, "StartMode", row.start_mode);
-    d.DoDataExchange();
-    EXPECT_EQ(Enabled(d, Dlg::kTrapezoidal), row.trapezoidal);
-    EXPECT_EQ(Enabled(d, Dlg::kStartModeGroup), row.group);
-    EXPECT_EQ(Enabled(d, Dlg::kMoveTillAligned), row.aligned);
-    EXPECT_EQ(Enabled(d, Dlg::kBldcWithHalls), row.bldc);
-    EXPECT_EQ(Enabled(d, Dlg::kMotionless), row.motionless);
-    EXPECT_EQ(Enabled(d, Dlg::kPmsmWithHalls), row.pmsm);
-    for (int id = 6205; id <= 6210; ++id) EXPECT_EQ(Enabled(d, id), row.start_values) << id;
-    EXPECT_FALSE(Enabled(d, Dlg::kTuneAngle));
   }
 }
 
@@ -279,99 +139,50 @@ TEST_F(DriveSetupDlgTest, SwitchesOpenTheirRows) {
   struct Row {
     const char* name;
     const char* file;
-    std::function<void(CMC_Setup&)> change;
+    Change change;
     std::vector<int> enabled, disabled, shown, hidden;
   };
-  const Row rows[] = {
-      {"over current off",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isOverCurrent", 0); },
-       {},
-       {5802, 5803, 5804, 5805, 5806, 5807}},
-      {"over current on",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isOverCurrent", 1); },
-       {5802, 5803, 5804, 5805, 5806, 5807}},
-      {"I2t off",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isMotori2t", 0); },
-       {},
-       {5842, 5843, 5844, 5845, 5846, 5847}},
-      {"brake resistor off",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isBrakeResistor", 0); },
-       {5901},
-       {5902, 5903, 5904}},
-      {"brake resistor on",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isBrakeResistor", 1); },
-       {5902, 5903, 5904}},
-      {"external reference",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "ExternalReference", 1); },
-       {3208, 5303}},
-      {"no external reference",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "ExternalReference", 0); },
-       {},
-       {3208, 5303}},
-      {"motor temperature sensor",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isMotorTemperatureSensor", 1); },
-       {5831}},
-      {"motor temperature disabled by the host",
-       "demo-linear.json",
-       [](CMC_Setup& s) { s.SetOption("DisableMotorTemperature", "1"); },
-       {},
-       {5831}},
-      {"no motor temperature sensor",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isMotorTemperatureSensor", 0); },
-       {},
-       {5831}},
-      {"enable polarity hidden",
-       "demo-linear.json",
-       [](CMC_Setup& s) { s.SetOption("hideEnablePolarity", "1"); },
-       {},
-       {},
-       {6020, 6021},
-       {6010, 6011, 6012}},
-      {"software limits off",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isSWLS", 0); },
-       {6100, 6101},
-       {6102, 6103, 6104, 6105, 6106, 6107}},
-      {"software limits on",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "isSWLS", 1); },
-       {6100, 6101, 6102, 6103, 6104, 6105, 6106, 6107}},
-      {"no software limits",
-       "minimal-linear.json",
-       [](CMC_Setup&) {},
-       {},
-       {6100, 6101, 6102, 6103}},
-      {"axis ID not stored",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "save_axis_id", 0); },
-       {6301, 6305},
-       {6306, 3136},
-       {6301, 6305}},
-      {"axis ID stored",
-       "demo-linear.json",
-       [](CMC_Setup& s) { Set(s, "save_axis_id", 1); },
-       {6306, 3136}},
-      {"no CAN switches",
-       "minimal-linear.json",
-       [](CMC_Setup&) {},
-       {3136},
-       {},
-       {6303, 6304},
-       {6301, 6305}},
+  const Change none = [](CMC_Setup&) {};
+  const std::vector<int> start_values = Range(6205, 6210);
+  const auto start = [](double sin, double halls, double mode, const char* pmsm = "1") {
+    return Values({{"CommutationMethod", sin}, {"isHallsensors", halls}, {"StartMode", mode}},
+                  {{"PMSMStartwithHalls", pmsm}});
   };
+  // clang-format off
+  const Row rows[] = {
+      {"over current off", kDemo, Values({{"isOverCurrent", 0}}), {}, Range(5802, 5807)},
+      {"over current on", kDemo, Values({{"isOverCurrent", 1}}), Range(5802, 5807)},
+      {"I2t off", kDemo, Values({{"isMotori2t", 0}}), {}, Range(5842, 5847)},
+      {"brake resistor off", kDemo, Values({{"isBrakeResistor", 0}}), {5901}, {5902, 5903, 5904}},
+      {"brake resistor on", kDemo, Values({{"isBrakeResistor", 1}}), {5902, 5903, 5904}},
+      {"external reference", kDemo, Values({{"ExternalReference", 1}}), {3208, 5303}},
+      {"no external reference", kDemo, Values({{"ExternalReference", 0}}), {}, {3208, 5303}},
+      {"motor temperature sensor", kDemo, Values({{"isMotorTemperatureSensor", 1}}), {5831}},
+      {"no motor temperature sensor", kDemo, Values({{"isMotorTemperatureSensor", 0}}), {}, {5831}},
+      {"temperature disabled by the host", kDemo, Values({}, {{"DisableMotorTemperature", "1"}}),
+       {}, {5831}},
+      {"enable polarity hidden", kDemo, Values({}, {{"hideEnablePolarity", "1"}}), {}, {},
+       {6020, 6021}, {6010, 6011, 6012}},
+      {"software limits off", kDemo, Values({{"isSWLS", 0}}), {6100, 6101}, Range(6102, 6107)},
+      {"software limits on", kDemo, Values({{"isSWLS", 1}}), Range(6100, 6107)},
+      {"no software limits", kMinimal, none, {}, {6100, 6101, 6102, 6103}},
+      {"axis ID not stored", kDemo, Values({{"save_axis_id", 0}}), {6301, 6305}, {6306, 3136},
+       {6301, 6305}},
+      {"axis ID stored", kDemo, Values({{"save_axis_id", 1}}), {6306, 3136}},
+      {"no CAN switches", kMinimal, none, {3136}, {}, {6303, 6304}, {6301, 6305}},
+      // Commutation and start mode: 5201 trapezoidal, 6200 the group, 6201 move till aligned,
+      // 6202 BLDC with Halls, 6203 motionless, 6204 PMSM with Halls.
+      {"sinusoidal, Halls, aligned", kDemo, start(1, 1, 0), Range(6200, 6210), {3370}},
+      {"without the PMSM option", kDemo, start(1, 1, 0, "0"), {6202, 6203}, {6204}},
+      {"motionless start", kDemo, start(1, 1, 2), {6203, 6204}, start_values},
+      {"no Hall sensors", kDemo, start(1, 0, 0), {6200, 6201, 6203, 6205}, {5201, 6202, 6204}},
+      {"trapezoidal", kDemo, start(0, 1, 0), {5201}, Range(6200, 6210)},
+      {"no angle controller", kMinimal, start(1, 1, 0), {5201, 6202, 6204, 6210}, {6203}},
+  };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Load(row.file);
-    ASSERT_TRUE(setup);
+    auto setup = Bundled(row.file);
     Dlg d(*setup);
     d.OnInitDialog();
     row.change(*setup);
@@ -386,16 +197,16 @@ TEST_F(DriveSetupDlgTest, SwitchesOpenTheirRows) {
 // The bit rate is offered while it is to be stored, and only when the setup has a bit rate to
 // store it in (a drive whose setup lacks "CAN_baudrate" keeps the combo disabled).
 TEST_F(DriveSetupDlgTest, BitRateIsOfferedWhileItIsToBeStored) {
-  std::string without_bit_rate = ReadText(std::string(AXIS_SETUPS_DIR) + "/demo-linear.json");
+  std::ifstream in(std::string(AXIS_SETUPS_DIR) + "/" + kDemo, std::ios::binary);
+  std::string without_bit_rate{std::istreambuf_iterator<char>(in), {}};
   const size_t line = without_bit_rate.find("    {\"name\": \"CAN_baudrate\"");
   ASSERT_NE(line, std::string::npos);
   without_bit_rate.erase(line, without_bit_rate.find('\n', line) + 1 - line);
   for (const bool has_bit_rate : {true, false}) {
     for (const double store : {0.0, 1.0}) {
       SCOPED_TRACE(testing::Message() << "bit rate " << has_bit_rate << ", store " << store);
-      auto setup = has_bit_rate ? Load("demo-linear.json")
-                                : axis::LoadSetupText(without_bit_rate, "demo").setup;
-      ASSERT_TRUE(setup);
+      auto setup =
+          has_bit_rate ? Bundled(kDemo) : axis::LoadSetupText(without_bit_rate, "demo").setup;
       Dlg d(*setup);
       d.OnInitDialog();
       Set(*setup, "save_CAN_baudrate", store);
@@ -408,8 +219,7 @@ TEST_F(DriveSetupDlgTest, BitRateIsOfferedWhileItIsToBeStored) {
 }
 
 TEST_F(DriveSetupDlgTest, GuidelineStepsInOrder) {
-  auto setup = Load("demo-linear.json");
-  ASSERT_TRUE(setup);
+  auto setup = Bundled();
   Dlg d(*setup);
   d.OnInitDialog();
   int count = 0;
@@ -421,49 +231,36 @@ TEST_F(DriveSetupDlgTest, GuidelineStepsInOrder) {
   EXPECT_STREQ(Dlg::kGuidelines[8],
                "Step 9. In the <<Inputs polarity>> check box, select the active levels for the "
                "Enable and the two limit switch inputs.");
-  EXPECT_FALSE(Enabled(d, axis::kGuidelinePrevious));
   for (int i = 0; i < count; ++i) {
     SCOPED_TRACE(i);
     const std::string text = d.GetChildText(axis::kGuidelineText);
     EXPECT_EQ(text, Dlg::kGuidelines[i]);
     // Steps 1 to 7 put a tab after their number; 8 to 10 a blank.
-    const std::string number = "Step " + std::to_string(i + 1) + (i < 7 ? ".\t" : ". ");
-    EXPECT_EQ(text.rfind(number, 0), 0u);
-    EXPECT_EQ(Enabled(d, axis::kGuidelineNext), i < count - 1);
-    if (i < count - 1) d.UserClick(axis::kGuidelineNext);
+    EXPECT_EQ(text.rfind("Step " + std::to_string(i + 1) + (i < 7 ? ".\t" : ". "), 0), 0u);
+    d.UserClick(axis::kGuidelineNext);
   }
-  ASSERT_TRUE(d.UserClick(axis::kGuidelinePrevious));
-  EXPECT_EQ(d.GetChildText(axis::kGuidelineText), Dlg::kGuidelines[8]);
 }
 
 TEST_F(DriveSetupDlgTest, AxisIdsAboveTheCanOpenRangeWarn) {
-  auto setup = Load("demo-linear.json");
-  ASSERT_TRUE(setup);
+  auto setup = Bundled();
   Dlg d(*setup);
   d.OnInitDialog();
-  const axis::ControlState* combo = d.Control(Dlg::kAxisId);
-  ASSERT_EQ(combo->items.size(), 256u);
-  EXPECT_EQ(combo->items[0].text, "1");
-  EXPECT_EQ(combo->items[254].text, "255");
-  EXPECT_EQ(combo->items[255].text, "H/W");
+  const std::vector<std::string> items = Items(d, Dlg::kAxisId);
+  ASSERT_EQ(items.size(), 256u);
+  EXPECT_EQ(items[0], "1");
+  EXPECT_EQ(items[254], "255");
+  EXPECT_EQ(items[255], "H/W");
   EXPECT_EQ(d.GetChildText(Dlg::kAxisId), "1");  // the demo's Axis_ID_list
-  struct Row {
-    const char* text;
-    bool warns;
-  };
-  const Row rows[] = {{"128", true}, {"127", false}, {"H/W", false}, {"255", true}, {"1", false}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    int index = -1;
-    for (size_t i = 0; i < combo->items.size(); ++i)
-      if (combo->items[i].text == row.text) index = static_cast<int>(i);
+  for (const char* text : {"128", "127", "H/W", "255", "1"}) {
+    SCOPED_TRACE(text);
+    const bool warns = text == std::string("128") || text == std::string("255");
     const size_t before = platform_.MessageLog().size();
-    ASSERT_TRUE(d.UserSelectCombo(Dlg::kAxisId, index));
-    ASSERT_EQ(platform_.MessageLog().size(), before + (row.warns ? 1 : 0));
-    if (row.warns) {
+    ASSERT_TRUE(d.UserSelectCombo(Dlg::kAxisId, ItemIndex(d, Dlg::kAxisId, text)));
+    ASSERT_EQ(platform_.MessageLog().size(), before + (warns ? 1 : 0));
+    if (warns) {
       EXPECT_EQ(platform_.MessageLog().back().request.text, Dlg::kAxisIdWarning);
     }
-    EXPECT_EQ(d.GetChildText(Dlg::kAxisId), row.text);  // the selection stays
+    EXPECT_EQ(d.GetChildText(Dlg::kAxisId), text);  // the selection stays
   }
   EXPECT_EQ(std::string(Dlg::kAxisIdWarning).rfind("If your drive is set in CANopen mode", 0), 0u);
 }
@@ -484,15 +281,12 @@ TEST_F(DriveSetupDlgTest, OkStoresTheAxisIdAndEncodes) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Load("demo-linear.json");
-    ASSERT_TRUE(setup);
+    auto setup = Bundled();
     setup->ClearOption("IsClosedSpeed");
     Dlg d(*setup);
     Set(*setup, "Axis_ID_list", row.present);
-    if (row.pick != nullptr) {
-      const int index = std::string(row.pick) == "H/W" ? 255 : std::stoi(row.pick) - 1;
-      platform_.SelectCombo(Dlg::kAxisId, index);
-    }
+    if (row.pick != nullptr)
+      platform_.SelectCombo(Dlg::kAxisId, row.pick[0] == 'H' ? 255 : std::stoi(row.pick) - 1);
     platform_.EndOk();
     EXPECT_EQ(d.DoModal(), axis::kIdOk);
     EXPECT_EQ(Get(*setup, "Axis_ID_list"), row.id);
@@ -510,6 +304,7 @@ TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetup) {
     const char* description;
     bool sink, buttons_enabled;
   };
+  // clang-format off
   const Row rows[] = {
       {"programmable, source", "1", true, 0, 0, "", false, true},
       {"programmable, sink", "1", true, 1, 4, "", true, true},
@@ -519,10 +314,10 @@ TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetup) {
       {"old host, QZ drive", nullptr, false, 0, 4, "KD-QZ drive", true, false},
       {"old host, other drive", nullptr, false, 0, 0, "KD drive", false, false},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Load(row.has_type ? "demo-linear.json" : "minimal-linear.json");
-    ASSERT_TRUE(setup);
+    auto setup = Bundled(row.has_type ? kDemo : kMinimal);
     if (row.option != nullptr) {
       setup->SetOption("IsInputsTypeProgrammable", row.option);
     } else {
@@ -543,13 +338,10 @@ TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetup) {
 }
 
 TEST_F(DriveSetupDlgTest, ChangingTheInputTypeKeepsEachInputsLevel) {
-  auto setup = Load("demo-linear.json");
-  ASSERT_TRUE(setup);
+  auto setup = Bundled();
   Dlg d(*setup);
-  Set(*setup, "InputsPolarityType", 0);
-  Set(*setup, "EnablePolarity", 1);
-  Set(*setup, "LSPPolarity", 0);
-  Set(*setup, "LSNPolarity", 1);
+  Set(*setup,
+      {{"InputsPolarityType", 0}, {"EnablePolarity", 1}, {"LSPPolarity", 0}, {"LSNPolarity", 1}});
   d.OnInitDialog();
   struct Step {
     int click;
@@ -569,9 +361,10 @@ TEST_F(DriveSetupDlgTest, ChangingTheInputTypeKeepsEachInputsLevel) {
     EXPECT_EQ(Get(*setup, "LSNPolarity"), step.lsn);
     EXPECT_EQ(d.GetCheck(Dlg::kEnableLow), step.enable == 0 ? 1 : 0);
     EXPECT_EQ(d.GetCheck(Dlg::kLimitPlusLow), step.lsp == 1 ? 1 : 0);
-    const char* const* lines = step.sink ? Dlg::kSinkLines : Dlg::kSourceLines;
-    EXPECT_EQ(d.GetChildText(Dlg::kUpperPolarityLine), lines[0]);
-    EXPECT_EQ(d.GetChildText(Dlg::kLowerPolarityLine), lines[1]);
+    EXPECT_EQ(d.GetChildText(Dlg::kUpperPolarityLine),
+              step.sink ? "Active high (Connected to +Vlog)" : "Active high (Open/No connection)");
+    EXPECT_EQ(d.GetChildText(Dlg::kLowerPolarityLine),
+              step.sink ? "Active low (Open/No connection)" : "Active low (Connected to GND)");
   }
 }
 
@@ -590,8 +383,7 @@ TEST_F(DriveSetupDlgTest, SoftwareLimitsNeverCross) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Load("demo-linear.json");
-    ASSERT_TRUE(setup);
+    auto setup = Bundled();
     Dlg d(*setup);
     d.OnInitDialog();
     Set(*setup, "isSWLS", 1);
@@ -599,8 +391,8 @@ TEST_F(DriveSetupDlgTest, SoftwareLimitsNeverCross) {
     ASSERT_TRUE(d.UserType(row.edit, row.typed_mm));
     EXPECT_NEAR(Get(*setup, "Negative_SWLS"), row.negative_m, 1e-9);
     EXPECT_NEAR(Get(*setup, "Positive_SWLS"), row.positive_m, 1e-9);
-    const char* edited = row.edit == Dlg::kNegativeLimit ? "Negative_SWLS" : "Positive_SWLS";
-    EXPECT_NEAR(std::stod(d.GetChildText(row.edit)), Get(*setup, edited) * 1000.0, 1e-6);
+    const double edited_m = row.edit == Dlg::kNegativeLimit ? row.negative_m : row.positive_m;
+    EXPECT_NEAR(std::stod(d.GetChildText(row.edit)), edited_m * 1000.0, 1e-6);
   }
 }
 
@@ -610,14 +402,12 @@ TEST_F(DriveSetupDlgTest, StartCurrentAboveNominalWarnsWithTheWholeAlignmentTime
     double time_ab;
     const char* shown_time;  // null: no warning
   };
-  const Row rows[] = {{"150", 0.5, "1.00 s"}, {"120", 0.125, "0.25 s"}, {"80", 0.5, nullptr}};
+  const Row rows[] = {{"150", 0.5, "1.00"}, {"120", 0.125, "0.25"}, {"80", 0.5, nullptr}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.typed);
-    auto setup = Load("demo-linear.json");
-    ASSERT_TRUE(setup);
+    auto setup = Bundled();
     Dlg d(*setup);
-    Set(*setup, "time_AB", row.time_ab);
-    Set(*setup, "StartMode", 0);
+    Set(*setup, {{"time_AB", row.time_ab}, {"StartMode", 0}});
     d.OnInitDialog();
     const double reftst = Get(*setup, "REFTST");
     const size_t before = platform_.MessageLog().size();
@@ -628,23 +418,33 @@ TEST_F(DriveSetupDlgTest, StartCurrentAboveNominalWarnsWithTheWholeAlignmentTime
     EXPECT_NEAR(Get(*setup, "StartCurrent"), std::stod(row.typed), 1.0);
     ASSERT_EQ(platform_.MessageLog().size(), before + (row.shown_time ? 1u : 0u));
     if (row.shown_time != nullptr) {
-      const std::string& text = platform_.MessageLog().back().request.text;
-      EXPECT_EQ(text, Dlg::StartCurrentWarning(2 * row.time_ab));
-      EXPECT_NE(text.find(std::string("applied for ") + row.shown_time + ".\n\nThe motor"),
-                std::string::npos);
-      EXPECT_EQ(text.rfind("You have set a start current bigger than the nominal current!", 0), 0u);
+      EXPECT_EQ(platform_.MessageLog().back().request.text,
+                std::string("You have set a start current bigger than the nominal current! The "
+                            "start current will be applied for ") +
+                    row.shown_time +
+                    " s.\n\nThe motor must withstand this over current condition or it may be "
+                    "damaged.");
     }
   }
 }
 
-TEST_F(DriveSetupDlgTest, ANewLoadSpeedLimitBoundsTheTestSpeed) {
-  auto setup = Load("demo-linear.json");
-  ASSERT_TRUE(setup);
+TEST_F(DriveSetupDlgTest, LoadSpeedLimitAndExternalReferenceActAtOnce) {
+  auto setup = Bundled();
   Dlg d(*setup);
   d.OnInitDialog();
+  // A new load speed limit bounds the test speed.
   ASSERT_TRUE(d.UserType(Dlg::kLoadSpeedLimit, "1.5"));
   EXPECT_EQ(setup->FindParameter("TestSpeed")->GetMaxInBaseUnit(), 1.5);
   EXPECT_EQ(setup->FindParameter("TestSpeed")->GetMinInBaseUnit(), -1.5);
+  // No external reference switches the activation after power-on off.
+  ASSERT_TRUE(d.UserClick(Dlg::kReferenceYes));
+  ASSERT_TRUE(d.UserClick(Dlg::kAutoActivated));
+  EXPECT_EQ(Get(*setup, "isAutoActivatedAfterPowerOn"), 1);
+  ASSERT_TRUE(d.UserClick(Dlg::kReferenceNo));
+  EXPECT_EQ(Get(*setup, "isAutoActivatedAfterPowerOn"), 0);
+  EXPECT_EQ(d.GetCheck(Dlg::kAutoActivated), 0);
+  EXPECT_FALSE(Enabled(d, Dlg::kAutoActivated));
+  EXPECT_FALSE(Enabled(d, Dlg::kReferenceSetup));
 }
 
 TEST_F(DriveSetupDlgTest, ChoosingTheControlMode) {
@@ -659,18 +459,15 @@ TEST_F(DriveSetupDlgTest, ChoosingTheControlMode) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.mode);
-    auto setup = Load("demo-linear.json");
-    ASSERT_TRUE(setup);
+    auto setup = Bundled();
     Dlg d(*setup);
     d.OnInitDialog();
-    if (row.mode == 0) {
-      ASSERT_TRUE(d.UserClick(Dlg::kSpeed));
-    }
-    Set(*setup, "GEARMASTER", 3);
-    Set(*setup, "GEARSLAVE", 3);
-    Set(*setup, "isAnalogueReference", 0);
-    Set(*setup, "SpeedForward", 0);
-    Set(*setup, "PositionControlType", 1);
+    if (row.mode == 0) d.UserClick(Dlg::kSpeed);  // away from position control first
+    Set(*setup, {{"GEARMASTER", 3},
+                 {"GEARSLAVE", 3},
+                 {"isAnalogueReference", 0},
+                 {"SpeedForward", 0},
+                 {"PositionControlType", 1}});
     ASSERT_TRUE(d.UserClick(row.click));
     EXPECT_EQ(Get(*setup, "ControlMode"), row.mode);
     EXPECT_EQ(Get(*setup, "GEARMASTER"), row.gear);
@@ -684,21 +481,6 @@ TEST_F(DriveSetupDlgTest, ChoosingTheControlMode) {
   }
 }
 
-TEST_F(DriveSetupDlgTest, NoExternalReferenceSwitchesAutoActivationOff) {
-  auto setup = Load("demo-linear.json");
-  ASSERT_TRUE(setup);
-  Dlg d(*setup);
-  d.OnInitDialog();
-  ASSERT_TRUE(d.UserClick(Dlg::kReferenceYes));
-  ASSERT_TRUE(d.UserClick(Dlg::kAutoActivated));
-  EXPECT_EQ(Get(*setup, "isAutoActivatedAfterPowerOn"), 1);
-  ASSERT_TRUE(d.UserClick(Dlg::kReferenceNo));
-  EXPECT_EQ(Get(*setup, "isAutoActivatedAfterPowerOn"), 0);
-  EXPECT_EQ(d.GetCheck(Dlg::kAutoActivated), 0);
-  EXPECT_FALSE(Enabled(d, Dlg::kAutoActivated));
-  EXPECT_FALSE(Enabled(d, Dlg::kReferenceSetup));
-}
-
 // Every secondary dialog: both passes before it is built (and the parameter limits for the
 // external reference), and after OK both passes, the refresh and (but for the drive info) the
 // enabling rules. Cancel runs nothing after.
@@ -709,6 +491,7 @@ TEST_F(DriveSetupDlgTest, SecondaryDialogsRunBetweenBothPasses) {
     int template_id;
     bool ok, limits_before, enabling_after;
   };
+  // clang-format off
   const Row rows[] = {
       {"motor setup, OK", Dlg::kMotorSetup, 108, true, false, true},
       {"motor setup, Cancel", Dlg::kMotorSetup, 108, false, false, false},
@@ -718,14 +501,13 @@ TEST_F(DriveSetupDlgTest, SecondaryDialogsRunBetweenBothPasses) {
       {"external reference, Cancel", Dlg::kReferenceSetup, 111, false, true, false},
       {"drive info, OK", Dlg::kDriveInfo, 3018, true, false, false},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Load("demo-linear.json");
-    ASSERT_TRUE(setup);
+    auto setup = Bundled();
     Dlg d(*setup);
-    Set(*setup, "ExternalReference", 1);
     // Edits the registers have not followed yet, and a pass band range only the limits restore.
-    Set(*setup, "time_AB", 0.25);
+    Set(*setup, {{"ExternalReference", 1}, {"time_AB", 0.25}});
     CMC_Parameter* pass_band = setup->FindParameter("PB_S");
     pass_band->SetMinInBaseUnit(0);
     pass_band->SetMaxInBaseUnit(0);
@@ -736,8 +518,7 @@ TEST_F(DriveSetupDlgTest, SecondaryDialogsRunBetweenBothPasses) {
       ASSERT_GT(Get(*setup, "PB_S_maxim"), 0);
       EXPECT_EQ(pass_band->GetMaxInBaseUnit(), row.limits_before ? Get(*setup, "PB_S_maxim") : 0);
       // What the user changes there: the alignment time, and torque control.
-      Set(*setup, "time_AB", 0.75);
-      Set(*setup, "ControlMode", 2);
+      Set(*setup, {{"time_AB", 0.75}, {"ControlMode", 2}});
     };
     platform_.Click(row.button).End(row.ok ? axis::kIdOk : axis::kIdCancel);
     d.DoModal();
@@ -752,8 +533,7 @@ TEST_F(DriveSetupDlgTest, SecondaryDialogsRunBetweenBothPasses) {
 // The motor setup dialog opens by itself once, 100 ms after the drive setup dialog appears, on the
 // setup as it stands (no passes before it); after its OK both passes run and the controls follow.
 TEST_F(DriveSetupDlgTest, MotorSetupOpensByItselfOnceAfterAHundredMilliseconds) {
-  auto setup = Load("demo-linear.json");
-  ASSERT_TRUE(setup);
+  auto setup = Bundled();
   Dlg d(*setup);
   Set(*setup, "time_AB", 0.25);  // not yet encoded into T1ONA
   const double t1ona = Get(*setup, "T1ONA");
@@ -788,15 +568,14 @@ TEST_F(DriveSetupDlgTest, AdvancedOkClearsFeedForwardsWithoutASpeedLoop) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Load("demo-linear.json");
-    ASSERT_TRUE(setup);
+    auto setup = Bundled();
     Dlg d(*setup);
     platform_.on_secondary = [&](CMC_EditSetupDlg&) {
-      Set(*setup, "ControlMode", row.cm);
-      Set(*setup, "PositionControlType", row.pct);
-      Set(*setup, "PosSpd_in_FastLoop", row.f);
-      Set(*setup, "KFFS_scl", 2);
-      Set(*setup, "KFFA_scl", 2);
+      Set(*setup, {{"ControlMode", row.cm},
+                   {"PositionControlType", row.pct},
+                   {"PosSpd_in_FastLoop", row.f},
+                   {"KFFS_scl", 2},
+                   {"KFFA_scl", 2}});
     };
     platform_.Click(Dlg::kAdvanced).End(row.ok ? axis::kIdOk : axis::kIdCancel);
     d.DoModal();
@@ -806,8 +585,7 @@ TEST_F(DriveSetupDlgTest, AdvancedOkClearsFeedForwardsWithoutASpeedLoop) {
 }
 
 TEST_F(DriveSetupDlgTest, HelpAndCancel) {
-  auto setup = Load("demo-linear.json");
-  ASSERT_TRUE(setup);
+  auto setup = Bundled();
   Dlg d(*setup);
   ASSERT_EQ(d.LoadError(), "");
   EXPECT_EQ(d.Template().caption, "Drive Setup");
@@ -819,10 +597,9 @@ TEST_F(DriveSetupDlgTest, HelpAndCancel) {
 
 TEST_F(DriveSetupDlgTest, OddSetupsRunWithoutACrash) {
   // Missing names, NaN switches and out-of-range choices: the dialog runs and ends.
-  for (const char* file : {"minimal-linear.json", "demo-linear.json"}) {
+  for (const char* file : {kMinimal, kDemo}) {
     SCOPED_TRACE(file);
-    auto setup = Load(file);
-    ASSERT_TRUE(setup);
+    auto setup = Bundled(file);
     Dlg d(*setup);
     for (const char* name : {"ControlMode", "StartMode", "CommutationMethod", "Axis_ID_list"})
       Set(*setup, name, std::nan(""));
