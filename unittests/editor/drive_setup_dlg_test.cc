@@ -58,6 +58,7 @@ std::vector<int> Range(int first, int last) {
 bool Contains(const std::vector<int>& ids, int id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
+
 // A change of the setup: parameters set, options given their texts.
 using Change = std::function<void(CMC_Setup&)>;
 Change Values(std::vector<std::pair<const char*, double>> values,
@@ -73,36 +74,33 @@ const std::vector<int> A = {5604, 5605, 3183, 5606, 3389};
 const std::vector<int> B = {5706, 5707, 3196, 5708, 3197};
 
 TEST_F(DriveSetupDlgTest, ControlStructureDecidesControllersAndFeedForwards) {
-  struct Row {
-    const char* name;
-    const char* file;
-    double cm, pct;
-    std::optional<double> f;  // "PosSpd_in_FastLoop" (added to the minimal setup when given)
-    bool speed, position;     // controller groups (and their error protections) enabled
-    std::vector<int> shown;   // feed-forward controls shown (of A and B)
-    std::vector<int> disabled_shown;  // of those, disabled
-    bool load_limit, speed_error;
-  };
+  // Expected: the controller groups (and their error protections) enabled, the load speed limit
+  // shown, the speed error rows enabled, the feed-forwards shown (of A and B) and, of those,
+  // disabled.
+  // f is "PosSpd_in_FastLoop", added to the minimal setup when given.
+  constexpr bool T = true, F = false;
   // clang-format off
+  struct Row { const char *name, *file; double cm, pct; std::optional<double> f;
+               bool speed, position, load_limit, speed_error; std::vector<int> shown, disabled; };
   const Row rows[] = {
-      {"cascade, slow loops", kDemo, 0, 1, 0, true, true, B, {}, true, false},
-      {"position only, slow loops", kDemo, 0, 0, 0, false, true, B, {}, false, false},
-      {"position only, fast loops", kDemo, 0, 0, 1, false, true, {}, {}, false, false},
-      {"cascade, fast loops", kDemo, 0, 1, 1, true, true, {}, {}, true, false},
-      {"speed, slow loops", kDemo, 1, 1, 0, true, false, A, {}, false, true},
-      {"speed, fast loops", kDemo, 1, 1, 1, true, false, {}, {}, false, true},
-      {"torque, slow loops", kDemo, 2, 1, 0, false, false, {}, {}, false, false},
-      {"old cascade", kMinimal, 0, 1, {}, true, true, B, {}, true, false},
-      {"old position only", kMinimal, 0, 0, {}, false, true, B, {5707, 3196}, false, false},
-      {"old position only, fast loops", kMinimal, 0, 0, 1, false, true, B, B, false, false},
-      {"old cascade, fast loops", kMinimal, 0, 1, 1, true, true, B, {}, true, false},
-      {"old speed", kMinimal, 1, 0, {}, true, false, {5604, 5605, 3183}, {}, false, true},
-      {"old torque", kMinimal, 2, 0, {}, false, false, {}, {}, false, false},
+      {"cascade, slow loops", kDemo, 0, 1, 0, T, T, T, F, B},
+      {"position only, slow loops", kDemo, 0, 0, 0, F, T, F, F, B},
+      {"position only, fast loops", kDemo, 0, 0, 1, F, T, F, F},
+      {"cascade, fast loops", kDemo, 0, 1, 1, T, T, T, F},
+      {"speed, slow loops", kDemo, 1, 1, 0, T, F, F, T, A},
+      {"speed, fast loops", kDemo, 1, 1, 1, T, F, F, T},
+      {"torque, slow loops", kDemo, 2, 1, 0, F, F, F, F},
+      {"old cascade", kMinimal, 0, 1, {}, T, T, T, F, B},
+      {"old position only", kMinimal, 0, 0, {}, F, T, F, F, B, {5707, 3196}},
+      {"old position only, fast loops", kMinimal, 0, 0, 1, F, T, F, F, B, B},
+      {"old cascade, fast loops", kMinimal, 0, 1, 1, T, T, T, F, B},
+      {"old speed", kMinimal, 1, 0, {}, T, F, F, T, {5604, 5605, 3183}},
+      {"old torque", kMinimal, 2, 0, {}, F, F, F, F},
   };
   // clang-format on
   const std::vector<int> speed_controller = {5600, 5601, 3179, 5602, 3180, 5603, 3181, 3182};
-  const std::vector<int> position_controller = {5700, 5701, 3190, 5702, 3191, 5703,
-                                                3192, 5704, 3193, 5705, 3194, 3195};
+  const std::vector<int> position_controller = {5700, 5701, 3190, 5702, 3191, 5703, 3192,
+                                                5704, 3193, 5705, 3194, 3195, 5811};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     auto setup = Bundled(row.file);
@@ -116,39 +114,31 @@ TEST_F(DriveSetupDlgTest, ControlStructureDecidesControllersAndFeedForwards) {
                  {"isSpeedControlError", 1}});
     if (row.f) Set(*setup, "PosSpd_in_FastLoop", *row.f);
     d.DoDataExchange();
-    for (int id : speed_controller) EXPECT_EQ(Enabled(d, id), row.speed) << id;
-    for (int id : position_controller) EXPECT_EQ(Enabled(d, id), row.position) << id;
+    ExpectEnabled(d, speed_controller, row.speed);
+    ExpectEnabled(d, position_controller, row.position);
+    ExpectEnabled(d, Range(5812, 5817), row.position);
+    ExpectEnabled(d, Range(5821, 5827), row.speed_error);
+    ExpectShown(d, {5709, 1043, 1044}, row.load_limit);
     for (int id : A) EXPECT_EQ(Shown(d, id), Contains(row.shown, id)) << id;
     for (int id : B) {
       const bool shown = Contains(row.shown, id);
       EXPECT_EQ(Shown(d, id), shown) << id;
-      EXPECT_EQ(shown && Enabled(d, id), shown && !Contains(row.disabled_shown, id)) << id;
+      EXPECT_EQ(shown && Enabled(d, id), shown && !Contains(row.disabled, id)) << id;
     }
-    for (int id : {5709, 1043, 1044}) EXPECT_EQ(Shown(d, id), row.load_limit) << id;
-    for (int id : Range(5811, 5817)) EXPECT_EQ(Enabled(d, id), row.position) << id;
-    for (int id : Range(5821, 5827)) EXPECT_EQ(Enabled(d, id), row.speed_error) << id;
     // Tests that do not exist yet keep their buttons, disabled, whatever the rules say.
-    for (int id : {3171, 3137, 3178, 3198, 3370}) {
-      EXPECT_TRUE(Shown(d, id)) << id;
-      EXPECT_FALSE(Enabled(d, id)) << id;
-    }
+    ExpectShown(d, {3171, 3137, 3178, 3198, 3370}, true);
+    ExpectEnabled(d, {3171, 3137, 3178, 3198, 3370}, false);
   }
 }
 
 TEST_F(DriveSetupDlgTest, SwitchesOpenTheirRows) {
-  struct Row {
-    const char* name;
-    const char* file;
-    Change change;
-    std::vector<int> enabled, disabled, shown, hidden;
-  };
   const Change none = [](CMC_Setup&) {};
-  const std::vector<int> start_values = Range(6205, 6210);
   const auto start = [](double sin, double halls, double mode, const char* pmsm = "1") {
     return Values({{"CommutationMethod", sin}, {"isHallsensors", halls}, {"StartMode", mode}},
                   {{"PMSMStartwithHalls", pmsm}});
   };
   // clang-format off
+  struct Row { const char *name, *file; Change change; std::vector<int> on, off, shown, hidden; };
   const Row rows[] = {
       {"over current off", kDemo, Values({{"isOverCurrent", 0}}), {}, Range(5802, 5807)},
       {"over current on", kDemo, Values({{"isOverCurrent", 1}}), Range(5802, 5807)},
@@ -171,10 +161,10 @@ TEST_F(DriveSetupDlgTest, SwitchesOpenTheirRows) {
       {"axis ID stored", kDemo, Values({{"save_axis_id", 1}}), {6306, 3136}},
       {"no CAN switches", kMinimal, none, {3136}, {}, {6303, 6304}, {6301, 6305}},
       // Commutation and start mode: 5201 trapezoidal, 6200 the group, 6201 move till aligned,
-      // 6202 BLDC with Halls, 6203 motionless, 6204 PMSM with Halls.
+      // 6202 BLDC with Halls, 6203 motionless, 6204 PMSM with Halls, 6205-6210 start values.
       {"sinusoidal, Halls, aligned", kDemo, start(1, 1, 0), Range(6200, 6210), {3370}},
       {"without the PMSM option", kDemo, start(1, 1, 0, "0"), {6202, 6203}, {6204}},
-      {"motionless start", kDemo, start(1, 1, 2), {6203, 6204}, start_values},
+      {"motionless start", kDemo, start(1, 1, 2), {6203, 6204}, Range(6205, 6210)},
       {"no Hall sensors", kDemo, start(1, 0, 0), {6200, 6201, 6203, 6205}, {5201, 6202, 6204}},
       {"trapezoidal", kDemo, start(0, 1, 0), {5201}, Range(6200, 6210)},
       {"no angle controller", kMinimal, start(1, 1, 0), {5201, 6202, 6204, 6210}, {6203}},
@@ -187,10 +177,10 @@ TEST_F(DriveSetupDlgTest, SwitchesOpenTheirRows) {
     d.OnInitDialog();
     row.change(*setup);
     d.DoDataExchange();
-    for (int id : row.enabled) EXPECT_TRUE(Enabled(d, id)) << id;
-    for (int id : row.disabled) EXPECT_FALSE(Enabled(d, id)) << id;
-    for (int id : row.shown) EXPECT_TRUE(Shown(d, id)) << id;
-    for (int id : row.hidden) EXPECT_FALSE(Shown(d, id)) << id;
+    ExpectEnabled(d, row.on, true);
+    ExpectEnabled(d, row.off, false);
+    ExpectShown(d, row.shown, true);
+    ExpectShown(d, row.hidden, false);
   }
 }
 
@@ -218,10 +208,15 @@ TEST_F(DriveSetupDlgTest, BitRateIsOfferedWhileItIsToBeStored) {
   }
 }
 
-TEST_F(DriveSetupDlgTest, GuidelineStepsInOrder) {
+TEST_F(DriveSetupDlgTest, CaptionHelpAndGuidelineSteps) {
   auto setup = Bundled();
   Dlg d(*setup);
-  d.OnInitDialog();
+  ASSERT_EQ(d.LoadError(), "");
+  EXPECT_EQ(d.Template().caption, "Drive Setup");
+  platform_.Click(axis::kHelpButton).EndCancel();
+  EXPECT_EQ(d.DoModal(), axis::kIdCancel);
+  EXPECT_EQ(platform_.HelpLog(), std::vector<int>{262406});
+  EXPECT_EQ(d.Control(Dlg::kMotorSetup)->image, "TO_MOTORSETUP");
   int count = 0;
   while (Dlg::kGuidelines[count] != nullptr) ++count;
   ASSERT_EQ(count, 10);
@@ -241,7 +236,7 @@ TEST_F(DriveSetupDlgTest, GuidelineStepsInOrder) {
   }
 }
 
-TEST_F(DriveSetupDlgTest, AxisIdsAboveTheCanOpenRangeWarn) {
+TEST_F(DriveSetupDlgTest, AxisIdsAboveTheCanOpenRangeWarnAndOkStoresTheChoice) {
   auto setup = Bundled();
   Dlg d(*setup);
   d.OnInitDialog();
@@ -251,9 +246,10 @@ TEST_F(DriveSetupDlgTest, AxisIdsAboveTheCanOpenRangeWarn) {
   EXPECT_EQ(items[254], "255");
   EXPECT_EQ(items[255], "H/W");
   EXPECT_EQ(d.GetChildText(Dlg::kAxisId), "1");  // the demo's Axis_ID_list
-  for (const char* text : {"128", "127", "H/W", "255", "1"}) {
+  EXPECT_EQ(std::string(Dlg::kAxisIdWarning).rfind("If your drive is set in CANopen mode", 0), 0u);
+  for (const std::string text : {"128", "127", "H/W", "255", "1"}) {
     SCOPED_TRACE(text);
-    const bool warns = text == std::string("128") || text == std::string("255");
+    const bool warns = text == "128" || text == "255";
     const size_t before = platform_.MessageLog().size();
     ASSERT_TRUE(d.UserSelectCombo(Dlg::kAxisId, ItemIndex(d, Dlg::kAxisId, text)));
     ASSERT_EQ(platform_.MessageLog().size(), before + (warns ? 1 : 0));
@@ -262,49 +258,37 @@ TEST_F(DriveSetupDlgTest, AxisIdsAboveTheCanOpenRangeWarn) {
     }
     EXPECT_EQ(d.GetChildText(Dlg::kAxisId), text);  // the selection stays
   }
-  EXPECT_EQ(std::string(Dlg::kAxisIdWarning).rfind("If your drive is set in CANopen mode", 0), 0u);
-}
-
-TEST_F(DriveSetupDlgTest, OkStoresTheAxisIdAndEncodes) {
-  struct Row {
-    const char* name;
-    double present;
-    const char* pick;  // null: leave the combo as it opened
-    double id, aar_table;
+  // OK stores the choice, encodes and writes the capability options.
+  // The ID present, the item chosen (-1: the combo left as it opened), the ID and AAR after.
+  // clang-format off
+  const struct { const char* name; double present; int pick; double id, aar_table; } rows[] = {
+      {"a new ID", 1, 4, 5, 261},
+      {"hardware ID", 7, 255, 0, 0},
+      {"unchanged", 9, -1, 9, 265},
+      {"unlisted ID kept", 300, -1, 300, 556},  // not replaced by an empty choice
   };
-  const Row rows[] = {
-      {"a new ID", 1, "5", 5, 261},
-      {"hardware ID", 7, "H/W", 0, 0},
-      {"unchanged", 9, nullptr, 9, 265},
-      // An ID the combo cannot show is kept, not replaced by an empty choice.
-      {"unlisted ID kept", 300, nullptr, 300, 556},
-  };
-  for (const Row& row : rows) {
+  // clang-format on
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Bundled();
-    setup->ClearOption("IsClosedSpeed");
-    Dlg d(*setup);
-    Set(*setup, "Axis_ID_list", row.present);
-    if (row.pick != nullptr)
-      platform_.SelectCombo(Dlg::kAxisId, row.pick[0] == 'H' ? 255 : std::stoi(row.pick) - 1);
+    auto ok_setup = Bundled();
+    ok_setup->ClearOption("IsClosedSpeed");
+    Dlg ok(*ok_setup);
+    Set(*ok_setup, "Axis_ID_list", row.present);
+    if (row.pick >= 0) platform_.SelectCombo(Dlg::kAxisId, row.pick);
     platform_.EndOk();
-    EXPECT_EQ(d.DoModal(), axis::kIdOk);
-    EXPECT_EQ(Get(*setup, "Axis_ID_list"), row.id);
-    EXPECT_EQ(Get(*setup, "AAR_table"), row.aar_table);
-    EXPECT_EQ(setup->GetOptionNoError("IsClosedSpeed"), "1");  // capability options written
+    EXPECT_EQ(ok.DoModal(), axis::kIdOk);
+    EXPECT_EQ(Get(*ok_setup, "Axis_ID_list"), row.id);
+    EXPECT_EQ(Get(*ok_setup, "AAR_table"), row.aar_table);
+    EXPECT_EQ(ok_setup->GetOptionNoError("IsClosedSpeed"), "1");
   }
 }
 
-TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetup) {
-  struct Row {
-    const char* name;
-    const char* option;  // "IsInputsTypeProgrammable", null when absent
-    bool has_type;
-    double type, asr;
-    const char* description;
-    bool sink, buttons_enabled;
-  };
+TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetupAndSwitchingItKeepsEachInputsLevel) {
+  // "IsInputsTypeProgrammable" (null: absent), "InputsPolarityType" present, its value, ASR,
+  // the description; expected: sink inputs, the type buttons enabled.
   // clang-format off
+  struct Row { const char *name, *option; bool has_type; double type, asr;
+               const char* description; bool sink, buttons_enabled; };
   const Row rows[] = {
       {"programmable, source", "1", true, 0, 0, "", false, true},
       {"programmable, sink", "1", true, 1, 4, "", true, true},
@@ -315,6 +299,12 @@ TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetup) {
       {"old host, other drive", nullptr, false, 0, 0, "KD drive", false, false},
   };
   // clang-format on
+  const auto expect_lines = [](const Dlg& d, bool sink) {
+    EXPECT_EQ(d.GetChildText(Dlg::kUpperPolarityLine),
+              sink ? "Active high (Connected to +Vlog)" : "Active high (Open/No connection)");
+    EXPECT_EQ(d.GetChildText(Dlg::kLowerPolarityLine),
+              sink ? "Active low (Open/No connection)" : "Active low (Connected to GND)");
+  };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     auto setup = Bundled(row.has_type ? kDemo : kMinimal);
@@ -331,29 +321,20 @@ TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetup) {
     EXPECT_EQ(d.GetCheck(Dlg::kSinkInputs), row.sink ? 1 : 0);
     EXPECT_EQ(d.GetCheck(Dlg::kSourceInputs), row.sink ? 0 : 1);
     EXPECT_EQ(Enabled(d, Dlg::kSinkInputs), row.buttons_enabled);
-    const char* const* lines = row.sink ? Dlg::kSinkLines : Dlg::kSourceLines;
-    EXPECT_EQ(d.GetChildText(Dlg::kUpperPolarityLine), lines[0]);
-    EXPECT_EQ(d.GetChildText(Dlg::kLowerPolarityLine), lines[1]);
+    expect_lines(d, row.sink);
   }
-}
-
-TEST_F(DriveSetupDlgTest, ChangingTheInputTypeKeepsEachInputsLevel) {
+  // Switching the type inverts the three polarities; the type already shown changes nothing.
   auto setup = Bundled();
   Dlg d(*setup);
   Set(*setup,
       {{"InputsPolarityType", 0}, {"EnablePolarity", 1}, {"LSPPolarity", 0}, {"LSNPolarity", 1}});
   d.OnInitDialog();
-  struct Step {
-    int click;
-    double enable, lsp, lsn;
-    bool sink;
-  };
-  const Step steps[] = {
-      {Dlg::kSinkInputs, 0, 1, 0, true},
-      {Dlg::kSinkInputs, 0, 1, 0, true},  // the type already shown: nothing changes
-      {Dlg::kSourceInputs, 1, 0, 1, false},
-  };
-  for (const Step& step : steps) {
+  // clang-format off
+  const struct { int click; double enable, lsp, lsn; bool sink; } steps[] = {
+      {Dlg::kSinkInputs, 0, 1, 0, true}, {Dlg::kSinkInputs, 0, 1, 0, true},
+      {Dlg::kSourceInputs, 1, 0, 1, false}};
+  // clang-format on
+  for (const auto& step : steps) {
     SCOPED_TRACE(step.click);
     ASSERT_TRUE(d.UserClick(step.click));
     EXPECT_EQ(Get(*setup, "EnablePolarity"), step.enable);
@@ -361,49 +342,41 @@ TEST_F(DriveSetupDlgTest, ChangingTheInputTypeKeepsEachInputsLevel) {
     EXPECT_EQ(Get(*setup, "LSNPolarity"), step.lsn);
     EXPECT_EQ(d.GetCheck(Dlg::kEnableLow), step.enable == 0 ? 1 : 0);
     EXPECT_EQ(d.GetCheck(Dlg::kLimitPlusLow), step.lsp == 1 ? 1 : 0);
-    EXPECT_EQ(d.GetChildText(Dlg::kUpperPolarityLine),
-              step.sink ? "Active high (Connected to +Vlog)" : "Active high (Open/No connection)");
-    EXPECT_EQ(d.GetChildText(Dlg::kLowerPolarityLine),
-              step.sink ? "Active low (Open/No connection)" : "Active low (Connected to GND)");
+    expect_lines(d, step.sink);
   }
 }
 
 TEST_F(DriveSetupDlgTest, SoftwareLimitsNeverCross) {
-  struct Row {
-    const char* name;
-    int edit;
-    const char* typed_mm;
-    double negative_m, positive_m;
-  };
-  const Row rows[] = {
+  // Typed in mm; the limits after, in m (from -0.2 and 0.2).
+  // clang-format off
+  const struct { const char* name; int edit; const char* typed; double negative, positive; }
+  rows[] = {
       {"negative above positive", Dlg::kNegativeLimit, "300", 0.2, 0.2},
       {"negative below positive", Dlg::kNegativeLimit, "-100", -0.1, 0.2},
       {"positive below negative", Dlg::kPositiveLimit, "-250", -0.2, -0.2},
       {"positive above negative", Dlg::kPositiveLimit, "150", -0.2, 0.15},
   };
-  for (const Row& row : rows) {
+  // clang-format on
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Bundled();
+    auto setup = Bundled({{"isSWLS", 1}});
     Dlg d(*setup);
     d.OnInitDialog();
-    Set(*setup, "isSWLS", 1);
-    d.DoDataExchange();
-    ASSERT_TRUE(d.UserType(row.edit, row.typed_mm));
-    EXPECT_NEAR(Get(*setup, "Negative_SWLS"), row.negative_m, 1e-9);
-    EXPECT_NEAR(Get(*setup, "Positive_SWLS"), row.positive_m, 1e-9);
-    const double edited_m = row.edit == Dlg::kNegativeLimit ? row.negative_m : row.positive_m;
+    ASSERT_TRUE(d.UserType(row.edit, row.typed));
+    EXPECT_NEAR(Get(*setup, "Negative_SWLS"), row.negative, 1e-9);
+    EXPECT_NEAR(Get(*setup, "Positive_SWLS"), row.positive, 1e-9);
+    const double edited_m = row.edit == Dlg::kNegativeLimit ? row.negative : row.positive;
     EXPECT_NEAR(std::stod(d.GetChildText(row.edit)), edited_m * 1000.0, 1e-6);
   }
 }
 
 TEST_F(DriveSetupDlgTest, StartCurrentAboveNominalWarnsWithTheWholeAlignmentTime) {
-  struct Row {
-    const char* typed;
-    double time_ab;
-    const char* shown_time;  // null: no warning
-  };
-  const Row rows[] = {{"150", 0.5, "1.00"}, {"120", 0.125, "0.25"}, {"80", 0.5, nullptr}};
-  for (const Row& row : rows) {
+  // The time shown in the warning (null: no warning).
+  // clang-format off
+  const struct { const char* typed; double time_ab; const char* shown_time; } rows[] = {
+      {"150", 0.5, "1.00"}, {"120", 0.125, "0.25"}, {"80", 0.5, nullptr}};
+  // clang-format on
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.typed);
     auto setup = Bundled();
     Dlg d(*setup);
@@ -443,21 +416,17 @@ TEST_F(DriveSetupDlgTest, LoadSpeedLimitAndExternalReferenceActAtOnce) {
   ASSERT_TRUE(d.UserClick(Dlg::kReferenceNo));
   EXPECT_EQ(Get(*setup, "isAutoActivatedAfterPowerOn"), 0);
   EXPECT_EQ(d.GetCheck(Dlg::kAutoActivated), 0);
-  EXPECT_FALSE(Enabled(d, Dlg::kAutoActivated));
-  EXPECT_FALSE(Enabled(d, Dlg::kReferenceSetup));
+  ExpectEnabled(d, {Dlg::kAutoActivated, Dlg::kReferenceSetup}, false);
 }
 
 TEST_F(DriveSetupDlgTest, ChoosingTheControlMode) {
-  struct Row {
-    int click;
-    double mode, gear, analogue, speed_forward;
-  };
-  const Row rows[] = {
-      {Dlg::kSpeed, 1, 1, 1, 1},
-      {Dlg::kTorque, 2, 1, 1, 1},
-      {Dlg::kPosition, 0, 3, 0, 0},  // cascade: the speed loop takes the feed-forward itself
-  };
-  for (const Row& row : rows) {
+  // Speed and torque take their reference from the analogue input with a 1:1 gear; in cascade the
+  // speed loop takes the feed-forward itself.
+  // clang-format off
+  const struct { int click; double mode, gear, analogue, speed_forward; } rows[] = {
+      {Dlg::kSpeed, 1, 1, 1, 1}, {Dlg::kTorque, 2, 1, 1, 1}, {Dlg::kPosition, 0, 3, 0, 0}};
+  // clang-format on
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.mode);
     auto setup = Bundled();
     Dlg d(*setup);
@@ -485,13 +454,8 @@ TEST_F(DriveSetupDlgTest, ChoosingTheControlMode) {
 // external reference), and after OK both passes, the refresh and (but for the drive info) the
 // enabling rules. Cancel runs nothing after.
 TEST_F(DriveSetupDlgTest, SecondaryDialogsRunBetweenBothPasses) {
-  struct Row {
-    const char* name;
-    int button;
-    int template_id;
-    bool ok, limits_before, enabling_after;
-  };
   // clang-format off
+  struct Row { const char* name; int button, template_id; bool ok, limits_before, enabling_after; };
   const Row rows[] = {
       {"motor setup, OK", Dlg::kMotorSetup, 108, true, false, true},
       {"motor setup, Cancel", Dlg::kMotorSetup, 108, false, false, false},
@@ -553,20 +517,17 @@ TEST_F(DriveSetupDlgTest, MotorSetupOpensByItselfOnceAfterAHundredMilliseconds) 
 }
 
 TEST_F(DriveSetupDlgTest, AdvancedOkClearsFeedForwardsWithoutASpeedLoop) {
-  struct Row {
-    const char* name;
-    double cm, pct, f;
-    bool ok;
-    double kffs, kffa;
-  };
-  const Row rows[] = {
+  // The control mode, position control type and loop placement chosen in the advanced dialog.
+  // clang-format off
+  const struct { const char* name; double cm, pct, f; bool ok; double kffs, kffa; } rows[] = {
       {"position only, slow loops", 0, 0, 0, true, 0, 2},
       {"position only, fast loops", 0, 0, 1, true, 0, 0},
       {"cascade", 0, 1, 1, true, 2, 2},
       {"speed", 1, 0, 1, true, 2, 2},
       {"cancelled", 0, 0, 1, false, 2, 2},
   };
-  for (const Row& row : rows) {
+  // clang-format on
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     auto setup = Bundled();
     Dlg d(*setup);
@@ -584,25 +545,17 @@ TEST_F(DriveSetupDlgTest, AdvancedOkClearsFeedForwardsWithoutASpeedLoop) {
   }
 }
 
-TEST_F(DriveSetupDlgTest, HelpAndCancel) {
-  auto setup = Bundled();
-  Dlg d(*setup);
-  ASSERT_EQ(d.LoadError(), "");
-  EXPECT_EQ(d.Template().caption, "Drive Setup");
-  platform_.Click(axis::kHelpButton).EndCancel();
-  EXPECT_EQ(d.DoModal(), axis::kIdCancel);
-  EXPECT_EQ(platform_.HelpLog(), std::vector<int>{262406});
-  EXPECT_EQ(d.Control(Dlg::kMotorSetup)->image, "TO_MOTORSETUP");
-}
-
 TEST_F(DriveSetupDlgTest, OddSetupsRunWithoutACrash) {
   // Missing names, NaN switches and out-of-range choices: the dialog runs and ends.
   for (const char* file : {kMinimal, kDemo}) {
     SCOPED_TRACE(file);
+    const double nan = std::nan("");
     auto setup = Bundled(file);
     Dlg d(*setup);
-    for (const char* name : {"ControlMode", "StartMode", "CommutationMethod", "Axis_ID_list"})
-      Set(*setup, name, std::nan(""));
+    Set(*setup, {{"ControlMode", nan},
+                 {"StartMode", nan},
+                 {"CommutationMethod", nan},
+                 {"Axis_ID_list", nan}});
     platform_.Click(Dlg::kSpeed).Type(Dlg::kStartCurrent, "1e300").EndOk();
     EXPECT_EQ(d.DoModal(), axis::kIdOk);
   }

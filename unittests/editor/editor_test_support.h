@@ -30,13 +30,15 @@ inline std::unique_ptr<CMC_Setup> Bundled(const char* file = "demo-linear.json")
   return std::move(loaded.setup);
 }
 
+using ValueList = std::initializer_list<std::pair<const char*, double>>;
+
 // A missing parameter is a failure of the test, never a crash.
 inline double Get(CMC_Setup& setup, const char* name) {
   const CMC_Parameter* p = setup.FindParameterNoError(name);
   if (p == nullptr) ADD_FAILURE() << "no parameter " << name;
   return p == nullptr ? std::nan("") : p->GetValueInBaseUnit();
 }
-inline void Set(CMC_Setup& setup, std::initializer_list<std::pair<const char*, double>> values) {
+inline void Set(CMC_Setup& setup, ValueList values) {
   for (const auto& [name, value] : values) {
     CMC_Parameter* p = setup.FindParameterNoError(name);
     if (p == nullptr) ADD_FAILURE() << "no parameter " << name;
@@ -44,6 +46,13 @@ inline void Set(CMC_Setup& setup, std::initializer_list<std::pair<const char*, d
   }
 }
 inline void Set(CMC_Setup& setup, const char* name, double value) { Set(setup, {{name, value}}); }
+
+// A bundled setup with these values set.
+inline std::unique_ptr<CMC_Setup> Bundled(ValueList values, const char* file = "demo-linear.json") {
+  std::unique_ptr<CMC_Setup> setup = Bundled(file);
+  Set(*setup, values);
+  return setup;
+}
 
 inline bool Enabled(const CMC_EditSetupDlg& d, int id) {
   return d.Control(id) != nullptr && d.Control(id)->enabled;
@@ -74,7 +83,9 @@ inline int ItemIndex(const CMC_EditSetupDlg& d, int id, const std::string& text)
 // The errors reported while it lives.
 class ReportedErrors {
  public:
-  ReportedErrors() { SetErrorReporter([this](const std::string& m) { list.push_back(m); }); }
+  ReportedErrors() {
+    SetErrorReporter([this](const std::string& m) { list.push_back(m); });
+  }
   ~ReportedErrors() { SetErrorReporter(nullptr); }
   std::vector<std::string> list;
 };

@@ -80,27 +80,21 @@ TEST_F(MotorSetupDialogTest, ControlsAreBoundToTheMotorParameters) {
   };
   // clang-format on
   for (const auto& [id, parameter] : rows) EXPECT_EQ(d.Control(id)->parameter, parameter) << id;
-
   // Without the optional parameters those controls stay unbound, and nothing is reported.
-  std::vector<std::string> reports;
-  axis::SetErrorReporter([&](const std::string& m) { reports.push_back(m); });
+  ReportedErrors errors;
   TestSetup bare = MotorSetup({.has_filter = false, .has_reverse = false, .has_brake = false});
   Dlg b(*bare, nullptr);
-  axis::SetErrorReporter(nullptr);
-  EXPECT_EQ(reports, std::vector<std::string>{});
+  EXPECT_EQ(errors.list, std::vector<std::string>{});
   for (int id : {3359, 3360, 3358, 3376, 3377, 3385, 3387})
     EXPECT_EQ(b.Control(id)->parameter, "") << id;
 }
 
 TEST_F(MotorSetupDialogTest, ControlsAreEnabledAfterWhatTheMotorHas) {
-  struct Row {
-    const char* name;
-    Parts parts;
-    std::vector<std::vector<int>> disabled;  // every other ruled control is enabled
-  };
   const std::vector<std::vector<int>> ruled = {kMassRow,   kHallRow,   kSensorType,  kBrakeGroup,
                                                kBrakeRows, kFilterRow, kFilterValue, kReverse};
+  // Of the ruled controls, those disabled; every other one is enabled.
   // clang-format off
+  struct Row { const char* name; Parts parts; std::vector<std::vector<int>> disabled; };
   const Row rows[] = {
       {"everything present and on", {}, {}},
       {"mass unknown", {.mass_unknown = 1}, {kMassRow}},
@@ -128,9 +122,7 @@ TEST_F(MotorSetupDialogTest, ControlsAreEnabledAfterWhatTheMotorHas) {
     ExpectShown(d, kTestButtons, true);
     ExpectEnabled(d, kTestButtons, false);
   }
-}
-
-TEST_F(MotorSetupDialogTest, TheUsersChecksSwitchTheirRowsAtOnce) {
+  // The user's checks switch their rows at once.
   TestSetup t = MotorSetup();
   Dlg d(*t, nullptr);
   platform_.Check(Dlg::kMassUnknown, true)
@@ -149,17 +141,17 @@ TEST_F(MotorSetupDialogTest, TheUsersChecksSwitchTheirRowsAtOnce) {
 TEST_F(MotorSetupDialogTest, TheListsOfHallConfigurationsAndFilters) {
   const std::vector<std::string> all = {"2", "3", "4",  "5",  "6",  "7",
                                         "8", "9", "10", "11", "12", "13"};
-  const struct {
-    double min, max, value;
-    std::vector<std::string> items;
-    std::string shown;
-  } rows[] = {
+  // The range of "HALLCASE", its value; the items and the item shown.
+  // clang-format off
+  const struct { double min, max, value; std::vector<std::string> items; std::string shown; }
+  rows[] = {
       {0, 20, 5, all, "5"},  // 2 to 13 only
       {5, 8, 8, {"5", "6", "7", "8"}, "8"},
       {3.7, 6.9, 4, {"3", "4", "5", "6"}, "4"},  // fractional bounds truncated
       {-1e300, 1e300, 13, all, "13"},
       {14, 20, 14, {}, ""},
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << row.min << " to " << row.max);
     TestSetup t = MotorSetup();
@@ -192,13 +184,10 @@ TEST_F(MotorSetupDialogTest, BrakeTextSaysWhichOutputLevelAppliesTheBrake) {
   using axis::OutputStage;
   const std::string npn = "Motor brake is applied when NPN (sink) output is connected to GND.";
   const std::string pnp = "Motor brake is applied when PNP (source) output is connected to +Vlog.";
-  const struct {
-    const char* name;
-    OutputStage stage;
-    bool inverted;
-    double port;
-    const std::string& text;
-  } rows[] = {
+  // The output stage and inversion of output 1, the brake output chosen.
+  // clang-format off
+  const struct { const char* name; OutputStage stage; bool inverted; double port;
+                 const std::string& text; } rows[] = {
       {"NPN output", OutputStage::kSink, false, 1, npn},
       {"PNP output", OutputStage::kSource, false, 1, pnp},
       {"NPN output, inverted", OutputStage::kSink, true, 1, pnp},
@@ -206,6 +195,7 @@ TEST_F(MotorSetupDialogTest, BrakeTextSaysWhichOutputLevelAppliesTheBrake) {
       {"port truncated", OutputStage::kSource, false, 1.8, pnp},
       {"port not in the table", OutputStage::kSource, true, 5, npn},
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TestSetup t = MotorSetup({.ports = {{0, 25}, {1, 26, row.stage, row.inverted}}});
@@ -224,14 +214,13 @@ TEST_F(MotorSetupDialogTest, BrakeTextSaysWhichOutputLevelAppliesTheBrake) {
 }
 
 TEST_F(MotorSetupDialogTest, NegativeTransmissionShowsTheLimitSwitchAdvice) {
-  const struct {
-    double motor, load;
-    const char* option;  // "hasNegTransmission"
-    bool shown;
-  } rows[] = {
-      {0.001, 0.002, "0", false},   {0.001, -0.002, "0", true},  {-0.001, 0.002, "", true},
+  // The motor and load travel, "hasNegTransmission" ("": absent), the advice button shown.
+  // clang-format off
+  const struct { double motor, load; const char* option; bool shown; } rows[] = {
+      {0.001, 0.002, "0", false}, {0.001, -0.002, "0", true}, {-0.001, 0.002, "", true},
       {-0.001, -0.002, "0", false}, {0.001, -0.002, "1", false},  // the drive reverses by itself
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << row.motor << " / " << row.load << ", " << row.option);
     TestSetup t = MotorSetup();
@@ -256,58 +245,49 @@ TEST_F(MotorSetupDialogTest, NegativeTransmissionShowsTheLimitSwitchAdvice) {
             "negative limit switch sensor to drive's LSP input.");
 }
 
-TEST_F(MotorSetupDialogTest, AZeroTransmissionTermBecomesOneThousandth) {
-  const struct {
-    int edit;
-    const char* parameter;
-    const char* typed;
-  } rows[] = {{Dlg::kLoadTransmission, "Load_transmission", "0"},
-              {Dlg::kMotorTransmission, "Motor_transmission", "0"},
-              {Dlg::kLoadTransmission, "Load_transmission", "-0"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(std::string(row.parameter) + " " + row.typed);
-    std::unique_ptr<CMC_Setup> setup = Bundled();  // transmissions in mm
+TEST_F(MotorSetupDialogTest, TransmissionTermsAndTheirUnits) {
+  // A zero term would make the ratio meaningless: it becomes 0.001 (of the display unit, mm).
+  const std::pair<int, const char*> zeros[] = {{Dlg::kLoadTransmission, "0"},
+                                               {Dlg::kMotorTransmission, "0"},
+                                               {Dlg::kLoadTransmission, "-0"}};
+  for (const auto& [edit, typed] : zeros) {
+    SCOPED_TRACE(testing::Message() << edit << " " << typed);
+    std::unique_ptr<CMC_Setup> setup = Bundled();
     Dlg d(*setup, nullptr);
-    platform_.Type(row.edit, row.typed).EndOk();
+    platform_.Type(edit, typed).EndOk();
     ASSERT_EQ(d.DoModal(), axis::kIdOk);
-    EXPECT_EQ(d.GetChildText(row.edit), "0.001");
-    EXPECT_DOUBLE_EQ(Get(*setup, row.parameter), 1e-6);  // 0.001 mm
+    EXPECT_EQ(d.GetChildText(edit), "0.001");
+    EXPECT_DOUBLE_EQ(
+        Get(*setup, edit == Dlg::kLoadTransmission ? "Load_transmission" : "Motor_transmission"),
+        1e-6);
     EXPECT_FALSE(Shown(d, Dlg::kLimitSwitchWarning));
+  }
+  // The load kind moves every load quantity to its linear or rotary unit; the motor stays linear.
+  std::unique_ptr<CMC_Setup> setup = Bundled();
+  Dlg d(*setup, nullptr);
+  const char* const names[] = {"Load_transmission", "TestSpeed", "TestPosition",
+                               "Motor_transmission"};
+  for (const auto& [click, units] :
+       {std::pair<int, std::vector<std::string>>{Dlg::kLinearToRotary, {"rot", "rpm", "rot", "mm"}},
+        {Dlg::kLinearToLinear, {"mm", "m/s", "mm", "mm"}}}) {
+    SCOPED_TRACE(click);
+    platform_.Click(click).EndOk();
+    ASSERT_EQ(d.DoModal(), axis::kIdOk);
+    EXPECT_EQ(Get(*setup, "TransmissionType"), click == Dlg::kLinearToRotary ? 1 : 0);
+    for (size_t i = 0; i < units.size(); ++i)
+      EXPECT_EQ(setup->GetParameterUnit(names[i]), units[i]) << names[i];
+    // The unit list beside the load travel offers the units of the new kind.
+    EXPECT_EQ(d.GetChildText(Dlg::kLoadTransmissionUnit), units[0]);
+    EXPECT_EQ(ItemIndex(d, Dlg::kLoadTransmissionUnit, "deg") >= 0, click == Dlg::kLinearToRotary);
   }
 }
 
-TEST_F(MotorSetupDialogTest, TransmissionTypeMovesTheLoadQuantitiesToTheirUnits) {
-  std::unique_ptr<CMC_Setup> setup = Bundled();
-  Dlg d(*setup, nullptr);
-  platform_.Click(Dlg::kLinearToRotary).EndOk();
-  ASSERT_EQ(d.DoModal(), axis::kIdOk);
-  EXPECT_EQ(Get(*setup, "TransmissionType"), 1.0);
-  const struct {
-    const char* name;
-    const char* linear;
-    const char* rotary;
-  } rows[] = {{"Load_transmission", "mm", "rot"},
-              {"TestSpeed", "m/s", "rpm"},
-              {"TestPosition", "mm", "rot"},
-              {"Motor_transmission", "mm", "mm"}};  // the motor stays linear
-  for (const auto& row : rows) EXPECT_STREQ(setup->GetParameterUnit(row.name), row.rotary);
-  // The unit list beside the load travel offers the rotary units now.
-  EXPECT_EQ(d.GetChildText(Dlg::kLoadTransmissionUnit), "rot");
-  EXPECT_GE(ItemIndex(d, Dlg::kLoadTransmissionUnit, "deg"), 0);
-  EXPECT_EQ(ItemIndex(d, Dlg::kLoadTransmissionUnit, "mm"), -1);
-
-  platform_.Click(Dlg::kLinearToLinear).EndOk();
-  ASSERT_EQ(d.DoModal(), axis::kIdOk);
-  for (const auto& row : rows) EXPECT_STREQ(setup->GetParameterUnit(row.name), row.linear);
-  EXPECT_EQ(d.GetChildText(Dlg::kLoadTransmissionUnit), "mm");
-}
-
 TEST_F(MotorSetupDialogTest, OkKeepsSensorsAndCommutationConsistent) {
-  const struct {
-    const char* name;
-    double temperature, halls, commutation, start;
-    double over_temperature_after, commutation_after, start_after;
-  } rows[] = {
+  // The temperature sensor, Hall sensors, commutation and start mode; the protection against
+  // motor over-temperature, the commutation and start mode after OK.
+  // clang-format off
+  const struct { const char* name; double temperature, halls, commutation, start;
+                 double over_temperature_after, commutation_after, start_after; } rows[] = {
       {"all present", 1, 1, 0, 3, 1, 0, 3},
       {"no temperature sensor", 0, 1, 1, 0, 0, 1, 0},
       {"no Halls: trapezoidal, PMSM start", 1, 0, 0, 3, 1, 1, 0},
@@ -316,6 +296,7 @@ TEST_F(MotorSetupDialogTest, OkKeepsSensorsAndCommutationConsistent) {
       {"Halls truncated to 0", 1, 0.6, 0.4, 3.2, 1, 1, 0},
       {"temperature flag not exactly 0", 0.5, 1, 1, 0, 1, 1, 0},
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TestSetup t = MotorSetup({.halls = row.halls, .temperature = row.temperature});
