@@ -2,15 +2,9 @@
 // and messages, and the rescaling of slow-loop counted values when the slow period moves.
 #include "editor/advanced_dialog.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <limits>
-#include <string>
-#include <vector>
 
 #include "editor/editor_test_support.h"
-#include "support/test_setup.h"
 
 namespace {
 
@@ -44,18 +38,14 @@ TestSetup TimingSetup(double mode, double position_type, Options o = {}) {
 }
 
 TEST_F(AdvancedDialogTest, ControlsFollowTheControlStructure) {
-  struct Row {
-    const char* name;
-    double mode, position_type, freeze_on;
-    Options options;
-    const char* picture;
-    bool scheme, ff_group, ff_speed, freeze, freeze_values, placement_shown, placement, estimator;
-  };
   constexpr bool T = true, F = false;
   const Options none{false, false, false, false};
   // Expected: scheme shown, feed-forward group and its speed loop choice, freeze group and
   // values, loop placement shown and enabled, speed estimator.
   // clang-format off
+  struct Row { const char* name; double mode, position_type, freeze_on; Options options;
+               const char* picture; bool scheme, ff_group, ff_speed, freeze, freeze_values,
+               placement_shown, placement, estimator; };
   const Row rows[] = {
       {"position, cascaded", 0, 1, 0, {}, "3016", T, T, T, T, F, T, T, T},
       {"position only, freeze set", 0, 0, 1, {}, "3017", T, T, F, T, T, T, T, T},
@@ -92,8 +82,7 @@ TEST_F(AdvancedDialogTest, ControlsFollowTheControlStructure) {
 }
 
 TEST_F(AdvancedDialogTest, TheUsersChoicesRedrawAndMoveTheFeedForward) {
-  auto setup = Bundled();
-  Set(*setup, {{"PositionControlType", 1}, {"SpeedForward", 0}, {"isFreezeControl", 0}});
+  auto setup = Bundled({{"PositionControlType", 1}, {"SpeedForward", 0}, {"isFreezeControl", 0}});
   Dlg d(*setup, nullptr);
   d.OnInitDialog();
   ASSERT_TRUE(d.UserClick(Dlg::kCloseOnlyPosition));
@@ -113,15 +102,11 @@ TEST_F(AdvancedDialogTest, TheUsersChoicesRedrawAndMoveTheFeedForward) {
 }
 
 TEST_F(AdvancedDialogTest, DividersKeepTheirOrderAndMarkPeriodsBelowTheMinimum) {
-  struct Row {
-    const char* name;
-    int edit;
-    const char* typed;
-    double fast_min_s, slow_min_s, clper, slper;  // 50 us per divider step
-    bool fast_mark, slow_mark;
-  };
+  // The divider typed, the minimum periods; the dividers after (50 us per step) and the marks.
   const int fast = Dlg::kFastDivider, slow = Dlg::kSlowDivider;
   // clang-format off
+  struct Row { const char* name; int edit; const char* typed;
+               double fast_min_s, slow_min_s, clper, slper; bool fast_mark, slow_mark; };
   const Row rows[] = {
       {"fast above slow lifts slow", fast, "12", 0, 0, 12, 12, false, false},
       {"fast below slow", fast, "4", 0, 0, 4, 10, false, false},
@@ -134,8 +119,7 @@ TEST_F(AdvancedDialogTest, DividersKeepTheirOrderAndMarkPeriodsBelowTheMinimum) 
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Bundled();
-    Set(*setup, {{"Ts_C_min", row.fast_min_s}, {"Ts_S_min", row.slow_min_s}});
+    auto setup = Bundled({{"Ts_C_min", row.fast_min_s}, {"Ts_S_min", row.slow_min_s}});
     Dlg d(*setup, nullptr);
     d.OnInitDialog();
     ASSERT_TRUE(d.UserType(row.edit, row.typed));
@@ -154,8 +138,7 @@ TEST_F(AdvancedDialogTest, DividersKeepTheirOrderAndMarkPeriodsBelowTheMinimum) 
     EXPECT_EQ(d.TextColour(Dlg::kSlowOutsideLimits), Dlg::kRedColour);
   }
   // A minimum of zero is no minimum: the mark stays as it was.
-  auto setup = Bundled();
-  Set(*setup, "Ts_C_min", 100e-6);
+  auto setup = Bundled({{"Ts_C_min", 100e-6}});
   Dlg d(*setup, nullptr);
   d.OnInitDialog();
   ASSERT_TRUE(d.UserType(Dlg::kFastDivider, "1"));
@@ -172,12 +155,9 @@ std::string MinimumMessage(const char* loop, const char* ms) {
 }
 
 TEST_F(AdvancedDialogTest, OkChecksTheMinimumPeriods) {
-  struct Row {
-    const char* name;
-    double fast_min_s, slow_min_s;  // Ts_C = 50 us, Ts_S = 500 us
-    std::vector<std::string> messages;
-  };
+  // The minimum periods (Ts_C is 50 us, Ts_S 500 us) and the messages OK shows.
   // clang-format off
+  struct Row { const char* name; double fast_min_s, slow_min_s; std::vector<std::string> messages; };
   const Row rows[] = {
       {"both fulfilled", 50e-6, 500e-6, {}},
       {"no minimums", 0, -1, {}},
@@ -249,14 +229,13 @@ TEST_F(AdvancedDialogTest, HalvingTheSlowPeriodRescalesCountsAndKeepsPhysicalVal
 TEST_F(AdvancedDialogTest, ANewPwmFrequencyKeepsTheLoopPeriodsAsCloseAsWholeDividersAllow) {
   // PWMPER = 40 MHz x 0.5 / f, stored whole; the dividers round the old periods over the new PWM
   // period; the freeze time of 10 ms is counted in the new slow period.
-  const struct {
-    const char* typed_kHz;
-    double pwmper, clper, slper, freeze_counts;
-  } rows[] = {
+  // clang-format off
+  const struct { const char* typed_kHz; double pwmper, clper, slper, freeze_counts; } rows[] = {
       {"40", 500, 2, 20, 20},    // 50 us / 25 us = 2 and 500 us / 25 us = 20: both periods kept
       {"25", 800, 1, 13, 19},    // 1000 / 800 + 0.5 -> 1; 10000 / 800 + 0.5 = 13 (520 us)
       {"12.5", 1600, 1, 6, 21},  // 1000 / 1600 + 0.5 -> 1; 10000 / 1600 + 0.5 -> 6 (480 us)
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.typed_kHz);
     auto setup = Bundled();
@@ -281,9 +260,10 @@ TEST_F(AdvancedDialogTest, DegenerateTimingRunsWithoutACrash) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   // A clock of 0, NaN, infinity or below 0, a PWM period of 0.
-  const struct {
-    double dsp_Hz, pwmper, ts_s;
-  } rows[] = {{0, 1000, 0}, {40e6, 0, inf}, {nan, 1000, nan}, {inf, 1000, 0}, {-40e6, 1000, -5e-4}};
+  // clang-format off
+  const struct { double dsp_Hz, pwmper, ts_s; } rows[] = {
+      {0, 1000, 0}, {40e6, 0, inf}, {nan, 1000, nan}, {inf, 1000, 0}, {-40e6, 1000, -5e-4}};
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << row.dsp_Hz << " Hz, PWMPER " << row.pwmper);
     TestSetup t = TimingSetup(0, 1);

@@ -2,14 +2,9 @@
 // show and enable rules, the shared units and the ranges the ends of a range give each other.
 #include "editor/analog_reference_dlg.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <limits>
-#include <string>
 
 #include "editor/editor_test_support.h"
-#include "support/test_setup.h"
 
 namespace {
 
@@ -25,19 +20,21 @@ const std::vector<int> kAlwaysBound = {3289, 3290, 3291, 3292, 3295, 3296};
 const std::vector<int> kInputBound = {1010, 1012, 1001, 1003};
 
 TEST_F(AnalogReferenceDlgTest, TheControlModeChoosesWhatIsBoundAndShown) {
-  struct Row {
-    double mode;
-    const char *maximum, *minimum, *limit, *other_limit, *quantity, *picture;
-  };
+  // The mode and the analogue input range (V); what is bound, the quantity named, the picture,
+  // and the ends of the input span under it (3.3 V unless the range is 20 V or 5 V).
+  // clang-format off
+  struct Row { double mode, range_V; const char *maximum, *minimum, *limit, *other_limit, *quantity,
+               *picture, *low, *high; };
   const Row rows[] = {
-      {0, "POS_max", "POS_min", "ErefMaxSpeed", "ErefMaxAcceleration", "Position", "3003"},
-      {1, "SPD_max", "SPD_min", "ErefMaxAcceleration", "", "Speed", "3044"},
-      {2, "CRT_max", "CRT_min", "", "", "Current", "3002"},
+      {0, 20, "POS_max", "POS_min", "ErefMaxSpeed", "ErefMaxAcceleration", "Position", "3003",
+       "-10", "10"},
+      {1, 5, "SPD_max", "SPD_min", "ErefMaxAcceleration", "", "Speed", "3044", "0", "5"},
+      {2, 10, "CRT_max", "CRT_min", "", "", "Current", "3002", "0", "3.3"},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.mode);
-    auto setup = Bundled();
-    Set(*setup, "ControlMode", row.mode);
+    auto setup = Bundled({{"ControlMode", row.mode}, {"AnalogueInputsRange", row.range_V}});
     Dlg d(*setup, nullptr);
     d.OnInitDialog();
     EXPECT_EQ(Bound(d, Dlg::kMaximum), row.maximum);
@@ -51,6 +48,8 @@ TEST_F(AnalogReferenceDlgTest, TheControlModeChoosesWhatIsBoundAndShown) {
     EXPECT_EQ(d.GetChildText(Dlg::kMaximumLabel), std::string("Maximum ") + row.quantity);
     EXPECT_EQ(d.GetChildText(Dlg::kMinimumLabel), std::string("Minimum ") + row.quantity);
     EXPECT_EQ(d.Control(Dlg::kPicture)->image, row.picture);
+    EXPECT_EQ(d.GetChildText(Dlg::kInputLow), row.low);
+    EXPECT_EQ(d.GetChildText(Dlg::kInputHigh), row.high);
     // The minimum is shown in the maximum's unit.
     EXPECT_STREQ(setup->GetParameterUnit(row.minimum), setup->GetParameterUnit(row.maximum));
     for (int id : kAlwaysBound) EXPECT_NE(Bound(d, id), "") << id;
@@ -89,14 +88,13 @@ TEST_F(AnalogReferenceDlgTest, WithoutTheAnalogueInputOnlyTheSourceAndGearAreBou
 }
 
 TEST_F(AnalogReferenceDlgTest, ShowAndEnableRules) {
-  struct Row {
-    const char* name;
-    double mode, analogue, limit, use_filter;
-    const char* disable_digital;
-    bool analogue_rows, digital_rows, digital_radio, filter, limit_shown, other_limit;
-  };
+  // The mode, source, limit and filter switches, "DisableExternalDigitalReference"; expected: the
+  // analogue rows and digital rows enabled, the digital radio button enabled, the filter, limit
+  // and other limit shown.
   constexpr bool T = true, F = false;
   // clang-format off
+  struct Row { const char* name; double mode, analogue, limit, use_filter; const char* disable_digital;
+               bool analogue_rows, digital_rows, digital_radio, filter, limit_shown, other_limit; };
   const Row rows[] = {
       {"position, digital, limited", 0, 0, 1, 1, "0", F, T, T, T, F, T},
       {"position, analogue, limited", 0, 1, 1, 1, "0", T, F, T, T, T, F},
@@ -109,11 +107,10 @@ TEST_F(AnalogReferenceDlgTest, ShowAndEnableRules) {
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    auto setup = Bundled();
-    Set(*setup, {{"ControlMode", row.mode},
-                 {"isAnalogueReference", row.analogue},
-                 {"isLimitMaximum", row.limit},
-                 {"UseFilter", row.use_filter}});
+    auto setup = Bundled({{"ControlMode", row.mode},
+                          {"isAnalogueReference", row.analogue},
+                          {"isLimitMaximum", row.limit},
+                          {"UseFilter", row.use_filter}});
     setup->SetOption("DisableExternalDigitalReference", row.disable_digital);
     Dlg d(*setup, nullptr);
     d.OnInitDialog();
@@ -133,39 +130,20 @@ TEST_F(AnalogReferenceDlgTest, ShowAndEnableRules) {
   }
 }
 
-TEST_F(AnalogReferenceDlgTest, InputRangeLabels) {
-  const struct {
-    double range_V;
-    const char *low, *high;
-  } rows[] = {{20, "-10", "10"}, {5, "0", "5"}, {3.3, "0", "3.3"}, {10, "0", "3.3"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.range_V);
-    auto setup = Bundled();
-    Set(*setup, "AnalogueInputsRange", row.range_V);
-    Dlg d(*setup, nullptr);
-    d.OnInitDialog();
-    EXPECT_EQ(d.GetChildText(Dlg::kInputLow), row.low);
-    EXPECT_EQ(d.GetChildText(Dlg::kInputHigh), row.high);
-  }
-}
-
 TEST_F(AnalogReferenceDlgTest, UserChoicesRelabelTheLimitAndShowTheirValues) {
-  const struct {
-    double mode;
-    int click;
-    const char* text;
-  } rows[] = {
+  // clang-format off
+  const struct { double mode; int click; const char* text; } rows[] = {
       {0, Dlg::kAnalogue, "Limit maximum speed at"},
       {0, Dlg::kDigital, "Limit maximum acceleration at"},
       {1, Dlg::kAnalogue, "Limit maximum acceleration at"},
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << "mode " << row.mode << ", click " << row.click);
     const bool analogue = row.click == Dlg::kAnalogue;
-    auto setup = Bundled();
-    Set(*setup, {{"ControlMode", row.mode},
-                 {"isAnalogueReference", analogue ? 0.0 : 1.0},
-                 {"isLimitMaximum", 1}});
+    auto setup = Bundled({{"ControlMode", row.mode},
+                          {"isAnalogueReference", analogue ? 0.0 : 1.0},
+                          {"isLimitMaximum", 1}});
     Dlg d(*setup, nullptr);
     d.OnInitDialog();
     ASSERT_TRUE(d.UserClick(row.click));
@@ -185,20 +163,16 @@ TEST_F(AnalogReferenceDlgTest, UserChoicesRelabelTheLimitAndShowTheirValues) {
 }
 
 TEST_F(AnalogReferenceDlgTest, AMaximumsUnitIsGivenToItsMinimum) {
-  const struct {
-    int unit_combo;
-    const char* leader;
-    const char* follower;
-    int follower_edit;
-    const char* unit;
-  } rows[] = {
+  // clang-format off
+  const struct { int unit_combo; const char *leader, *follower; int follower_edit; const char* unit; }
+  rows[] = {
       {Dlg::kMaximumUnit, "POS_max", "POS_min", Dlg::kMinimum, "\xB5m"},
       {Dlg::kDeadBandPointUnit, "DeadBand_Point", "DeadBand_Range", Dlg::kDeadBandRange, "mV"},
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.leader);
-    auto setup = Bundled();
-    Set(*setup, "isAnalogueReference", 1);
+    auto setup = Bundled({{"isAnalogueReference", 1}});
     Dlg d(*setup, nullptr);
     d.OnInitDialog();
     ASSERT_TRUE(d.UserSelectCombo(row.unit_combo, ItemIndex(d, row.unit_combo, row.unit)));
@@ -213,23 +187,20 @@ TEST_F(AnalogReferenceDlgTest, AMaximumsUnitIsGivenToItsMinimum) {
 }
 
 TEST_F(AnalogReferenceDlgTest, EachEndOfARangeBoundsTheOther) {
-  const struct {
-    double mode;
-    int edit;
-    const char* typed;  // in the display unit of the demo
-    const char* other;
-    bool other_min;   // the other end's minimum moved (else its maximum)
-    double expected;  // base units
-  } rows[] = {
+  // The mode, the end typed (in the demo's display unit), the other end and whether its minimum
+  // (else its maximum) moved, and where to (base units).
+  // clang-format off
+  const struct { double mode; int edit; const char *typed, *other; bool other_min; double expected; }
+  rows[] = {
       {0, Dlg::kMaximum, "20", "POS_min", false, 0.02},       // 20 mm
       {0, Dlg::kMinimum, "-12.5", "POS_max", true, -0.0125},  // -12.5 mm
       {1, Dlg::kMaximum, "0.5", "SPD_min", false, 0.5},
       {2, Dlg::kMinimum, "-2", "CRT_max", true, -2},
   };
+  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.other);
-    auto setup = Bundled();
-    Set(*setup, {{"ControlMode", row.mode}, {"isAnalogueReference", 1}});
+    auto setup = Bundled({{"ControlMode", row.mode}, {"isAnalogueReference", 1}});
     Dlg d(*setup, nullptr);
     d.OnInitDialog();
     ASSERT_TRUE(d.UserType(row.edit, row.typed));
@@ -238,8 +209,7 @@ TEST_F(AnalogReferenceDlgTest, EachEndOfARangeBoundsTheOther) {
                 1e-12);
   }
   // The dead band fits beside its point: the narrower side of [-10 V, 10 V].
-  auto setup = Bundled();
-  Set(*setup, "isAnalogueReference", 1);
+  auto setup = Bundled({{"isAnalogueReference", 1}});
   Dlg d(*setup, nullptr);
   d.OnInitDialog();
   ASSERT_TRUE(d.UserType(Dlg::kDeadBandPoint, "-7.5"));

@@ -1,5 +1,6 @@
-// Shared pieces of the editor dialog tests: a bundled setup as EditSetup hands it to the dialogs,
-// a fixture on the build's real templates, and short reads of a dialog's controls.
+// Shared pieces of the editor dialog tests (GoogleTest, the containers and the setup builders come
+// along): a bundled setup as EditSetup hands it to the dialogs, a fixture on the build's real
+// templates, and short reads of a dialog's controls.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "conversions/motion_units.h"
 #include "host/dialog_test_support.h"
 #include "host/setup_file.h"
+#include "support/test_setup.h"
 
 namespace axis::testing {
 
@@ -78,6 +80,14 @@ inline int ItemIndex(const CMC_EditSetupDlg& d, int id, const std::string& text)
   for (size_t i = 0; i < texts.size(); ++i)
     if (texts[i] == text) return static_cast<int>(i);
   return -1;
+}
+
+// The texts of the message boxes shown, from entry `first` of the platform's log on.
+inline std::vector<std::string> Messages(const HeadlessPlatform& platform, size_t first = 0) {
+  std::vector<std::string> texts;
+  for (size_t i = first; i < platform.MessageLog().size(); ++i)
+    texts.push_back(platform.MessageLog()[i].request.text);
+  return texts;
 }
 
 // The errors reported while it lives.

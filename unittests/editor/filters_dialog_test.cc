@@ -2,12 +2,7 @@
 // and the user's clicks and selections reaching the setup.
 #include "editor/filters_dialog.h"
 
-#include <gtest/gtest.h>
-
 #include <limits>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "editor/editor_test_support.h"
 
@@ -41,12 +36,11 @@ class FiltersDialogTest : public EditorTest {
 
 TEST_F(FiltersDialogTest, CombosOfferTheUsableTypesAndShowTheStoredOnes) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  // Peak (5) and the shelves (6, 7) are not offered: the item data skip them.
-  const struct {
-    const char* name;
-    double type, location;
-    int type_index, location_index;  // -1: no item selected
-  } rows[] = {
+  // The stored type and location, the items shown (-1: none). Peak (5) and the shelves (6, 7) are
+  // not offered: the item data skip them.
+  // clang-format off
+  const struct { const char* name; double type, location; int type_index, location_index; }
+  rows[] = {
       {"notch, speed controller output", 2, 1, 2, 1},
       {"lead-lag 1st is the sixth item", 8, 0, 5, 0},
       {"lead-lag 2nd, speed feedback", 9, 2, 6, 2},
@@ -56,6 +50,12 @@ TEST_F(FiltersDialogTest, CombosOfferTheUsableTypesAndShowTheStoredOnes) {
       {"negative location", 0, -1, 0, -1},
       {"NaN reads as 0", nan, nan, 0, 0},
   };
+  // clang-format on
+  const std::vector<std::string> types = {
+      "Low Pass 1st order", "Low Pass 2nd order", "Notch", "High Pass", "Band Pass",
+      "Lead-lag 1st order", "Lead-lag 2nd order"};
+  const std::vector<std::string> locations = {"Position Controller Output",
+                                              "Speed Controller Output", "Speed Feedback"};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     for (const Ids& f : kIds) Set(*setup_, {{f.type, row.type}, {f.location, row.location}});
@@ -65,13 +65,8 @@ TEST_F(FiltersDialogTest, CombosOfferTheUsableTypesAndShowTheStoredOnes) {
     EXPECT_EQ(errors.list, std::vector<std::string>{});
     for (const Ids& f : kIds) {
       SCOPED_TRACE(f.on);
-      EXPECT_EQ(Items(dlg, f.type_combo),
-                (std::vector<std::string>{"Low Pass 1st order", "Low Pass 2nd order", "Notch",
-                                          "High Pass", "Band Pass", "Lead-lag 1st order",
-                                          "Lead-lag 2nd order"}));
-      EXPECT_EQ(Items(dlg, f.location_combo),
-                (std::vector<std::string>{"Position Controller Output", "Speed Controller Output",
-                                          "Speed Feedback"}));
+      EXPECT_EQ(Items(dlg, f.type_combo), types);
+      EXPECT_EQ(Items(dlg, f.location_combo), locations);
       EXPECT_EQ(dlg.GetComboSelection(f.type_combo), row.type_index);
       EXPECT_EQ(dlg.GetComboSelection(f.location_combo), row.location_index);
     }
@@ -82,16 +77,13 @@ TEST_F(FiltersDialogTest, CombosOfferTheUsableTypesAndShowTheStoredOnes) {
 TEST_F(FiltersDialogTest, EnablingFollowsOnTypeAndTestRun) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  struct Row {
-    const char* name;
-    double on, type;
-    int running;
-    // Expected: the filter counts as on (group, type and frequency rows enabled, "On"), location
-    // row, Q label and edit, check box enabled, lead-lag captions and edits.
-    bool on_rows, location, q, check, lead_lag;
-  };
+  // The switch, type and test run; expected: the filter counts as on (group, type and frequency
+  // rows enabled, "On"), location row, Q label and edit, check box enabled, lead-lag captions
+  // and edits.
   constexpr bool T = true, F = false;
   // clang-format off
+  struct Row { const char* name; double on, type; int running;
+               bool on_rows, location, q, check, lead_lag; };
   const Row rows[] = {
       {"off", 0, 2, 0, F, F, F, T, F},
       {"notch on", 1, 2, 0, T, T, T, T, F},
@@ -157,37 +149,6 @@ TEST_F(FiltersDialogTest, UserActionsReachTheSetupAndRelabelTheDialog) {
   EXPECT_EQ(dlg.GetChildText(3493), "Off");
 }
 
-TEST_F(FiltersDialogTest, DuringATestRunFiltersKeepTheirSlots) {
-  using Kind = axis::HeadlessPlatform::ActionKind;
-  const struct {
-    const char* name;
-    Kind kind;
-    int id, index;
-    const char* parameter;
-    double before, after;  // the parameter before and after the action; unchanged: refused
-  } rows[] = {
-      {"switch off", Kind::kClick, 3485, 0, "BQFilter1", 1, 1},
-      {"switch on", Kind::kClick, 3518, 0, "BQFilter3", 0, 0},
-      {"move", Kind::kSelect, 3502, 0, "BQFilterLocation1", 1, 1},
-      {"change type", Kind::kSelect, 3495, 6, "BQFilterType2", 1, 9},
-      {"quality factor", Kind::kType, 3489, 0, "BQFilterQ1", Get("BQFilterQ1"), 3.5},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(Get(row.parameter), row.before);
-    CFiltersDialog dlg(*setup_, nullptr, 1);
-    EXPECT_TRUE(dlg.IsTestRunning());
-    if (row.kind == Kind::kClick) platform_.Click(row.id);
-    if (row.kind == Kind::kSelect) platform_.SelectCombo(row.id, row.index);
-    if (row.kind == Kind::kType) platform_.Type(row.id, "3.5");
-    const size_t errors = platform_.ScriptErrors().size();
-    platform_.EndOk();
-    EXPECT_EQ(dlg.DoModal(), axis::kIdOk);
-    EXPECT_EQ(Get(row.parameter), row.after);
-    EXPECT_EQ(platform_.ScriptErrors().size(), errors + (row.before == row.after ? 1u : 0u));
-  }
-}
-
 // A setup without any filter parameter: nothing binds, every filter shows off, nothing crashes.
 TEST_F(FiltersDialogTest, SetupWithoutFiltersShowsThemOff) {
   CMC_Setup empty;
@@ -202,26 +163,6 @@ TEST_F(FiltersDialogTest, SetupWithoutFiltersShowsThemOff) {
     // The unbound check box still answers a click, and the rules run again.
     EXPECT_TRUE(dlg.UserClick(f.check));
     EXPECT_EQ(dlg.GetChildText(f.check), "Off");
-  }
-}
-
-// The biquad registers go to the drive: the three slot counts, then six registers per slot.
-TEST_F(FiltersDialogTest, WritesTheBiquadRegistersToTheDrive) {
-  struct CountingComm : CMC_Comm {
-    bool WriteParameter(const CMC_Parameter&, double) override { return ++writes != fail_at; }
-    bool ReadVariable(const CMC_Variable&, double&) override { return false; }
-    bool WriteVariable(const CMC_Variable&, double) override { return false; }
-    std::string GetLastErrorText() const override { return "refused"; }
-    int writes = 0, fail_at = 0;  // 1-based write that fails, 0 for none
-  };
-  for (const int fail_at : {0, 5}) {
-    SCOPED_TRACE(fail_at);
-    CountingComm comm;
-    comm.fail_at = fail_at;
-    setup_->SetComm(&comm);
-    EXPECT_EQ(CFiltersDialog(*setup_, nullptr, 1).WriteBiquadsToDrive(), fail_at == 0 ? 1 : 0);
-    EXPECT_EQ(comm.writes, fail_at == 0 ? 21 : 5);  // a failed write stops the rest
-    setup_->SetComm(nullptr);
   }
 }
 

@@ -1,10 +1,7 @@
 // "Motor mass": the user's choice when the motor alone outweighs the total moving mass.
 #include "editor/mass_question.h"
 
-#include <gtest/gtest.h>
-
 #include "editor/editor_test_support.h"
-#include "support/test_setup.h"
 
 namespace {
 
@@ -14,14 +11,10 @@ using Dlg = CMassQuestion;
 class MassQuestionTest : public EditorTest {};
 
 TEST_F(MassQuestionTest, EachChoiceChangesItsOwnParameterOnOk) {
-  struct Row {
-    const char* name;
-    int click;  // 0: keep the default choice
-    int end;
-    int selection;
-    double mt, unknown;
-  };
+  // The radio button clicked (0: the default choice kept), how the dialog ends; the choice and
+  // the parameters after.
   // clang-format off
+  struct Row { const char* name; int click, end, selection; double mt, unknown; };
   const Row rows[] = {
       {"default raises the total mass 1 % over the motor's", 0, axis::kIdOk, 1, 1.2 * 1.01, 0},
       {"increase, clicked", Dlg::kIncreaseTotalMass, axis::kIdOk, 1, 1.2 * 1.01, 0},

@@ -26,16 +26,12 @@ TestSetup GainSetup() {
 }
 
 TEST_F(MySetupDlgTest, EditedGainsShowWhatTheRegistersHold) {
-  struct Row {
-    const char* name;
-    const char* notified;  // the name the host reports (case ignored)
-    double typed;
-    const char* mantissa;
-    double stored_mantissa;  // the host rounds the mantissa it is handed
-    double shift;            // total shift
-    double shown, max;
-  };
+  // The gain typed, the name the host reports (case ignored) and the value; the mantissa register,
+  // what it keeps (the host rounds the mantissa it is handed), the total shift, the gain shown
+  // and its maximum.
   // clang-format off
+  struct Row { const char *name, *notified; double typed; const char* mantissa;
+               double stored_mantissa, shift, shown, max; };
   const Row rows[] = {
       // 1.5 = 24575.25 x 2^1 / 32767; the register keeps 24575.
       {"Kp_P_scl", "Kp_P_scl", 1.5, "KPP", 24575, 1, 24575 * 2.0 / 32767, 16384},
