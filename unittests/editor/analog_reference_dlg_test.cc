@@ -1,5 +1,4 @@
-// The external reference setup dialog: what is bound per control mode and analogue input, the
-// show and enable rules, the shared units and the ranges the ends of a range give each other.
+// The external reference setup dialog: bindings per mode and input, rules, units and ranges.
 #include "editor/analog_reference_dlg.h"
 
 #include <limits>
@@ -20,8 +19,7 @@ const std::vector<int> kAlwaysBound = {3289, 3290, 3291, 3292, 3295, 3296};
 const std::vector<int> kInputBound = {1010, 1012, 1001, 1003};
 
 TEST_F(AnalogReferenceDlgTest, TheControlModeChoosesWhatIsBoundAndShown) {
-  // The mode and the analogue input range (V); what is bound, the quantity named, the picture,
-  // and the ends of the input span under it (3.3 V unless the range is 20 V or 5 V).
+  // The ends of the input span are those of 3.3 V unless the range is 20 V or 5 V.
   // clang-format off
   struct Row { double mode, range_V; const char *maximum, *minimum, *limit, *other_limit, *quantity,
                *picture, *low, *high; };
@@ -38,7 +36,6 @@ TEST_F(AnalogReferenceDlgTest, TheControlModeChoosesWhatIsBoundAndShown) {
     Dlg d(*setup, nullptr);
     d.OnInitDialog();
     EXPECT_EQ(Bound(d, Dlg::kMaximum), row.maximum);
-    EXPECT_EQ(Bound(d, Dlg::kMaximumUnit), row.maximum);
     EXPECT_EQ(Bound(d, Dlg::kMinimum), row.minimum);
     EXPECT_EQ(Bound(d, Dlg::kLimit), row.limit);
     EXPECT_EQ(Bound(d, Dlg::kOtherLimit), row.other_limit);
@@ -58,24 +55,18 @@ TEST_F(AnalogReferenceDlgTest, TheControlModeChoosesWhatIsBoundAndShown) {
 }
 
 TEST_F(AnalogReferenceDlgTest, WithoutTheAnalogueInputOnlyTheSourceAndGearAreBound) {
-  // The input needs both the variable and the parameter "CADIN".
+  // The input needs both the variable and the parameter "CADIN"; the minimal setup has neither.
   for (const bool variable : {false, true}) {
     SCOPED_TRACE(variable ? "variable only" : "parameter only");
-    TestSetup t;
-    // clang-format off
-    t.Physical({{"ControlMode", 0}, {"isAnalogueReference", 0}, {"DigitalReferenceType", 1},
-                {"isLimitMaximum", 0}, {"ErefMaxSpeed", 1, "m/s"},
-                {"ErefMaxAcceleration", 10, "m/s^2"}, {"POS_max", 1, "m"}, {"POS_min", -1, "m"},
-                {"DeadBand_Point", 0, "V"}, {"DeadBand_Range", 0, "V"}, {"UseFilter", 1},
-                {"filter", 100, "1/s"}});
-    // clang-format on
-    t.Registers({{"GEARMASTER", 1}, {"GEARSLAVE", 2}});
+    auto setup =
+        Bundled({{"ControlMode", 0}, {"isAnalogueReference", 0}, {"DigitalReferenceType", 1}},
+                "minimal-linear.json");
     if (variable) {
-      t.Variable("CADIN");
+      setup->AddVariable({.name = "CADIN"});
     } else {
-      t.Registers({{"CADIN", 0}});
+      setup->AddParameter({.name = "CADIN"});
     }
-    Dlg d(*t, nullptr);
+    Dlg d(*setup, nullptr);
     d.OnInitDialog();
     for (int id : kAlwaysBound) EXPECT_NE(Bound(d, id), "") << id;
     for (int id : {1006, 1015, 1008, 1016, 1004}) EXPECT_EQ(Bound(d, id), "") << id;
@@ -83,14 +74,11 @@ TEST_F(AnalogReferenceDlgTest, WithoutTheAnalogueInputOnlyTheSourceAndGearAreBou
     EXPECT_FALSE(Enabled(d, Dlg::kAnalogue));
     EXPECT_TRUE(Enabled(d, Dlg::kDigital));
     EXPECT_EQ(d.GetCheck(Dlg::kIncrementalEncoder), 1);
-    EXPECT_FALSE(Shown(d, Dlg::kFilter));  // no filter without the input, whatever "UseFilter" says
+    EXPECT_FALSE(Shown(d, Dlg::kFilter));
   }
 }
 
 TEST_F(AnalogReferenceDlgTest, ShowAndEnableRules) {
-  // The mode, source, limit and filter switches, "DisableExternalDigitalReference"; expected: the
-  // analogue rows and digital rows enabled, the digital radio button enabled, the filter, limit
-  // and other limit shown.
   constexpr bool T = true, F = false;
   // clang-format off
   struct Row { const char* name; double mode, analogue, limit, use_filter;
@@ -186,13 +174,11 @@ TEST_F(AnalogReferenceDlgTest, AMaximumsUnitIsGivenToItsMinimum) {
 }
 
 TEST_F(AnalogReferenceDlgTest, EachEndOfARangeBoundsTheOther) {
-  // The mode, the end typed (in the demo's display unit), the other end and whether its minimum
-  // (else its maximum) moved, and where to (base units).
+  // The end typed (in the demo's display unit); the other end's minimum (else maximum) after.
   // clang-format off
   const struct { double mode; int edit; const char *typed, *other; bool other_min;
                  double expected; } rows[] = {
       {0, Dlg::kMaximum, "20", "POS_min", false, 0.02},       // 20 mm
-      {0, Dlg::kMinimum, "-12.5", "POS_max", true, -0.0125},  // -12.5 mm
       {1, Dlg::kMaximum, "0.5", "SPD_min", false, 0.5},
       {2, Dlg::kMinimum, "-2", "CRT_max", true, -2},
   };

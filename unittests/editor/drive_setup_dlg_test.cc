@@ -1,9 +1,6 @@
-// The drive setup dialog: the enabling and show rules, the guideline steps, the axis ID, the input
-// type, the software limits, the start current, the control mode's side effects, the secondary
-// dialogs and OK.
+// The drive setup dialog: its rules, what the user's choices and edits do, the secondary dialogs.
 #include "editor/drive_setup_dlg.h"
 
-#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -34,14 +31,10 @@ class ObservingPlatform : public axis::HeadlessPlatform {
   int depth_ = 0;
 };
 
-class DriveSetupDlgTest : public ::testing::Test {
+class DriveSetupDlgTest : public EditorTest {
  protected:
   void SetUp() override { axis::SetPlatform(&platform_); }
-  void TearDown() override { axis::SetPlatform(nullptr); }
-
-  ResourceFolder real_templates_{std::nullopt};
-  PrivateUserConfig user_config_;  // the motor setup dialog reads the user's motors
-  ObservingPlatform platform_;
+  ObservingPlatform platform_;  // in place of the fixture's
 };
 
 std::vector<int> Range(int first, int last) {
@@ -113,7 +106,6 @@ TEST_F(DriveSetupDlgTest, EnablingAndShowRules) {
        Join({A, L})},
       {"old speed", kMinimal, structure(1, 0), Join({S, E}), P, {5604, 5605, 3183},
        Join({{5606, 3389}, B, L})},
-      {"old torque", kMinimal, structure(2, 0), {}, Join({S, P, E}), {}, Join({A, B, L})},
       {"over current off", kDemo, Values({{"isOverCurrent", 0}}), {}, Range(5802, 5807)},
       {"over current on", kDemo, Values({{"isOverCurrent", 1}}), Range(5802, 5807)},
       {"I2t off", kDemo, Values({{"isMotori2t", 0}}), {}, Range(5842, 5847)},
@@ -179,30 +171,19 @@ TEST_F(DriveSetupDlgTest, BitRateIsOfferedOnlyWithABitRateToStore) {
     d.OnInitDialog();
     EXPECT_EQ(Enabled(d, Dlg::kBitRate), has_bit_rate);
     EXPECT_EQ(d.GetChildText(Dlg::kBitRate), has_bit_rate ? "500 kbit/s" : "");
-    EXPECT_TRUE(Enabled(d, 6304));  // "CANopen settings..." says itself what the setup lacks
   }
-}
-
-TEST_F(DriveSetupDlgTest, CaptionHelpAndGuidelineSteps) {
-  auto setup = Bundled();
-  Dlg d(*setup);
-  ASSERT_EQ(d.LoadError(), "");
-  EXPECT_EQ(d.Template().caption, "Drive Setup");
-  platform_.Click(axis::kGuidelineNext).Click(axis::kHelpButton).EndCancel();
-  EXPECT_EQ(d.DoModal(), axis::kIdCancel);
-  EXPECT_EQ(platform_.HelpLog(), std::vector<int>{262406});
-  EXPECT_EQ(d.GetChildText(axis::kGuidelineText), Dlg::kGuidelines[1]);  // after one "Next"
-  int count = 0;
-  while (Dlg::kGuidelines[count] != nullptr) ++count;
-  EXPECT_EQ(count, 10);
 }
 
 TEST_F(DriveSetupDlgTest, AxisIdsAboveTheCanOpenRangeWarnAndOkStoresTheChoice) {
   auto setup = Bundled();
   Dlg d(*setup);
   d.OnInitDialog();
-  // IDs 1 to 255, then "H/W".
-  ASSERT_EQ(Items(d, Dlg::kAxisId).size(), 256u);
+  // The ten guideline steps are the dialog's.
+  ASSERT_TRUE(d.UserClick(axis::kGuidelineNext));
+  EXPECT_EQ(d.GetChildText(axis::kGuidelineText), Dlg::kGuidelines[1]);
+  int steps = 0;
+  while (Dlg::kGuidelines[steps] != nullptr) ++steps;
+  EXPECT_EQ(steps, 10);
   EXPECT_EQ(d.GetChildText(Dlg::kAxisId), "1");  // the demo's Axis_ID_list
   for (const std::string text : {"128", "127", "H/W", "255", "1"}) {
     SCOPED_TRACE(text);
@@ -238,8 +219,7 @@ TEST_F(DriveSetupDlgTest, AxisIdsAboveTheCanOpenRangeWarnAndOkStoresTheChoice) {
 }
 
 TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetupAndSwitchingItKeepsEachInputsLevel) {
-  // "IsInputsTypeProgrammable" (null: absent), "InputsPolarityType" present, its value, ASR,
-  // the description; expected: sink inputs, the type buttons enabled.
+  // The host option (null: absent), "InputsPolarityType" present and its value, ASR, the name.
   // clang-format off
   struct Row { const char *name, *option; bool has_type; double type, asr;
                const char* description; bool sink, buttons_enabled; };
@@ -253,10 +233,9 @@ TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetupAndSwitchingItKeepsEachI
   };
   // clang-format on
   const auto expect_lines = [](const Dlg& d, bool sink) {
-    EXPECT_EQ(d.GetChildText(Dlg::kUpperPolarityLine),
-              sink ? "Active high (Connected to +Vlog)" : "Active high (Open/No connection)");
-    EXPECT_EQ(d.GetChildText(Dlg::kLowerPolarityLine),
-              sink ? "Active low (Open/No connection)" : "Active low (Connected to GND)");
+    const char* const* lines = sink ? Dlg::kSinkLines : Dlg::kSourceLines;
+    EXPECT_EQ(d.GetChildText(Dlg::kUpperPolarityLine), lines[0]);
+    EXPECT_EQ(d.GetChildText(Dlg::kLowerPolarityLine), lines[1]);
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -291,15 +270,13 @@ TEST_F(DriveSetupDlgTest, InputTypeIsDecidedFromTheSetupAndSwitchingItKeepsEachI
     EXPECT_EQ(Get(*setup, "LSPPolarity"), step.lsp);
     EXPECT_EQ(Get(*setup, "LSNPolarity"), step.lsn);
     EXPECT_EQ(d.GetCheck(Dlg::kEnableLow), step.enable == 0 ? 1 : 0);
-    EXPECT_EQ(d.GetCheck(Dlg::kLimitPlusLow), step.lsp == 1 ? 1 : 0);
     expect_lines(d, step.sink);
   }
 }
 
-// What the user types acts at once: the software limits never cross (the edited one gives way),
-// a start current above the nominal current warns with the whole alignment time, a new load
-// speed limit bounds the test speed, and no external reference switches the activation after
-// power-on off.
+// The software limits never cross (the edited one gives way), a start current above the nominal
+// one warns with the whole alignment time, the load speed limit bounds the test speed, and no
+// external reference switches the activation after power-on off.
 TEST_F(DriveSetupDlgTest, EditsActAtOnce) {
   auto setup = Bundled({{"isSWLS", 1}});
   Dlg d(*setup);
@@ -358,8 +335,7 @@ TEST_F(DriveSetupDlgTest, EditsActAtOnce) {
 }
 
 TEST_F(DriveSetupDlgTest, ChoosingTheControlMode) {
-  // Speed and torque take their reference from the analogue input with a 1:1 gear; in cascade the
-  // speed loop takes the feed-forward itself.
+  // Speed and torque take the analogue input with a 1:1 gear; cascade keeps the feed-forward.
   // clang-format off
   const struct { int click; double mode, gear, analogue, speed_forward; } rows[] = {
       {Dlg::kSpeed, 1, 1, 1, 1}, {Dlg::kTorque, 2, 1, 1, 1}, {Dlg::kPosition, 0, 3, 0, 0}};
@@ -429,8 +405,7 @@ TEST_F(DriveSetupDlgTest, SecondaryDialogsRunBetweenBothPasses) {
   }
 }
 
-// The motor setup dialog opens by itself once, 100 ms after the drive setup dialog appears, on the
-// setup as it stands (no passes before it); after its OK both passes run and the controls follow.
+// The motor setup dialog opens by itself once, 100 ms after this one appears, without the passes.
 TEST_F(DriveSetupDlgTest, MotorSetupOpensByItselfOnceAfterAHundredMilliseconds) {
   auto setup = Bundled();
   Dlg d(*setup);

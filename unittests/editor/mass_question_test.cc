@@ -11,13 +11,11 @@ using Dlg = CMassQuestion;
 class MassQuestionTest : public EditorTest {};
 
 TEST_F(MassQuestionTest, EachChoiceChangesItsOwnParameterOnOk) {
-  // The radio button clicked (0: the default choice kept), how the dialog ends; the choice and
-  // the parameters after.
+  // The radio button clicked (0: none, the default kept), how the dialog ends; the choice after.
   // clang-format off
   struct Row { const char* name; int click, end, selection; double mt, unknown; };
   const Row rows[] = {
       {"default raises the total mass 1 % over the motor's", 0, axis::kIdOk, 1, 1.2 * 1.01, 0},
-      {"increase, clicked", Dlg::kIncreaseTotalMass, axis::kIdOk, 1, 1.2 * 1.01, 0},
       {"disregard the motor mass", Dlg::kDisregardMotorMass, axis::kIdOk, 2, 1.0, 1},
       {"cancel changes nothing", Dlg::kDisregardMotorMass, axis::kIdCancel, 2, 1.0, 0},
   };

@@ -14,21 +14,17 @@ class MySetupDlgTest : public axis::testing::DialogTest {};
 
 TestSetup GainSetup() {
   TestSetup t;
-  t.Physical({{"Kp_P_scl", 0},
-              {"KFFA_scl", 0},
-              {"PolePitch", 0.03, "m"},
-              {"EncRes", 1e-6, "m"},
-              {"In", 3, "A"},
-              {"InPS", 4, "A"},
-              {"MAX_CURRENT", 2, "A"}});
+  // clang-format off
+  t.Physical({{"Kp_P_scl", 0}, {"KFFA_scl", 0}, {"PolePitch", 0.03, "m"}, {"EncRes", 1e-6, "m"},
+              {"In", 3, "A"}, {"InPS", 4, "A"}, {"MAX_CURRENT", 2, "A"}});
   t.Registers({{"KPP", 0}, {"SFTKPP", 0}, {"KFFA", 0}, {"SFTAFFW", 0}, {"SFTKFF", 0}});
+  // clang-format on
   return t;
 }
 
 TEST_F(MySetupDlgTest, EditedGainsShowWhatTheRegistersHold) {
-  // The gain typed, the name the host reports (case ignored) and the value; the mantissa register,
-  // what it keeps (the host rounds the mantissa it is handed), the total shift, the gain shown
-  // and its maximum.
+  // The name the host reports (case ignored); the mantissa kept (the host rounds what it is
+  // handed), the total shift, the gain shown and its maximum.
   // clang-format off
   struct Row { const char *name, *notified; double typed; const char* mantissa;
                double stored_mantissa, shift, shown, max; };
