@@ -66,6 +66,7 @@ TEST_F(AnalogReferenceDlgTest, WithoutTheAnalogueInputOnlyTheSourceAndGearAreBou
     } else {
       setup->AddParameter({.name = "CADIN"});
     }
+    setup->AddParameter({.name = "UseFilter", .value = 1, .max = 1});  // no filter without input
     Dlg d(*setup, nullptr);
     d.OnInitDialog();
     for (int id : kAlwaysBound) EXPECT_NE(Bound(d, id), "") << id;

@@ -354,6 +354,7 @@ TEST_F(DriveSetupDlgTest, ChoosingTheControlMode) {
     ASSERT_TRUE(d.UserClick(row.click));
     EXPECT_EQ(Get(*setup, "ControlMode"), row.mode);
     EXPECT_EQ(Get(*setup, "GEARMASTER"), row.gear);
+    EXPECT_EQ(Get(*setup, "GEARSLAVE"), row.gear);
     EXPECT_EQ(Get(*setup, "isAnalogueReference"), row.analogue);
     EXPECT_EQ(d.GetCheck(Dlg::kAnalogueReference), row.analogue == 1 ? 1 : 0);
     EXPECT_EQ(Get(*setup, "SpeedForward"), row.speed_forward);

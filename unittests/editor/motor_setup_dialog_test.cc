@@ -104,19 +104,19 @@ TEST_F(MotorSetupDialogTest, ControlsAreEnabledAfterWhatTheMotorHas) {
     ExpectShown(d, kTestButtons, true);
     ExpectEnabled(d, kTestButtons, false);
   }
-  // The user's checks switch their rows at once.
+  // Each of the user's checks switches its own row at once.
   TestSetup t = MotorSetup();
   Dlg d(*t, nullptr);
-  platform_.Check(Dlg::kMassUnknown, true)
-      .Check(Dlg::kHallSensors, false)
-      .Check(Dlg::kTemperatureSensor, false)
-      .Check(Dlg::kBrakeCheck, false)
-      .Check(Dlg::kFilterCheck, false)
-      .EndCancel();
-  d.DoModal();
-  EXPECT_TRUE(platform_.ScriptErrors().empty());
-  for (const auto& ids : {kMassRow, kHallRow, kSensorType, kBrakeRows, kFilterValue, kTestButtons})
+  d.OnInitDialog();
+  for (const auto& [check, ids] : {std::pair{Dlg::kMassUnknown, kMassRow},
+                                   {Dlg::kHallSensors, kHallRow},
+                                   {Dlg::kTemperatureSensor, kSensorType},
+                                   {Dlg::kBrakeCheck, kBrakeRows},
+                                   {Dlg::kFilterCheck, kFilterValue}}) {
+    ASSERT_TRUE(d.UserClick(check));
     ExpectEnabled(d, ids, false);
+  }
+  ExpectEnabled(d, kTestButtons, false);
 }
 
 TEST_F(MotorSetupDialogTest, TheListsOfHallConfigurationsAndFilters) {
