@@ -1,59 +1,40 @@
 // "Motor mass": the user's choice when the motor alone outweighs the total moving mass.
 #include "editor/mass_question.h"
 
-#include <gtest/gtest.h>
-
-#include "host/dialog_test_support.h"
-#include "support/test_setup.h"
+#include "editor/editor_test_support.h"
 
 namespace {
 
-using axis::testing::TestSetup;
+using namespace axis::testing;
+using Dlg = CMassQuestion;
 
-class MassQuestionTest : public axis::testing::DialogTest {
- protected:
-  // The real template, from the build's resources.
-  axis::testing::ResourceFolder real_templates_{std::nullopt};
-};
+class MassQuestionTest : public EditorTest {};
 
-TEST_F(MassQuestionTest, EachChoiceChangesItsOwnParameter) {
-  struct Row {
-    const char* name;
-    int click;  // 0: keep the default choice
-    double mt;
-    double unknown;
-  };
+TEST_F(MassQuestionTest, EachChoiceChangesItsOwnParameterOnOk) {
+  // The radio button clicked (0: none, the default kept), how the dialog ends; the choice after.
+  // clang-format off
+  struct Row { const char* name; int click, end, selection; double mt, unknown; };
   const Row rows[] = {
-      {"default raises the total mass by 1 % over the motor's", 0, 1.2 * 1.01, 0},
-      {"increase, clicked", CMassQuestion::kIncreaseTotalMass, 1.2 * 1.01, 0},
-      {"disregard the motor mass", CMassQuestion::kDisregardMotorMass, 1.0, 1},
+      {"default raises the total mass 1 % over the motor's", 0, axis::kIdOk, 1, 1.2 * 1.01, 0},
+      {"disregard the motor mass", Dlg::kDisregardMotorMass, axis::kIdOk, 2, 1.0, 1},
+      {"cancel changes nothing", Dlg::kDisregardMotorMass, axis::kIdCancel, 2, 1.0, 0},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TestSetup t;
     t.Physical({{"M", 1.2, "kg"}, {"Mt", 1.0, "kg"}, {"isMotorMassUnknown", 0}});
-    CMassQuestion dlg(*t, nullptr);
+    Dlg dlg(*t, nullptr);
     if (row.click != 0) platform_.Click(row.click);
-    platform_.Click(axis::kIdOk);
-    EXPECT_EQ(dlg.DoModal(), axis::kIdOk);
+    platform_.End(row.end);
+    EXPECT_EQ(dlg.DoModal(), row.end);
+    EXPECT_EQ(dlg.Selection(), row.selection);
+    EXPECT_EQ(dlg.GetCheck(Dlg::kIncreaseTotalMass), row.selection == 1 ? 1 : 0);
+    EXPECT_EQ(dlg.GetCheck(Dlg::kDisregardMotorMass), row.selection == 2 ? 1 : 0);
     EXPECT_DOUBLE_EQ(t.Get("Mt"), row.mt);
     EXPECT_EQ(t.Get("isMotorMassUnknown"), row.unknown);
     EXPECT_TRUE(platform_.ScriptErrors().empty());
   }
-}
-
-TEST_F(MassQuestionTest, StartsOnIncreaseAndRadioButtonsFollowTheChoice) {
-  TestSetup t;
-  t.Physical({{"M", 1.2, "kg"}, {"Mt", 1.0, "kg"}, {"isMotorMassUnknown", 0}});
-  CMassQuestion dlg(*t, nullptr);
-  platform_.Click(CMassQuestion::kDisregardMotorMass).EndCancel();
-  EXPECT_EQ(dlg.DoModal(), axis::kIdCancel);
-  EXPECT_EQ(dlg.Selection(), 2);
-  EXPECT_EQ(dlg.GetCheck(CMassQuestion::kIncreaseTotalMass), 0);
-  EXPECT_EQ(dlg.GetCheck(CMassQuestion::kDisregardMotorMass), 1);
-  EXPECT_TRUE(dlg.Control(axis::kIdOk)->enabled);
-  EXPECT_EQ(t.Get("Mt"), 1.0) << "closing without OK changes nothing";
-  EXPECT_EQ(t.Get("isMotorMassUnknown"), 0);
 }
 
 }  // namespace
