@@ -6,3 +6,10 @@ if(AXIS_SANITIZE)
   add_compile_options(${AXIS_SANITIZER_FLAGS})
   add_link_options(${AXIS_SANITIZER_FLAGS})
 endif()
+
+# Programs that draw with Qt add this source under the sanitizers (see the file).
+function(axis_add_qt_leak_suppressions target)
+  if(AXIS_SANITIZE)
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/cmake/lsan_suppressions.cc)
+  endif()
+endfunction()
