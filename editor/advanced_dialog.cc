@@ -251,9 +251,9 @@ void CAdvancedDialog::OnRefreshParameterValue(const char* name) {
   // The slow loop never runs more often than the fast one.
   CMC_Parameter* clper = FindOptional(setup_, "CLPER");
   CMC_Parameter* slper = FindOptional(setup_, "SLPER");
-  if (clper != nullptr && slper != nullptr &&
-      clper->GetValueInBaseUnit() > slper->GetValueInBaseUnit())
-    slper->SetValueInBaseUnit(clper->GetValueInBaseUnit());
+  const bool slow_lifted = clper != nullptr && slper != nullptr &&
+                           clper->GetValueInBaseUnit() > slper->GetValueInBaseUnit();
+  if (slow_lifted) slper->SetValueInBaseUnit(clper->GetValueInBaseUnit());
 
   kestrel::DeriveTs_S(setup_);
   kestrel::DeriveTs_C(setup_);
@@ -263,7 +263,9 @@ void CAdvancedDialog::OnRefreshParameterValue(const char* name) {
   if (kestrel::HasSpeedForward(setup_)) kestrel::ApplySpeedFeedForwardRule(setup_);
 
   const bool fast = Is(name, "CLPER");
-  const bool slow = Is(name, "SLPER");
+  // A fast divider that lifts the slow one moves the slow period as a slow divider would: the
+  // values counted in slow-loop periods must follow it too, or their physical values would change.
+  const bool slow = Is(name, "SLPER") || slow_lifted;
   // A new PWM frequency moves both dividers once more afterwards (OnChangedParameterValue); the
   // counted values follow the final slow period there, so that they are not rounded to the
   // passing one first.

@@ -202,6 +202,21 @@ TEST_F(AdvancedDialogTest, HalvingTheSlowPeriodRescalesCountsAndKeepsPhysicalVal
   EXPECT_DOUBLE_EQ(Get(*setup, "I_I2t_M"), motor_i2t_A);
 }
 
+// A fast divider typed above the slow one lifts it, and the slow period moves with it: the values
+// counted in slow-loop periods follow, as for a slow divider typed.
+TEST_F(AdvancedDialogTest, AFastDividerThatLiftsTheSlowOneRescalesToo) {
+  auto setup = Bundled({});
+  setup->FindParameter("CLPER")->SetMaxInBaseUnit(32);  // the demo drive allows the fast loop 10
+  Dlg d(*setup, nullptr);
+  d.OnInitDialog();
+  const double freeze_s = Get(*setup, "FreezeControl_time");
+  ASSERT_TRUE(d.UserType(Dlg::kFastDivider, "20"));  // slow divider 10 -> 20: 500 us -> 1 ms
+  EXPECT_EQ(Get(*setup, "SLPER"), 20);
+  EXPECT_DOUBLE_EQ(d.ReferenceSlowPeriod(), 1e-3);
+  EXPECT_NEAR(Get(*setup, "FreezeControl_time"), freeze_s, 1e-12);
+  EXPECT_EQ(Get(*setup, "TONPOSOK_FC"), 10);  // 10 ms are 10 periods of 1 ms now
+}
+
 TEST_F(AdvancedDialogTest, ANewPwmFrequencyKeepsTheLoopPeriodsAsCloseAsWholeDividersAllow) {
   // PWMPER = 40 MHz x 0.5 / f, stored whole; the dividers round the old periods over the new PWM
   // period; the freeze time of 10 ms is counted in the new slow period.
