@@ -17,16 +17,14 @@
 #include "conversions/calculator.h"
 #include "conversions/motion_units.h"
 #include "host/setup_file.h"
+#include "support/test_setup.h"
 
 namespace axis::testing {
 
-// The demo drive; with `name`, that parameter (after "variable ": that variable) left out.
-inline std::unique_ptr<CMC_Setup> Demo(const std::string& name = "") {
-  static const std::string text = [] {
-    std::ifstream file(std::string(AXIS_SETUPS_DIR) + "/demo-linear.json");
-    return (std::stringstream() << file.rdbuf()).str();
-  }();
-  std::string json = text;
+// A bundled setup; with `name`, that parameter (after "variable ": that variable) left out.
+inline std::unique_ptr<CMC_Setup> Bundled(const std::string& file, const std::string& name = "") {
+  std::ifstream in(std::string(AXIS_SETUPS_DIR) + "/" + file);
+  std::string json = (std::stringstream() << in.rdbuf()).str();
   if (!name.empty()) {  // names ignore case; the last item of a list takes the comma before it
     const bool variable = name.starts_with("variable ");
     std::string lower = json, line = "{\"name\": \"" + name.substr(variable ? 9 : 0) + "\", \"";
@@ -39,10 +37,14 @@ inline std::unique_ptr<CMC_Setup> Demo(const std::string& name = "") {
     const size_t start = json.rfind('\n', at) - (json[end - 1] == ',' ? 0 : 1);
     json.erase(start, end - start);
   }
-  LoadResult loaded = LoadSetupText(json, "demo-linear.json");
+  LoadResult loaded = LoadSetupText(json, file);
   EXPECT_TRUE(loaded.setup) << loaded.error;
   if (loaded.setup) loaded.setup->SetScaleProvider({&kestrel::ScaleFactor, &kestrel::ScaleOffset});
   return std::move(loaded.setup);
+}
+// The demo drive, which has every name the calculators look up.
+inline std::unique_ptr<CMC_Setup> Demo(const std::string& name = "") {
+  return Bundled("demo-linear.json", name);
 }
 
 // The names `calculator` looks up on `setup`, found or not.
@@ -63,10 +65,9 @@ inline std::set<std::string> LookedUp(kestrel::Calculator calculator, CMC_Setup&
 inline void ExpectContract(kestrel::Calculator calculator, const std::string& label,
                            const std::set<std::string>& unchecked = {}) {
   SCOPED_TRACE(label);
-  std::vector<std::string> reports;
-  SetErrorReporter([&reports](const std::string& m) { reports.push_back(m); });
+  Reports reports;
   std::set<std::string> names = LookedUp(calculator, *Demo());
-  EXPECT_TRUE(reports.empty()) << reports.front();
+  EXPECT_TRUE(reports.messages.empty()) << reports.messages.front();
   EXPECT_EQ(calculator(*Demo()), 1);
   names.insert("variable CADIN");
   int refused = 0;
@@ -74,16 +75,16 @@ inline void ExpectContract(kestrel::Calculator calculator, const std::string& la
     auto setup = Demo(missing);
     ASSERT_TRUE(setup) << missing;
     const std::string before = SetupToText(*setup);
-    reports.clear();
+    reports.messages.clear();
     const int result = calculator(*setup);
     refused += result == 0;
     EXPECT_TRUE(result == 1 || (result == 0 && SetupToText(*setup) == before)) << missing;
-    EXPECT_TRUE(reports.empty() || result == 0 || unchecked.contains(missing)) << missing;
-    for (const std::string& r : reports) EXPECT_EQ(r, "Parameter \"" + missing + "\" not found");
+    EXPECT_TRUE(reports.messages.empty() || result == 0 || unchecked.contains(missing)) << missing;
+    for (const std::string& r : reports.messages)
+      EXPECT_EQ(r, "Parameter \"" + missing + "\" not found");
     EXPECT_EQ(g_bShowErrors, 1) << missing;
   }
   EXPECT_GT(refused, 0) << "needs none of the names it looks up";
-  SetErrorReporter(nullptr);
 }
 
 // Every parameter of the demo drive at once 0, -1, NaN, +-inf or the largest double (and the ADC
