@@ -12,6 +12,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conversions/calculator.h"
@@ -104,6 +105,23 @@ inline TestSetup FromTokens(const std::string& physical, const std::string& regi
     }
   }
   return s;
+}
+
+// A drive from a list of inputs; `ratio` divides "Load_transmission" (-1 reverses the load).
+struct Input {
+  const char* name;
+  double value;
+  const char* unit = "";
+  bool reg = false;
+};
+inline TestSetup FromInputs(std::span<const Input> inputs, double ratio, uint32_t adc_full_scale) {
+  TestSetup t;
+  for (const Input& in : inputs) {
+    const double v = std::string_view(in.name) == "Load_transmission" ? in.value / ratio : in.value;
+    in.reg ? t.Registers({{in.name, v}}) : t.Physical({{in.name, v, in.unit}});
+  }
+  t->SetAdcFullScale(adc_full_scale);
+  return t;
 }
 
 // Runs the calculators of `list` writing a name of `expected`, in order, each expected to return

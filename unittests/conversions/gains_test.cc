@@ -116,20 +116,19 @@ TEST(Gains, EveryPairEncodesShiftAndMantissaAndDerivesBack) {
 
 // A calculator, the name it writes, the range it sets on the first row (NaN: none) and values
 // over kAll with items changed.
-using Rows = std::vector<std::pair<const char*, double>>;
 struct Case {
   Calculator calc;
   std::string out;
   double lo, hi;
-  Rows rows;
+  std::vector<std::pair<const char*, double>> rows;
 };
-const std::string kUse = "isUseFilterOnCrtCtrlOutput", kCorner = "FilterOnCurrentControllerOutput";
+const std::string kCorner = "FilterOnCurrentControllerOutput";
 // Percent of In = 5 A: dead band max(0x0A, 0x14) x 0.5 / 40 MHz = 0.25 us, 20 kHz PWM, 48 V.
 double Start(double vs, double r) { return 100 * (3000 - vs * 0.25e-6 * 2e4 * 48) / (vs * 5 * r); }
 const double kVs = 32767 / 48.0, kVsSin = 65534 / (1.1 * 48), kFull = 32767, kA = 3276;
 // clang-format off
 const Case kCases[] = {
-    {DeriveIsUseFilterOnCrtCtrlOutput, kUse, 0, 1, {{"FILTERQ=32767", 0}, {"", 1}}},
+    {DeriveIsUseFilterOnCrtCtrlOutput, "isUseFilterOnCrtCtrlOutput", 0, 1, {{"FILTERQ=32767", 0}, {"", 1}}},
     {DeriveFilterOnCurrentControllerOutput, kCorner, 0, 1e4,  // up to 0.5 / Ts_C
      {{"FILTERQ=32767", 5000}, {"", -std::log(1 - 1598 / kFull) / 50e-6}}},
     {EncodeFILTERQ, "FILTERQ", kNaN, kNaN, {{"isUseFilterOnCrtCtrlOutput=0", kFull}, {"", 1598},
@@ -174,7 +173,7 @@ const Case kCases[] = {
 
 TEST(Gains, ConversionsGiveTheirValuesAndRanges) {
   for (const Case& c : kCases) {
-    const std::string& out = c.out;
+    const std::string& out = c.out;  // starts at -7
     for (const auto& [setup, value] : c.rows) {
       SCOPED_TRACE(out + " with " + setup);
       TestSetup s = Make(kAll + " " + out + "=-7 " + setup);
@@ -195,18 +194,15 @@ TEST(Gains, RandomValuesRoundTripWithinOneRegisterStep) {
     Calculator derive;
     std::string setup = "";
   };
+  // clang-format off
   std::vector<Family> families = {
       {kCorner, "FILTERQ", 9000, {EncodeFILTERQ}, DeriveFilterOnCurrentControllerOutput},
       {"OffsetCurrent", "FFL", 5, {EncodeFFL}, DeriveOffsetCurrent},
       {"IlimPS", "SATS", 8, {EncodeSATS}, DeriveIlimPS},
       {"Limit_Speed", "SATP", 60, {EncodeSATP}, DeriveLimit_Speed},
-      {"FreezeControl_errband",
-       "POSOKLIM_FC",
-       0.03,
-       {EncodePOSOKLIM_FC},
-       DeriveFreezeControl_errband},
-      {"FreezeControl_time", "TONPOSOK_FC", 16, {EncodeTONPOSOK_FC}, DeriveFreezeControl_time},
-  };
+      {"FreezeControl_errband", "POSOKLIM_FC", 0.03, {EncodePOSOKLIM_FC}, DeriveFreezeControl_errband},
+      {"FreezeControl_time", "TONPOSOK_FC", 16, {EncodeTONPOSOK_FC}, DeriveFreezeControl_time}};
+  // clang-format on
   for (const Pair& p : kPairs) {
     families.push_back({p.scaled, p.mantissa, p.top(), p.encode, p.derive, PairSetup(p, "#")});
   }

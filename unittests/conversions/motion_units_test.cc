@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "conversions/calculators.h"
 #include "conversions/scales.h"
 #include "host/setup_file.h"
 #include "support/test_setup.h"
@@ -16,6 +17,8 @@ namespace kestrel {
 namespace {
 
 using axis::testing::TestSetup;
+using testing::FromInputs;
+using testing::Input;
 
 constexpr double kStep = 9.587379924285257e-05;  // 2 pi / 65536: 65536 steps per period
 // ADC full scale, loop periods, load scales f = (1 / 0.01) / EncRes, s = f Ts_S, a, j likewise.
@@ -23,16 +26,15 @@ constexpr double kN = 65520, kTsC = 5e-5, kTsS = 5e-4, kF = 1e8, kS = 5e4, kA = 
 
 // clang-format off
 // MECRESL x ENC2THL / 2^32 = 1.5 pole pairs, which rounds to 2.
-struct Input { const char* name; double value; bool reg = false; };
 const Input kDrive[] = {
     {"EncRes", 1e-6}, {"PolePitch", 0.03}, {"Motor_transmission", 1}, {"Load_transmission", 0.01},
     {"TransmissionType", 0}, {"Vdc", 48}, {"VdcMaxMeasurable", 100}, {"ImaxPS", 10},
     {"CommutationMethod", 0}, {"AnalogueInputsRange", 20}, {"DriveTempSensorGain", 0.01},
     {"DriveTempOutputAt0oC", 0.5}, {"ADCrange", 3.3}, {"DSP_freq", 40e6}, {"Negative_SWLS", -0.01},
-    {"Positive_SWLS", 0.02}, {"ErefMaxSpeed", 0.2}, {"ErefMaxAcceleration", 4}, {"CLPER", 1, 1},
-    {"SLPER", 10, 1}, {"PWMPER", 1000, 1}, {"MECRESL", 65536, 1}, {"ENC2THL", 98304, 1},
-    {"ELRESL", 30000, 1}, {"SWNEGLS", -1e6, 1}, {"SWPOSLS", 2e6, 1}, {"CSPD", 1000, 1},
-    {"CACC", 100, 1}, {"TRANSMISSION", 1, 1}, {"ABSTART_MINMOVE", 0, 1}};
+    {"Positive_SWLS", 0.02}, {"ErefMaxSpeed", 0.2}, {"ErefMaxAcceleration", 4}, {"CLPER", 1, "", 1},
+    {"SLPER", 10, "", 1}, {"PWMPER", 1000, "", 1}, {"MECRESL", 65536, "", 1}, {"ENC2THL", 98304, "", 1},
+    {"ELRESL", 30000, "", 1}, {"SWNEGLS", -1e6, "", 1}, {"SWPOSLS", 2e6, "", 1}, {"CSPD", 1000, "", 1},
+    {"CACC", 100, "", 1}, {"TRANSMISSION", 1, "", 1}, {"ABSTART_MINMOVE", 0, "", 1}};
 
 // Factors on a reversed load (limits and bands stay positive). Only temperature has an offset.
 struct FactorRow { const char* unit; std::vector<const char*> names; double expected; };
@@ -80,16 +82,7 @@ const struct { const char* name; bool var; const char *lin, *rot; std::string pr
     {"APOS_MT", 1, "mm", "mm", ""}};
 // clang-format on
 
-// `ratio` multiplies Motor_transmission / Load_transmission: -1 reverses the load.
-TestSetup Drive(double ratio = 1, const std::string& skip = "") {
-  TestSetup t;
-  for (const Input& in : kDrive)
-    if (in.name != skip)
-      in.reg ? t.Registers({{in.name, in.value}}) : t.Physical({{in.name, in.value}});
-  if (skip != "Load_transmission") t.Set("Load_transmission", 0.01 / ratio);
-  t->SetAdcFullScale(static_cast<uint32_t>(kN));
-  return t;
-}
+TestSetup Drive(double ratio = 1) { return FromInputs(kDrive, ratio, static_cast<uint32_t>(kN)); }
 
 TEST(MotionUnits, ReversedDrive) {
   TestSetup t = Drive(-1);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "conversions/calculators.h"
 #include "conversions/motion_units.h"
 #include "host/setup_file.h"
 #include "support/test_setup.h"
@@ -16,6 +17,8 @@ namespace kestrel {
 namespace {
 
 using axis::testing::TestSetup;
+using testing::FromInputs;
+using testing::Input;
 
 // ADC full scale N, f = 1e6 counts per m, 500 per m/s, 204.8 per A: reference gain = 8 x span.
 constexpr double kN = 4096, kTsS = 5e-4;
@@ -24,7 +27,6 @@ double GainStep(TestSetup& t, double) { return 0.5 + std::exp2(t.Get("SFTADIN"))
 double FilterStep(TestSetup&, double w) { return std::exp(w * kTsS) / (32767 * kTsS); }
 
 // clang-format off
-struct Input { const char* name; double value; const char* unit = ""; bool reg = false; };
 const Input kDrive[] = {
     {"EncRes", 1e-6}, {"Motor_transmission", 1}, {"Load_transmission", 1}, {"ImaxPS", 10, "A"},
     {"ImaxM", 8, "A"}, {"DSP_freq", 40e6}, {"Ts_S", kTsS}, {"Limit_Speed", 3, "m/s"},
@@ -61,15 +63,10 @@ const struct { const char* setting; double value; std::vector<const char*> names
     {"UseFilter", 1, {"filter"}, 1, 1000, FilterStep}};
 // clang-format on
 
-// `ratio` multiplies Motor_transmission / Load_transmission: -1 reverses the load.
-TestSetup Drive(double ratio = 1, const std::string& skip = "") {
-  TestSetup t;
-  for (const Input& in : kDrive)
-    if (in.name != skip)
-      in.reg ? t.Registers({{in.name, in.value}}) : t.Physical({{in.name, in.value, in.unit}});
-  if (skip != "var") t.Variable("CADIN");
-  if (skip != "Load_transmission") t.Set("Load_transmission", 1 / ratio);
-  t->SetAdcFullScale(static_cast<uint32_t>(kN));
+// `analogue`: with the analogue input "CADIN".
+TestSetup Drive(double ratio = 1, bool analogue = true) {
+  TestSetup t = FromInputs(kDrive, ratio, static_cast<uint32_t>(kN));
+  if (analogue) t.Variable("CADIN");
   t->SetScaleProvider({&ScaleFactor, &ScaleOffset});
   return t;
 }
@@ -89,7 +86,7 @@ TEST(ReferenceRanges, FollowTheOtherParametersAndTheDriveBounds) {
 }
 
 TEST(ReferenceConversions, EdgeValues) {
-  TestSetup t = Drive(1, "var");  // no analogue reference: the gear is encoded all the same
+  TestSetup t = Drive(1, false);  // no analogue reference: the gear is encoded all the same
   const std::string before = axis::SetupToText(*t);
   EXPECT_EQ(EncodeAnalogueReference(*t) + DeriveAnalogueReference(*t), 0);
   EXPECT_EQ(axis::SetupToText(*t), before) << "the steps without their guard touch nothing";
