@@ -4,6 +4,8 @@
 // formulas, and every row of GetScaleFactor and GetScaleOffset, in both voltage-scale modes.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <string>
@@ -15,56 +17,40 @@
 
 namespace {
 
+// Every value and range of a setup, to put back after each case.
 struct Snapshot {
-  std::vector<double> value, min, max;
+  explicit Snapshot(const CMC_Setup& setup) : all(setup.GetParameters()) {
+    for (int i = 0; i < all.GetParametersCount(); ++i) {
+      const CMC_Parameter* p = all[i];
+      kept.push_back({p->GetValueInBaseUnit(), p->GetMinInBaseUnit(), p->GetMaxInBaseUnit()});
+    }
+  }
+  void Restore() const {
+    for (int i = 0; i < all.GetParametersCount(); ++i) {
+      const auto& [value, min, max] = kept[static_cast<size_t>(i)];
+      all[i]->SetValueInBaseUnit(value);
+      all[i]->SetMinInBaseUnit(min);
+      all[i]->SetMaxInBaseUnit(max);
+    }
+  }
+  const CMC_Parameters& all;
+  std::vector<std::array<double, 3>> kept;
 };
-
-Snapshot Take(const CMC_Setup& setup) {
-  Snapshot s;
-  const CMC_Parameters& all = setup.GetParameters();
-  for (int i = 0; i < all.GetParametersCount(); ++i) {
-    s.value.push_back(all[i]->GetValueInBaseUnit());
-    s.min.push_back(all[i]->GetMinInBaseUnit());
-    s.max.push_back(all[i]->GetMaxInBaseUnit());
-  }
-  return s;
-}
-
-void Restore(CMC_Setup& setup, const Snapshot& s) {
-  const CMC_Parameters& all = setup.GetParameters();
-  for (int i = 0; i < all.GetParametersCount(); ++i) {
-    all[i]->SetValueInBaseUnit(s.value[static_cast<size_t>(i)]);
-    all[i]->SetMinInBaseUnit(s.min[static_cast<size_t>(i)]);
-    all[i]->SetMaxInBaseUnit(s.max[static_cast<size_t>(i)]);
-  }
-}
 
 // Every unit GetScaleFactor knows, with the names that have rows of their own, and one that has
 // none; and units it does not know.
-const struct {
-  const char* unit;
-  std::vector<const char*> names;
-} kQuestions[] = {
-    {"V ", {"VDC"}},
-    {"V", {"AnalogueInputsRange", "DeadBand_Point", "AD5", "UREF"}},
-    {"A", {"IQ"}},
-    {"s", {"Ts_C", "Ts_S"}},
-    {"rad", {"THTST", "ERR_position", "APOS"}},
+// clang-format off
+const struct { const char* unit; std::vector<const char*> names; } kQuestions[] = {
+    {"V ", {"VDC"}}, {"V", {"AnalogueInputsRange", "DeadBand_Point", "AD5", "UREF"}}, {"A", {"IQ"}},
+    {"s", {"Ts_C", "Ts_S"}}, {"rad", {"THTST", "ERR_position", "APOS"}},
     {"m", {"Motor_Position", "APOS_MT", "POS_max", "APOS"}},
-    {"rad/s", {"TINCTST", "Limit_Speed", "ASPD_LD"}},
-    {"m/s", {"ASPD", "SPD_min", "Load_Speed"}},
-    {"m/s^2", {"CACC"}},
-    {"rad/s^2", {"CACC"}},
-    {"m/s^3", {"JERK"}},
-    {"rad/s^3", {"JERK"}},
-    {"\xB0"
-     "C",
-     {"TEMPS"}},
-    {"V/s", {"UREF"}},
-    {"A/s", {"IQREF"}},
-    {"Hz", {"PWM_freq"}},
-    {"", {"CADIN"}},
-};
+    {"rad/s", {"TINCTST", "Limit_Speed", "ASPD_LD"}}, {"m/s", {"ASPD", "SPD_min", "Load_Speed"}},
+    {"m/s^2", {"CACC"}}, {"rad/s^2", {"CACC"}}, {"m/s^3", {"JERK"}}, {"rad/s^3", {"JERK"}},
+    {"\xB0" "C", {"TEMPS"}}, {"V/s", {"UREF"}}, {"A/s", {"IQREF"}}, {"Hz", {"PWM_freq"}},
+    {"", {"CADIN"}}};
+const double kValues[] = {0.0, -1.0, std::numeric_limits<double>::quiet_NaN(), HUGE_VAL, -HUGE_VAL,
+                          std::numeric_limits<double>::max()};
+// clang-format on
 
 TEST(DegenerateValues, EveryParameterOfEveryBundledSetupRunsEverything) {
   std::string error;
@@ -78,12 +64,6 @@ TEST(DegenerateValues, EveryParameterOfEveryBundledSetupRunsEverything) {
     services.push_back(axis::FindSetupService(name));
     ASSERT_NE(services.back(), nullptr) << name;
   }
-  const double kValues[] = {0.0,
-                            -1.0,
-                            std::numeric_limits<double>::quiet_NaN(),
-                            std::numeric_limits<double>::infinity(),
-                            -std::numeric_limits<double>::infinity(),
-                            std::numeric_limits<double>::max()};
   axis::SetErrorReporter(nullptr);  // whatever is missing or odd, nobody is asked
   int cases = 0;
   for (const char* file : {"demo-linear.json", "demo-rotary.json", "demo-rotary-reversed.json",
@@ -92,7 +72,7 @@ TEST(DegenerateValues, EveryParameterOfEveryBundledSetupRunsEverything) {
     axis::LoadResult loaded = axis::LoadSetupFile(std::string(AXIS_SETUPS_DIR) + "/" + file);
     ASSERT_TRUE(loaded.setup) << loaded.error;
     CMC_Setup& setup = *loaded.setup;
-    const Snapshot pristine = Take(setup);
+    const Snapshot pristine(setup);
     const int count = setup.GetParameters().GetParametersCount();
     for (int i = 0; i < count; ++i) {
       for (double value : kValues) {
@@ -101,15 +81,13 @@ TEST(DegenerateValues, EveryParameterOfEveryBundledSetupRunsEverything) {
         for (axis::SetupService service : services) service(&setup);
         for (int sinusoidal = 0; sinusoidal < 2; ++sinusoidal) {
           *exports.g_bKufSinusoidalMode = sinusoidal;
-          for (const auto& question : kQuestions) {
-            for (const char* name : question.names) {
-              (void)exports.GetScaleFactor(&setup, question.unit, name);
-            }
-            (void)exports.GetScaleOffset(&setup, question.unit);
+          for (const auto& [unit, names] : kQuestions) {
+            for (const char* name : names) (void)exports.GetScaleFactor(&setup, unit, name);
+            (void)exports.GetScaleOffset(&setup, unit);
           }
         }
         *exports.g_bKufSinusoidalMode = 0;
-        Restore(setup, pristine);
+        pristine.Restore();
         ++cases;
       }
     }

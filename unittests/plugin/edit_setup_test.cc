@@ -10,6 +10,7 @@
 #include "host/headless_platform.h"
 #include "host/plugin_loader.h"
 #include "host/setup_file.h"
+#include "support/test_setup.h"
 
 namespace {
 
@@ -24,14 +25,8 @@ class EditSetupTest : public ::testing::Test {
     ASSERT_NE(plugin_, nullptr) << error;
     setup_ = Load();
     ASSERT_TRUE(setup_);
-    axis::SetErrorReporter([this](const std::string& message) { errors_.push_back(message); });
   }
-  void TearDown() override {
-    axis::SetPlatform(nullptr);
-    axis::SetErrorReporter(nullptr);
-    setup_.reset();
-    plugin_.reset();
-  }
+  void TearDown() override { axis::SetPlatform(nullptr); }
   std::unique_ptr<CMC_Setup> Load() {
     axis::LoadResult loaded =
         axis::LoadSetupFile(std::string(AXIS_SETUPS_DIR) + "/demo-linear.json");
@@ -41,20 +36,19 @@ class EditSetupTest : public ::testing::Test {
   }
   int Edit(CMC_Setup* setup) { return plugin_->Exports().EditSetup(setup); }
 
+  // Destroyed in reverse order: the setup goes before the plug-in its scales point into.
   ResourceFolder real_templates_{std::nullopt};
   std::unique_ptr<axis::Plugin> plugin_;
   std::unique_ptr<CMC_Setup> setup_;
-  std::vector<std::string> errors_;
+  axis::testing::Reports errors_;
 };
 
 TEST_F(EditSetupTest, OneOnlyWhenTheDialogEndsWithOk) {
-  struct Row {
+  const struct {
     const char* name;
-    int end;  // 0: the script runs dry, which cancels
-    int result;
-  };
-  const Row rows[] = {{"OK", axis::kIdOk, 1}, {"Cancel", axis::kIdCancel, 0}, {"closed", 0, 0}};
-  for (const Row& row : rows) {
+    int end, result;  // end 0: the script runs dry, which cancels
+  } rows[] = {{"OK", axis::kIdOk, 1}, {"Cancel", axis::kIdCancel, 0}, {"closed", 0, 0}};
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     setup_ = Load();
     ASSERT_TRUE(setup_);
@@ -88,8 +82,8 @@ TEST_F(EditSetupTest, ZeroWhenNothingCanBeShown) {
   platform.EndOk();
   EXPECT_EQ(Edit(setup_.get()), 0);
   EXPECT_EQ(platform.PendingActions(), 1u);
-  ASSERT_FALSE(errors_.empty());
-  EXPECT_NE(errors_.back().find("106"), std::string::npos) << errors_.back();
+  ASSERT_FALSE(errors_.messages.empty());
+  EXPECT_NE(errors_.messages.back().find("106"), std::string::npos) << errors_.messages.back();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
@@ -14,18 +15,13 @@ namespace {
 
 const std::string kBin = AXIS_BIN_DIR;
 
+// The names a library exports, as the dynamic linker sees them.
 std::set<std::string> DefinedDynamicSymbols(const std::string& library) {
   std::set<std::string> symbols;
-  const std::string command = "nm -D --defined-only '" + library + "'";
-  FILE* pipe = popen(command.c_str(), "r");
+  FILE* pipe = popen(("nm -D --defined-only --format=just-symbols '" + library + "'").c_str(), "r");
   if (pipe == nullptr) return symbols;
-  std::array<char, 512> line{};
-  while (fgets(line.data(), line.size(), pipe) != nullptr) {
-    std::string text(line.data());
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    const size_t space = text.rfind(' ');
-    symbols.insert(space == std::string::npos ? text : text.substr(space + 1));
-  }
+  for (std::array<char, 512> line{}; fgets(line.data(), line.size(), pipe) != nullptr;)
+    symbols.insert(std::string(line.data(), strcspn(line.data(), "\r\n")));
   pclose(pipe);
   return symbols;
 }
@@ -50,10 +46,7 @@ TEST(PluginLoader, LoadsThePluginAndRegistersItsServices) {
   // A null setup is a no-op for every entry point.
   exports.ComputeAllOptions(nullptr);
   EXPECT_EQ(exports.GetScaleFactor(nullptr, "m", "APOS"), 1.0);
-  EXPECT_EQ(exports.GetScaleOffset(nullptr,
-                                   "\xB0"
-                                   "C"),
-            0.0);
+  EXPECT_EQ(exports.GetScaleOffset(nullptr, "\260C"), 0.0);  // the one unit with an offset
   plugin.reset();
   // Unloading withdraws the services: nothing may point into an unloaded library.
   EXPECT_EQ(axis::FindSetupService("encode-pass"), nullptr);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/setup.h"
 
@@ -67,6 +68,18 @@ class TestSetup {
         << error;
   }
   std::unique_ptr<CMC_Setup> setup_;
+};
+
+// The host's error reports while the object lives.
+class Reports {
+ public:
+  Reports() {
+    SetErrorReporter([this](const std::string& m) { messages.push_back(m); });
+  }
+  ~Reports() { SetErrorReporter(nullptr); }
+  Reports(const Reports&) = delete;
+  Reports& operator=(const Reports&) = delete;
+  std::vector<std::string> messages;
 };
 
 }  // namespace axis::testing

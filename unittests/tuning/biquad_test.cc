@@ -25,20 +25,13 @@ TEST(BiquadDesign, GainAtZeroCornerAndNyquistMatchesTheAnalogueShape) {
   const double q = 2, v = std::pow(10.0, .3), sm = std::sqrt((v * v + 1) / 2);  // +6 dB, shelf mid
   const double k1 = std::tan(kPi * .05), k2 = std::tan(kPi * .2);  // lead-lag (1 + s/K1)/(1 + s/K2)
   const double lead = std::sqrt(2) / std::hypot(1, k1 / k2);       // and its gain at s = jK1
-  const struct {
-    int type;
-    double f, p, gain_dB, dc, corner, nyquist;
-  } rows[] = {{0, .1, 0, 0, 1, 1 / std::sqrt(2.0), 0},
-              {1, .1, q, 0, 1, q, 0},
-              {2, .1, q, 0, 1, 0, 1},
-              {3, .1, q, 0, 0, q, 1},
-              {4, .1, q, 0, 0, 1, 0},
-              {5, .1, q, -6, 1, 1 / v, 1},
-              {6, .1, 0, 0, 1, 1, 1},
-              {6, .1, 0, 6, v, sm, 1},
-              {7, .1, 0, -6, 1, 1 / sm, 1 / v},
-              {8, .05, .2, 0, 1, lead, k2 / k1},
-              {9, .05, .2, 0, 1, lead * lead, k2 * k2 / (k1 * k1)}};
+  // clang-format off
+  const struct { int type; double f, p, gain_dB, dc, corner, nyquist; } rows[] = {
+      {0, .1, 0, 0, 1, 1 / std::sqrt(2.0), 0}, {1, .1, q, 0, 1, q, 0}, {2, .1, q, 0, 1, 0, 1},
+      {3, .1, q, 0, 0, q, 1}, {4, .1, q, 0, 0, 1, 0}, {5, .1, q, -6, 1, 1 / v, 1},
+      {6, .1, 0, 0, 1, 1, 1}, {6, .1, 0, 6, v, sm, 1}, {7, .1, 0, -6, 1, 1 / sm, 1 / v},
+      {8, .05, .2, 0, 1, lead, k2 / k1}, {9, .05, .2, 0, 1, lead * lead, k2 * k2 / (k1 * k1)}};
+  // clang-format on
   for (const auto& r : rows) {
     kestrel::BiquadDesigner d;
     ASSERT_TRUE(d.Design(r.type, r.f, r.p, r.gain_dB));
@@ -58,9 +51,8 @@ TEST(BiquadDesign, GainAtZeroCornerAndNyquistMatchesTheAnalogueShape) {
   EXPECT_EQ((Doubles{one.b0, one.b1, one.b2, one.a2}), (Doubles{1, one.a1, 0, 0}));
   const struct {
     std::array<double, 5> in;
-    Doubles out;
+    Doubles out;  // counts, scale
   } quantised[] = {
-      // counts, scale
       {{2, 0, 0, 1.5}, {0x1p30, 0, 0, 805306368, 0, 4}},          // 2.0 at scale 2 would be 2^31
       {{0.5, -2, 0, 1.5}, {0x1p29, -0x1p31, 0, 0x1.8p30, 0, 2}},  // -2.0 at scale 2 fits
       {{0, 0, 3, -1}, {0, 0, 0x1.8p30, -0x1p29, 0, 4}},           // ceil(log2 3) = 2
@@ -124,18 +116,14 @@ char Kind(const Doubles& s) {
 Filter At(Filter f, double location) { return f[2] = location, f; }
 
 TEST(EncodeBiquadFilters, SlotsAreFilledByLocationThenFilterNumber) {
-  const struct {
-    std::array<Filter, 3> f;
-    const char* slots;
-    Doubles counts;
-  } rows[] = {
-      {{kOff, kOff, kOff}, "000", {0, 0, 0}},
-      {{At(L, 1), At(Q, 1), At(P, 0)}, "PLQ", {1, 2, 0}},
-      {{At(Q, 2), At(P, 2), At(L, 2)}, "QPL", {0, 0, 3}},
-      {{At(L, 2), kOff, Q}, "QL0", {1, 0, 1}},
+  // clang-format off
+  const struct { std::array<Filter, 3> f; const char* slots; Doubles counts; } rows[] = {
+      {{kOff, kOff, kOff}, "000", {0, 0, 0}}, {{At(L, 1), At(Q, 1), At(P, 0)}, "PLQ", {1, 2, 0}},
+      {{At(Q, 2), At(P, 2), At(L, 2)}, "QPL", {0, 0, 3}}, {{At(L, 2), kOff, Q}, "QL0", {1, 0, 1}},
       {{At(L, 1.9), At(Q, 3), At(P, -1)}, "L00", {0, 1, 0}},  // truncated; unknown place left out
       {{{{-1, .99, 2, 250, 0, 0}, {1, 10, 0, 250, 0, 1}, {1, -1, 0, 250, 0, 1}}}, "L00", {0, 0, 1}},
       {{{{1, 8, 0, 100, 100, kNaN}, {1, 1, 0, 250, kNaN, Q[5]}, kOff}}, "PQ0", {2, 0, 0}}};
+  // clang-format on
   for (const auto& r : rows) {
     auto s = Build(r.f);
     ASSERT_EQ(kestrel::EncodeBiquadFilters(*s), 1);
@@ -161,8 +149,7 @@ struct Recorder : CMC_Comm {
 TEST(EncodeBiquadFilters, AMissingNameChangesNothingAndIsSkippedWhenWriting) {
   const std::array<Filter, 3> f = {At(L, 1), At(Q, 0), P};
   for (const Named& omit : Names(f)) {
-    std::vector<std::string> reports;
-    axis::SetErrorReporter([&](const std::string& m) { reports.push_back(m); });
+    axis::testing::Reports reports;
     auto s = Build(f, 1e-3, omit.name);
     EXPECT_EQ(kestrel::EncodeBiquadFilters(*s), 0) << omit.name;
     std::vector<std::pair<std::string, double>> want;  // the sentinels
@@ -174,9 +161,9 @@ TEST(EncodeBiquadFilters, AMissingNameChangesNothingAndIsSkippedWhenWriting) {
     EXPECT_EQ(kestrel::WriteBiquadsToDrive(*s), 1);
     EXPECT_EQ(comm.written, want) << omit.name;
     EXPECT_EQ(kestrel::WriteBiquadsToDrive(*s) + comm.written.size(), want.size() + 3);
-    EXPECT_EQ(reports, std::vector<std::string>{"Parameter \"" + omit.name + "\" not found"});
+    EXPECT_EQ(reports.messages,
+              std::vector<std::string>{"Parameter \"" + omit.name + "\" not found"});
   }
-  axis::SetErrorReporter(nullptr);
 }
 
 // Random designs round-trip (B0 within a few counts: exact unity), degenerate ones still fit.

@@ -1,3 +1,4 @@
+// Controller tuning by pole placement: gains from the loop models, missing names and bad models.
 #include "tuning/tuning_formulas.h"
 
 #include <gtest/gtest.h>
@@ -15,35 +16,15 @@ using Set = std::vector<std::pair<std::string, double>>;
 
 // Ts_C 100 us, Ts_S 1 ms; VoltageScale 32767 / Vdc and CurrentScale 65520 / (2 x ImaxPS) both 1;
 // MotorSpeedScale / MotorPositionScale = Ts_S. The gains hold -7 until written.
-const Set kBase = {{"CLPER", 1},
-                   {"SLPER", 10},
-                   {"PWMPER", 1000},
-                   {"DSP_freq", 20e6},
-                   {"CommutationMethod", 0},
-                   {"Vdc", 32767},
-                   {"ImaxPS", 32760},
-                   {"EncRes", 1e-6},
-                   {"R", 1},
-                   {"L", 0.01},
-                   {"PB_C", 1000},
-                   {"MotorPhaseConnectionType", 0},
-                   {"Dump_C", 1},
-                   {"PolePitch", 0.032},
-                   {"Mt", 2.5},
-                   {"Kf", 40},
-                   {"PosSpd_in_FastLoop", 0},
-                   {"PB_S", 200},
-                   {"Dump_S", 0.8},
-                   {"PositionControlType", 1},
-                   {"PB_P", 50},
-                   {"Dump_P", 1},
-                   {"Kp_C_scl", -7},
-                   {"Ki_C_scl", -7},
-                   {"Kp_S_scl", -7},
-                   {"Ki_S_scl", -7},
-                   {"Kp_P_scl", -7},
-                   {"Ki_P_scl", -7},
-                   {"Kd_P_scl", -7}};
+// clang-format off
+const Set kBase = {
+    {"CLPER", 1}, {"SLPER", 10}, {"PWMPER", 1000}, {"DSP_freq", 20e6}, {"CommutationMethod", 0},
+    {"Vdc", 32767}, {"ImaxPS", 32760}, {"EncRes", 1e-6}, {"R", 1}, {"L", 0.01}, {"PB_C", 1000},
+    {"MotorPhaseConnectionType", 0}, {"Dump_C", 1}, {"PolePitch", 0.032}, {"Mt", 2.5}, {"Kf", 40},
+    {"PosSpd_in_FastLoop", 0}, {"PB_S", 200}, {"Dump_S", 0.8}, {"PositionControlType", 1},
+    {"PB_P", 50}, {"Dump_P", 1}, {"Kp_C_scl", -7}, {"Ki_C_scl", -7}, {"Kp_S_scl", -7},
+    {"Ki_S_scl", -7}, {"Kp_P_scl", -7}, {"Ki_P_scl", -7}, {"Kd_P_scl", -7}};
+// clang-format on
 std::vector<std::string> said;  // the host's reports since the last Base()
 TestSetup Base(const Set& a, const Set& b = {}, const std::string& skip = "") {
   said.clear(), axis::SetErrorReporter([](const std::string& m) { said.push_back(m); });
