@@ -29,9 +29,16 @@ class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override { SetPlatform(&platform_); }
   void TearDown() override { SetPlatform(nullptr); }
+  // A new platform in place of the fixture's, for one case of a table (a log of its own).
+  HeadlessPlatform& FreshPlatform() {
+    row_platform_.emplace();
+    SetPlatform(&*row_platform_);
+    return *row_platform_;
+  }
 
   ResourceFolder folder_{TestDataDirectory()};
   HeadlessPlatform platform_;
+  std::optional<HeadlessPlatform> row_platform_;
 };
 
 // Records every callback as "what:detail" in order.
