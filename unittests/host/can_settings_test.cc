@@ -18,12 +18,6 @@ using Texts = std::vector<std::string>;
 
 class CanSettingsTest : public testing::DialogTest {
  protected:
-  static Texts Items(const CMC_EditSetupDlg& dlg) {
-    Texts texts;
-    for (const ComboItem& item : dlg.Control(kCanBitRateCombo)->items) texts.push_back(item.text);
-    return texts;
-  }
-
   ResourceFolder real_templates_{std::nullopt};  // the drive setup template has the CAN controls
   CMC_Setup setup_;
 };
@@ -51,7 +45,7 @@ TEST_F(CanSettingsTest, BitRateComboListsTheRatesTheRangeHoldsAndThePresentOne) 
               nullptr);
     RecordingDlg dlg(setup, 106);
     EXPECT_EQ(dlg.EnableCANSettings(), 1);
-    EXPECT_EQ(Items(dlg), row.items);
+    EXPECT_EQ(testing::ComboItems(dlg, kCanBitRateCombo), row.items);
     EXPECT_EQ(dlg.GetChildText(kCanBitRateCombo), row.shown);
     EXPECT_TRUE(dlg.Control(kCanBitRateCombo)->enabled);
   }
@@ -67,16 +61,15 @@ TEST_F(CanSettingsTest, ChoosingARateStoresIt) {
   rate->SetValueInBaseUnit(800);  // a value set elsewhere shows at the next refresh
   dlg.RefreshAllParameters();
   EXPECT_EQ(dlg.GetChildText(kCanBitRateCombo), "800 kbit/s");
-}
-
-TEST_F(CanSettingsTest, WithoutABitRateTheComboStaysEmptyAndDisabled) {
-  RecordingDlg dlg(setup_, 106);
-  EXPECT_EQ(dlg.EnableCANSettings(), 0);
-  EXPECT_TRUE(dlg.Control(kCanBitRateCombo)->items.empty());
-  EXPECT_FALSE(dlg.Control(kCanBitRateCombo)->enabled);
+  // Without a bit rate there is nowhere to keep a choice; a template without the combo has no
+  // CAN settings at all.
+  CMC_Setup none;
+  RecordingDlg empty(none, 106);
+  EXPECT_EQ(empty.EnableCANSettings(), 0);
+  EXPECT_TRUE(empty.Control(kCanBitRateCombo)->items.empty());
+  EXPECT_FALSE(empty.Control(kCanBitRateCombo)->enabled);
   ResourceFolder test_templates(testing::TestDataDirectory());
-  RecordingDlg other(setup_, 900);
-  EXPECT_EQ(other.EnableCANSettings(), 0) << "a template without the combo has no CAN settings";
+  EXPECT_EQ(RecordingDlg(setup_, 900).EnableCANSettings(), 0);
 }
 
 TEST_F(CanSettingsTest, CanOpenButtonSaysWhenTheSetupHasNone) {

@@ -41,6 +41,13 @@ class DialogTest : public ::testing::Test {
   std::optional<HeadlessPlatform> row_platform_;
 };
 
+// The texts of a combo box's items, in order.
+inline std::vector<std::string> ComboItems(const CMC_EditSetupDlg& dlg, int id) {
+  std::vector<std::string> texts;
+  for (const ComboItem& item : dlg.Control(id)->items) texts.push_back(item.text);
+  return texts;
+}
+
 // Records every callback as "what:detail" in order.
 class RecordingDlg : public CMC_EditSetupDlg {
  public:

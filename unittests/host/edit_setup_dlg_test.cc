@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 namespace axis {
 namespace {
 
+using testing::ComboItems;
 using testing::RecordingDlg;
 using Log = std::vector<std::string>;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -33,12 +33,6 @@ class EditSetupDlgTest : public testing::DialogTest {
   }
   CMC_Parameter& P(const char* name) { return *setup_.FindParameter(name); }
   double Value(const char* name) { return P(name).GetValueInBaseUnit(); }
-  static std::string Items(const CMC_EditSetupDlg& dlg, int id) {  // "A mA"
-    std::string texts;
-    for (const ComboItem& item : dlg.Control(id)->items)
-      texts += (texts.empty() ? "" : " ") + item.text;
-    return texts;
-  }
 
   CMC_Setup setup_;
 };
@@ -121,7 +115,7 @@ TEST_F(EditSetupDlgTest, UnitCombos) {
   RecordingDlg dlg(setup_, 900);
   ASSERT_EQ(dlg.AddParameterControls("PeakCurrent", 1001, 1002), 1);
   ASSERT_EQ(dlg.AddParameterControls("Speed", 1041, 1042), 1);
-  EXPECT_EQ(Items(dlg, 1002), "A mA");
+  EXPECT_EQ(ComboItems(dlg, 1002), (Log{"A", "mA"}));
   EXPECT_EQ(dlg.GetComboSelection(1002), 0);
   EXPECT_EQ(dlg.Control(1002)->parameter, "PeakCurrent");
   platform_.SelectCombo(1002, 1).EndOk();  // the unit alone: the value stays, shown in mA
@@ -135,13 +129,13 @@ TEST_F(EditSetupDlgTest, UnitCombos) {
   EXPECT_DOUBLE_EQ(Value("PeakCurrent"), 0.25);
   EXPECT_EQ(dlg.log, (Log{"unit:PeakCurrent", "refresh:PeakCurrent", "changed:PeakCurrent"}));
 
-  EXPECT_EQ(Items(dlg, 1042), "m/s mm/s");
+  EXPECT_EQ(ComboItems(dlg, 1042), (Log{"m/s", "mm/s"}));
   const uint64_t before = dlg.ChangeCount();
   dlg.RefreshAllParameters();
   EXPECT_EQ(dlg.ChangeCount(), before) << "a refresh without a unit change leaves the list alone";
   ASSERT_EQ(P("Speed").ChangeUnitType("rpm"), 1);
   dlg.RefreshParameterControls("Speed");
-  EXPECT_EQ(Items(dlg, 1042), "rad/s rpm rot/s");
+  EXPECT_EQ(ComboItems(dlg, 1042), (Log{"rad/s", "rpm", "rot/s"}));
   EXPECT_EQ(dlg.GetChildText(1042), "rpm");
   platform_.SelectCombo(1042, 2).EndOk();  // the new list works
   ASSERT_EQ(dlg.DoModal(), kIdOk);
@@ -297,8 +291,6 @@ TEST_F(EditSetupDlgTest, ControlTableStartsFromTheTemplateAndFollowsEnableAndSho
   const int shown[] = {1000, 0};
   dlg.ShowChildren(shown, 1);
   EXPECT_TRUE(dlg.IsVisible(1002));
-  dlg.SetButtonImage(1070, "TO_MOTORSETUP");
-  EXPECT_EQ(dlg.Control(1070)->image, "TO_MOTORSETUP");
 }
 
 // The scripted user meets the limits a real one meets; the platform notes each refused action.
@@ -346,26 +338,6 @@ TEST_F(EditSetupDlgTest, GuidelineTextsStepWithPreviousAndNext) {
     EXPECT_EQ(dlg.GetChildText(kGuidelineText), step.text);
     EXPECT_EQ(dlg.Control(kGuidelinePrevious)->enabled, step.previous);
     EXPECT_EQ(dlg.Control(kGuidelineNext)->enabled, step.next);
-  }
-}
-
-TEST_F(EditSetupDlgTest, DoModalResults) {
-  using Script = std::function<void(HeadlessPlatform&)>;
-  // clang-format off
-  const struct { const char* name; Script script; int result; } rows[] = {
-      {"OK button", [](HeadlessPlatform& p) { p.Click(1); }, kIdOk},
-      {"Cancel button", [](HeadlessPlatform& p) { p.Click(2); }, kIdCancel},
-      {"other result", [](HeadlessPlatform& p) { p.End(7); }, 7},
-      {"script runs out", [](HeadlessPlatform& p) { p.Click(1070); }, kIdCancel}};
-  // clang-format on
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    HeadlessPlatform& platform = FreshPlatform();
-    RecordingDlg dlg(setup_, 900);
-    row.script(platform);
-    EXPECT_EQ(dlg.DoModal(), row.result);
-    EXPECT_FALSE(dlg.IsRunning());
-    EXPECT_EQ(platform.PendingActions(), 0u);
   }
 }
 

@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 
 namespace axis {
@@ -79,30 +77,6 @@ TEST(JsonTree, NumbersKeepTheLibrarysKinds) {
     EXPECT_EQ(tree.Root().kind, row.kind);
     EXPECT_EQ(tree.Root().number, row.number);
     EXPECT_EQ(std::signbit(tree.Root().number), row.number < 0) << "\"-0\" reads as +0";
-  }
-}
-
-// The bundled setups take the quick way, and every section reads back as the library reads it,
-// in both of its text forms; a document handed over by the library reads the same too.
-TEST(JsonTree, BundledSetupsTakeTheQuickWayAndDumpLikeTheLibrary) {
-  for (const char* name : {"demo-linear.json", "demo-rotary.json", "demo-rotary-reversed.json",
-                           "minimal-linear.json"}) {
-    SCOPED_TRACE(name);
-    std::stringstream file;
-    file << std::ifstream(std::string(AXIS_SETUPS_DIR) + "/" + name).rdbuf();
-    const std::string text = file.str();
-    JsonTree tree;
-    ASSERT_TRUE(tree.Parse(text));
-    const Json library = Json::parse(text);
-    EXPECT_EQ(tree.Dump(tree.Root()), library.dump());
-    EXPECT_EQ(tree.Dump(tree.Root(), 2), library.dump(2));
-    const JsonTree::Node* parameters = tree.Member(tree.Root(), "parameters");
-    ASSERT_NE(parameters, nullptr);
-    EXPECT_EQ(parameters->size, library["parameters"].size());
-    EXPECT_EQ(tree.Member(tree.Root(), "no such member"), nullptr);
-    JsonTree handed_over;
-    handed_over.Assign(library);
-    EXPECT_EQ(handed_over.Dump(handed_over.Root(), 4), library.dump(4));
   }
 }
 

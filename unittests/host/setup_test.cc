@@ -135,15 +135,12 @@ TEST_F(SetupTest, IoPortsMapBothWaysAndBrakeOutputsReportStageAndInversion) {
 }
 
 TEST(HostRounding, DefinedForEveryDouble) {
-  EXPECT_EQ(axis::TruncToInt(kNaN), 0);
-  EXPECT_EQ(axis::TruncToInt(kInf), std::numeric_limits<int>::max());
-  EXPECT_EQ(axis::TruncToInt(-kInf), std::numeric_limits<int>::min());
-  EXPECT_EQ(axis::TruncToInt(-2.9), -2);
+  constexpr int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+  EXPECT_EQ((std::vector{axis::TruncToInt(kNaN), axis::TruncToInt(kInf), axis::TruncToInt(-kInf),
+                         axis::TruncToInt(-2.9), TG_Round(2.5), TG_Round(-2.5), TG_Round(1e300)}),
+            (std::vector{0, kMax, kMin, -2, 3, -3, kMax}));
   EXPECT_EQ(axis::TruncToWord(-1.0), 0xFFFFFFFFu);
   EXPECT_EQ(axis::TruncToWord(4294967296.0 + 5), 5u);
-  EXPECT_EQ(TG_Round(2.5), 3);
-  EXPECT_EQ(TG_Round(-2.5), -3);
-  EXPECT_EQ(TG_Round(1e300), std::numeric_limits<int>::max());
   EXPECT_EQ(TG_FRound(1e300), 1e300);
   EXPECT_DOUBLE_EQ(RoundDecimalValue(1.23456, 2), 1.23);
   EXPECT_DOUBLE_EQ(RoundDecimalValue(0.9999999, 0), 1.0);
