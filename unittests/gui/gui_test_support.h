@@ -1,5 +1,5 @@
-// Shared pieces of the GUI tests: the offscreen Qt application and steps run from the event loop
-// while a dialog runs modally.
+// Shared pieces of the GUI tests: the offscreen Qt application, steps run from the event loop
+// while a dialog runs modally, and the widget of a control.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "app/gui/qt_platform.h"
 #include "host/dialog_test_support.h"
 
 namespace axis::gui {
@@ -23,12 +24,23 @@ inline void EnsureApplication() {
   static int argc = 1;
   static char name[] = "gui_tests";
   static char* argv[] = {name, nullptr};
-  static QApplication* application = new QApplication(argc, argv);
+  static QApplication* application = new QApplication(argc, argv);  // reachable till the end
   (void)application;
 }
 
 inline std::string SourceResources() {
   return axis::testing::TestDataDirectory() + "/../../../resources";
+}
+
+// The widget of control `id`, of the expected class.
+template <typename Widget>
+Widget* Find(DialogWindow& window, int id) {
+  auto* widget = qobject_cast<Widget*>(window.Widget(id));
+  EXPECT_NE(widget, nullptr) << "control " << id;
+  return widget;
+}
+inline void Press(DialogWindow& window, int id) {
+  if (auto* button = Find<QAbstractButton>(window, id)) QTest::mouseClick(button, Qt::LeftButton);
 }
 
 // Runs `step` from the event loop as soon as `ready` holds (polled; no clock is asserted on).
@@ -46,18 +58,17 @@ inline void WhenReady(std::function<bool()> ready, std::function<void()> step,
   timer->start();
 }
 
-inline QMessageBox* OpenMessageBox() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) return box;
-  }
-  return nullptr;
-}
-
 // Presses `button` on the next message box that opens and remembers its text.
 inline void AnswerNextBox(QMessageBox::StandardButton button, QString* text = nullptr) {
-  WhenReady([] { return OpenMessageBox() != nullptr; },
-            [button, text] {
-              QMessageBox* box = OpenMessageBox();
+  const auto open_box = []() -> QMessageBox* {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) return box;
+    }
+    return nullptr;
+  };
+  WhenReady([open_box] { return open_box() != nullptr; },
+            [open_box, button, text] {
+              QMessageBox* box = open_box();
               if (text != nullptr) *text = box->text();
               QAbstractButton* pressed = box->button(button);
               ASSERT_NE(pressed, nullptr);

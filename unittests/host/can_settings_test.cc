@@ -14,54 +14,30 @@ namespace {
 
 using testing::RecordingDlg;
 using testing::ResourceFolder;
+using Texts = std::vector<std::string>;
 
 class CanSettingsTest : public testing::DialogTest {
  protected:
-  CMC_Parameter* Add(const char* name, double value, double min, double max,
-                     const char* unit = "") {
-    CMC_Parameter* p = setup_.AddParameter(
-        {.name = name, .value = value, .min = min, .max = max, .base_unit = unit});
-    EXPECT_NE(p, nullptr);
-    return p;
-  }
-  static std::vector<std::string> Items(const CMC_EditSetupDlg& dlg) {
-    std::vector<std::string> texts;
-    for (const ComboItem& item : dlg.Control(kCanBitRateCombo)->items) texts.push_back(item.text);
-    return texts;
-  }
-
   ResourceFolder real_templates_{std::nullopt};  // the drive setup template has the CAN controls
   CMC_Setup setup_;
 };
 
-TEST_F(CanSettingsTest, BitRateCombo) {
-  struct Row {
-    const char* name;
-    double value, min, max;
-    std::vector<std::string> items;
-    const char* shown;
-  };
-  const std::vector<std::string> all = {"10 kbit/s",  "20 kbit/s",  "50 kbit/s",  "125 kbit/s",
-                                        "250 kbit/s", "500 kbit/s", "800 kbit/s", "1 Mbit/s"};
+TEST_F(CanSettingsTest, BitRateComboListsTheRatesTheRangeHoldsAndThePresentOne) {
+  const Texts all = {"10 kbit/s",  "20 kbit/s",  "50 kbit/s",  "125 kbit/s",
+                     "250 kbit/s", "500 kbit/s", "800 kbit/s", "1 Mbit/s"};
+  Texts own = all;
+  own.insert(own.begin() + 3, "100 kbit/s");
+  // clang-format off
+  struct Row { const char* name; double value, min, max; Texts items; const char* shown; };
   const Row rows[] = {
       {"standard rate", 500, 10, 1000, all, "500 kbit/s"},
       {"1 Mbit/s", 1000, 10, 1000, all, "1 Mbit/s"},
-      {"a rate of its own is listed in its place",
-       100,
-       10,
-       1000,
-       {"10 kbit/s", "20 kbit/s", "50 kbit/s", "100 kbit/s", "125 kbit/s", "250 kbit/s",
-        "500 kbit/s", "800 kbit/s", "1 Mbit/s"},
-       "100 kbit/s"},
-      {"only the rates the range holds",
-       250,
-       100,
-       500,
-       {"125 kbit/s", "250 kbit/s", "500 kbit/s"},
-       "250 kbit/s"},
-      {"no rate yet", 0, 10, 1000, all, ""},
-  };
-  for (const Row& row : rows) {
+      {"a rate of its own is listed in its place", 100, 10, 1000, own, "100 kbit/s"},
+      {"only the rates the range holds", 250, 100, 500,
+       {"125 kbit/s", "250 kbit/s", "500 kbit/s"}, "250 kbit/s"},
+      {"no rate yet", 0, 10, 1000, all, ""}};
+  // clang-format on
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     CMC_Setup setup;
     ASSERT_NE(setup.AddParameter(
@@ -69,76 +45,63 @@ TEST_F(CanSettingsTest, BitRateCombo) {
               nullptr);
     RecordingDlg dlg(setup, 106);
     EXPECT_EQ(dlg.EnableCANSettings(), 1);
-    EXPECT_EQ(Items(dlg), row.items);
+    EXPECT_EQ(testing::ComboItems(dlg, kCanBitRateCombo), row.items);
     EXPECT_EQ(dlg.GetChildText(kCanBitRateCombo), row.shown);
     EXPECT_TRUE(dlg.Control(kCanBitRateCombo)->enabled);
   }
 }
 
 TEST_F(CanSettingsTest, ChoosingARateStoresIt) {
-  CMC_Parameter* rate = Add("CAN_baudrate", 500, 10, 1000);
+  CMC_Parameter* rate = setup_.AddParameter({.name = "CAN_baudrate", .value = 500, .max = 1000});
   RecordingDlg dlg(setup_, 106);
   ASSERT_EQ(dlg.EnableCANSettings(), 1);
   ASSERT_TRUE(dlg.UserSelectCombo(kCanBitRateCombo, 3));
   EXPECT_EQ(rate->GetValueInBaseUnit(), 125);
-  EXPECT_EQ(dlg.log, (std::vector<std::string>{"select:6303", "refresh:CAN_baudrate",
-                                               "changed:CAN_baudrate"}));
-  // A value set elsewhere shows at the next refresh.
-  rate->SetValueInBaseUnit(800);
+  EXPECT_EQ(dlg.log, (Texts{"select:6303", "refresh:CAN_baudrate", "changed:CAN_baudrate"}));
+  rate->SetValueInBaseUnit(800);  // a value set elsewhere shows at the next refresh
   dlg.RefreshAllParameters();
   EXPECT_EQ(dlg.GetChildText(kCanBitRateCombo), "800 kbit/s");
-}
-
-TEST_F(CanSettingsTest, WithoutABitRateTheComboStaysEmptyAndDisabled) {
-  RecordingDlg dlg(setup_, 106);
-  EXPECT_EQ(dlg.EnableCANSettings(), 0);
-  EXPECT_TRUE(dlg.Control(kCanBitRateCombo)->items.empty());
-  EXPECT_FALSE(dlg.Control(kCanBitRateCombo)->enabled);
-  // A template without the combo has no CAN settings at all.
+  // Without a bit rate there is nowhere to keep a choice; a template without the combo has no
+  // CAN settings at all.
+  CMC_Setup none;
+  RecordingDlg empty(none, 106);
+  EXPECT_EQ(empty.EnableCANSettings(), 0);
+  EXPECT_TRUE(empty.Control(kCanBitRateCombo)->items.empty());
+  EXPECT_FALSE(empty.Control(kCanBitRateCombo)->enabled);
   ResourceFolder test_templates(testing::TestDataDirectory());
-  RecordingDlg other(setup_, 900);
-  EXPECT_EQ(other.EnableCANSettings(), 0);
+  EXPECT_EQ(RecordingDlg(setup_, 900).EnableCANSettings(), 0);
 }
 
 TEST_F(CanSettingsTest, CanOpenButtonSaysWhenTheSetupHasNone) {
   RecordingDlg dlg(setup_, 106);
   dlg.EnableCANSettings();
-  platform_.Click(kCanOpenSettingsButton).EndCancel();
+  RecordingDlg plain(setup_, 106);  // without EnableCANSettings the button is the dialog's
+  platform_.Click(kCanOpenSettingsButton).EndCancel().Click(kCanOpenSettingsButton).EndCancel();
   dlg.DoModal();
+  plain.DoModal();
   ASSERT_EQ(platform_.MessageLog().size(), 1u);
   EXPECT_EQ(platform_.MessageLog()[0].request.text, "The setup holds no CANopen settings.");
-  // Without EnableCANSettings the button is the dialog's own business.
-  RecordingDlg plain(setup_, 106);
-  platform_.Click(kCanOpenSettingsButton).EndCancel();
-  plain.DoModal();
-  EXPECT_EQ(platform_.MessageLog().size(), 1u);
 }
 
-TEST_F(CanSettingsTest, CanOpenDialogEditsWhatTheSetupCarries) {
-  struct Row {
-    const char* name;
-    int end;
-    double heartbeat_s;
-  };
-  const Row rows[] = {{"OK keeps the typed value", kIdOk, 0.25},
-                      {"Cancel puts the old value back", kIdCancel, 0.1}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+TEST_F(CanSettingsTest, CanOpenDialogEditsWhatTheSetupCarriesAndCancelPutsItBack) {
+  for (const auto& [end, heartbeat_s] : {std::pair{kIdOk, 0.25}, {kIdCancel, 0.1}}) {
+    SCOPED_TRACE(end);
     CMC_Setup setup;
     CMC_Parameter* heartbeat = setup.AddParameter(
-        {.name = "CANopen_HeartbeatTime", .value = 0.1, .min = 0, .max = 65.535, .base_unit = "s"});
+        {.name = "CANopen_HeartbeatTime", .value = 0.1, .max = 65.535, .base_unit = "s"});
     ASSERT_NE(heartbeat, nullptr);
     RecordingDlg dlg(setup, 106);
     dlg.EnableCANSettings();
-    platform_.Click(kCanOpenSettingsButton).Type(1202, "0.25").End(row.end).EndCancel();
+    platform_.Click(kCanOpenSettingsButton).Type(1202, "0.25").End(end).EndCancel();
     EXPECT_EQ(dlg.DoModal(), kIdCancel);
-    EXPECT_EQ(heartbeat->GetValueInBaseUnit(), row.heartbeat_s);
+    EXPECT_EQ(heartbeat->GetValueInBaseUnit(), heartbeat_s);
     EXPECT_TRUE(platform_.ScriptErrors().empty()) << platform_.ScriptErrors().front();
   }
 }
 
 TEST_F(CanSettingsTest, CanOpenDialogHidesRowsTheSetupLacks) {
-  Add("CANopen_LifeTimeFactor", 3, 0, 255);
+  ASSERT_NE(setup_.AddParameter({.name = "CANopen_LifeTimeFactor", .value = 3, .max = 255}),
+            nullptr);
   CMC_CANopenSettingsDlg dlg(setup_, nullptr);
   ASSERT_EQ(dlg.LoadError(), "");
   EXPECT_EQ(dlg.Template().caption, "CANopen Settings");

@@ -29,10 +29,24 @@ class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override { SetPlatform(&platform_); }
   void TearDown() override { SetPlatform(nullptr); }
+  // A new platform in place of the fixture's, for one case of a table (a log of its own).
+  HeadlessPlatform& FreshPlatform() {
+    row_platform_.emplace();
+    SetPlatform(&*row_platform_);
+    return *row_platform_;
+  }
 
   ResourceFolder folder_{TestDataDirectory()};
   HeadlessPlatform platform_;
+  std::optional<HeadlessPlatform> row_platform_;
 };
+
+// The texts of a combo box's items, in order.
+inline std::vector<std::string> ComboItems(const CMC_EditSetupDlg& dlg, int id) {
+  std::vector<std::string> texts;
+  for (const ComboItem& item : dlg.Control(id)->items) texts.push_back(item.text);
+  return texts;
+}
 
 // Records every callback as "what:detail" in order.
 class RecordingDlg : public CMC_EditSetupDlg {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,40 +10,42 @@
 namespace {
 
 using axis::NameIndex;
+constexpr int kNone = NameIndex::kNotFound;
 
 TEST(NameIndex, FindsIgnoringCaseAndRefusesDuplicates) {
   NameIndex index;
   EXPECT_TRUE(index.Insert("PWM_freq", 0));
   EXPECT_TRUE(index.Insert("isMotorI2t", 1));
   EXPECT_FALSE(index.Insert("pwm_FREQ", 2));
-  EXPECT_EQ(index.Find("PWM_FREQ"), 0);
-  EXPECT_EQ(index.Find("ismotori2t"), 1);
-  EXPECT_EQ(index.Find("isMotori2t"), 1);
-  EXPECT_EQ(index.Find("PWM_fre"), NameIndex::kNotFound);
-  EXPECT_EQ(index.Find(""), NameIndex::kNotFound);
+  // clang-format off
+  const std::pair<const char*, int> rows[] = {
+      {"PWM_FREQ", 0}, {"ismotori2t", 1}, {"isMotori2t", 1}, {"PWM_fre", kNone}, {"", kNone}};
+  // clang-format on
+  for (const auto& [name, found] : rows) EXPECT_EQ(index.Find(name), found) << name;
   EXPECT_EQ(index.Size(), 2u);
 }
 
-// The same buffer asked again with other contents must not get the remembered answer.
-TEST(NameIndex, ReusedBufferWithAnotherNameIsLookedUpAfresh) {
+// Lookups remember the caller's text pointer: the same buffer asked again with other contents,
+// or a name remembered as absent and added since, must not get the remembered answer.
+TEST(NameIndex, RememberedLookupsNeverGiveAStaleAnswer) {
   NameIndex index;
   index.Insert("KPI", 0);
   index.Insert("KII", 1);
   index.Insert("KPS", 2);
   char buffer[8];
-  struct Row {
-    const char* text;
-    int expected;
-  };
-  const Row rows[] = {{"KPI", 0}, {"KII", 1},
-                      {"kpi", 0}, {"KPX", NameIndex::kNotFound},
-                      {"KPS", 2}, {"KP", NameIndex::kNotFound},
-                      {"KPI", 0}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    std::strcpy(buffer, row.text);
-    EXPECT_EQ(index.Find(std::string_view(buffer, std::strlen(buffer))), row.expected);
+  // clang-format off
+  const std::pair<const char*, int> rows[] = {
+      {"KPI", 0}, {"KII", 1}, {"kpi", 0}, {"KPX", kNone}, {"KPS", 2}, {"KP", kNone}, {"KPX", kNone},
+      {"KPI", 0}};
+  // clang-format on
+  for (const auto& [text, expected] : rows) {
+    std::strcpy(buffer, text);
+    EXPECT_EQ(index.Find(std::string_view(buffer, std::strlen(buffer))), expected) << text;
   }
+  const char* absent = "KPT";
+  EXPECT_EQ(index.Find(absent), kNone);
+  ASSERT_TRUE(index.Insert("kpt", 3));
+  EXPECT_EQ(index.Find(absent), 3);
 }
 
 TEST(NameIndex, ManyNamesSurviveGrowingAndLookupsBeforeAndAfter) {
@@ -61,7 +64,7 @@ TEST(NameIndex, ManyNamesSurviveGrowingAndLookupsBeforeAndAfter) {
     ASSERT_EQ(index.Find(names[i]), i);
   }
   index.Clear();
-  EXPECT_EQ(index.Find(names[5]), NameIndex::kNotFound);
+  EXPECT_EQ(index.Find(names[5]), kNone);
 }
 
 }  // namespace

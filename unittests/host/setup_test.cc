@@ -5,80 +5,70 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/numeric.h"
 
 namespace {
 
-CMC_Setup& SmallSetup(CMC_Setup& setup) {
-  setup.AddParameter({.name = "PWM_freq",
-                      .value = 20000,
-                      .min = 1000,
-                      .max = 50000,
-                      .base_unit = "Hz",
-                      .display_unit = "kHz"});
-  setup.AddParameter({.name = "PWMPER",
-                      .value = 1000,
-                      .max = 65535,
-                      .type = axis::kTypeRegister,
-                      .is_integer = true});
-  setup.AddParameter(
-      {.name = "PolePitch", .value = 0.03, .max = 1, .base_unit = "m", .display_unit = "mm"});
-  return setup;
-}
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
-TEST(SetupLookup, IgnoresCaseAndReportsMissingNamesOnlyWhenAsked) {
-  CMC_Setup setup;
-  SmallSetup(setup);
+class SetupTest : public ::testing::Test {
+ protected:
+  SetupTest() {
+    // clang-format off
+    const axis::ParameterSpec specs[] = {
+        {"PWM_freq", 20000, 1000, 50000, "Hz", "kHz"},
+        {"PWMPER", 1000, 0, 65535, "", "", axis::kTypeRegister, true},
+        {"PolePitch", 0.03, 0, 1, "m", "mm"}};
+    // clang-format on
+    for (const auto& spec : specs) EXPECT_NE(setup_.AddParameter(spec), nullptr);
+  }
+  CMC_Setup setup_;
+};
+
+TEST_F(SetupTest, LookupIgnoresCaseAndReportsMissingNamesOnlyWhenAsked) {
   std::vector<std::string> reports;
   axis::SetErrorReporter([&](const std::string& m) { reports.push_back(m); });
-
-  EXPECT_EQ(setup.FindParameter("pwm_FREQ"), setup.FindParameter("PWM_freq"));
-  EXPECT_NE(setup.FindParameter("pwmper"), nullptr);
-  EXPECT_EQ(setup.FindParameter("PWM_freq2"), nullptr);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0], "Parameter \"PWM_freq2\" not found");
-
+  EXPECT_EQ(setup_.FindParameter("pwm_FREQ"), setup_.FindParameter("PWM_freq"));
+  EXPECT_NE(setup_.FindParameter("pwmper"), nullptr);
+  EXPECT_EQ(setup_.FindParameter("PWM_freq2"), nullptr);
   g_bShowErrors = 0;
-  EXPECT_EQ(setup.FindParameter("Missing"), nullptr);
+  EXPECT_EQ(setup_.FindParameter("Missing"), nullptr);
   g_bShowErrors = 1;
-  EXPECT_EQ(reports.size(), 1u);
   axis::SetErrorReporter(nullptr);
+  EXPECT_EQ(reports, (std::vector<std::string>{"Parameter \"PWM_freq2\" not found"}));
 }
 
-TEST(SetupLookup, RefusesDuplicateNamesAndUnknownUnits) {
-  CMC_Setup setup;
-  SmallSetup(setup);
-  std::string error;
-  EXPECT_EQ(setup.AddParameter({.name = "pwmper", .base_unit = ""}, &error), nullptr);
-  EXPECT_EQ(error, "duplicate parameter name \"pwmper\"");
-  EXPECT_EQ(setup.AddParameter({.name = "X", .base_unit = "furlong"}, &error), nullptr);
-  EXPECT_EQ(error, "unknown base unit \"furlong\"");
-  EXPECT_EQ(setup.AddParameter({.name = "Y", .base_unit = "m", .display_unit = "rpm"}, &error),
-            nullptr);
-  EXPECT_EQ(error, "unit \"rpm\" does not measure the same as \"m\"");
-  EXPECT_EQ(setup.GetParameters().GetParametersCount(), 3);
-}
-
-TEST(SetupValues, IntegerRegistersAreStoredRoundedToNearest) {
-  struct Row {
-    double written;
-    double stored;
-  };
-  const Row rows[] = {{1333.33, 1333}, {1333.5, 1334}, {-2.5, -3}, {2621.4, 2621}, {7, 7}};
-  CMC_Setup setup;
-  SmallSetup(setup);
-  CMC_Parameter* reg = setup.FindParameter("PWMPER");
-  CMC_Parameter* physical = setup.FindParameter("PWM_freq");
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.written);
-    reg->SetValueInBaseUnit(row.written);
-    EXPECT_EQ(reg->GetValueInBaseUnit(), row.stored);
-    physical->SetValueInBaseUnit(row.written);
-    EXPECT_EQ(physical->GetValueInBaseUnit(), row.written);
+TEST_F(SetupTest, RefusesDuplicateNamesAndUnknownOrMismatchedUnits) {
+  // clang-format off
+  const struct { axis::ParameterSpec spec; const char* error; } rows[] = {
+      {{.name = "pwmper"}, "duplicate parameter name \"pwmper\""},
+      {{.name = "X", .base_unit = "furlong"}, "unknown base unit \"furlong\""},
+      {{.name = "Y", .base_unit = "m", .display_unit = "rpm"},
+       "unit \"rpm\" does not measure the same as \"m\""}};
+  // clang-format on
+  for (const auto& row : rows) {
+    std::string error;
+    EXPECT_EQ(setup_.AddParameter(row.spec, &error), nullptr) << row.error;
+    EXPECT_EQ(error, row.error);
   }
-  reg->SetValueInBaseUnit(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_EQ(setup_.GetParameters().GetParametersCount(), 3);
+}
+
+TEST_F(SetupTest, IntegerRegistersAreStoredRoundedToNearest) {
+  CMC_Parameter* reg = setup_.FindParameter("PWMPER");
+  CMC_Parameter* physical = setup_.FindParameter("PWM_freq");
+  const std::pair<double, double> rows[] = {{1333.33, 1333}, {1333.5, 1334}, {-2.5, -3}, {7, 7}};
+  for (const auto& [written, stored] : rows) {
+    reg->SetValueInBaseUnit(written);
+    physical->SetValueInBaseUnit(written);
+    EXPECT_EQ(reg->GetValueInBaseUnit(), stored) << written;
+    EXPECT_EQ(physical->GetValueInBaseUnit(), written);
+  }
+  reg->SetValueInBaseUnit(kNaN);
   EXPECT_TRUE(std::isnan(reg->GetValueInBaseUnit()));
 }
 
@@ -87,22 +77,17 @@ double HalfFactor(CMC_Setup*, const char* unit, const char*) {
 }
 double TenOffset(CMC_Setup*, const char* unit) { return std::string(unit) == "m" ? 10.0 : 0.0; }
 
-TEST(SetupValues, InternalUnitsGoThroughThePluginScales) {
-  CMC_Setup setup;
-  SmallSetup(setup);
-  setup.SetScaleProvider({&HalfFactor, &TenOffset});
-  CMC_Parameter* pitch = setup.FindParameter("PolePitch");
-  // internal = base / factor - offset
-  EXPECT_DOUBLE_EQ(pitch->GetValueInInternalUnit(), 0.03 / 0.5 - 10.0);
+TEST_F(SetupTest, InternalUnitsGoThroughThePluginScales) {
+  setup_.SetScaleProvider({&HalfFactor, &TenOffset});
+  CMC_Parameter* pitch = setup_.FindParameter("PolePitch");
+  EXPECT_DOUBLE_EQ(pitch->GetValueInInternalUnit(), 0.03 / 0.5 - 10.0);  // base / factor - offset
   pitch->SetValueInInternalUnit(4.0);
   EXPECT_DOUBLE_EQ(pitch->GetValueInBaseUnit(), (4.0 + 10.0) * 0.5);
-  EXPECT_DOUBLE_EQ(setup.FindParameter("PWM_freq")->GetValueInInternalUnit(), 20000.0);
+  EXPECT_DOUBLE_EQ(setup_.FindParameter("PWM_freq")->GetValueInInternalUnit(), 20000.0);
 }
 
-TEST(SetupUnits, DisplayUnitsAndFamilies) {
-  CMC_Setup setup;
-  SmallSetup(setup);
-  CMC_Parameter* pitch = setup.FindParameter("PolePitch");
+TEST_F(SetupTest, DisplayUnitsAndFamilies) {
+  CMC_Parameter* pitch = setup_.FindParameter("PolePitch");
   EXPECT_DOUBLE_EQ(pitch->GetValueInDisplayUnit(), 30.0);
   EXPECT_EQ(pitch->ChangeUnit("\xB5m"), 1);
   EXPECT_DOUBLE_EQ(pitch->GetValueInDisplayUnit(), 30000.0);
@@ -112,70 +97,54 @@ TEST(SetupUnits, DisplayUnitsAndFamilies) {
   EXPECT_EQ(pitch->GetBaseUnitName(), "rad");
   EXPECT_DOUBLE_EQ(pitch->GetValueInBaseUnit(), 0.03);
   EXPECT_EQ(pitch->ChangeUnitType("parsec"), 0);
-  EXPECT_STREQ(setup.GetParameterUnit("PWM_freq"), "kHz");
+  EXPECT_STREQ(setup_.GetParameterUnit("PWM_freq"), "kHz");
 }
 
-TEST(SetupOptions, TextAndIntegerOptions) {
-  CMC_Setup setup;
-  setup.SetOption("PMSMStartwithHalls", "1");
-  setup.SetOption("IsInputsTypeProgrammable", "abc");
-  EXPECT_EQ(setup.GetIntOption("pmsmstartwithhalls"), 1);
-  EXPECT_EQ(setup.GetIntOption("IsInputsTypeProgrammable"), 0);
-  EXPECT_EQ(setup.GetIntOption("Absent"), 0);
-  EXPECT_EQ(setup.GetOptionNoError("Absent"), "");
-  setup.SetOption("pmsmSTARTwithHalls", "0");
-  EXPECT_EQ(setup.GetOptions().size(), 2u);
-  EXPECT_EQ(setup.GetIntOption("PMSMStartwithHalls"), 0);
-  setup.ClearOption("PMSMStartwithHalls");
-  EXPECT_FALSE(setup.HasOption("PMSMStartwithHalls"));
+TEST_F(SetupTest, TextAndIntegerOptions) {
+  setup_.SetOption("PMSMStartwithHalls", "1");
+  setup_.SetOption("IsInputsTypeProgrammable", "abc");
+  EXPECT_EQ(setup_.GetIntOption("pmsmstartwithhalls"), 1);
+  EXPECT_EQ(setup_.GetIntOption("IsInputsTypeProgrammable") + setup_.GetIntOption("Absent"), 0);
+  EXPECT_EQ(setup_.GetOptionNoError("Absent"), "");
+  setup_.SetOption("pmsmSTARTwithHalls", "0");  // the same option, whatever the case
+  EXPECT_EQ(setup_.GetOptions().size(), 2u);
+  EXPECT_EQ(setup_.GetIntOption("PMSMStartwithHalls"), 0);
+  setup_.ClearOption("PMSMStartwithHalls");
+  EXPECT_FALSE(setup_.HasOption("PMSMStartwithHalls"));
 }
 
-TEST(SetupIoPorts, PinAndPortMapBothWaysAndUnknownGivesMinusOne) {
-  CMC_Setup setup;
-  setup.SetIoPorts({{0, 25}, {1, 26}});
-  EXPECT_EQ(setup.GetIOPortFromPin(26), 1);
-  EXPECT_EQ(setup.GetIOPinFromPort(0), 25);
-  EXPECT_EQ(setup.GetIOPinFromPort(7), -1);
-  EXPECT_EQ(setup.GetIOPortFromPin(7), -1);
-}
-
-TEST(SetupIoPorts, BrakeOutputsReportTheirStageAndInversion) {
+TEST_F(SetupTest, IoPortsMapBothWaysAndBrakeOutputsReportStageAndInversion) {
   using axis::OutputStage;
-  CMC_Setup setup;
-  EXPECT_EQ(setup.GetNumberOfBrakeOutputs(), 0);
-  setup.SetIoPorts({{0, 25}, {1, 26, OutputStage::kSource}, {2, 27, OutputStage::kSink, true}});
-  EXPECT_EQ(setup.GetNumberOfBrakeOutputs(), 3);
-  const struct {
-    int port;
-    int enable;
-    int inverted;
-  } rows[] = {{0, axis::kBrakePortEnabled | axis::kBrakePortSink, 0},
-              {1, axis::kBrakePortEnabled | axis::kBrakePortSource, 0},
-              {2, axis::kBrakePortEnabled | axis::kBrakePortSink, 1},
-              {7, 0, 0}};  // not in the table
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.port);
-    EXPECT_EQ(setup.IsBrakePortEnable(row.port), row.enable);
-    EXPECT_EQ(setup.IsOutputPortInverted(row.port), row.inverted);
+  EXPECT_EQ(setup_.GetNumberOfBrakeOutputs(), 0);
+  setup_.SetIoPorts({{0, 25}, {1, 26, OutputStage::kSource}, {2, 27, OutputStage::kSink, true}});
+  EXPECT_EQ(setup_.GetNumberOfBrakeOutputs(), 3);
+  EXPECT_EQ(setup_.GetIOPortFromPin(26), 1);
+  EXPECT_EQ(setup_.GetIOPinFromPort(0), 25);
+  EXPECT_EQ(setup_.GetIOPinFromPort(7) + setup_.GetIOPortFromPin(7), -2);  // unknown: -1 each
+  const int sink = axis::kBrakePortEnabled | axis::kBrakePortSink;
+  // port, IsBrakePortEnable, IsOutputPortInverted; port 7 is not in the table.
+  const std::tuple<int, int, int> rows[] = {
+      {0, sink, 0},
+      {1, axis::kBrakePortEnabled | axis::kBrakePortSource, 0},
+      {2, sink, 1},
+      {7, 0, 0}};
+  for (const auto& [port, enable, inverted] : rows) {
+    EXPECT_EQ(setup_.IsBrakePortEnable(port), enable) << port;
+    EXPECT_EQ(setup_.IsOutputPortInverted(port), inverted) << port;
   }
 }
 
 TEST(HostRounding, DefinedForEveryDouble) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(axis::TruncToInt(nan), 0);
-  EXPECT_EQ(axis::TruncToInt(inf), std::numeric_limits<int>::max());
-  EXPECT_EQ(axis::TruncToInt(-inf), std::numeric_limits<int>::min());
-  EXPECT_EQ(axis::TruncToInt(-2.9), -2);
+  constexpr int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+  EXPECT_EQ((std::vector{axis::TruncToInt(kNaN), axis::TruncToInt(kInf), axis::TruncToInt(-kInf),
+                         axis::TruncToInt(-2.9), TG_Round(2.5), TG_Round(-2.5), TG_Round(1e300)}),
+            (std::vector{0, kMax, kMin, -2, 3, -3, kMax}));
   EXPECT_EQ(axis::TruncToWord(-1.0), 0xFFFFFFFFu);
   EXPECT_EQ(axis::TruncToWord(4294967296.0 + 5), 5u);
-  EXPECT_EQ(TG_Round(2.5), 3);
-  EXPECT_EQ(TG_Round(-2.5), -3);
-  EXPECT_EQ(TG_Round(1e300), std::numeric_limits<int>::max());
   EXPECT_EQ(TG_FRound(1e300), 1e300);
   EXPECT_DOUBLE_EQ(RoundDecimalValue(1.23456, 2), 1.23);
   EXPECT_DOUBLE_EQ(RoundDecimalValue(0.9999999, 0), 1.0);
-  EXPECT_TRUE(std::isnan(RoundDecimalValue(nan, 3)));
+  EXPECT_TRUE(std::isnan(RoundDecimalValue(kNaN, 3)));
 }
 
 }  // namespace
