@@ -305,7 +305,10 @@ void AssignVariableUnits(CMC_Setup& setup, std::span<const UnitChoice> rows, boo
 }  // namespace
 
 int AssignMotionUnits(CMC_Setup& setup) {
-  const bool linear = Get(setup, "TransmissionType") == 0.0;
+  // Probed like every other name here: a setup without the load kind gets the linear units, as
+  // its value read as 0 would give, and nothing is reported.
+  const CMC_Parameter* type = FindOptional(setup, "TransmissionType");
+  const bool linear = type == nullptr || V(type) == 0.0;
   AssignParameterUnits(setup, kLoadParameters, linear);
   if (HasAnalogueReference(setup)) AssignParameterUnits(setup, kReferenceParameters, linear);
   AssignParameterUnits(setup, kProfileParameters, linear);
