@@ -305,7 +305,10 @@ void AssignVariableUnits(CMC_Setup& setup, std::span<const UnitChoice> rows, boo
 }  // namespace
 
 int AssignMotionUnits(CMC_Setup& setup) {
-  const bool linear = Get(setup, "TransmissionType") == 0.0;
+  // Probed like every other name here: a setup without the load kind gets the linear units, as
+  // its value read as 0 would give, and nothing is reported.
+  const CMC_Parameter* type = FindOptional(setup, "TransmissionType");
+  const bool linear = type == nullptr || V(type) == 0.0;
   AssignParameterUnits(setup, kLoadParameters, linear);
   if (HasAnalogueReference(setup)) AssignParameterUnits(setup, kReferenceParameters, linear);
   AssignParameterUnits(setup, kProfileParameters, linear);
@@ -334,7 +337,8 @@ int DeriveSoftwareLimit(CMC_Setup& setup, const char* physical, const char* regi
                        {register_if_reversed, &reversed}})) {
     return 0;
   }
-  const double f = LoadPositionScale(setup);
+  double f;
+  if (!LoadPositionScale(setup, f)) return 0;
   const double magnitude = std::fabs(f);
   if (!SetParameterRange(limit, -2147483648.0 / magnitude, 2147483647.0 / magnitude)) return 0;
   limit->SetValueInBaseUnit((f > 0.0 ? V(forward) : V(reversed)) / f);
@@ -349,7 +353,8 @@ int EncodeSoftwareLimit(CMC_Setup& setup, const char* physical, const char* regi
                        {register_if_reversed, &reversed}})) {
     return 0;
   }
-  const double f = LoadPositionScale(setup);
+  double f;
+  if (!LoadPositionScale(setup, f)) return 0;
   (f > 0.0 ? forward : reversed)->SetValueInBaseUnit(V(limit) * f);
   return 1;
 }
@@ -374,19 +379,26 @@ int EncodePositiveSWLS(CMC_Setup& setup) {
 
 namespace {
 
-int DeriveProfileValue(CMC_Setup& setup, const char* physical, const char* reg, FactorFn scale) {
+// The load scale of a profile value, checked.
+using CheckedScale = bool (*)(CMC_Setup& setup, double& scale);
+
+int DeriveProfileValue(CMC_Setup& setup, const char* physical, const char* reg,
+                       CheckedScale scale) {
   CMC_Parameter *value, *counts;
-  if (!FindAll(setup, {{physical, &value}, {reg, &counts}})) return 0;
-  const double magnitude = std::fabs(scale(setup));
+  double k;
+  if (!FindAll(setup, {{physical, &value}, {reg, &counts}}) || !scale(setup, k)) return 0;
+  const double magnitude = std::fabs(k);
   if (!SetParameterRange(value, 0.0, 32767.0 / magnitude)) return 0;
   value->SetValueInBaseUnit(V(counts) / magnitude);
   return 1;
 }
 
-int EncodeProfileValue(CMC_Setup& setup, const char* physical, const char* reg, FactorFn scale) {
+int EncodeProfileValue(CMC_Setup& setup, const char* physical, const char* reg,
+                       CheckedScale scale) {
   CMC_Parameter *value, *counts;
-  if (!FindAll(setup, {{physical, &value}, {reg, &counts}})) return 0;
-  counts->SetValueInBaseUnit(V(value) * std::fabs(scale(setup)));
+  double k;
+  if (!FindAll(setup, {{physical, &value}, {reg, &counts}}) || !scale(setup, k)) return 0;
+  counts->SetValueInBaseUnit(V(value) * std::fabs(k));
   return 1;
 }
 

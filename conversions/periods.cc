@@ -7,10 +7,10 @@
 namespace kestrel {
 
 namespace {
-double LoopPeriod(CMC_Setup& setup, const char* divider) {
-  const double count = setup.GetParameterValueInBaseUnit(divider);
-  const double pwmper = setup.GetParameterValueInBaseUnit("PWMPER");
-  return LoopPeriodOf(count, pwmper, setup.GetParameterValueInBaseUnit("DSP_freq"));
+double LoopPeriod(Inputs& in, const char* divider) {
+  const double count = in(divider);
+  const double pwmper = in("PWMPER");
+  return LoopPeriodOf(count, pwmper, in("DSP_freq"));
 }
 
 double OptionalValue(CMC_Setup& setup, const char* name) {
@@ -19,24 +19,17 @@ double OptionalValue(CMC_Setup& setup, const char* name) {
 }
 }  // namespace
 
-double Ts_C(CMC_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
-double Ts_S(CMC_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
-
 double LoopPeriodOf(double divider, double pwmper, double dsp_freq_Hz) {
   return divider * 2.0 * pwmper / dsp_freq_Hz;
 }
 
-double SlowPeriod(Inputs& in) {
-  const double slper = in("SLPER");
-  const double pwmper = in("PWMPER");
-  return LoopPeriodOf(slper, pwmper, in("DSP_freq"));
-}
+double FastPeriod(Inputs& in) { return LoopPeriod(in, "CLPER"); }
+double SlowPeriod(Inputs& in) { return LoopPeriod(in, "SLPER"); }
 
-bool Ts_S(CMC_Setup& setup, double& period) {
-  Inputs in(setup);
-  period = SlowPeriod(in);
-  return in.complete();
-}
+double Ts_C(CMC_Setup& setup) { return Compute(FastPeriod, setup); }
+double Ts_S(CMC_Setup& setup) { return Compute(SlowPeriod, setup); }
+bool Ts_C(CMC_Setup& setup, double& period) { return Compute(FastPeriod, setup, period); }
+bool Ts_S(CMC_Setup& setup, double& period) { return Compute(SlowPeriod, setup, period); }
 
 double MinimumFastPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_C_min"); }
 double MinimumSlowPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_S_min"); }

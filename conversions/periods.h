@@ -18,10 +18,12 @@ double LoopPeriodOf(double divider, double pwmper, double dsp_freq_Hz);
 double Ts_C(CMC_Setup& setup);
 // Slow loop sampling period, s: SLPER x 2 x PWMPER / DSP_freq.
 double Ts_S(CMC_Setup& setup);
-// The slow period as a calculator needs it: false (the missing name reported) when a register
-// behind it is missing.
+// The periods as a calculator needs them: false (the missing name reported) when a register
+// behind one is missing.
+bool Ts_C(CMC_Setup& setup, double& period);
 bool Ts_S(CMC_Setup& setup, double& period);
-// The slow period from inputs being read for a formula.
+// The periods from inputs being read for a formula.
+double FastPeriod(Inputs& in);
 double SlowPeriod(Inputs& in);
 // Smallest allowed fast / slow period, s ("Ts_C_min" / "Ts_S_min"); 0 when absent (no minimum).
 double MinimumFastPeriod(CMC_Setup& setup);

@@ -36,60 +36,97 @@ void SetRange(CMC_Parameter* p, double minimum, double maximum) {
   p->SetMaxInBaseUnit(maximum);
 }
 
-double PositionBound(CMC_Setup& setup) {
-  return kFullScale16 / std::fabs(LoadPositionScale(setup));
+// The drive's bound of a reference pair: the 16-bit register's full scale in physical units, from
+// the scale that also carries the pair's internal values. False (the missing name reported while
+// g_bShowErrors) when an input of that scale is missing.
+using BoundFn = bool (*)(CMC_Setup& setup, double& bound);
+
+double PositionBoundOf(double f) { return kFullScale16 / std::fabs(f); }
+bool PositionBound(CMC_Setup& setup, double& bound) {
+  double f;
+  if (!LoadPositionScale(setup, f)) return false;
+  bound = PositionBoundOf(f);
+  return true;
 }
-double SpeedBound(CMC_Setup& setup) { return kFullScale16 / std::fabs(LoadSpeedScale(setup)); }
-double CurrentBound(CMC_Setup& setup) { return kFullScale16 / CurrentScale(setup); }
+bool SpeedBound(CMC_Setup& setup, double& bound) {
+  double s;
+  if (!LoadSpeedScale(setup, s)) return false;
+  bound = kFullScale16 / std::fabs(s);
+  return true;
+}
+bool CurrentBound(CMC_Setup& setup, double& bound) {
+  double k_i;
+  if (!CurrentScale(setup, k_i)) return false;
+  bound = kFullScale16 / k_i;
+  return true;
+}
 
-}  // namespace
+// The ranges of the reference pairs for a bound already found: a calculator finds it first, so
+// that it can refuse before it changes anything.
+using BoundedRange = void (*)(CMC_Setup& setup, double bound);
 
-// ---------------------------------------------------------------------------------------------
-// Ranges.
-
-void SetPosMaxRange(CMC_Setup& setup) {
+void PosMaxRange(CMC_Setup& setup, double bound) {
   CMC_Parameter *max, *min;
   if (!FindQuietly(setup, {{"POS_max", &max}, {"POS_min", &min}})) return;
-  SetRange(max, V(min), PositionBound(setup));
+  SetRange(max, V(min), bound);
 }
 
-void SetPosMinRange(CMC_Setup& setup) {
+void PosMinRange(CMC_Setup& setup, double bound) {
   CMC_Parameter *min, *max;
   if (!FindQuietly(setup, {{"POS_min", &min}, {"POS_max", &max}})) return;
-  SetRange(min, -PositionBound(setup), V(max));
+  SetRange(min, -bound, V(max));
 }
 
-void SetSpdMaxRange(CMC_Setup& setup) {
+void SpdMaxRange(CMC_Setup& setup, double bound) {
   CMC_Parameter *max, *min, *limit;
   if (!FindQuietly(setup, {{"SPD_max", &max}, {"SPD_min", &min}, {"Limit_Speed", &limit}})) return;
-  SetRange(max, V(min), std::min(SpeedBound(setup), V(limit)));
+  SetRange(max, V(min), std::min(bound, V(limit)));
 }
 
-void SetSpdMinRange(CMC_Setup& setup) {
+void SpdMinRange(CMC_Setup& setup, double bound) {
   CMC_Parameter *min, *max, *limit;
   if (!FindQuietly(setup, {{"SPD_min", &min}, {"SPD_max", &max}, {"Limit_Speed", &limit}})) return;
-  SetRange(min, std::max(-V(limit), -SpeedBound(setup)), V(max));
+  SetRange(min, std::max(-V(limit), -bound), V(max));
 }
 
-void SetCrtMaxRange(CMC_Setup& setup) {
+void CrtMaxRange(CMC_Setup& setup, double bound) {
   CMC_Parameter *max, *min, *drive_A, *motor_A;
   if (!FindQuietly(
           setup,
           {{"CRT_max", &max}, {"CRT_min", &min}, {"ImaxPS", &drive_A}, {"ImaxM", &motor_A}})) {
     return;
   }
-  SetRange(max, V(min), std::min({CurrentBound(setup), V(drive_A), V(motor_A)}));
+  SetRange(max, V(min), std::min({bound, V(drive_A), V(motor_A)}));
 }
 
-void SetCrtMinRange(CMC_Setup& setup) {
+void CrtMinRange(CMC_Setup& setup, double bound) {
   CMC_Parameter *min, *max, *drive_A, *motor_A;
   if (!FindQuietly(
           setup,
           {{"CRT_min", &min}, {"CRT_max", &max}, {"ImaxPS", &drive_A}, {"ImaxM", &motor_A}})) {
     return;
   }
-  SetRange(min, std::max(-std::min(V(drive_A), V(motor_A)), -CurrentBound(setup)), V(max));
+  SetRange(min, std::max(-std::min(V(drive_A), V(motor_A)), -bound), V(max));
 }
+
+// A range setter on its own: nothing set, and nothing reported, without an input of the bound.
+void SetBoundedRange(CMC_Setup& setup, BoundFn bound_of, BoundedRange set) {
+  QuietLookups quiet;
+  double bound;
+  if (bound_of(setup, bound)) set(setup, bound);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Ranges.
+
+void SetPosMaxRange(CMC_Setup& setup) { SetBoundedRange(setup, PositionBound, PosMaxRange); }
+void SetPosMinRange(CMC_Setup& setup) { SetBoundedRange(setup, PositionBound, PosMinRange); }
+void SetSpdMaxRange(CMC_Setup& setup) { SetBoundedRange(setup, SpeedBound, SpdMaxRange); }
+void SetSpdMinRange(CMC_Setup& setup) { SetBoundedRange(setup, SpeedBound, SpdMinRange); }
+void SetCrtMaxRange(CMC_Setup& setup) { SetBoundedRange(setup, CurrentBound, CrtMaxRange); }
+void SetCrtMinRange(CMC_Setup& setup) { SetBoundedRange(setup, CurrentBound, CrtMinRange); }
 
 // Input spans: 20 V is -10 V .. +10 V, 5 V is 0 .. 5 V, anything else 0 .. 3.3 V.
 void SetDeadBandPointRange(CMC_Setup& setup) {
@@ -216,18 +253,27 @@ int EncodeFILTER1(CMC_Setup& setup) {
 
 namespace {
 
-using RangeSetter = void (*)(CMC_Setup& setup);
-
 struct ReferencePair {
   const char* min_name;
   const char* max_name;
-  RangeSetter min_range;  // null: no range step
-  RangeSetter max_range;
+  BoundFn bound;
+  BoundedRange min_range;  // null: no range step
+  BoundedRange max_range;
 };
 
-constexpr ReferencePair kPositionPair{"POS_min", "POS_max", SetPosMinRange, SetPosMaxRange};
-constexpr ReferencePair kSpeedPair{"SPD_min", "SPD_max", SetSpdMinRange, SetSpdMaxRange};
-constexpr ReferencePair kCurrentPair{"CRT_min", "CRT_max", nullptr, SetCrtMaxRange};
+constexpr ReferencePair kPositionPair{"POS_min", "POS_max", PositionBound, PosMinRange,
+                                      PosMaxRange};
+constexpr ReferencePair kSpeedPair{"SPD_min", "SPD_max", SpeedBound, SpdMinRange, SpdMaxRange};
+constexpr ReferencePair kCurrentPair{"CRT_min", "CRT_max", CurrentBound, nullptr, CrtMaxRange};
+
+// The load position scale f, whose sign orients the reference gain, and the pair's bound; the
+// position pair's own scale is f, so it is not read twice.
+bool ReadScales(CMC_Setup& setup, const ReferencePair& pair, double& f, double& bound) {
+  if (!LoadPositionScale(setup, f)) return false;
+  if (&pair != &kPositionPair) return pair.bound(setup, bound);
+  bound = PositionBoundOf(f);
+  return true;
+}
 
 // Position for mode 0, speed for 1, current for anything else.
 const ReferencePair& PairForMode(int control_mode) {
@@ -242,8 +288,10 @@ int DeriveReferenceMin(CMC_Setup& setup, const ReferencePair& pair) {
   const bool found = pair.min_range == nullptr
                          ? FindQuietly(setup, {{pair.min_name, &min}, {"AD5OFF", &offset}})
                          : FindAll(setup, {{pair.min_name, &min}, {"AD5OFF", &offset}});
-  if (!found) return 0;
-  if (pair.min_range != nullptr) pair.min_range(setup);
+  // The internal value is written through the pair's scale, so its inputs must be there too.
+  double bound;
+  if (!found || !pair.bound(setup, bound)) return 0;
+  if (pair.min_range != nullptr) pair.min_range(setup, bound);
   min->SetValueInInternalUnit(VI(offset));
   return 1;
 }
@@ -255,10 +303,12 @@ int DeriveReferenceMax(CMC_Setup& setup, const ReferencePair& pair) {
           {{pair.max_name, &max}, {"AD5OFF", &offset}, {"CADIN", &gain}, {"SFTADIN", &shift}})) {
     return 0;
   }
-  pair.max_range(setup);
+  double f, bound;
+  if (!ReadScales(setup, pair, f, bound)) return 0;
+  pair.max_range(setup, bound);
   // exp2 of the register as a double: no shift by an unchecked count.
-  const double span = AdcFullScale(setup) * (VI(gain) * 2.0 * Sign(LoadPositionScale(setup))) *
-                      kTwoPowMinus16 * std::exp2(VI(shift));
+  const double span =
+      AdcFullScale(setup) * (VI(gain) * 2.0 * Sign(f)) * kTwoPowMinus16 * std::exp2(VI(shift));
   max->SetValueInInternalUnit(VI(offset) + span);
   return 1;
 }
@@ -295,12 +345,16 @@ int EncodeReferenceGain(CMC_Setup& setup) {
   }
   const int control_mode = Trunc(V(mode));
   const ReferencePair& pair = PairForMode(control_mode);
-  if (!FindAll(setup, {{pair.min_name, &min}, {pair.max_name, &max}})) return 0;
+  // The pair's internal values are read through its scale: its inputs are checked with f's.
+  double f, bound;
+  if (!FindAll(setup, {{pair.min_name, &min}, {pair.max_name, &max}}) ||
+      !ReadScales(setup, pair, f, bound)) {
+    return 0;
+  }
 
   // Half the span per half of the input reading, in 16-bit units of the reading.
   const double min_internal = VI(min);
-  const double g = (VI(max) - min_internal) * 0.5 * 65536.0 / AdcFullScale(setup) *
-                   Sign(LoadPositionScale(setup));
+  const double g = (VI(max) - min_internal) * 0.5 * 65536.0 / AdcFullScale(setup) * Sign(f);
   const FixedPointGain fixed = NormaliseGain(g);
   shift->SetValueInInternalUnit(fixed.shift);
   gain->SetValueInInternalUnit(fixed.mantissa);

@@ -24,7 +24,8 @@
 namespace kestrel {
 
 // Range setters (base units; minimum set first, then maximum). Each computes its range from the
-// present values of the other parameters and does nothing when a parameter it needs is absent.
+// present values of the other parameters and does nothing, reporting nothing, when a parameter it
+// needs is absent (an input of the scale behind the drive's bound included).
 void SetPosMaxRange(CMC_Setup& setup);         // [POS_min, 32767 / |f|]
 void SetPosMinRange(CMC_Setup& setup);         // [-32767 / |f|, POS_max]
 void SetSpdMaxRange(CMC_Setup& setup);         // [SPD_min, min(32767 / |s|, Limit_Speed)]

@@ -11,28 +11,35 @@ namespace kestrel {
 
 namespace {
 
+// Each scale's formula, once: the plain scale and the checked one for calculators both use it.
+
 // Motor travel per load travel; negative for a reversed transmission.
 double TransmissionRatio(Inputs& in) { return in("Motor_transmission") / in("Load_transmission"); }
 
+double Voltage(Inputs& in) {
+  const double vdc = in("Vdc");
+  return VoltageScaleAt(vdc, in("CommutationMethod"));
+}
 double Current(Inputs& in) { return CurrentScaleAt(in.setup(), in("ImaxPS")); }
 double Vdc(Inputs& in) { return AdcFullScale(in.setup()) / in("VdcMaxMeasurable"); }
+double MotorPosition(Inputs& in) { return 1.0 / in("EncRes"); }
 double LoadPosition(Inputs& in) { return TransmissionRatio(in) * (1.0 / in("EncRes")); }
+double MotorSpeed(Inputs& in) {
+  const double ts = SlowPeriod(in);
+  return ts * (1.0 / in("EncRes"));
+}
 double LoadSpeed(Inputs& in) {
   const double ts = SlowPeriod(in);
   return ts * (1.0 / in("EncRes")) * TransmissionRatio(in);
 }
-
-double Unchecked(double (*scale)(Inputs&), CMC_Setup& setup) {
-  Inputs in(setup);
-  return scale(in);
+double LoadAcceleration(Inputs& in) {
+  const double ts = SlowPeriod(in);
+  return (1.0 / in("EncRes")) * ts * ts * TransmissionRatio(in);
 }
-bool Checked(double (*scale)(Inputs&), CMC_Setup& setup, double& out) {
-  Inputs in(setup);
-  out = scale(in);
-  return in.complete();
+double LoadJerk(Inputs& in) {
+  const double ts = SlowPeriod(in);
+  return (1.0 / in("EncRes")) * ts * ts * ts * TransmissionRatio(in);
 }
-
-double Get(CMC_Setup& setup, const char* name) { return setup.GetParameterValueInBaseUnit(name); }
 
 }  // namespace
 
@@ -47,35 +54,29 @@ double VoltageScaleAt(double vdc_V, double commutation_method) {
   return 65534.0 / (1.1 * vdc_V);
 }
 
-double VoltageScale(CMC_Setup& setup) {
-  const double vdc = Get(setup, "Vdc");
-  return VoltageScaleAt(vdc, Get(setup, "CommutationMethod"));
+double VoltageScale(CMC_Setup& setup) { return Compute(Voltage, setup); }
+double VdcScale(CMC_Setup& setup) { return Compute(Vdc, setup); }
+double CurrentScale(CMC_Setup& setup) { return Compute(Current, setup); }
+double MotorPositionScale(CMC_Setup& setup) { return Compute(MotorPosition, setup); }
+double LoadPositionScale(CMC_Setup& setup) { return Compute(LoadPosition, setup); }
+double MotorSpeedScale(CMC_Setup& setup) { return Compute(MotorSpeed, setup); }
+double LoadSpeedScale(CMC_Setup& setup) { return Compute(LoadSpeed, setup); }
+double LoadAccelerationScale(CMC_Setup& setup) { return Compute(LoadAcceleration, setup); }
+double LoadJerkScale(CMC_Setup& setup) { return Compute(LoadJerk, setup); }
+
+bool VoltageScale(CMC_Setup& setup, double& scale) { return Compute(Voltage, setup, scale); }
+bool VdcScale(CMC_Setup& setup, double& scale) { return Compute(Vdc, setup, scale); }
+bool CurrentScale(CMC_Setup& setup, double& scale) { return Compute(Current, setup, scale); }
+bool MotorPositionScale(CMC_Setup& setup, double& scale) {
+  return Compute(MotorPosition, setup, scale);
 }
-
-double VdcScale(CMC_Setup& setup) { return Unchecked(Vdc, setup); }
-double CurrentScale(CMC_Setup& setup) { return Unchecked(Current, setup); }
-double MotorPositionScale(CMC_Setup& setup) { return 1.0 / Get(setup, "EncRes"); }
-double LoadPositionScale(CMC_Setup& setup) { return Unchecked(LoadPosition, setup); }
-double MotorSpeedScale(CMC_Setup& setup) { return Ts_S(setup) * (1.0 / Get(setup, "EncRes")); }
-double LoadSpeedScale(CMC_Setup& setup) { return Unchecked(LoadSpeed, setup); }
-
-double LoadAccelerationScale(CMC_Setup& setup) {
-  Inputs in(setup);
-  const double ts = SlowPeriod(in);
-  return (1.0 / in("EncRes")) * ts * ts * TransmissionRatio(in);
-}
-
-double LoadJerkScale(CMC_Setup& setup) {
-  Inputs in(setup);
-  const double ts = SlowPeriod(in);
-  return (1.0 / in("EncRes")) * ts * ts * ts * TransmissionRatio(in);
-}
-
-bool CurrentScale(CMC_Setup& setup, double& scale) { return Checked(Current, setup, scale); }
-bool VdcScale(CMC_Setup& setup, double& scale) { return Checked(Vdc, setup, scale); }
 bool LoadPositionScale(CMC_Setup& setup, double& scale) {
-  return Checked(LoadPosition, setup, scale);
+  return Compute(LoadPosition, setup, scale);
 }
-bool LoadSpeedScale(CMC_Setup& setup, double& scale) { return Checked(LoadSpeed, setup, scale); }
+bool MotorSpeedScale(CMC_Setup& setup, double& scale) { return Compute(MotorSpeed, setup, scale); }
+bool LoadSpeedScale(CMC_Setup& setup, double& scale) { return Compute(LoadSpeed, setup, scale); }
+bool LoadAccelerationScale(CMC_Setup& setup, double& scale) {
+  return Compute(LoadAcceleration, setup, scale);
+}
 
 }  // namespace kestrel

@@ -32,12 +32,16 @@ double LoadSpeedScale(CMC_Setup& setup);
 double LoadAccelerationScale(CMC_Setup& setup);
 double LoadJerkScale(CMC_Setup& setup);
 
-// The same scales for calculators, which must change nothing when an input is missing: each
-// input is looked up once (a missing one reported while g_bShowErrors) and the result tells
-// whether all were there; `scale` is meaningful only then.
-bool CurrentScale(CMC_Setup& setup, double& scale);
+// The same scales for calculators and tunings, which must change nothing when an input is
+// missing: each input is looked up once (a missing one reported while g_bShowErrors) and the
+// result tells whether all were there; `scale` is meaningful only then.
+bool VoltageScale(CMC_Setup& setup, double& scale);
 bool VdcScale(CMC_Setup& setup, double& scale);
+bool CurrentScale(CMC_Setup& setup, double& scale);
+bool MotorPositionScale(CMC_Setup& setup, double& scale);
 bool LoadPositionScale(CMC_Setup& setup, double& scale);
+bool MotorSpeedScale(CMC_Setup& setup, double& scale);
 bool LoadSpeedScale(CMC_Setup& setup, double& scale);
+bool LoadAccelerationScale(CMC_Setup& setup, double& scale);
 
 }  // namespace kestrel

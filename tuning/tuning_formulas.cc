@@ -19,8 +19,9 @@ bool AllFinite(std::initializer_list<double> values) {
 }
 
 // Loop period of the speed and position controllers: the fast loop when the drive runs them there.
-double SpeedLoopPeriod(CMC_Setup& setup, double pos_spd_in_fast_loop) {
-  return pos_spd_in_fast_loop == 0.0 ? Ts_S(setup) : Ts_C(setup);
+// False (the missing register reported) when a register behind it is missing.
+bool SpeedLoopPeriod(CMC_Setup& setup, double pos_spd_in_fast_loop, double& period) {
+  return pos_spd_in_fast_loop == 0.0 ? Ts_S(setup, period) : Ts_C(setup, period);
 }
 
 // Gains of the position loop, in the order Kp, Ki, Kd.
@@ -43,14 +44,17 @@ int TuneCurrentController(CMC_Setup& setup) {
                        {"Dump_C", &damping}})) {
     return 0;
   }
+  // The sampling period and the scales are checked like the names above: a missing register or
+  // rating must not turn into gains of 0 over the tuned ones.
+  double ts_s, k_u, k_i;
+  if (!Ts_C(setup, ts_s) || !VoltageScale(setup, k_u) || !CurrentScale(setup, k_i)) return 0;
   const double r_ohm = V(resistance);
   const double tau_s = V(inductance) / r_ohm;
   // A delta-connected motor is modelled as the equivalent star: a third of the phase resistance.
   const double model_r_ohm = V(connection) == 1.0 ? r_ohm / 3.0 : r_ohm;
   const double omega = V(pass_band);
   const double zeta = V(damping);
-  const double ts_s = Ts_C(setup);
-  const double k = model_r_ohm * VoltageScale(setup) / CurrentScale(setup);
+  const double k = model_r_ohm * k_u / k_i;
 
   double kp_value;
   double ki_value;
@@ -82,12 +86,16 @@ int TuneSpeedController(CMC_Setup& setup) {
   // Older firmware lacks the switch; such a setup is not speed-tuned, and the user is not told.
   const CMC_Parameter* fast_loop = FindOptional(setup, "PosSpd_in_FastLoop");
   if (!found || fast_loop == nullptr) return 0;
+  double ts_s, k_i, k_v;
+  if (!SpeedLoopPeriod(setup, V(fast_loop), ts_s) || !CurrentScale(setup, k_i) ||
+      !MotorSpeedScale(setup, k_v)) {
+    return 0;
+  }
 
-  const double ts_s = SpeedLoopPeriod(setup, V(fast_loop));
   const double m = V(pole_pitch) * V(mass);
   const double omega = V(pass_band);
   const double zeta = V(damping);
-  const double plant = m * CurrentScale(setup) / MotorSpeedScale(setup) / V(force_constant);
+  const double plant = m * k_i / k_v / V(force_constant);
 
   const double ki_value = omega * omega * ts_s * plant;
   const double kp_value = 2.0 * omega * zeta * plant;
@@ -108,23 +116,31 @@ int TunePositionController(CMC_Setup& setup) {
     return 0;
   }
   const CMC_Parameter* fast_loop = FindOptional(setup, "PosSpd_in_FastLoop");
-  const double ts_s = SpeedLoopPeriod(setup, fast_loop == nullptr ? 0.0 : V(fast_loop));
+  double ts_s, k_p;
+  if (!SpeedLoopPeriod(setup, fast_loop == nullptr ? 0.0 : V(fast_loop), ts_s) ||
+      !MotorPositionScale(setup, k_p)) {
+    return 0;
+  }
   const double omega = V(pass_band);
   const double zeta = V(damping);
 
   PositionGains gains;
   if (V(control_type) == 1.0) {
     // Cascade: the position loop commands the speed loop, which is taken as ideal.
-    const double counts = MotorSpeedScale(setup) / MotorPositionScale(setup);
+    double k_v;
+    if (!MotorSpeedScale(setup, k_v)) return 0;
+    const double counts = k_v / k_p;
     gains = {2.0 * omega * zeta * counts, omega * omega * ts_s * counts, 0.0};
   } else {
     // PID straight onto the current reference: poles at (s + w)(s^2 + 2 zeta w s + w^2).
     CMC_Parameter *mass, *pole_pitch, *force_constant;
-    if (!FindAll(setup, {{"Mt", &mass}, {"PolePitch", &pole_pitch}, {"Kf", &force_constant}})) {
+    double k_i;
+    if (!FindAll(setup, {{"Mt", &mass}, {"PolePitch", &pole_pitch}, {"Kf", &force_constant}}) ||
+        !CurrentScale(setup, k_i)) {
       return 0;
     }
     const double m = V(pole_pitch) * V(mass);
-    const double g = m * CurrentScale(setup) / MotorPositionScale(setup) / V(force_constant);
+    const double g = m * k_i / k_p / V(force_constant);
     gains = {(2.0 * zeta + 1.0) * omega * omega * g, omega * omega * omega * ts_s * g,
              (2.0 * zeta + 1.0) * omega * g / ts_s};
   }

@@ -11,9 +11,11 @@
 // ComputeRegistersFromParameters): the tuning tests call them whenever the user changes a pass band
 // or a damping factor, then encode the gains.
 //
-// Each returns 1 when the gains were written and 0 when a parameter is missing; nothing is written
-// then. A model that gives a gain that is not finite (R, L, Kf, a period or a scale of zero or NaN)
-// returns 0 as well and leaves the gains in place, so a bad motor model never wipes tuned gains.
+// Each returns 1 when the gains were written and 0 when a parameter is missing, whether one named
+// below or one behind the loop period and the scales it uses ("CLPER", "SLPER", "PWMPER",
+// "DSP_freq", "Vdc", "CommutationMethod", "ImaxPS", "EncRes"); nothing is written then. A model
+// that gives a gain that is not finite (R, L, Kf, a period or a scale of zero or NaN) returns 0 as
+// well and leaves the gains in place, so a bad motor model never wipes tuned gains.
 #pragma once
 
 #include "host/setup.h"

@@ -2,12 +2,11 @@
 // nothing changed and 0 when one is missing, and no fault on degenerate values.
 #include <gtest/gtest.h>
 
-#include <set>
-#include <string>
 #include <vector>
 
 #include "conversions/calculators.h"
 #include "support/calculator_contract.h"
+#include "tuning/tuning_formulas.h"
 
 namespace {
 
@@ -45,29 +44,22 @@ const Named kOthers[] = {
   {[](CMC_Setup& s) { return EncodeGain(s, "kffa_SCL"); }, "EncodeGain by name, case ignored"},
   {[](CMC_Setup& s) { return DeriveGain(s, "kd_p_SCL"); }, "DeriveGain by name, case ignored"}};
 
-// Open gap: the software limits, the reference profile and the analogue reference bounds read the
-// load and current scales unchecked, so without a scale input they report it and go on with 0.
-const std::set<std::string> kUncheckedScaleUsers = {
-  "DeriveNegativeSWLS", "DerivePositiveSWLS", "EncodeNegativeSWLS", "EncodePositiveSWLS",
-  "DeriveErefMaxSpeed", "DeriveErefMaxAcceleration", "EncodeErefMaxSpeed",
-  "EncodeErefMaxAcceleration", "DerivePosMin", "DerivePosMax", "DeriveSpdMin", "DeriveSpdMax",
-  "DeriveCrtMin", "DeriveCrtMax", "EncodeReferenceGain"};
-const std::set<std::string> kScaleInputs = {"EncRes", "Motor_transmission", "Load_transmission",
-                                            "DSP_freq", "PWMPER", "SLPER", "ImaxPS"};
+// The controller tunings: a missing name, a register behind the loop period or an input of a
+// scale among them, leaves the tuned gains as they were.
+const Named kTunings[] = {
+  CALC(TuneCurrentController), CALC(TuneSpeedController), CALC(TunePositionController)};
 // clang-format on
 
 std::vector<Named> All() {
   std::vector<Named> all(std::begin(kConfiguration), std::end(kConfiguration));
   all.insert(all.end(), std::begin(kProtections), std::end(kProtections));
   all.insert(all.end(), std::begin(kOthers), std::end(kOthers));
+  all.insert(all.end(), std::begin(kTunings), std::end(kTunings));
   return all;
 }
 
 TEST(CalculatorContract, EveryConversionOnTheDemoDrive) {
-  for (const Named& c : All())
-    axis::testing::ExpectContract(
-        c.calc, c.name,
-        kUncheckedScaleUsers.contains(c.name) ? kScaleInputs : std::set<std::string>{});
+  for (const Named& c : All()) axis::testing::ExpectContract(c.calc, c.name);
 }
 
 TEST(CalculatorContract, DegenerateValuesEverywhere) {

@@ -132,21 +132,28 @@ TEST(MotionCalculators, RoundTripWithinOneStep) {
   }
 }
 
+// Every name is probed: a missing one is skipped and nothing is reported. Without the load kind
+// the units are linear.
 TEST(AssignMotionUnits, LinearOrRotaryAfterTheLoadKindAndTheProbes) {
-  for (std::string missing : {"", "CADIN", "variable", "POSOKLIM_FC", "TONPOSOK_FC", "isSWLS"}) {
+  for (std::string missing :
+       {"", "CADIN", "variable", "POSOKLIM_FC", "TONPOSOK_FC", "isSWLS", "TransmissionType"}) {
     for (double type : {0.0, 1.0, 2.0, -1.0, 0.5}) {  // only 0 is a linear load
+      SCOPED_TRACE(missing + " " + std::to_string(type));
+      axis::testing::Reports reports;
       TestSetup t;
-      t.Physical({{"TransmissionType", type}});
+      if (missing != "TransmissionType") t.Physical({{"TransmissionType", type}});
       for (const char* probe : {"CADIN", "POSOKLIM_FC", "TONPOSOK_FC", "isSWLS"})
         if (missing != probe) t.Registers({{probe, 0}});
       if (missing != "variable") t.Variable("CADIN");
       for (const auto& row : kUnits) row.var ? t.Variable(row.name) : t.Physical({{row.name, 1}});
       EXPECT_EQ(AssignMotionUnits(t.setup()), 1);
+      EXPECT_TRUE(reports.messages.empty()) << reports.messages.front();
+      const bool linear = type == 0.0 || missing == "TransmissionType";
       for (const auto& row : kUnits) {
         const bool skipped = !missing.empty() && row.probes.find(missing) != std::string::npos;
         const std::string unit =
             row.var ? t->FindVariable(row.name)->GetUnitName() : t->GetParameterUnit(row.name);
-        EXPECT_EQ(unit, skipped ? "" : type == 0.0 ? row.lin : row.rot) << row.name << type;
+        EXPECT_EQ(unit, skipped ? "" : linear ? row.lin : row.rot) << row.name;
       }
     }
   }

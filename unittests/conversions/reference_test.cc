@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conversions/calculators.h"
@@ -63,9 +65,12 @@ const struct { const char* setting; double value; std::vector<const char*> names
     {"UseFilter", 1, {"filter"}, 1, 1000, FilterStep}};
 // clang-format on
 
-// `analogue`: with the analogue input "CADIN".
-TestSetup Drive(double ratio = 1, bool analogue = true) {
-  TestSetup t = FromInputs(kDrive, ratio, static_cast<uint32_t>(kN));
+// `analogue`: with the analogue input "CADIN"; `without`: that parameter left out.
+TestSetup Drive(double ratio = 1, bool analogue = true, std::string_view without = "") {
+  std::vector<Input> inputs;
+  std::copy_if(std::begin(kDrive), std::end(kDrive), std::back_inserter(inputs),
+               [without](const Input& in) { return in.name != without; });
+  TestSetup t = FromInputs(inputs, ratio, static_cast<uint32_t>(kN));
   if (analogue) t.Variable("CADIN");
   t->SetScaleProvider({&ScaleFactor, &ScaleOffset});
   return t;
@@ -99,6 +104,38 @@ TEST(ReferenceConversions, EdgeValues) {
   EXPECT_EQ(t.Get("DeadBand_Point") + t.Get("UseFilter"), 0.0);
   EXPECT_EQ(t.Get("filter"), 50);
   EXPECT_DOUBLE_EQ(t.Max("filter"), 0.5 / kTsS);
+}
+
+// The pair of each control mode carries its internal values through its own scale, and f orients
+// the gain: without an input of either the gain is not encoded and nothing changes. A range setter
+// then leaves its range as it was and reports nothing.
+TEST(ReferenceConversions, AMissingScaleInputChangesNothing) {
+  // The range setter of the mode's pair, which needs the same scale; none where f alone is hit.
+  const struct {
+    double mode;
+    std::vector<const char*> missing;
+    void (*range)(CMC_Setup&);
+  } kRows[] = {{0, {"EncRes", "Motor_transmission", "Load_transmission"}, SetPosMinRange},
+               {1, {"SLPER", "PWMPER", "DSP_freq", "EncRes", "Motor_transmission"}, SetSpdMaxRange},
+               {2, {"ImaxPS"}, SetCrtMinRange},
+               {2, {"EncRes", "Load_transmission"}, nullptr}};
+  for (const auto& row : kRows) {
+    for (const char* missing : row.missing) {
+      SCOPED_TRACE(std::string(missing) + " in mode " + std::to_string(row.mode));
+      TestSetup t = Drive(1, true, missing);
+      t.Set("ControlMode", row.mode);
+      const std::string before = axis::SetupToText(*t);
+      axis::testing::Reports reports;
+      EXPECT_EQ(EncodeReferenceGain(*t), 0);
+      EXPECT_FALSE(reports.messages.empty());
+      for (const std::string& r : reports.messages)
+        EXPECT_EQ(r, "Parameter \"" + std::string(missing) + "\" not found");
+      reports.messages.clear();
+      if (row.range != nullptr) row.range(*t);
+      EXPECT_TRUE(reports.messages.empty()) << reports.messages.front();
+      EXPECT_EQ(axis::SetupToText(*t), before);
+    }
+  }
 }
 
 // Both passes on random internal values: back within a step; 16-bit mantissa of the load's sign.

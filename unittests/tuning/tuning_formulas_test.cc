@@ -36,7 +36,8 @@ TestSetup Base(const Set& a, const Set& b = {}, const std::string& skip = "") {
   return s;
 }
 
-// A tuner, its gains then the names it needs, overrides, rows of overrides and gains (Kp, Ki, Kd).
+// A tuner, its gains then the names it needs (the registers of its loop period and the inputs of
+// its scales among them), overrides, rows of overrides and gains (Kp, Ki, Kd).
 const double kM = 0.032 * 2.5 / 1000 / 40, kG = 0.032 * 2.5 / 1e6 / 40, kSq = std::sqrt(2.0);
 using Rows = std::vector<std::pair<Set, std::vector<double>>>;
 struct Case {
@@ -47,7 +48,8 @@ struct Case {
 };
 const Case kCases[] = {
     {TuneCurrentController,
-     {"Kp_C_scl", "Ki_C_scl", "MotorPhaseConnectionType", "L", "R", "PB_C", "Dump_C"},
+     {"Kp_C_scl", "Ki_C_scl", "MotorPhaseConnectionType", "L", "R", "PB_C", "Dump_C", "CLPER",
+      "PWMPER", "DSP_freq", "Vdc", "CommutationMethod", "ImaxPS"},
      {},
      {{{}, {19, 1}},                       // tau 10 ms: 2 x 1000 x 0.01 - 1, 1000^2 x 0.01 x 1e-4
       {{{"R", 3}, {"L", 0.03}}, {57, 3}},  // connection type 1: R / 3 in the model
@@ -57,17 +59,19 @@ const Case kCases[] = {
       {{{"L", std::nextafter(4e-4, 1.0)}}, {2 * 1000 * 4e-4 - 1, 1e6 * 4e-4 * 1e-4}},
       {{{"L", 1e-4}, {"Dump_C", 7}}, {0.5 / kSq - 1, 0.1}}}},  // the short form ignores zeta
     {TuneSpeedController,
-     {"Kp_S_scl", "Ki_S_scl", "Mt", "PolePitch", "Kf", "PB_S", "Dump_S", "PosSpd_in_FastLoop"},
+     {"Kp_S_scl", "Ki_S_scl", "Mt", "PolePitch", "Kf", "PB_S", "Dump_S", "PosSpd_in_FastLoop",
+      "SLPER", "PWMPER", "DSP_freq", "ImaxPS", "EncRes"},
      {},
      {{{}, {2 * 200 * 0.8 * kM, 200 * 200 * 1e-3 * kM}},
       {{{"PosSpd_in_FastLoop", -3}}, {2 * 200 * 0.8 * kM, 200 * 200 * 1e-4 * kM}}}},
     {TunePositionController,
-     {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "PositionControlType", "PB_P", "Dump_P"},
+     {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "PositionControlType", "PB_P", "Dump_P", "SLPER",
+      "PWMPER", "DSP_freq", "EncRes"},
      {},
      {{{}, {2 * 50 * 1e-3, 50 * 50 * 1e-3 * 1e-3, 0}},  // cascade: Kd 0
       {{{"PosSpd_in_FastLoop", 1}, {"Dump_P", 0.7}}, {2 * 50 * 0.7e-3, 50 * 50 * 1e-4 * 1e-3, 0}}}},
     {TunePositionController,
-     {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "Mt", "PolePitch", "Kf"},
+     {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "Mt", "PolePitch", "Kf", "SLPER", "ImaxPS", "EncRes"},
      {{"PositionControlType", 1.5}},  // PID: poles (s + w)(s^2 + 2 zeta w s + w^2)
      {{{}, {3 * 50 * 50 * kG, 50 * 50 * 50 * 1e-3 * kG, 3 * 50 * kG / 1e-3}},
       {{{"Dump_P", 0.5}}, {2 * 50 * 50 * kG, 50 * 50 * 50 * 1e-3 * kG, 2 * 50 * kG / 1e-3}}}},
