@@ -9,8 +9,8 @@ namespace kestrel {
 
 enum class Loop { kCurrent, kSpeed, kPosition };
 
-// 1 when the gains were computed and encoded; 0 when the tuning formula lacks a parameter (then
-// nothing changed).
+// 1 when the gains were computed and encoded; 0 when the tuning formula lacks a parameter or a
+// gain lacks one of its registers (then nothing changed, and the missing name is reported).
 int TuneAndEncode(CMC_Setup& setup, Loop loop);
 
 }  // namespace kestrel
