@@ -241,7 +241,7 @@ std::string SaveMotorDatabaseFile(const MotorDatabase& database, const std::stri
 }
 
 std::string UserMotorDatabasePath() {
-  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  // The XDG base directory rules ignore a relative XDG_CONFIG_HOME.
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/')
     return std::string(config) + "/axiscore/motors.json";
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')

@@ -19,12 +19,12 @@ class SetupTest : public ::testing::Test {
  protected:
   SetupTest() {
     // clang-format off
-    const axis::ParameterSpec specs[] = {
+    const axis::ParameterSpec parameters[] = {
         {"PWM_freq", 20000, 1000, 50000, "Hz", "kHz"},
         {"PWMPER", 1000, 0, 65535, "", "", axis::kTypeRegister, true},
         {"PolePitch", 0.03, 0, 1, "m", "mm"}};
     // clang-format on
-    for (const auto& spec : specs) EXPECT_NE(setup_.AddParameter(spec), nullptr);
+    for (const auto& parameter : parameters) EXPECT_NE(setup_.AddParameter(parameter), nullptr);
   }
   CMC_Setup setup_;
 };
@@ -44,7 +44,7 @@ TEST_F(SetupTest, LookupIgnoresCaseAndReportsMissingNamesOnlyWhenAsked) {
 
 TEST_F(SetupTest, RefusesDuplicateNamesAndUnknownOrMismatchedUnits) {
   // clang-format off
-  const struct { axis::ParameterSpec spec; const char* error; } rows[] = {
+  const struct { axis::ParameterSpec parameter; const char* error; } rows[] = {
       {{.name = "pwmper"}, "duplicate parameter name \"pwmper\""},
       {{.name = "X", .base_unit = "furlong"}, "unknown base unit \"furlong\""},
       {{.name = "Y", .base_unit = "m", .display_unit = "rpm"},
@@ -52,7 +52,7 @@ TEST_F(SetupTest, RefusesDuplicateNamesAndUnknownOrMismatchedUnits) {
   // clang-format on
   for (const auto& row : rows) {
     std::string error;
-    EXPECT_EQ(setup_.AddParameter(row.spec, &error), nullptr) << row.error;
+    EXPECT_EQ(setup_.AddParameter(row.parameter, &error), nullptr) << row.error;
     EXPECT_EQ(error, row.error);
   }
   EXPECT_EQ(setup_.GetParameters().GetParametersCount(), 3);
