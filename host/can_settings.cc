@@ -96,9 +96,8 @@ int OpenCanOpenSettingsAlone(CMC_Setup* setup) {
 }
 
 const bool kRegistered = [] {
-  RegisterSetupService(
-      (kOpenDialogServicePrefix + std::to_string(kCanOpenSettingsTemplate)).c_str(),
-      &OpenCanOpenSettingsAlone);
+  RegisterSetupService(OpenDialogServiceName(kCanOpenSettingsTemplate).c_str(),
+                       &OpenCanOpenSettingsAlone);
   return true;
 }();
 

@@ -1,5 +1,7 @@
 #include "host/plugin_services.h"
 
+#include <algorithm>
+#include <charconv>
 #include <map>
 
 namespace axis {
@@ -29,6 +31,26 @@ std::vector<std::string> SetupServiceNames() {
   std::vector<std::string> names;
   for (const auto& entry : Services()) names.push_back(entry.first);
   return names;
+}
+
+std::string OpenDialogServiceName(int template_id) {
+  return kOpenDialogServicePrefix + std::to_string(template_id);
+}
+
+std::vector<int> OpenDialogIds() {
+  const std::string_view prefix = kOpenDialogServicePrefix;
+  std::vector<int> ids;
+  for (const auto& entry : Services()) {
+    const std::string& name = entry.first;
+    if (!name.starts_with(prefix)) continue;
+    int id = 0;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    if (auto [stop, fault] = std::from_chars(first, last, id); fault == std::errc() && stop == last)
+      ids.push_back(id);
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
 }
 
 }  // namespace axis

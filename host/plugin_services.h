@@ -22,6 +22,10 @@ using SetupService = int (*)(CMC_Setup* setup);
 // no template; 0: the dialog does not open on this setup). The plug-in registers its dialogs; the
 // host registers its own (the CANopen settings).
 inline constexpr const char* kOpenDialogServicePrefix = "open-dialog-";
+// "open-dialog-<template id>".
+std::string OpenDialogServiceName(int template_id);
+// The template ids of the dialogs that can be opened on their own, in increasing order.
+std::vector<int> OpenDialogIds();
 
 // Registers (or replaces) a named service.
 void RegisterSetupService(const char* name, SetupService service);

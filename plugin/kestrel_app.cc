@@ -1,7 +1,5 @@
 #include "plugin/kestrel_app.h"
 
-#include <string>
-
 #include "conversions/passes.h"
 #include "editor/dialog_catalogue.h"
 #include "host/plugin_services.h"
@@ -41,11 +39,6 @@ const ServiceRow kServices[] = {
     {"tune-speed", &TuneSpeed},   {"tune-position", &TunePosition},
 };
 
-// "open-dialog-<template id>": one setup dialog opened on its own (the front end draws them).
-std::string DialogServiceName(int template_id) {
-  return axis::kOpenDialogServicePrefix + std::to_string(template_id);
-}
-
 // The one module object of the library.
 const CKestrelApp theApp;
 
@@ -54,11 +47,12 @@ const CKestrelApp theApp;
 CKestrelApp::CKestrelApp() {
   for (const ServiceRow& row : kServices) axis::RegisterSetupService(row.name, row.service);
   for (const kestrel::SetupDialogEntry& dialog : kestrel::SetupDialogs())
-    axis::RegisterSetupService(DialogServiceName(dialog.template_id).c_str(), dialog.open);
+    axis::RegisterSetupService(axis::OpenDialogServiceName(dialog.template_id).c_str(),
+                               dialog.open);
 }
 
 CKestrelApp::~CKestrelApp() {
   for (const ServiceRow& row : kServices) axis::UnregisterSetupService(row.name);
   for (const kestrel::SetupDialogEntry& dialog : kestrel::SetupDialogs())
-    axis::UnregisterSetupService(DialogServiceName(dialog.template_id).c_str());
+    axis::UnregisterSetupService(axis::OpenDialogServiceName(dialog.template_id).c_str());
 }

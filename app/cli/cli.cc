@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -393,28 +392,12 @@ int CmdEdit(Session& s, const Invocation& inv) {
   return s.Save(*setup, inv);
 }
 
-// The dialogs the plug-in can open on their own, by template id in increasing order.
-std::vector<int> DialogIds() {
-  const std::string prefix = kOpenDialogServicePrefix;
-  std::vector<int> ids;
-  for (const std::string& name : SetupServiceNames()) {
-    if (!name.starts_with(prefix)) continue;
-    int id = 0;
-    const char* first = name.data() + prefix.size();
-    const char* last = name.data() + name.size();
-    if (auto [stop, fault] = std::from_chars(first, last, id); fault == std::errc() && stop == last)
-      ids.push_back(id);
-  }
-  std::sort(ids.begin(), ids.end());
-  return ids;
-}
-
 int CmdRender(Session& s, const Invocation& inv) {
   const std::string& folder = inv.operands[1];
   std::error_code fault;
   std::filesystem::create_directories(folder, fault);
   if (fault) return s.Error("cannot create the folder \"" + folder + "\": " + fault.message());
-  const std::vector<int> ids = DialogIds();
+  const std::vector<int> ids = OpenDialogIds();
   if (ids.empty()) return s.Error("the plug-in offers no setup dialogs to draw");
   gui::DialogRenderer renderer(folder);
   int failed = 0;
@@ -422,7 +405,7 @@ int CmdRender(Session& s, const Invocation& inv) {
     // Each dialog opens on the setup as the file holds it, untouched by the dialogs before it.
     auto setup = s.Load(inv.operands[0]);
     if (!setup) return kExitError;
-    const SetupService open = FindSetupService(kOpenDialogServicePrefix + std::to_string(id));
+    const SetupService open = FindSetupService(OpenDialogServiceName(id));
     int result = 0;
     const std::vector<std::string> written =
         renderer.Render([&] { return result = open(setup.get()); });

@@ -44,8 +44,7 @@ void BM_OpenDriveSetupDialog(benchmark::State& state) {
   axis::SetDefaultScaleProvider(plugin->Scales());
   axis::LoadResult loaded = axis::LoadSetupFile(AXIS_SETUPS_DIR "/demo-linear.json");
   if (!loaded.setup) Die(loaded.error);
-  const axis::SetupService open =
-      axis::FindSetupService(std::string(axis::kOpenDialogServicePrefix) + "106");
+  const axis::SetupService open = axis::FindSetupService(axis::OpenDialogServiceName(106));
   if (open == nullptr) Die("the plug-in offers no drive setup dialog");
   FirstFramePlatform platform;
   axis::SetPlatform(&platform);

@@ -85,11 +85,7 @@ class FrontEnd : public ::testing::Test {
 // Each setup dialog the plug-in offers opens on the demo setup with a title, is drawn, and closes
 // with Escape as cancelled.
 TEST_F(FrontEnd, EverySetupDialogOpensOnTheDemoSetup) {
-  std::vector<int> ids;
-  for (const std::string& name : SetupServiceNames()) {
-    if (name.starts_with(kOpenDialogServicePrefix))
-      ids.push_back(std::stoi(name.substr(std::string(kOpenDialogServicePrefix).size())));
-  }
+  const std::vector<int> ids = OpenDialogIds();
   EXPECT_GE(ids.size(), 7u);
   for (int id : ids) {
     SCOPED_TRACE(id);
@@ -102,7 +98,7 @@ TEST_F(FrontEnd, EverySetupDialogOpensOnTheDemoSetup) {
       Screenshot(window);
       QTest::keyClick(window, Qt::Key_Escape);
     });
-    const SetupService open = FindSetupService(kOpenDialogServicePrefix + std::to_string(id));
+    const SetupService open = FindSetupService(OpenDialogServiceName(id));
     EXPECT_EQ(open(demo.setup.get()), kIdCancel);
     EXPECT_TRUE(seen);
   }
