@@ -84,15 +84,14 @@ std::string Save(const QPixmap& picture, const std::string& png_path) {
   return {};
 }
 
-// "106-drive-setup" for template 106, from its file name; the id alone when there is no file.
+}  // namespace
+
 std::string PictureName(int template_id) {
   std::string error;
   const std::string path = FindNumberedResource("dialogs", template_id, ".json", "", error);
   if (path.empty()) return std::to_string(template_id);
   return QFileInfo(QString::fromLocal8Bit(path.c_str())).completeBaseName().toStdString();
 }
-
-}  // namespace
 
 std::optional<int> RunOnDesktop(const std::function<int()>& edit, std::string& error) {
   error = DisplayProblem();

@@ -12,6 +12,10 @@ class CMC_EditSetupDlg;
 
 namespace axis::gui {
 
+// The name a dialog's picture is saved under, without ".png": its template's file name
+// ("106-drive-setup" for template 106), or the id alone when there is no template file.
+std::string PictureName(int template_id);
+
 // Runs `edit` (which opens dialogs modally) with the desktop platform installed and returns its
 // result. Starts Qt on the windowing system the session has (QT_QPA_PLATFORM, else X11 or
 // Wayland); nullopt with `error` set when there is none to start on.

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/gui/qt_platform.h"
+#include "app/gui/render.h"
 #include "gui/gui_test_support.h"
-#include "host/dialog_template.h"
 #include "host/plugin_loader.h"
 #include "host/plugin_services.h"
 #include "host/setup_file.h"
@@ -44,12 +44,9 @@ DialogWindow* TopWindow(int template_id) {
 
 // Saved as <build>/screenshots/<template file name>.png.
 void Screenshot(DialogWindow* window) {
-  std::string error;
-  const fs::path file =
-      FindNumberedResource("dialogs", window->Model().Template().id, ".json", "", error);
   const fs::path folder = fs::path(AXIS_BUILD_DIR) / "screenshots";
   fs::create_directories(folder);
-  const fs::path png = folder / (file.stem().string() + ".png");
+  const fs::path png = folder / (PictureName(window->Model().Template().id) + ".png");
   EXPECT_TRUE(window->grab().save(QString::fromStdString(png.string()), "PNG")) << png;
 }
 
