@@ -1,7 +1,6 @@
 #include "editor/advanced_dialog.h"
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "conversions/calculator.h"
@@ -9,6 +8,7 @@
 #include "conversions/passes.h"
 #include "conversions/periods.h"
 #include "conversions/timing.h"
+#include "host/number_text.h"
 #include "host/text.h"
 
 using kestrel::FindOptional;
@@ -297,12 +297,11 @@ void CAdvancedDialog::OnOK() {
   bool violated = false;
   for (const Check& check : checks) {
     if (!(check.minimum_s > 0.0 && check.minimum_s > check.period_s)) continue;
-    char text[320];
-    std::snprintf(text, sizeof(text),
-                  "The minimum value for %s loop sampling period is %.3f ms!\nPlease adjust the "
-                  "PWM frequency and/or the %s loop sampling frequency divider until this "
-                  "condition is fulfilled!",
-                  check.loop, check.minimum_s * 1000.0, check.loop);
+    const std::string text = "The minimum value for " + std::string(check.loop) +
+                             " loop sampling period is " +
+                             axis::FormatFixed(check.minimum_s * 1000.0, 3) +
+                             " ms!\nPlease adjust the PWM frequency and/or the " + check.loop +
+                             " loop sampling frequency divider until this condition is fulfilled!";
     MessageBox(text, axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
     violated = true;
   }

@@ -1,7 +1,6 @@
 #include "editor/drive_setup_dlg.h"
 
 #include <charconv>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "editor/analog_reference_dlg.h"
 #include "editor/drive_info.h"
 #include "editor/motor_setup_dialog.h"
+#include "host/number_text.h"
 #include "host/text.h"
 #include "tuning/parameter_limits.h"
 
@@ -655,13 +655,10 @@ void CDriveSetupDlg::ChangeInputsType() {
 }
 
 std::string CDriveSetupDlg::StartCurrentWarning(double time_s) {
-  char text[256];
-  std::snprintf(text, sizeof(text),
-                "You have set a start current bigger than the nominal current! The start current "
-                "will be applied for %.2f s.\n\nThe motor must withstand this over current "
-                "condition or it may be damaged.",
-                time_s);
-  return text;
+  return "You have set a start current bigger than the nominal current! The start current will be "
+         "applied for " +
+         axis::FormatFixed(time_s, 2) +
+         " s.\n\nThe motor must withstand this over current condition or it may be damaged.";
 }
 
 void CDriveSetupDlg::ReencodeStartCurrent() {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <initializer_list>
 #include <string>
 
@@ -157,9 +156,7 @@ void CMotorSetupDialog::FillHallConfigurations() {
   const int last = std::min(kLastHallCase, kestrel::Trunc(hall_case->GetMaxInBaseUnit()));
   ResetComboItems(kHallConfiguration);
   for (int n = first; n <= last; ++n) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", n);
-    AddComboItem(kHallConfiguration, text, n);
+    AddComboItem(kHallConfiguration, std::to_string(n).c_str(), n);
   }
   RefreshParameterControls("HALLCASE");
 }

@@ -1,12 +1,11 @@
 #include "host/edit_setup_dlg.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "host/can_settings.h"
 #include "host/motor_editor.h"
+#include "host/number_text.h"
 #include "host/numeric.h"
 #include "host/text.h"
 
@@ -15,25 +14,8 @@ using axis::ControlState;
 
 namespace {
 
-std::string FormatValue(double value) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof(buffer), "%.6g", value);
-  return buffer;
-}
-
-// A finite number spelled the way a user types it, blanks around it allowed.
-std::optional<double> ParseNumber(const std::string& text) {
-  const size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return std::nullopt;
-  const size_t end = text.find_last_not_of(" \t") + 1;
-  const char* first = text.data() + begin;
-  const char* last = text.data() + end;
-  if (*first == '+' && last - first > 1 && first[1] != '-') ++first;  // from_chars refuses '+'
-  double value = 0.0;
-  const auto [stop, error] = std::from_chars(first, last, value);
-  if (error != std::errc() || stop != last || !std::isfinite(value)) return std::nullopt;
-  return value;
-}
+// A value as a bound edit or a slider's bound label shows it: six significant digits.
+std::string FormatValue(double value) { return axis::FormatNumber(value, 6); }
 
 double UnitFactor(const CMC_Parameter& parameter) {
   const CMC_Unit* unit = parameter.GetUnit();
@@ -477,22 +459,33 @@ void CMC_EditSetupDlg::StoreFromUser(Binding& b, double base_value) {
 
 void CMC_EditSetupDlg::CommitEdit(Binding& b, const std::string& text) {
   CMC_Parameter& p = *b.parameter;
-  const double factor = UnitFactor(p);
-  const double lo = p.GetMinInBaseUnit() / factor, hi = p.GetMaxInBaseUnit() / factor;
-  const std::optional<double> typed = ParseNumber(text);
-  // A NaN bound leaves that side open.
-  const bool inside = typed && !(*typed < lo) && !(*typed > hi);
+  const double lo = p.GetMinInBaseUnit(), hi = p.GetMaxInBaseUnit();
+  // A number in the unit shown, or with a unit of its own ("16 kHz"); the decimal comma where the
+  // user's locale writes one.
+  const axis::Platform* platform = axis::GetPlatform();
+  const axis::DecimalMark mark =
+      platform == nullptr ? axis::DecimalMark::kPoint : platform->TypedDecimalMark();
+  const CMC_Unit* base = CMC_Units::Catalogue().FindUnit(p.GetBaseUnitName());
+  std::string fault = "\"" + text + "\" is not a number";
+  const std::optional<double> typed =
+      base == nullptr ? std::nullopt : axis::ParseValueWithUnit(text, *base, p.GetUnit(), mark, fault);
+  // The bounds as shown are rounded: a value typed as shown counts as the bound itself. A NaN
+  // bound leaves that side open.
+  const auto below = [](double value, double bound) {
+    return value < bound - 1e-12 * std::fabs(bound);
+  };
+  const bool inside = typed && !below(*typed, lo) && !below(-*typed, -hi);
   if (!inside) {
+    const double factor = UnitFactor(p);
     const std::string unit = p.GetUnitName();
-    char range[128];
-    std::snprintf(range, sizeof(range), "Please enter a value between %g and %g", lo, hi);
-    std::string message = range + (unit.empty() ? std::string() : " " + unit) + ".";
-    if (!typed) message = "\"" + text + "\" is not a number. " + message;
+    std::string message = "Please enter a value between " + FormatValue(lo / factor) + " and " +
+                          FormatValue(hi / factor) + (unit.empty() ? "" : " " + unit) + ".";
+    if (!typed) message = fault + ". " + message;
     MessageBox(message, axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
     Show(b);
     return;
   }
-  StoreFromUser(b, *typed * factor);
+  StoreFromUser(b, WithinRange(p, *typed));
 }
 
 bool CMC_EditSetupDlg::UserType(int id, const std::string& text) {

@@ -59,6 +59,11 @@ class HeadlessPlatform : public Platform {
   HeadlessPlatform& Answer(int button);
   HeadlessPlatform& AnswerFileName(std::optional<std::string> name);
   HeadlessPlatform& AnswerText(std::optional<std::string> text);
+  // The user's locale: whether typed numbers may use a decimal comma (a point by default).
+  HeadlessPlatform& UserDecimalMark(DecimalMark mark) {
+    decimal_mark_ = mark;
+    return *this;
+  }
 
   size_t PendingActions() const { return actions_.size(); }
   int64_t Now() const { return now_ms_; }
@@ -84,6 +89,7 @@ class HeadlessPlatform : public Platform {
   void OpenHelp(int context) override;
   std::optional<std::string> AskFileName(const FileNameRequest& request) override;
   std::optional<std::string> AskText(const TextRequest& request) override;
+  DecimalMark TypedDecimalMark() const override { return decimal_mark_; }
 
  private:
   struct Timer {
@@ -113,6 +119,7 @@ class HeadlessPlatform : public Platform {
   std::vector<TextRequest> text_log_;
   std::vector<std::string> script_errors_;
   std::vector<Firing> firings_;
+  DecimalMark decimal_mark_ = DecimalMark::kPoint;
 };
 
 }  // namespace axis

@@ -35,8 +35,6 @@ constexpr MotorField kFields[] = {
 };
 static_assert(std::size(kFields) == kMotorFieldCount);
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
 // A value the file may hold for a field: a flag is either; a number must be finite and positive
 // (every motor quantity the database carries is).
 bool Acceptable(const MotorField& field, double value) {

@@ -5,12 +5,11 @@
 
 #include "host/edit_setup_dlg.h"
 #include "host/platform.h"
+#include "host/text.h"
 
 namespace axis {
 
 namespace {
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string Trimmed(const std::string& text) {
   const size_t begin = text.find_first_not_of(" \t\r\n");

@@ -1,5 +1,6 @@
 #include "host/numeric.h"
 
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -43,3 +44,12 @@ double RoundDecimalValue(double value, int decimals) {
   if (!std::isfinite(scaled)) return value;  // too large to carry decimals anyway
   return std::round(scaled) / scale;
 }
+
+namespace axis {
+
+bool SameDouble(double a, double b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+  return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+}
+
+}  // namespace axis

@@ -22,6 +22,10 @@ uint32_t TruncToWord(double value);
 // Nearest integer (halves away from zero) as a double; NaN and infinities are returned unchanged.
 double RoundToIntegral(double value);
 
+// Whether a setup holds the same number: bit for bit (so 0.0 and -0.0 differ, as files keep
+// them apart), except that every NaN equals every NaN.
+bool SameDouble(double a, double b);
+
 }  // namespace axis
 
 // Host rounding helpers with the names the plug-in knows them by.

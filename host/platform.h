@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "host/number_text.h"
+
 class CMC_EditSetupDlg;
 
 namespace axis {
@@ -77,6 +79,10 @@ class Platform {
   virtual std::optional<std::string> AskFileName(const FileNameRequest& request) = 0;
   // Asks for one line of text (Latin-1); nullopt when the user cancelled.
   virtual std::optional<std::string> AskText(const TextRequest& request) = 0;
+
+  // The decimal marks a number typed into a dialog may use: the point always, the comma too where
+  // the user's locale writes numbers with one. Dialogs always show numbers with a point.
+  virtual DecimalMark TypedDecimalMark() const { return DecimalMark::kPoint; }
 
   // The dialog's controls changed (a front end repaints them); optional.
   virtual void ControlsChanged(CMC_EditSetupDlg& /*dialog*/, int /*control_id*/) {}

@@ -24,7 +24,9 @@ bool Resolve(void* handle, const char* name, T& out, std::string& missing) {
 
 std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string& error) {
   dlerror();
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // dlopen searches the library path for a name without a slash; the plug-in named is a file.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
     error = "cannot load the plug-in \"" + path + "\": " + (why ? why : "unknown error");

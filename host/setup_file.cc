@@ -69,8 +69,6 @@ std::string PointerSegment(std::string_view name) {
   return out;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
 // ---------------------------------------------------------------------------------------------
 // Parsing: a SAX handler that builds the document and refuses what nlohmann's own parser would
 // accept silently: a member given twice (the first value would be lost) and absurd nesting.
@@ -1032,11 +1030,6 @@ std::string ReplaceFile(const std::string& requested_path, std::string_view cont
     ::close(folder_fd);
   }
   return "";
-}
-
-bool SameDouble(double a, double b) {
-  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
-  return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 std::string NumberText(double value) { return NumberToJson(value).dump(); }

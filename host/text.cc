@@ -1,5 +1,8 @@
 #include "host/text.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace axis {
 
 std::string Latin1ToUtf8(std::string_view latin1) {
@@ -42,6 +45,81 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (FoldCase(a[i]) != FoldCase(b[i])) return false;
   }
   return true;
+}
+
+}  // namespace axis
+
+namespace axis {
+
+std::string Quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.push_back('"');
+  out.append(text);
+  out.push_back('"');
+  return out;
+}
+
+namespace {
+
+// The length of the UTF-8 sequence starting at text[at] and its code point; 0 when the bytes
+// there are not one (a stray byte, an overlong form, a surrogate, beyond Unicode).
+size_t DecodeUtf8(std::string_view text, size_t at, uint32_t& code) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  size_t length = 0;
+  if (lead < 0x80) {
+    code = lead;
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3F);
+  }
+  static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
+  return length;
+}
+
+// C0 controls, DEL and the C1 controls, which terminals take as escapes.
+bool IsControl(uint32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
+
+}  // namespace
+
+std::string PrintableText(std::string_view utf8) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t code = 0;
+    const size_t length = DecodeUtf8(utf8, i, code);
+    if (length > 0 && !IsControl(code)) {
+      out.append(utf8.substr(i, length));
+      i += length;
+      continue;
+    }
+    for (size_t k = 0; k < std::max<size_t>(length, 1); ++k) {
+      const auto byte = static_cast<unsigned char>(utf8[i + k]);
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xF]);
+    }
+    i += std::max<size_t>(length, 1);
+  }
+  return out;
 }
 
 }  // namespace axis

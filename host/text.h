@@ -20,4 +20,13 @@ std::optional<std::string> Utf8ToLatin1(std::string_view utf8);
 inline char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// The text between double quotes, as messages name a value: "PWM_freq".
+std::string Quoted(std::string_view text);
+
+// UTF-8 text made safe to print on a terminal or in a line of tab-separated output: control
+// characters (C0, DEL and the C1 range U+0080..U+009F), and bytes that are not UTF-8, are written
+// as \xHH; everything else is kept. A name read from a file can then neither drive the terminal
+// nor forge a line or a column of the output.
+std::string PrintableText(std::string_view utf8);
+
 }  // namespace axis

@@ -1,5 +1,6 @@
 #include "host/units.h"
 
+#include <cmath>
 #include <numbers>
 
 #include "host/text.h"
@@ -123,3 +124,67 @@ std::vector<const CMC_Unit*> CMC_Units::UnitsOfType(axis::UnitType type) const {
   }
   return result;
 }
+
+namespace axis {
+
+bool UnitMeasures(const CMC_Unit& unit, const CMC_Unit& base) {
+  if (unit.GetBaseName() == base.GetName()) return true;
+  return base.Type() == UnitType::kDcVoltage && unit.Type() == UnitType::kVoltage;
+}
+
+std::optional<double> ParseValueWithUnit(std::string_view text, const CMC_Unit& base,
+                                         const CMC_Unit* default_unit, DecimalMark mark,
+                                         std::string& error) {
+  const std::string_view typed = TrimBlanks(text);
+  const std::string quoted = "\"" + std::string(typed) + "\"";
+  if (typed.empty()) {
+    error = "no value given";
+    return std::nullopt;
+  }
+  NumberPrefix number;
+  switch (ReadNumberPrefix(typed, mark, number)) {
+    case NumberFault::kNone:
+      break;
+    case NumberFault::kOutOfRange:
+      error = quoted + " is too large or too small a number";
+      return std::nullopt;
+    case NumberFault::kNotANumber:
+      error = quoted + " is not a number";
+      return std::nullopt;
+  }
+  const std::string_view suffix = TrimBlanks(typed.substr(number.length));
+  // "2,5" where only a point is taken: say so rather than call ",5" an unknown unit.
+  if (mark == DecimalMark::kPoint && suffix.size() > 1 && suffix[0] == ',' &&
+      suffix[1] >= '0' && suffix[1] <= '9') {
+    error = quoted + " is not a number (the decimal mark is a point: \"" +
+            std::string(typed.substr(0, number.length)) + "." + std::string(suffix.substr(1)) +
+            "\")";
+    return std::nullopt;
+  }
+  if (!std::isfinite(number.value)) {
+    error = quoted + " is not a finite number";
+    return std::nullopt;
+  }
+  const CMC_Unit* unit = default_unit != nullptr ? default_unit : &base;
+  if (!suffix.empty()) {
+    // "V " is the DC bus's own base unit; anywhere else the blank after a unit is no part of it.
+    unit = CMC_Units::Catalogue().FindUnit(suffix);
+    if (unit == nullptr) {
+      error = "unknown unit \"" + std::string(suffix) + "\"";
+      return std::nullopt;
+    }
+  }
+  if (!UnitMeasures(*unit, base)) {
+    error = "unit \"" + unit->GetName() + "\" does not measure what \"" + base.GetName() +
+            "\" measures";
+    return std::nullopt;
+  }
+  const double value = number.value * unit->GetFactor();
+  if (!std::isfinite(value)) {
+    error = quoted + " is too large a value";
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace axis

@@ -8,9 +8,12 @@
 // Unit names are Latin-1 ("°C" is "\xB0" "C", "µm" is "\xB5" "m").
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "host/number_text.h"
 
 namespace axis {
 
@@ -86,3 +89,20 @@ class CMC_Units {
   CMC_Units();
   std::vector<CMC_Unit> units_;
 };
+
+namespace axis {
+
+// Whether a value in `unit` can be given for a quantity whose base unit is `base`: units of the
+// same type, and any voltage for the DC bus ("V " is a volt that the plug-in scales apart).
+bool UnitMeasures(const CMC_Unit& unit, const CMC_Unit& base);
+
+// A value as a user types it: a number with an optional unit after it, with or without a blank
+// ("16kHz", "30 mm", "2,5 ms" where `mark` allows the comma). Without a unit the number is in
+// `default_unit` (the base unit when null). The unit must measure what `base` measures. Returns
+// the value in the base unit, or nullopt with `error` saying why ("\"fast\" is not a number",
+// "unknown unit \"furlongs\"" ...). Text is Latin-1, as every unit name inside the program.
+std::optional<double> ParseValueWithUnit(std::string_view text, const CMC_Unit& base,
+                                         const CMC_Unit* default_unit, DecimalMark mark,
+                                         std::string& error);
+
+}  // namespace axis

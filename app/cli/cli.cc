@@ -3,15 +3,14 @@
 #include <fnmatch.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
 
+#include "host/number_text.h"
+#include "host/numeric.h"
 #include "host/plugin_loader.h"
 #include "host/plugin_services.h"
 #include "host/setup.h"
@@ -75,11 +74,15 @@ class Session {
  public:
   Session(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
+  // Messages are UTF-8; what they quote from files and arguments is shown with its control
+  // characters escaped.
   int Error(const std::string& message) {
-    std::fprintf(err_, "axiscore: %s\n", message.c_str());
+    Note(message);
     return kExitError;
   }
-  void Note(const std::string& message) { std::fprintf(err_, "axiscore: %s\n", message.c_str()); }
+  void Note(const std::string& message) {
+    std::fprintf(err_, "axiscore: %s\n", PrintableText(message).c_str());
+  }
 
   bool LoadPlugin(const std::string& path) {
     std::string error;
@@ -114,49 +117,32 @@ class Session {
   std::unique_ptr<Plugin> plugin_;
 };
 
+// Names and units are Latin-1 inside the program; the terminal speaks UTF-8.
 std::string Utf8(std::string_view latin1) { return Latin1ToUtf8(latin1); }
+// A name or unit as printed in tab-separated output: UTF-8, control characters escaped.
+std::string Shown(std::string_view latin1) { return PrintableText(Latin1ToUtf8(latin1)); }
 
-void PrintNumber(std::FILE* out, double value) { std::fprintf(out, "%.17g", value); }
+void PrintNumber(std::FILE* out, double value) { std::fputs(FormatNumber(value).c_str(), out); }
 
-// --- value parsing
-// --------------------------------------------------------------------------------
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
+// A name as typed on the command line (UTF-8) as the setup spells names (Latin-1); a name that
+// cannot be Latin-1 names nothing.
+std::string Latin1Name(const std::string& utf8) {
+  return Utf8ToLatin1(utf8).value_or(std::string());
 }
 
-// "16kHz", "30 mm", "1e-3": a finite number with an optional unit of the parameter's unit type.
-// Returns the value in base units, or an error text.
-std::optional<double> ParseValue(const CMC_Parameter& parameter, std::string_view text,
+// "16kHz", "30 mm", "1e-3": a finite number with an optional unit of the parameter's unit type,
+// in base units when no unit is given. Returns the value in base units, or an error text.
+std::optional<double> ParseValue(const CMC_Parameter& parameter, const std::string& utf8,
                                  std::string& error) {
-  const std::string input(Trim(text));
-  if (input.empty()) {
-    error = "no value given for " + parameter.GetName();
+  const CMC_Unit* base = CMC_Units::Catalogue().FindUnit(parameter.GetBaseUnitName());
+  const std::optional<std::string> text = Utf8ToLatin1(utf8);
+  if (base == nullptr || !text) {
+    error = Quoted(utf8) + " is not a number";
     return std::nullopt;
   }
-  errno = 0;
-  char* end = nullptr;
-  const double number = std::strtod(input.c_str(), &end);
-  if (end == input.c_str() || errno == ERANGE || !std::isfinite(number)) {
-    error = "\"" + input + "\" is not a finite number";
-    return std::nullopt;
-  }
-  const std::string_view suffix = Trim(std::string_view(end));
-  if (suffix.empty()) return number;
-  const std::optional<std::string> unit_name = Utf8ToLatin1(suffix);
-  const CMC_Unit* unit = unit_name ? CMC_Units::Catalogue().FindUnit(*unit_name) : nullptr;
-  if (unit == nullptr) {
-    error = "unknown unit \"" + std::string(suffix) + "\"";
-    return std::nullopt;
-  }
-  if (unit->GetBaseName() != parameter.GetBaseUnitName()) {
-    error = "unit \"" + std::string(suffix) + "\" does not fit " + parameter.GetName() +
-            " (base unit \"" + Utf8(parameter.GetBaseUnitName()) + "\")";
-    return std::nullopt;
-  }
-  return number * unit->GetFactor();
+  std::optional<double> value = ParseValueWithUnit(*text, *base, base, DecimalMark::kPoint, error);
+  if (!value) error = Utf8(error);
+  return value;
 }
 
 // --- commands
@@ -192,14 +178,14 @@ int CmdGet(Session& s, const Invocation& inv) {
   // Check every name first so that nothing is printed for a command that fails.
   std::vector<const CMC_Parameter*> found;
   for (size_t i = 1; i < inv.operands.size(); ++i) {
-    const CMC_Parameter* p = setup->FindParameterNoError(inv.operands[i]);
-    if (p == nullptr) return s.Error("unknown parameter \"" + inv.operands[i] + "\"");
+    const CMC_Parameter* p = setup->FindParameterNoError(Latin1Name(inv.operands[i]));
+    if (p == nullptr) return s.Error("unknown parameter " + Quoted(inv.operands[i]));
     found.push_back(p);
   }
   for (const CMC_Parameter* p : found) {
-    std::fprintf(s.out(), "%s\t", p->GetName().c_str());
+    std::fprintf(s.out(), "%s\t", Shown(p->GetName()).c_str());
     PrintNumber(s.out(), p->GetValueInBaseUnit());
-    std::fprintf(s.out(), "\t%s\t", Utf8(p->GetBaseUnitName()).c_str());
+    std::fprintf(s.out(), "\t%s\t", Shown(p->GetBaseUnitName()).c_str());
     PrintNumber(s.out(), p->GetMinInBaseUnit());
     std::fputc('\t', s.out());
     PrintNumber(s.out(), p->GetMaxInBaseUnit());
@@ -219,17 +205,15 @@ int CmdSet(Session& s, const Invocation& inv) {
     if (eq == std::string::npos || eq == 0)
       return s.Error("expected NAME=VALUE, got \"" + arg + "\"");
     const std::string name = arg.substr(0, eq);
-    CMC_Parameter* p = setup->FindParameterNoError(name);
-    if (p == nullptr) return s.Error("unknown parameter \"" + name + "\"");
+    CMC_Parameter* p = setup->FindParameterNoError(Latin1Name(name));
+    if (p == nullptr) return s.Error("unknown parameter " + Quoted(name));
     std::string error;
     const std::optional<double> value = ParseValue(*p, arg.substr(eq + 1), error);
     if (!value) return s.Error(name + ": " + error);
     if (*value < p->GetMinInBaseUnit() || *value > p->GetMaxInBaseUnit()) {
-      char range[160];
-      std::snprintf(range, sizeof(range), "%.17g is outside the range [%.17g, %.17g] %s", *value,
-                    p->GetMinInBaseUnit(), p->GetMaxInBaseUnit(),
-                    Utf8(p->GetBaseUnitName()).c_str());
-      return s.Error(name + ": " + range);
+      return s.Error(name + ": " + FormatNumber(*value) + " is outside the range [" +
+                     FormatNumber(p->GetMinInBaseUnit()) + ", " +
+                     FormatNumber(p->GetMaxInBaseUnit()) + "] " + Utf8(p->GetBaseUnitName()));
     }
     assignments.emplace_back(p, *value);
   }
@@ -237,6 +221,7 @@ int CmdSet(Session& s, const Invocation& inv) {
   return s.Save(*setup, inv);
 }
 
+// `pattern` and `name` are Latin-1.
 bool Matches(const std::string& pattern, const std::string& name) {
   if (pattern.empty()) return true;
   if (pattern.find_first_of("*?[") != std::string::npos) {
@@ -250,68 +235,103 @@ bool Matches(const std::string& pattern, const std::string& name) {
 
 std::string FormatDisplay(const CMC_Parameter& p, double base_value) {
   const CMC_Unit* unit = p.GetUnit();
-  const double shown = unit == nullptr ? base_value : base_value / unit->GetFactor();
-  char text[64];
-  std::snprintf(text, sizeof(text), "%.10g", shown);
-  return text;
+  return FormatNumber(unit == nullptr ? base_value : base_value / unit->GetFactor(), 10);
+}
+
+// Characters a terminal shows for a text: UTF-8 continuation bytes take no column.
+int Columns(std::string_view utf8) {
+  int columns = 0;
+  for (char c : utf8) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return columns;
+}
+
+// The text padded with blanks to `width` columns (left-aligned), or right-aligned.
+std::string Padded(const std::string& utf8, int width, bool right = false) {
+  const std::string blanks(static_cast<size_t>(std::max(0, width - Columns(utf8))), ' ');
+  return right ? blanks + utf8 : utf8 + blanks;
 }
 
 int CmdShow(Session& s, const Invocation& inv) {
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;
-  const std::string pattern = inv.operands.size() > 1 ? inv.operands[1] : "";
+  const std::string pattern_utf8 = inv.operands.size() > 1 ? inv.operands[1] : "";
+  const std::string pattern = Latin1Name(pattern_utf8);
   const CMC_Parameters& parameters = setup->GetParameters();
-  size_t name_width = 4;
+  int name_width = 4;
   for (int i = 0; i < parameters.GetParametersCount(); ++i) {
     if (Matches(pattern, parameters[i]->GetName()))
-      name_width = std::max(name_width, parameters[i]->GetName().size());
+      name_width = std::max(name_width, Columns(Shown(parameters[i]->GetName())));
   }
-  const int w = static_cast<int>(name_width);
-  std::fprintf(s.out(), "%-*s  %18s  %-8s  %18s  %18s\n", w, "Name", "Value", "Unit", "Minimum",
-               "Maximum");
+  const auto line = [&](const std::string& name, const std::string& value, const std::string& unit,
+                        const std::string& minimum, const std::string& maximum) {
+    const std::string text = Padded(name, name_width) + "  " + Padded(value, 18, true) + "  " +
+                             Padded(unit, 8) + "  " + Padded(minimum, 18, true) + "  " +
+                             Padded(maximum, 18, true) + "\n";
+    std::fputs(text.c_str(), s.out());
+  };
+  line("Name", "Value", "Unit", "Minimum", "Maximum");
   int shown = 0;
   for (int i = 0; i < parameters.GetParametersCount(); ++i) {
     const CMC_Parameter& p = *parameters[i];
     if (!Matches(pattern, p.GetName())) continue;
-    const std::string unit = Utf8(p.GetUnitName());
-    // Pad by characters, not bytes: "µm" is three bytes in UTF-8 but two characters.
-    const int unit_pad =
-        8 + static_cast<int>(unit.size() - std::string_view(p.GetUnitName()).size());
-    std::fprintf(s.out(), "%-*s  %18s  %-*s  %18s  %18s\n", w, p.GetName().c_str(),
-                 FormatDisplay(p, p.GetValueInBaseUnit()).c_str(), unit_pad, unit.c_str(),
-                 FormatDisplay(p, p.GetMinInBaseUnit()).c_str(),
-                 FormatDisplay(p, p.GetMaxInBaseUnit()).c_str());
+    line(Shown(p.GetName()), FormatDisplay(p, p.GetValueInBaseUnit()), Shown(p.GetUnitName()),
+         FormatDisplay(p, p.GetMinInBaseUnit()), FormatDisplay(p, p.GetMaxInBaseUnit()));
     ++shown;
   }
-  if (shown == 0 && !pattern.empty()) return s.Error("no parameter matches \"" + pattern + "\"");
+  if (shown == 0 && !pattern_utf8.empty())
+    return s.Error("no parameter matches " + Quoted(pattern_utf8));
   return kExitOk;
 }
 
-std::optional<std::string> UnitArgument(Session& s, const std::string& utf8) {
-  std::optional<std::string> unit = Utf8ToLatin1(utf8);
-  if (!unit) s.Error("the unit \"" + utf8 + "\" is not valid UTF-8 text in the Latin-1 range");
+// A unit of the catalogue named on the command line, exactly: "V " (the DC bus) keeps its blank.
+const CMC_Unit* UnitArgument(Session& s, const std::string& utf8) {
+  const std::optional<std::string> name = Utf8ToLatin1(utf8);
+  const CMC_Unit* unit = name ? CMC_Units::Catalogue().FindUnit(*name) : nullptr;
+  if (unit == nullptr) s.Error("unknown unit " + Quoted(utf8));
   return unit;
 }
 
+// Internal (drive) units to UNIT for a parameter or variable: the plug-in scales to the
+// quantity's base unit, and a display unit of the same type is that many base units.
 int CmdScale(Session& s, const Invocation& inv) {
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;
-  const std::optional<std::string> unit = UnitArgument(s, inv.operands[1]);
-  if (!unit) return kExitError;
-  PrintNumber(s.out(),
-              s.Exports().GetScaleFactor(setup.get(), unit->c_str(), inv.operands[2].c_str()));
+  const CMC_Unit* unit = UnitArgument(s, inv.operands[1]);
+  if (unit == nullptr) return kExitError;
+  const std::string name = Latin1Name(inv.operands[2]);
+  const CMC_Quantity* quantity = setup->FindParameterNoError(name);
+  if (quantity == nullptr) quantity = setup->FindVariable(name);
+  if (quantity == nullptr)
+    return s.Error("no parameter or variable is named " + Quoted(inv.operands[2]));
+  const CMC_Unit* base = CMC_Units::Catalogue().FindUnit(quantity->GetBaseUnitName());
+  if (base == nullptr || !UnitMeasures(*unit, *base)) {
+    return s.Error("unit " + Quoted(inv.operands[1]) + " does not measure " +
+                   Utf8(quantity->GetName()) + " (its base unit is " +
+                   Quoted(Utf8(quantity->GetBaseUnitName())) + ")");
+  }
+  const double factor = s.Exports().GetScaleFactor(
+      setup.get(), quantity->GetBaseUnitName().c_str(), quantity->GetName().c_str());
+  PrintNumber(s.out(), factor / unit->GetFactor());
   std::fputc('\n', s.out());
   return kExitOk;
 }
 
+// The offset is counted in internal units: every unit of a type shares its base unit's.
 int CmdOffset(Session& s, const Invocation& inv) {
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;
-  const std::optional<std::string> unit = UnitArgument(s, inv.operands[1]);
-  if (!unit) return kExitError;
-  PrintNumber(s.out(), s.Exports().GetScaleOffset(setup.get(), unit->c_str()));
+  const CMC_Unit* unit = UnitArgument(s, inv.operands[1]);
+  if (unit == nullptr) return kExitError;
+  PrintNumber(s.out(), s.Exports().GetScaleOffset(setup.get(), unit->GetBaseName().c_str()));
   std::fputc('\n', s.out());
   return kExitOk;
+}
+
+// Every name the plug-in looks up while `run` runs, in order, each once.
+std::vector<std::string> g_looked_up;
+void RememberLookup(std::string_view name) {
+  if (std::find(g_looked_up.begin(), g_looked_up.end(), name) == g_looked_up.end())
+    g_looked_up.emplace_back(name);
 }
 
 int CmdTune(Session& s, const Invocation& inv) {
@@ -319,24 +339,30 @@ int CmdTune(Session& s, const Invocation& inv) {
       {"current", "tune-current"}, {"speed", "tune-speed"}, {"position", "tune-position"}};
   const auto loop = kLoops.find(inv.operands[1]);
   if (loop == kLoops.end())
-    return s.Error("unknown loop \"" + inv.operands[1] + "\" (current, speed or position)");
+    return s.Error("unknown loop " + Quoted(inv.operands[1]) + " (current, speed or position)");
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;
-  if (RunService(s, *setup, loop->second) == 0)
-    return s.Error("the " + inv.operands[1] +
-                   " controller cannot be tuned: the setup lacks a parameter the tuning needs");
-  return s.Save(*setup, inv);
+  g_looked_up.clear();
+  SetLookupObserver(&RememberLookup);
+  const int tuned = RunService(s, *setup, loop->second);
+  SetLookupObserver(nullptr);
+  if (tuned != 0) return s.Save(*setup, inv);
+  // The tunings look their inputs up quietly: name what they looked for and did not find.
+  std::string missing;
+  for (const std::string& name : g_looked_up) {
+    if (setup->FindParameterNoError(name) != nullptr) continue;
+    missing += (missing.empty() ? "" : ", ") + Quoted(Utf8(name));
+  }
+  const std::string cannot = "the " + inv.operands[1] + " controller cannot be tuned: ";
+  if (!missing.empty()) return s.Error(cannot + "the setup lacks " + missing);
+  return s.Error(cannot + "its pass band, damping and the motor's values give no usable gains");
 }
 
 std::string Describe(const CMC_Parameter& p) {
-  char text[200];
-  std::snprintf(text, sizeof(text), "%.17g %s [%.17g, %.17g] shown in %s", p.GetValueInBaseUnit(),
-                Utf8(p.GetBaseUnitName()).c_str(), p.GetMinInBaseUnit(), p.GetMaxInBaseUnit(),
-                Utf8(p.GetUnitName()).c_str());
-  return text;
+  return FormatNumber(p.GetValueInBaseUnit()) + " " + Utf8(p.GetBaseUnitName()) + " [" +
+         FormatNumber(p.GetMinInBaseUnit()) + ", " + FormatNumber(p.GetMaxInBaseUnit()) +
+         "] shown in " + Utf8(p.GetUnitName());
 }
-
-bool SameDouble(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 bool SameParameter(const CMC_Parameter& a, const CMC_Parameter& b) {
   return SameDouble(a.GetValueInBaseUnit(), b.GetValueInBaseUnit()) &&
@@ -352,26 +378,26 @@ int CmdDiff(Session& s, const Invocation& inv) {
   auto b = s.Load(inv.operands[1]);
   if (!b) return kExitError;
   int differences = 0;
+  // One line a parameter: its name, then what each file holds, tab-separated.
+  const auto report = [&](const CMC_Parameter& p, std::initializer_list<std::string> fields) {
+    std::string line = Shown(p.GetName());
+    for (const std::string& field : fields) line += "\t" + PrintableText(field);
+    std::fprintf(s.out(), "%s\n", line.c_str());
+    ++differences;
+  };
   const CMC_Parameters& pa = a->GetParameters();
   for (int i = 0; i < pa.GetParametersCount(); ++i) {
     const CMC_Parameter* other = b->FindParameterNoError(pa[i]->GetName());
     if (other == nullptr) {
-      std::fprintf(s.out(), "%s\tonly in A: %s\n", pa[i]->GetName().c_str(),
-                   Describe(*pa[i]).c_str());
-      ++differences;
+      report(*pa[i], {"only in A: " + Describe(*pa[i])});
     } else if (!SameParameter(*pa[i], *other)) {
-      std::fprintf(s.out(), "%s\tA: %s\tB: %s\n", pa[i]->GetName().c_str(),
-                   Describe(*pa[i]).c_str(), Describe(*other).c_str());
-      ++differences;
+      report(*pa[i], {"A: " + Describe(*pa[i]), "B: " + Describe(*other)});
     }
   }
   const CMC_Parameters& pb = b->GetParameters();
   for (int i = 0; i < pb.GetParametersCount(); ++i) {
-    if (a->FindParameterNoError(pb[i]->GetName()) == nullptr) {
-      std::fprintf(s.out(), "%s\tonly in B: %s\n", pb[i]->GetName().c_str(),
-                   Describe(*pb[i]).c_str());
-      ++differences;
-    }
+    if (a->FindParameterNoError(pb[i]->GetName()) == nullptr)
+      report(*pb[i], {"only in B: " + Describe(*pb[i])});
   }
   return differences == 0 ? kExitOk : kExitDiffer;
 }

@@ -14,6 +14,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -598,6 +599,11 @@ std::optional<std::string> QtPlatform::AskFileName(const FileNameRequest& reques
   // File names go to the operating system as they are spelled there.
   const QByteArray path = QFile::encodeName(name);
   return std::string(path.constData(), static_cast<size_t>(path.size()));
+}
+
+DecimalMark QtPlatform::TypedDecimalMark() const {
+  return QLocale().decimalPoint() == QStringLiteral(",") ? DecimalMark::kPointOrComma
+                                                         : DecimalMark::kPoint;
 }
 
 std::optional<std::string> QtPlatform::AskText(const TextRequest& request) {

@@ -81,6 +81,8 @@ class QtPlatform : public Platform {
   void OpenHelp(int context) override;
   std::optional<std::string> AskFileName(const FileNameRequest& request) override;
   std::optional<std::string> AskText(const TextRequest& request) override;
+  // The comma too where the user's locale (QLocale) writes numbers with one.
+  DecimalMark TypedDecimalMark() const override;
 
   // The window a running dialog is shown in, or null.
   DialogWindow* WindowOf(const CMC_EditSetupDlg& dialog) const;

@@ -52,8 +52,8 @@ class Cli : public ::testing::Test {
 
   // `environment`: "NAME=value" settings and "-u NAME" removals for env(1).
   Result Run(const std::vector<std::string>& args, const std::string& environment = "") {
-    std::string command =
-        "env " + environment + " " + Quote(std::string(AXIS_BIN_DIR) + "/axiscore");
+    std::string command = "cd " + Quote(dir_.string()) + " && env " + environment + " " +
+                          Quote(std::string(AXIS_BIN_DIR) + "/axiscore");
     for (const std::string& arg : args) command += " " + Quote(arg);
     command += " >" + Quote((dir_ / "stdout").string()) + " 2>" + Quote((dir_ / "stderr").string());
     Result result;
@@ -70,7 +70,7 @@ class Cli : public ::testing::Test {
 
 TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
   const std::string demo = Path("demo-linear.json"), help = " (see axiscore --help)\n";
-  const std::string finite = "\" is not a finite number\n";
+  const std::string not_number = "\" is not a number\n";
   // clang-format off
   const std::pair<std::vector<std::string>, std::string> rows[] = {  // "" only checks the prefix
       {{"frobnicate", demo}, "unknown command \"frobnicate\"" + help},
@@ -82,12 +82,26 @@ TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
        "cannot load the plug-in \"/nonexistent.so\": /nonexistent.so: cannot open shared object "
        "file: No such file or directory\n"},
       {{"tune", demo, "torque"}, "unknown loop \"torque\" (current, speed or position)\n"},
-      {{"set", demo, "PWM_freq=fast"}, "PWM_freq: \"fast" + finite},
-      {{"set", demo, "PWM_freq=inf"}, "PWM_freq: \"inf" + finite},
+      {{"set", demo, "PWM_freq=fast"}, "PWM_freq: \"fast" + not_number},
+      {{"set", demo, "PWM_freq=inf"}, "PWM_freq: \"inf" + not_number},
+      {{"set", demo, "PWM_freq=1e999"}, "PWM_freq: \"1e999\" is too large or too small a number\n"},
       {{"set", demo, "PWM_freq=16mm"},
-       "PWM_freq: unit \"mm\" does not fit PWM_freq (base unit \"Hz\")\n"},
+       "PWM_freq: unit \"mm\" does not measure what \"Hz\" measures\n"},
       {{"set", demo, "PWM_freq=16 furlongs"}, "PWM_freq: unknown unit \"furlongs\"\n"},
+      {{"set", demo, "PWM_freq=2,5kHz"},
+       "PWM_freq: \"2,5kHz\" is not a number (the decimal mark is a point: \"2.5kHz\")\n"},
       {{"set", demo, "PWM_freq"}, "expected NAME=VALUE, got \"PWM_freq\"\n"},
+      {{"scale", demo, "furlong", "APOS"}, "unknown unit \"furlong\"\n"},
+      {{"scale", demo, "rad", "APOS"}, "unit \"rad\" does not measure APOS (its base unit is \"m\")\n"},
+      {{"scale", demo, "m", "NoSuchThing"}, "no parameter or variable is named \"NoSuchThing\"\n"},
+      {{"scale", demo, "\xff", "APOS"}, "unknown unit \"\\xFF\"\n"},
+      {{"offset", demo, "furlong"}, "unknown unit \"furlong\"\n"},
+      {{"tune", Path("minimal-linear.json"), "speed"},
+       "the speed controller cannot be tuned: the setup lacks \"PosSpd_in_FastLoop\"\n"},
+      // A plug-in named without a folder is that file here, not a library searched for.
+      {{"--plugin", "libkestrel.so", "get", demo, "PWM_freq"},
+       "cannot load the plug-in \"libkestrel.so\": ./libkestrel.so: cannot open shared object "
+       "file: No such file or directory\n"},
       {{"show", Path("absent.json")}, ""}};
   // clang-format on
   for (const auto& [args, err] : rows) {
@@ -99,11 +113,54 @@ TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
   }
 }
 
-TEST_F(Cli, GetPrintsFullPrecisionTabSeparated) {
-  const Result r = Run({"get", Path("demo-linear.json"), "dsp_freq", "PolePitch"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("DSP_freq\t40000000\tHz\t", 0), 0u) << r.out;
-  EXPECT_NE(r.out.find("\nPolePitch\t0.029999999999999999\tm\t"), std::string::npos) << r.out;
+// A setup someone sent: a name in Latin-1, names and units with control characters, and a
+// quantity of the DC bus, whose base unit "V " has a blank.
+std::string Careless(const std::string& demo_text) {
+  std::string text = demo_text;
+  const std::string extra =
+      R"(    {"name": "K\u00fchlung", "value": 1.5, "min": 0, "max": 2, "unit": "s"},)" "\n"
+      R"(    {"name": "Red\u001b[31m\nPWM_freq\t1", "value": 0, "min": 0, "max": 1, "unit": ""},)"
+      "\n"
+      R"(    {"name": "Bus", "value": 24, "min": 0, "max": 100, "unit": "V "},)" "\n"
+      R"(    {"name": "Tiny", "value": 0, "min": 0, "max": 1, "unit": ""},)" "\n";
+  const size_t at = text.find("  \"parameters\": [\n");
+  if (at != std::string::npos) text.insert(text.find('\n', at) + 1, extra);
+  return text;
+}
+
+// Exact outputs, the same in a decimal-comma locale: numbers are the shortest text that reads
+// back as the same double (whole numbers written out), names and units UTF-8, control characters
+// escaped.
+TEST_F(Cli, OutputsAreExactInAnyLocale) {
+  const std::string demo = Path("demo-linear.json"), sent = Path("sent.json");
+  std::ofstream(sent) << Careless(ReadFile(demo));
+  // clang-format off
+  const struct { std::vector<std::string> args; std::string out; } rows[] = {
+      {{"get", demo, "dsp_freq", "PolePitch"},
+       "DSP_freq\t40000000\tHz\t40000000\t40000000\nPolePitch\t0.03\tm\t0.001\t0.2\n"},
+      {{"get", sent, "K\xc3\xbchlung"}, "K\xc3\xbchlung\t1.5\ts\t0\t2\n"},
+      {{"show", sent, "red"},
+       "Name                                       Value  Unit                 Minimum             Maximum\n"
+       "Red\\x1B[31m\\x0APWM_freq\\x091                   0                             0                   1\n"},
+      // One encoder count is 1 µm of travel: 1e-06 m, 0.001 mm, 1 µm.
+      {{"scale", demo, "m", "APOS"}, "1e-06\n"},
+      {{"scale", demo, "mm", "APOS"}, "0.001\n"},
+      {{"scale", demo, "\xc2\xb5m", "Motor_Position"}, "1\n"},
+      {{"offset", demo, "A"}, "0\n"},
+      // The temperature sensor reads 9927.27 counts at 0 degrees: the same in every unit of it.
+      {{"offset", demo, "\xc2\xb0" "C"}, "-9927.272727272728\n"},
+      {{"set", sent, "Bus=48 V", "Tiny=1e-310", "K\xc3\xbchlung=250ms", "-o", Path("out.json")}, ""},
+      {{"get", Path("out.json"), "bus", "tiny", "k\xc3\xbchlung"},
+       "Bus\t48\tV \t0\t100\nTiny\t1e-310\t\t0\t1\nK\xc3\xbchlung\t0.25\ts\t0\t2\n"}};
+  // clang-format on
+  for (const char* locale : {"C", "de_DE.UTF-8"}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(locale) + ": " + row.args[0] + " " + row.args.back());
+      const Result r = Run(row.args, std::string("LC_ALL=") + locale);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, row.out);
+    }
+  }
 }
 
 TEST_F(Cli, SetAcceptsUnitsAndRefusesOutOfRangeWithoutTouchingTheFile) {
@@ -111,7 +168,9 @@ TEST_F(Cli, SetAcceptsUnitsAndRefusesOutOfRangeWithoutTouchingTheFile) {
   const std::string before = ReadFile(demo);
   Result r = Run({"set", demo, "PWM_freq=16kHz", "PolePitch=1e9"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("PolePitch: 1000000000 is outside the range"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("PolePitch: 1000000000 is outside the range [0.001, 0.2] m\n"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(ReadFile(demo), before) << "a refused set must not write anything";
 
   r = Run({"set", demo, "PWM_freq=16kHz", "PolePitch= 32 mm", "-o", Path("out.json")});
@@ -119,7 +178,7 @@ TEST_F(Cli, SetAcceptsUnitsAndRefusesOutOfRangeWithoutTouchingTheFile) {
   EXPECT_EQ(ReadFile(demo), before) << "with -o the input stays as it was";
   r = Run({"get", Path("out.json"), "PWM_freq", "PolePitch"});
   EXPECT_NE(r.out.find("PWM_freq\t16000\tHz"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("PolePitch\t0.032000000000000001\tm"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("PolePitch\t0.032\tm"), std::string::npos) << r.out;
 }
 
 TEST_F(Cli, EncodeAfterSetUpdatesTheRegistersInPlace) {
@@ -139,25 +198,10 @@ TEST_F(Cli, DiffListsChangedParametersAndExitsOneWhenTheyDiffer) {
   ASSERT_EQ(Run({"set", demo, "PolePitch=32mm", "-o", Path("b.json")}).status, 0);
   r = Run({"diff", demo, Path("b.json")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out.rfind("PolePitch\tA: 0.029999999999999999 m", 0), 0u) << r.out;
+  EXPECT_EQ(r.out, "PolePitch\tA: 0.03 m [0.001, 0.2] shown in mm\tB: 0.032 m [0.001, 0.2] shown in mm\n");
   r = Run({"diff", demo, Path("minimal-linear.json")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("KPTHT\tonly in A: "), std::string::npos);
-}
-
-TEST_F(Cli, ScaleAndOffsetTakeUtf8Units) {
-  const std::string demo = Path("demo-linear.json");
-  Result r = Run({"scale", demo, "m", "Motor_Position"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(std::stod(r.out), 1e-6);  // one encoder count is one micrometre
-  r = Run({"offset", demo, "A"});
-  EXPECT_EQ(r.out, "0\n");
-  r = Run({"offset", demo, "°C"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_LT(std::stod(r.out), 0.0)
-      << "the ADC reading at 0 °C is positive, so its offset is negative";
-  r = Run({"scale", demo, "\xff", "APOS"});
-  EXPECT_EQ(r.status, 2);
 }
 
 TEST_F(Cli, ShowFiltersByPatternAndUsesDisplayUnits) {
@@ -181,11 +225,6 @@ TEST_F(Cli, ComputeAndTuneRunOnEveryBundledSetup) {
       const bool tunable =
           std::string(loop) != "speed" || std::string(name) != "minimal-linear.json";
       EXPECT_EQ(r.status, tunable ? 0 : 2) << loop << ": " << r.err;
-      if (!tunable) {
-        EXPECT_EQ(r.err,
-                  "axiscore: the speed controller cannot be tuned: the setup lacks a "
-                  "parameter the tuning needs\n");
-      }
     }
   }
 }

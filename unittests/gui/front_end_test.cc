@@ -103,25 +103,35 @@ TEST_F(FrontEnd, EverySetupDialogOpensOnTheDemoSetup) {
 
 // The drive setup dialog opens the motor setup dialog by itself; a value typed there as a user
 // types it (select, type, Return, which takes the value and presses OK) and OK in the drive setup
-// reach the setup, and EditSetup reports it accepted.
+// reach the setup, and EditSetup reports it accepted. The user is in a decimal-comma locale: the
+// value is typed with a comma, every number is still shown with a point, and the setup's file
+// text still reads back as the same setup.
 TEST_F(FrontEnd, AnEditThroughTheRealWidgetsReachesTheSetup) {
   constexpr int kNominalCurrentEdit = 1159;
+  const ScopedLocale german("de_DE.UTF-8");
   const double typed = setup_->FindParameter("In")->GetValueInBaseUnit() == 3.5 ? 3.25 : 3.5;
-  OnWindow(kMotorSetup, [this, typed](DialogWindow* motor) {
+  QStringList shown;
+  OnWindow(kMotorSetup, [&](DialogWindow* motor) {
     Screenshot(motor);
     if (QLineEdit* edit = Find<QLineEdit>(*motor, kNominalCurrentEdit)) {
       edit->setFocus();
       edit->selectAll();
-      QTest::keyClicks(edit, QString::number(typed));
+      QTest::keyClicks(edit, QLocale().toString(typed));
       QTest::keyClick(edit, Qt::Key_Return);
     }
-    OnWindow(kDriveSetup, [](DialogWindow* drive) {
+    OnWindow(kDriveSetup, [&](DialogWindow* drive) {
       Screenshot(drive);
+      for (QLineEdit* edit : drive->findChildren<QLineEdit*>()) shown << edit->text();
       Press(*drive, kIdOk);
     });
   });
   EXPECT_EQ(LoadedPlugin().Exports().EditSetup(setup_.get()), 1);
   EXPECT_DOUBLE_EQ(setup_->FindParameter("In")->GetValueInBaseUnit(), typed);
+  EXPECT_TRUE(shown.filter(QStringLiteral(".")).size() > 0 && shown.filter(QStringLiteral(",")).empty())
+      << shown.join(QStringLiteral(" | ")).toStdString();
+  LoadResult again = LoadSetupText(SetupToText(*setup_), "edited");
+  ASSERT_TRUE(again) << again.error;
+  EXPECT_EQ(FirstDifference(*setup_, *again.setup), "");
 }
 
 // Cancel in the drive setup dialog makes EditSetup report "not accepted".

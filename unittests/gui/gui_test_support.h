@@ -6,9 +6,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <clocale>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -31,6 +33,24 @@ inline void EnsureApplication() {
 inline std::string SourceResources() {
   return axis::testing::TestDataDirectory() + "/../../../resources";
 }
+
+// The user's locale for a while, both the C library's and Qt's, as QApplication sets it from the
+// session: a user in Germany writes 2,5 for two and a half.
+class ScopedLocale {
+ public:
+  explicit ScopedLocale(const char* name) : saved_(std::setlocale(LC_ALL, nullptr)) {
+    EXPECT_NE(std::setlocale(LC_ALL, name), nullptr)
+        << name << " is not installed (scripts/install-deps.sh generates it)";
+    QLocale::setDefault(QLocale(QString::fromLatin1(name).section('.', 0, 0)));
+  }
+  ~ScopedLocale() {
+    std::setlocale(LC_ALL, saved_.c_str());
+    QLocale::setDefault(QLocale::c());
+  }
+
+ private:
+  std::string saved_;
+};
 
 // The widget of control `id`, of the expected class.
 template <typename Widget>

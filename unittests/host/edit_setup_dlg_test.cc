@@ -42,8 +42,10 @@ TEST_F(EditSetupDlgTest, TypedValuesAreCheckedAgainstTheRangeInTheDisplayUnit) {
   const std::string range = "Please enter a value between 0 and 20 A.";
   const auto nan = [&](std::string text) { return "\"" + text + "\" is not a number. " + range; };
   // clang-format off
+  // The user's locale decides whether "2,5" is two and a half.
+  const DecimalMark point = DecimalMark::kPoint, comma = DecimalMark::kPointOrComma;
   struct Row { const char *name, *unit, *typed; double stored_A; const char* shown;
-               std::string warning; };
+               std::string warning; DecimalMark mark = DecimalMark::kPoint; };
   const Row rows[] = {  // the base value and the edit's text afterwards; the warning, "" for none
       {"in range", "A", "12.5", 12.5, "12.5", ""},
       {"milliamps, six digits shown", "mA", "1234.5678", 1.2345678, "1234.57", ""},
@@ -51,21 +53,30 @@ TEST_F(EditSetupDlgTest, TypedValuesAreCheckedAgainstTheRangeInTheDisplayUnit) {
       {"upper bound", "A", "20", 20.0, "20", ""},
       {"lower bound", "A", "0", 0.0, "0", ""},
       {"exponent", "mA", "2e3", 2.0, "2000", ""},
+      {"a unit of its own", "A", "1500 mA", 1.5, "1.5", ""},
+      {"decimal comma in a comma locale", "A", "2,5", 2.5, "2.5", "", comma},
+      {"decimal point in a comma locale", "mA", "2.5", 0.0025, "2.5", "", comma},
       {"above", "A", "25", 10.0, "10", range},
       {"below", "A", "-1", 10.0, "10", range},
       {"above in mA", "mA", "20001", 10.0, "10000", "Please enter a value between 0 and 20000 mA."},
+      {"above in another unit", "A", "21000mA", 10.0, "10", range},
+      {"decimal comma in a point locale", "A", "2,5", 10.0, "10",
+       "\"2,5\" is not a number (the decimal mark is a point: \"2.5\"). " + range, point},
       {"letters", "A", "abc", 10.0, "10", nan("abc")},
-      {"number then letters", "A", "5x", 10.0, "10", nan("5x")},
-      {"empty", "A", "", 10.0, "10", nan("")},
+      {"number then letters", "A", "5x", 10.0, "10", "unknown unit \"x\". " + range},
+      {"unit of another quantity", "A", "5 mm", 10.0, "10",
+       "unit \"mm\" does not measure what \"A\" measures. " + range},
+      {"empty", "A", "", 10.0, "10", "no value given. " + range},
       {"nan", "A", "nan", 10.0, "10", nan("nan")},
       {"inf", "A", "inf", 10.0, "10", nan("inf")},
+      {"overflow", "A", "1e999", 10.0, "10", "\"1e999\" is too large or too small a number. " + range},
       {"two signs", "A", "+-4", 10.0, "10", nan("+-4")}};
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     P("PeakCurrent").SetValueInBaseUnit(10.0);
     ASSERT_EQ(setup_.ChangeParameterUnit("PeakCurrent", row.unit), 1);
-    HeadlessPlatform& platform = FreshPlatform();
+    HeadlessPlatform& platform = FreshPlatform().UserDecimalMark(row.mark);
     RecordingDlg dlg(setup_, 900);
     ASSERT_EQ(dlg.AddParameterControls("PeakCurrent", 1001, 1002), 1);
     platform.Type(1001, row.typed).EndOk();
