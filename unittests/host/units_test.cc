@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 
+#include "host/number_text.h"
 #include "host/text.h"
 
 namespace {
@@ -58,6 +63,84 @@ TEST(TextEncoding, ConvertsLatin1ToUtf8AndBackAndRefusesTheRest) {
   EXPECT_TRUE(axis::EqualsNoCase("isHallsensors", "ISHALLSENSORS"));
   EXPECT_FALSE(axis::EqualsNoCase("V", "V "));
   EXPECT_FALSE(axis::EqualsNoCase("\xE9", "\xC9"));  // ASCII case folding only
+}
+
+// Formatting is printf's in the C locale, whatever locale the program runs in: printf in the C
+// locale is the reference, computed while the process runs in a decimal-comma locale.
+TEST(NumberText, FormatsAsTheCLocaleInEveryLocale) {
+  const double values[] = {0.0, -0.0, 2.5, -1234.5678, 1e-6, 0.03, 1.0 / 3.0, 123456789.0, 1e21,
+                           9007199254740993.0, 4.9e-324, std::numeric_limits<double>::max(),
+                           std::numeric_limits<double>::infinity(), -HUGE_VAL};
+  char reference[400];
+  for (double value : values) {
+    SCOPED_TRACE(value);
+    std::snprintf(reference, sizeof reference, "%.6g", value);
+    const std::string g6 = reference;
+    std::snprintf(reference, sizeof reference, "%.3f", value);
+    const std::string f3 = reference;
+    const char* saved = std::setlocale(LC_ALL, nullptr);
+    const std::string restore = saved == nullptr ? "C" : saved;
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+        << "de_DE.UTF-8 is not installed (scripts/install-deps.sh generates it)";
+    EXPECT_EQ(axis::FormatNumber(value, 6), g6);
+    EXPECT_EQ(axis::FormatFixed(value, 3), f3);
+    const std::string shortest = axis::FormatNumber(value);
+    std::setlocale(LC_ALL, restore.c_str());
+    // The shortest form reads back as the same double; a whole number is written out.
+    if (std::isfinite(value)) {
+      EXPECT_EQ(std::strtod(shortest.c_str(), nullptr), value) << shortest;
+    }
+    if (std::fabs(value) <= 9007199254740992.0 && value == std::trunc(value)) {
+      EXPECT_EQ(shortest.find('e'), std::string::npos) << shortest;
+    }
+  }
+  EXPECT_EQ(axis::FormatNumber(0.1), "0.1");
+  EXPECT_EQ(axis::FormatNumber(40e6), "40000000");
+  EXPECT_EQ(axis::FormatNumber(std::nan("")), "nan");
+}
+
+TEST(NumberText, ReadsOneDecimalNumberWithThePointOrWhereAllowedTheComma) {
+  using axis::DecimalMark;
+  using axis::NumberFault;
+  const DecimalMark point = DecimalMark::kPoint, comma = DecimalMark::kPointOrComma;
+  // clang-format off
+  const struct { const char* text; DecimalMark mark; NumberFault fault; double value; size_t length; } rows[] = {
+      {"16kHz", point, NumberFault::kNone, 16, 2},       {"-1.5e-3 s", point, NumberFault::kNone, -1.5e-3, 7},
+      {"+2", point, NumberFault::kNone, 2, 2},           {".5", point, NumberFault::kNone, 0.5, 2},
+      {"5.", point, NumberFault::kNone, 5, 2},           {"5em", point, NumberFault::kNone, 5, 1},
+      {"2,5", point, NumberFault::kNone, 2, 1},          {"2,5", comma, NumberFault::kNone, 2.5, 3},
+      {"2,x", comma, NumberFault::kNone, 2, 1},          {"1e-310", point, NumberFault::kNone, 1e-310, 6},
+      {"1e-400", point, NumberFault::kOutOfRange, 0, 0}, {"1e999", point, NumberFault::kOutOfRange, 0, 0},
+      {"inf", point, NumberFault::kNotANumber, 0, 0},    {"nan", point, NumberFault::kNotANumber, 0, 0},
+      {"0x10", point, NumberFault::kNone, 0, 1},         {" 1", point, NumberFault::kNotANumber, 0, 0},
+      {"+-4", point, NumberFault::kNotANumber, 0, 0},    {".", point, NumberFault::kNotANumber, 0, 0},
+      {"", point, NumberFault::kNotANumber, 0, 0}};
+  // clang-format on
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    axis::NumberPrefix number;
+    ASSERT_EQ(axis::ReadNumberPrefix(row.text, row.mark, number), row.fault);
+    if (row.fault != NumberFault::kNone) continue;
+    EXPECT_EQ(number.value, row.value);
+    EXPECT_EQ(number.length, row.length);
+  }
+  EXPECT_EQ(axis::ParseNumber(" \t+4 "), 4.0);
+  EXPECT_EQ(axis::ParseNumber("2,5", comma), 2.5);
+  EXPECT_FALSE(axis::ParseNumber("2,5", point).has_value());
+  for (const char* text : {"4 A", "", "1e999", "1,2,3"})
+    EXPECT_FALSE(axis::ParseNumber(text, comma).has_value()) << text;
+}
+
+TEST(TextEncoding, PrintableTextEscapesControlsAndBytesThatAreNotUtf8) {
+  // clang-format off
+  const std::pair<std::string, std::string> rows[] = {
+      {"K\xC3\xBChlung \xC2\xB5m", "K\xC3\xBChlung \xC2\xB5m"},
+      {"Red\x1B[31m", "Red\\x1B[31m"}, {"a\tb\nc\rd\x07", "a\\x09b\\x0Ac\\x0Dd\\x07"},
+      {"\x7F", "\\x7F"}, {"C1 \xC2\x9B", "C1 \\xC2\\x9B"}, {"stray \xB0", "stray \\xB0"},
+      {"overlong \xC0\x80", "overlong \\xC0\\x80"}, {"cut \xE2\x82", "cut \\xE2\\x82"},
+      {"euro \xE2\x82\xAC", "euro \xE2\x82\xAC"}, {std::string("nul\0x", 5), "nul\\x00x"}};
+  // clang-format on
+  for (const auto& [text, shown] : rows) EXPECT_EQ(axis::PrintableText(text), shown) << shown;
 }
 
 }  // namespace
