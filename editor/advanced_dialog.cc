@@ -102,8 +102,10 @@ int CAdvancedDialog::OnInitDialog() {
   reference_slow_s_ = Value(setup_, "Ts_S");
   remembered_fast_s_ = Value(setup_, "Ts_C");
   remembered_slow_s_ = reference_slow_s_;
-  ShowChild(kFastOutsideLimits, 0);
-  ShowChild(kSlowOutsideLimits, 0);
+  for (int mark : {kFastOutsideLimits, kSlowOutsideLimits}) {
+    ShowChild(mark, 0);
+    SetTextColour(mark, kRedColour);
+  }
   RefreshDialog();
   return 1;
 }
@@ -133,22 +135,6 @@ void CAdvancedDialog::OnCommand(int id) {
     return;
   }
   CMySetupDlg::OnCommand(id);
-}
-
-int CAdvancedDialog::TextColour(int control_id) const {
-  switch (control_id) {
-    case kFastDividerLabel:
-    case kFastPeriodLabel:
-      return fast_colour_;
-    case kSlowDividerLabel:
-    case kSlowPeriodLabel:
-      return slow_colour_;
-    case kFastOutsideLimits:
-    case kSlowOutsideLimits:
-      return kRedColour;
-    default:
-      return kNormalColour;
-  }
 }
 
 void CAdvancedDialog::OnChangedParameterValue(const char* name) {
@@ -240,10 +226,11 @@ void CAdvancedDialog::FollowSlowPeriod() {
   kestrel::ComputeParametersFromRegisters(setup_);
 }
 
-void CAdvancedDialog::ShowOutsideLimits(double minimum_s, double period_s, int& colour, int mark) {
+void CAdvancedDialog::ShowOutsideLimits(double minimum_s, double period_s,
+                                        std::initializer_list<int> labels, int mark) {
   if (!(minimum_s > 0.0)) return;
   const bool outside = minimum_s > period_s;
-  colour = outside ? kRedColour : kNormalColour;
+  for (int label : labels) SetTextColour(label, outside ? kRedColour : kNormalColour);
   ShowChild(mark, outside);
 }
 
@@ -271,13 +258,13 @@ void CAdvancedDialog::OnRefreshParameterValue(const char* name) {
   // passing one first.
   if (slow) FollowSlowPeriod();
   if (fast) {
-    ShowOutsideLimits(kestrel::MinimumFastPeriod(setup_), Value(setup_, "Ts_C"), fast_colour_,
-                      kFastOutsideLimits);
+    ShowOutsideLimits(kestrel::MinimumFastPeriod(setup_), Value(setup_, "Ts_C"),
+                      {kFastDividerLabel, kFastPeriodLabel}, kFastOutsideLimits);
     remembered_fast_s_ = Value(setup_, "Ts_C");
   }
   if (slow) {
-    ShowOutsideLimits(kestrel::MinimumSlowPeriod(setup_), Value(setup_, "Ts_S"), slow_colour_,
-                      kSlowOutsideLimits);
+    ShowOutsideLimits(kestrel::MinimumSlowPeriod(setup_), Value(setup_, "Ts_S"),
+                      {kSlowDividerLabel, kSlowPeriodLabel}, kSlowOutsideLimits);
     remembered_slow_s_ = Value(setup_, "Ts_S");
   }
   RefreshAllParameters(0);

@@ -55,8 +55,8 @@ class CAdvancedDialog : public CMySetupDlg {
     kFreezeTimeUnit = 3398,
   };
   // Text colours of the divider and period rows.
-  static constexpr int kNormalColour = 0;
-  static constexpr int kRedColour = 255;
+  static constexpr int kNormalColour = axis::kDefaultTextColour;
+  static constexpr int kRedColour = 0x0000FF;
 
   CAdvancedDialog(CMC_Setup& setup, CMC_EditSetupDlg* parent);
 
@@ -67,9 +67,6 @@ class CAdvancedDialog : public CMySetupDlg {
   void OnChangedParameterValue(const char* name) override;
   void OnRefreshParameterValue(const char* name) override;
 
-  // The colour a label is drawn in: the fast row (1131, 1140), the slow row (1134, 1143), the two
-  // marks always red; every other control normal.
-  int TextColour(int control_id) const;
   double ReferenceSlowPeriod() const { return reference_slow_s_; }
 
  private:
@@ -78,11 +75,12 @@ class CAdvancedDialog : public CMySetupDlg {
   void RefreshDialog() { DoDataExchange(); }
   void RescaleSlowLoopCounts();
   void FollowSlowPeriod();
-  void ShowOutsideLimits(double minimum_s, double period_s, int& colour, int mark);
+  // Marks a loop's divider and period labels red, and shows its mark, when its period is below
+  // the minimum.
+  void ShowOutsideLimits(double minimum_s, double period_s, std::initializer_list<int> labels,
+                         int mark);
 
   double reference_slow_s_ = 0.0;
   double remembered_fast_s_ = 0.0;
   double remembered_slow_s_ = 0.0;
-  int fast_colour_ = kNormalColour;
-  int slow_colour_ = kNormalColour;
 };

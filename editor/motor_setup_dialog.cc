@@ -248,10 +248,12 @@ void CMotorSetupDialog::OnChangedParameterValue(const char* name) {
 void CMotorSetupDialog::OnRefreshParameterValue(const char* name) {
   CMySetupDlg::OnRefreshParameterValue(name);
   if (!Is(name, "Motor_transmission") && !Is(name, "Load_transmission")) return;
-  // A zero term would make the transmission ratio meaningless.
+  // A zero term would make the transmission ratio meaningless: it becomes one millimetre (or a
+  // thousandth of a radian) of travel, whatever unit it is shown in.
+  constexpr double kSmallestTerm = 0.001;  // m or rad
   if (CMC_Parameter* term = FindOptional(setup_, name);
       term != nullptr && term->GetValueInBaseUnit() == 0.0)
-    term->SetValueInDisplayUnit(0.001);
+    term->SetValueInBaseUnit(kSmallestTerm);
   RefreshParameterControls(name);
   RefreshFromSetup();
 }

@@ -138,6 +138,18 @@ void CMC_EditSetupDlg::ShowChild(int id, int show) {
   Touch(id);
 }
 
+void CMC_EditSetupDlg::SetTextColour(int id, int colour) {
+  ControlState* c = Mutable(id);
+  if (c == nullptr || c->text_colour == colour) return;
+  c->text_colour = colour;
+  Touch(id);
+}
+
+int CMC_EditSetupDlg::GetTextColour(int id) const {
+  const ControlState* c = Control(id);
+  return c == nullptr ? axis::kDefaultTextColour : c->text_colour;
+}
+
 void CMC_EditSetupDlg::ShowChildren(const int* ids, int show) {
   for (; ids != nullptr && *ids != 0; ++ids) ShowChild(*ids, show);
 }
@@ -150,7 +162,10 @@ std::string CMC_EditSetupDlg::GetChildText(int id) const {
 }
 
 void CMC_EditSetupDlg::LimitText(int id, size_t count) {
-  if (ControlState* c = Mutable(id)) c->text_limit = count;
+  ControlState* c = Mutable(id);
+  if (c == nullptr || c->text_limit == count) return;
+  c->text_limit = count;
+  Touch(id);
 }
 
 void CMC_EditSetupDlg::SetButtonImage(int id, const char* image) {
@@ -468,7 +483,8 @@ void CMC_EditSetupDlg::CommitEdit(Binding& b, const std::string& text) {
   const CMC_Unit* base = CMC_Units::Catalogue().FindUnit(p.GetBaseUnitName());
   std::string fault = "\"" + text + "\" is not a number";
   const std::optional<double> typed =
-      base == nullptr ? std::nullopt : axis::ParseValueWithUnit(text, *base, p.GetUnit(), mark, fault);
+      base == nullptr ? std::nullopt
+                      : axis::ParseValueWithUnit(text, *base, p.GetUnit(), mark, fault);
   // The bounds as shown are rounded: a value typed as shown counts as the bound itself. A NaN
   // bound leaves that side open.
   const auto below = [](double value, double bound) {

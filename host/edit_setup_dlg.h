@@ -47,6 +47,9 @@ struct ComboItem {
 };
 
 // One control's present state.
+// A control's text colour as 0x00BBGGRR (red is 0x0000FF), or the window's own colour.
+constexpr int kDefaultTextColour = -1;
+
 struct ControlState {
   int id = 0;
   ControlKind kind = ControlKind::kLabel;
@@ -63,6 +66,7 @@ struct ControlState {
   int range_min = 0, range_max = 100;
   std::string parameter;  // bound parameter's name, "" when unbound
   size_t text_limit = 0;  // edits: the most characters the user may type, 0 for no limit
+  int text_colour = kDefaultTextColour;  // 0x00BBGGRR, or the window's own colour
 };
 
 // Guideline assistant controls.
@@ -112,6 +116,10 @@ class CMC_EditSetupDlg {
   // The user can type at most `count` characters into the edit (0: no limit); text set by the
   // program is not cut.
   void LimitText(int id, size_t count);
+  // The colour the control's text is drawn in (a label that warns is red): 0x00BBGGRR, or
+  // kDefaultTextColour.
+  void SetTextColour(int id, int colour);
+  int GetTextColour(int id) const;
   void SetButtonImage(int id, const char* image);
   void SetCheck(int id, int check);
   int GetCheck(int id) const;

@@ -292,8 +292,23 @@ void DialogWindow::Connect(int id, QWidget* widget) {
   }
 }
 
+// The model's text colour (0x00BBGGRR) as the widget's text colours, or the window's own.
+void DialogWindow::SyncTextColour(int colour, QWidget* widget) {
+  const QVariant now = widget->property("axisTextColour");
+  if (now.isValid() ? now.toInt() == colour : colour == axis::kDefaultTextColour) return;
+  widget->setProperty("axisTextColour", colour);
+  QPalette colours = this->palette();
+  if (colour != axis::kDefaultTextColour) {
+    const QColor rgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+      colours.setColor(role, rgb);
+  }
+  widget->setPalette(colours);
+}
+
 void DialogWindow::SyncWidget(const axis::ControlState& c, QWidget* widget) {
   widget->setEnabled(c.enabled);
+  SyncTextColour(c.text_colour, widget);
   switch (c.kind) {
     case ControlKind::kGroup:
       static_cast<QGroupBox*>(widget)->setTitle(FromLatin1(c.text));
@@ -305,6 +320,12 @@ void DialogWindow::SyncWidget(const axis::ControlState& c, QWidget* widget) {
     case ControlKind::kEdit: {
       auto* edit = static_cast<QLineEdit*>(widget);
       const QString text = FromLatin1(c.text);
+      // The user types at most the model's limit; a longer text the program set stays whole.
+      constexpr int kQtDefaultMaxLength = 32767;
+      const int limit = c.text_limit == 0 ? kQtDefaultMaxLength
+                                          : std::max(static_cast<int>(c.text_limit),
+                                                     static_cast<int>(text.size()));
+      if (edit->maxLength() != limit) edit->setMaxLength(limit);
       if (edit->text() != text) {
         edit->setText(text);  // also clears "modified"
         // A text longer than the edit shows its beginning, as the user reads it.

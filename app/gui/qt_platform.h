@@ -47,6 +47,7 @@ class DialogWindow : public QDialog {
   QWidget* Create(const axis::ControlTemplate& t);
   void Connect(int id, QWidget* widget);
   void SyncWidget(const axis::ControlState& c, QWidget* widget);
+  void SyncTextColour(int colour, QWidget* widget);
   void SyncVisibility();
   // Runs a user action on the model, then shows what the model made of it.
   template <typename Action>

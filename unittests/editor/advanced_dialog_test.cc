@@ -129,8 +129,9 @@ TEST_F(AdvancedDialogTest, DividersKeepTheirOrderAndMarkPeriodsBelowTheMinimum) 
     EXPECT_EQ(Shown(d, Dlg::kSlowOutsideLimits), row.slow_mark);
     // The labels of a loop outside its limits turn red.
     const auto colour = [](bool red) { return red ? Dlg::kRedColour : Dlg::kNormalColour; };
-    for (int id : {1131, 1140}) EXPECT_EQ(d.TextColour(id), colour(row.fast_mark)) << id;
-    for (int id : {1134, 1143}) EXPECT_EQ(d.TextColour(id), colour(row.slow_mark)) << id;
+    for (int id : {1131, 1140}) EXPECT_EQ(d.GetTextColour(id), colour(row.fast_mark)) << id;
+    for (int id : {1134, 1143}) EXPECT_EQ(d.GetTextColour(id), colour(row.slow_mark)) << id;
+    for (int id : {1148, 1149}) EXPECT_EQ(d.GetTextColour(id), Dlg::kRedColour) << id;
   }
 }
 

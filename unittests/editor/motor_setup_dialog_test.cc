@@ -214,14 +214,17 @@ TEST_F(MotorSetupDialogTest, NegativeTransmissionShowsTheLimitSwitchAdvice) {
 TEST_F(MotorSetupDialogTest, TransmissionEdits) {
   std::unique_ptr<CMC_Setup> setup = Bundled();
   Dlg d(*setup, nullptr);
-  // A zero term would make the ratio meaningless: it becomes 0.001 of the display unit.
+  // A zero term would make the ratio meaningless: it becomes 1 mm, whatever the unit shown.
+  ASSERT_EQ(setup->ChangeParameterUnit("Motor_transmission", "m"), 1);
   platform_.Type(Dlg::kLoadTransmission, "0").Type(Dlg::kMotorTransmission, "-0").EndOk();
   ASSERT_EQ(d.DoModal(), axis::kIdOk);
-  for (const auto& [edit, name] : {std::pair{Dlg::kLoadTransmission, "Load_transmission"},
-                                   std::pair{Dlg::kMotorTransmission, "Motor_transmission"}}) {
-    EXPECT_EQ(d.GetChildText(edit), "0.001") << name;
-    EXPECT_DOUBLE_EQ(Get(*setup, name), 1e-6) << name;
+  for (const auto& [edit, name, shown] :
+       {std::tuple{Dlg::kLoadTransmission, "Load_transmission", "1"},
+        std::tuple{Dlg::kMotorTransmission, "Motor_transmission", "0.001"}}) {
+    EXPECT_EQ(d.GetChildText(edit), shown) << name;
+    EXPECT_DOUBLE_EQ(Get(*setup, name), 1e-3) << name;
   }
+  ASSERT_EQ(setup->ChangeParameterUnit("Motor_transmission", "mm"), 1);
   EXPECT_FALSE(Shown(d, Dlg::kLimitSwitchWarning));
   // A negative load travel shows the advice button; pressing it explains the rewiring.
   platform_.Type(Dlg::kLoadTransmission, "-2").Click(Dlg::kLimitSwitchWarning).EndOk();

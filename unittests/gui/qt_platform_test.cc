@@ -149,6 +149,8 @@ class ChangingDlg : public RecordingDlg {
     ShowChild(1080, 1);
     EnableChild(1001, 0);
     SetChildText(1043, "min &&max");
+    SetTextColour(1043, 0x0000FF);  // red
+    LimitText(1003, 4);
     SetChildText(9003, "line one\nline two");
     AddComboItem(1060, "z", 7);
     SetComboSelection(1060, 2);
@@ -169,13 +171,19 @@ TEST_F(QtPlatformTest, WidgetsFollowTheModelAndTimersReachTheDialog) {
   ChangingDlg dlg(setup_, 900);
   ASSERT_EQ(dlg.AddParameterControls("PeakCurrent", 1001, 1002), 1);
   bool mark_before = true, mark_after = false, edit_enabled_after = true;
-  QString label, text, combo;
+  QString label, text, combo, limited;
+  QColor label_before, label_after;
   const int result = Run(dlg, [&](DialogWindow& window) {
     mark_before = Find<QLabel>(window, 1080)->isVisibleTo(&window);
+    label_before = Find<QLabel>(window, 1043)->palette().color(QPalette::WindowText);
     Press(window, 1070);
     mark_after = Find<QLabel>(window, 1080)->isVisibleTo(&window);
     edit_enabled_after = Find<QLineEdit>(window, 1001)->isEnabled();
     label = Find<QLabel>(window, 1043)->text();
+    label_after = Find<QLabel>(window, 1043)->palette().color(QPalette::WindowText);
+    // The edit refuses a fifth character while the user types.
+    QTest::keyClicks(Find<QLineEdit>(window, 1003), "abcdef");
+    limited = Find<QLineEdit>(window, 1003)->text();
     text = Find<QPlainTextEdit>(window, 9003)->toPlainText();
     combo = Find<QComboBox>(window, 1060)->currentText();
   });
@@ -183,6 +191,9 @@ TEST_F(QtPlatformTest, WidgetsFollowTheModelAndTimersReachTheDialog) {
   EXPECT_TRUE(dlg.ended_from_timer);
   EXPECT_TRUE(!mark_before && mark_after && !edit_enabled_after);
   EXPECT_EQ(label, "min &max");
+  EXPECT_TRUE(label_before != QColor(Qt::red) && label_after == QColor(Qt::red))
+      << label_before.name().toStdString();
+  EXPECT_EQ(limited, "abcd");
   EXPECT_EQ(text, "line one\nline two");
   EXPECT_EQ(combo, "z");
 
