@@ -35,8 +35,8 @@ struct NumberPrefix {
 };
 enum class NumberFault {
   kNone,
-  kNotANumber,   // no number at the start of the text
-  kOutOfRange,   // too large for a double, or so small that it would read as zero
+  kNotANumber,  // no number at the start of the text
+  kOutOfRange,  // too large for a double, or so small that it would read as zero
 };
 NumberFault ReadNumberPrefix(std::string_view text, DecimalMark mark, NumberPrefix& out);
 

@@ -154,8 +154,8 @@ std::optional<double> ParseValueWithUnit(std::string_view text, const CMC_Unit& 
   }
   const std::string_view suffix = TrimBlanks(typed.substr(number.length));
   // "2,5" where only a point is taken: say so rather than call ",5" an unknown unit.
-  if (mark == DecimalMark::kPoint && suffix.size() > 1 && suffix[0] == ',' &&
-      suffix[1] >= '0' && suffix[1] <= '9') {
+  if (mark == DecimalMark::kPoint && suffix.size() > 1 && suffix[0] == ',' && suffix[1] >= '0' &&
+      suffix[1] <= '9') {
     error = quoted + " is not a number (the decimal mark is a point: \"" +
             std::string(typed.substr(0, number.length)) + "." + std::string(suffix.substr(1)) +
             "\")";

@@ -309,8 +309,8 @@ int CmdScale(Session& s, const Invocation& inv) {
                    Utf8(quantity->GetName()) + " (its base unit is " +
                    Quoted(Utf8(quantity->GetBaseUnitName())) + ")");
   }
-  const double factor = s.Exports().GetScaleFactor(
-      setup.get(), quantity->GetBaseUnitName().c_str(), quantity->GetName().c_str());
+  const double factor = s.Exports().GetScaleFactor(setup.get(), quantity->GetBaseUnitName().c_str(),
+                                                   quantity->GetName().c_str());
   PrintNumber(s.out(), factor / unit->GetFactor());
   std::fputc('\n', s.out());
   return kExitOk;

@@ -118,11 +118,14 @@ TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
 std::string Careless(const std::string& demo_text) {
   std::string text = demo_text;
   const std::string extra =
-      R"(    {"name": "K\u00fchlung", "value": 1.5, "min": 0, "max": 2, "unit": "s"},)" "\n"
+      R"(    {"name": "K\u00fchlung", "value": 1.5, "min": 0, "max": 2, "unit": "s"},)"
+      "\n"
       R"(    {"name": "Red\u001b[31m\nPWM_freq\t1", "value": 0, "min": 0, "max": 1, "unit": ""},)"
       "\n"
-      R"(    {"name": "Bus", "value": 24, "min": 0, "max": 100, "unit": "V "},)" "\n"
-      R"(    {"name": "Tiny", "value": 0, "min": 0, "max": 1, "unit": ""},)" "\n";
+      R"(    {"name": "Bus", "value": 24, "min": 0, "max": 100, "unit": "V "},)"
+      "\n"
+      R"(    {"name": "Tiny", "value": 0, "min": 0, "max": 1, "unit": ""},)"
+      "\n";
   const size_t at = text.find("  \"parameters\": [\n");
   if (at != std::string::npos) text.insert(text.find('\n', at) + 1, extra);
   return text;
@@ -198,7 +201,8 @@ TEST_F(Cli, DiffListsChangedParametersAndExitsOneWhenTheyDiffer) {
   ASSERT_EQ(Run({"set", demo, "PolePitch=32mm", "-o", Path("b.json")}).status, 0);
   r = Run({"diff", demo, Path("b.json")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "PolePitch\tA: 0.03 m [0.001, 0.2] shown in mm\tB: 0.032 m [0.001, 0.2] shown in mm\n");
+  EXPECT_EQ(r.out,
+            "PolePitch\tA: 0.03 m [0.001, 0.2] shown in mm\tB: 0.032 m [0.001, 0.2] shown in mm\n");
   r = Run({"diff", demo, Path("minimal-linear.json")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("KPTHT\tonly in A: "), std::string::npos);

@@ -127,7 +127,8 @@ TEST_F(FrontEnd, AnEditThroughTheRealWidgetsReachesTheSetup) {
   });
   EXPECT_EQ(LoadedPlugin().Exports().EditSetup(setup_.get()), 1);
   EXPECT_DOUBLE_EQ(setup_->FindParameter("In")->GetValueInBaseUnit(), typed);
-  EXPECT_TRUE(shown.filter(QStringLiteral(".")).size() > 0 && shown.filter(QStringLiteral(",")).empty())
+  EXPECT_TRUE(shown.filter(QStringLiteral(".")).size() > 0 &&
+              shown.filter(QStringLiteral(",")).empty())
       << shown.join(QStringLiteral(" | ")).toStdString();
   LoadResult again = LoadSetupText(SetupToText(*setup_), "edited");
   ASSERT_TRUE(again) << again.error;

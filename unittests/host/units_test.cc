@@ -68,9 +68,20 @@ TEST(TextEncoding, ConvertsLatin1ToUtf8AndBackAndRefusesTheRest) {
 // Formatting is printf's in the C locale, whatever locale the program runs in: printf in the C
 // locale is the reference, computed while the process runs in a decimal-comma locale.
 TEST(NumberText, FormatsAsTheCLocaleInEveryLocale) {
-  const double values[] = {0.0, -0.0, 2.5, -1234.5678, 1e-6, 0.03, 1.0 / 3.0, 123456789.0, 1e21,
-                           9007199254740993.0, 4.9e-324, std::numeric_limits<double>::max(),
-                           std::numeric_limits<double>::infinity(), -HUGE_VAL};
+  const double values[] = {0.0,
+                           -0.0,
+                           2.5,
+                           -1234.5678,
+                           1e-6,
+                           0.03,
+                           1.0 / 3.0,
+                           123456789.0,
+                           1e21,
+                           9007199254740993.0,
+                           4.9e-324,
+                           std::numeric_limits<double>::max(),
+                           std::numeric_limits<double>::infinity(),
+                           -HUGE_VAL};
   char reference[400];
   for (double value : values) {
     SCOPED_TRACE(value);
