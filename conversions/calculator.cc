@@ -20,6 +20,12 @@ int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum) 
   return 1;
 }
 
+int WriteDerived(CMC_Parameter* parameter, double minimum, double maximum, double value) {
+  if (SetParameterRange(parameter, minimum, maximum) == 0) return 0;
+  parameter->SetValueInBaseUnit(value);
+  return 1;
+}
+
 bool ParametersExist(CMC_Setup& setup, std::initializer_list<const char*> names) {
   QuietLookups quiet;
   for (const char* name : names) {

@@ -23,6 +23,9 @@ using Calculator = int (*)(CMC_Setup& setup);
 // maximum. Returns 0 and changes nothing when minimum > maximum. A NaN bound is refused too: no
 // range with a NaN bound can be ordered, and storing one would make every later check meaningless.
 int SetParameterRange(CMC_Parameter* parameter, double minimum, double maximum);
+// A register -> physical calculator's last step: the range, then the value. 0 (value unchanged)
+// when the range is refused.
+int WriteDerived(CMC_Parameter* parameter, double minimum, double maximum, double value);
 
 // Looks all names up (reporting a missing one while g_bShowErrors) and fills the pointers; false
 // when any is missing. Inline: every calculator starts with it, and the short fixed lists unroll.

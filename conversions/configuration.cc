@@ -20,12 +20,6 @@ void WriteWord(CMC_Parameter* p, uint32_t word) {
   p->SetValueInBaseUnit(static_cast<double>(word));
 }
 
-int WriteDerived(CMC_Parameter* p, double minimum, double maximum, double value) {
-  if (SetParameterRange(p, minimum, maximum) == 0) return 0;
-  p->SetValueInBaseUnit(value);
-  return 1;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Single-bit flags. "inverted" flags are 1 when their bit is clear (the firmware's bit selects
 // the other choice).
@@ -110,29 +104,14 @@ constexpr ControlStructure kControlStructures[] = {
     {2, -1, "0", "0", "1"},
 };
 
-// Winding resistance seen by the start-up voltage: connection type 1 shows a third of it.
-double StartupResistance(const CMC_Parameter* r, const CMC_Parameter* connection) {
-  return V(connection) == 1.0 ? V(r) / 3.0 : V(r);
-}
-
 int EncodeStartupReference(CMC_Setup& setup, const char* reg_name) {
-  CMC_Parameter *reg, *r, *in, *start, *pwm_freq, *vdc, *connection, *commutation;
-  double dead_band_s;
-  if (!FindAll(setup, {{reg_name, &reg},
-                       {"R", &r},
-                       {"In", &in},
-                       {"StartCurrent", &start},
-                       {"PWM_freq", &pwm_freq},
-                       {"Vdc", &vdc},
-                       {"MotorPhaseConnectionType", &connection},
-                       {"CommutationMethod", &commutation}}) ||
-      !DeadBandTime(setup, FindOptional(setup, "DSP_freq"), dead_band_s)) {
+  CMC_Parameter *reg, *start, *pwm_freq;
+  StartupReferenceLine line;
+  if (!FindAll(setup, {{reg_name, &reg}, {"StartCurrent", &start}, {"PWM_freq", &pwm_freq}}) ||
+      !StartupReference(setup, V(pwm_freq), line)) {
     return 0;
   }
-  const double k_u = VoltageScaleAt(V(vdc), V(commutation));
-  const double winding_V = V(start) * V(in) * StartupResistance(r, connection) / 100.0;
-  const double dead_band_V = V(vdc) * V(pwm_freq) * dead_band_s;
-  reg->SetValueInBaseUnit(k_u * winding_V + k_u * dead_band_V);
+  reg->SetValueInBaseUnit(line.offset + line.slope_per_percent * V(start));
   return 1;
 }
 
@@ -561,27 +540,41 @@ int EncodeCOUNTINGDIR(CMC_Setup& setup) {
 
 // ---- Start-up voltage references.
 
-int DeriveStartCurrent(CMC_Setup& setup) {
-  CMC_Parameter *start, *reftst, *r, *in, *dsp_freq, *pwmper, *vdc, *connection, *commutation;
+bool StartupReference(CMC_Setup& setup, double pwm_freq_Hz, StartupReferenceLine& line) {
+  CMC_Parameter *r, *in, *vdc, *connection, *commutation;
   double dead_band_s;
-  if (!FindAll(setup, {{"StartCurrent", &start},
-                       {"REFTST", &reftst},
-                       {"R", &r},
+  if (!FindAll(setup, {{"R", &r},
                        {"In", &in},
-                       {"DSP_freq", &dsp_freq},
-                       {"PWMPER", &pwmper},
                        {"Vdc", &vdc},
                        {"MotorPhaseConnectionType", &connection},
                        {"CommutationMethod", &commutation}}) ||
-      !DeadBandTime(setup, dsp_freq, dead_band_s)) {
-    return 0;
+      !DeadBandTime(setup, FindOptional(setup, "DSP_freq"), dead_band_s)) {
+    return false;
   }
   const double k_u = VoltageScaleAt(V(vdc), V(commutation));
-  const double pwm_freq_Hz = V(dsp_freq) / (2.0 * V(pwmper));
-  const double dead_band_counts = k_u * dead_band_s * pwm_freq_Hz * V(vdc);
-  const double percent =
-      (V(reftst) - dead_band_counts) * 100.0 / (k_u * V(in) * StartupResistance(r, connection));
-  return WriteDerived(start, 0.0, 300.0, percent);
+  line.slope_per_percent = k_u * V(in) * StarResistance_Ohm(V(r), V(connection)) / 100.0;
+  line.offset = k_u * V(vdc) * pwm_freq_Hz * dead_band_s;
+  return true;
+}
+
+namespace {
+// The start current a reference drives, % of "In"; the PWM frequency from the timer registers.
+int DeriveStartCurrentInto(CMC_Setup& setup, const char* name) {
+  CMC_Parameter *start, *reftst, *dsp_freq, *pwmper;
+  StartupReferenceLine line;
+  if (!FindAll(
+          setup,
+          {{name, &start}, {"REFTST", &reftst}, {"DSP_freq", &dsp_freq}, {"PWMPER", &pwmper}}) ||
+      !StartupReference(setup, V(dsp_freq) / (2.0 * V(pwmper)), line)) {
+    return 0;
+  }
+  return WriteDerived(start, 0.0, 300.0, (V(reftst) - line.offset) / line.slope_per_percent);
+}
+}  // namespace
+
+int DeriveStartCurrent(CMC_Setup& setup) { return DeriveStartCurrentInto(setup, "StartCurrent"); }
+int DeriveTestStartCurrent(CMC_Setup& setup) {
+  return DeriveStartCurrentInto(setup, "TestStartCurrent");
 }
 
 int EncodeREFTST(CMC_Setup& setup) { return EncodeStartupReference(setup, "REFTST"); }

@@ -140,7 +140,18 @@ int EncodeCOUNTINGDIR(CMC_Setup& setup);
 
 // ---- Start-up voltage references: the voltage that drives "StartCurrent" (% of "In") through
 // the winding, plus the voltage lost in the power stage's dead band.
+// A reference against the start current it drives, in voltage-command counts:
+// reference = offset + slope x percent. The slope drives the current through the equivalent star
+// resistance; the offset makes up the dead band's loss Vdc x f_PWM x t_dead.
+struct StartupReferenceLine {
+  double slope_per_percent = 0.0;
+  double offset = 0.0;
+};
+// From "R", "In", "Vdc", "MotorPhaseConnectionType", "CommutationMethod" and the dead band, at
+// the PWM frequency given; false (a missing name reported) when an input is missing.
+bool StartupReference(CMC_Setup& setup, double pwm_freq_Hz, StartupReferenceLine& line);
 int DeriveStartCurrent(CMC_Setup& setup);
+int DeriveTestStartCurrent(CMC_Setup& setup);  // the same from "REFTST", for the tests
 int EncodeREFTST(CMC_Setup& setup);
 int EncodeRINCTST(CMC_Setup& setup);
 

@@ -40,14 +40,6 @@ double PeakCurrent_A(const CMC_Parameter* imax_ps, const CMC_Parameter* imax_m) 
   return std::min(V(imax_ps), V(imax_m));
 }
 
-// Sets the range and then the value of a derived parameter; 0 (value unchanged) when the range is
-// refused.
-int WriteDerived(CMC_Parameter* p, double minimum, double maximum, double value) {
-  if (!SetParameterRange(p, minimum, maximum)) return 0;
-  p->SetValueInBaseUnit(value);
-  return 1;
-}
-
 // A saturation register (32767 minus the allowed output) gets its register range, then the value.
 void WriteSaturation(CMC_Parameter* reg, double allowed_output) {
   SetParameterRange(reg, 0.0, kFullScale);
@@ -506,31 +498,6 @@ int DeriveTestProtectionCurrent(CMC_Setup& setup) {
 
 int DeriveTestLimitCurrent(CMC_Setup& setup) {
   return DeriveOutputLimitCurrent(setup, "TestLimitCurrent");
-}
-
-int DeriveTestStartCurrent(CMC_Setup& setup) {
-  CMC_Parameter *test, *reftst, *vdc, *commutation, *dsp, *pwmper, *nominal, *r, *connection;
-  if (!FindAll(setup, {{"TestStartCurrent", &test},
-                       {"REFTST", &reftst},
-                       {"Vdc", &vdc},
-                       {"CommutationMethod", &commutation},
-                       {"DSP_freq", &dsp},
-                       {"PWMPER", &pwmper},
-                       {"In", &nominal},
-                       {"R", &r},
-                       {"MotorPhaseConnectionType", &connection}})) {
-    return 0;
-  }
-  // REFTST is a voltage command; the dead band takes d x f of it, and what is left drives the
-  // start current through the phase resistance (a third of it for connection type 1).
-  double dead_band_s;
-  if (!DeadBandTime(setup, dsp, dead_band_s)) return 0;
-  const double vs = VoltageScaleAt(V(vdc), V(commutation));
-  const double pwm_freq_Hz = V(dsp) / (2.0 * V(pwmper));
-  const double r_Ohm = V(connection) == 1.0 ? V(r) / 3.0 : V(r);
-  const double percent =
-      100.0 * (V(reftst) - vs * dead_band_s * pwm_freq_Hz * V(vdc)) / (vs * V(nominal) * r_Ohm);
-  return WriteDerived(test, 0.0, 300.0, percent);
 }
 
 int DeriveMload_over_M(CMC_Setup& setup) {

@@ -13,7 +13,8 @@
 //            DeriveTestProtectionCurrent, DeriveIsUseFilterOnCrtCtrlOutput,
 //            DeriveFilterOnCurrentControllerOutput, DeriveIsCompensateGravitationalLoads,
 //            DeriveOffsetCurrent, DeriveKp_S_scl, DeriveKi_S_scl, DeriveIPSatS, DeriveKFFA_scl,
-//            DeriveTestLimitCurrent, DeriveTestStartCurrent, DeriveMload_over_M, DeriveKp_P_scl,
+//            DeriveTestLimitCurrent, DeriveTestStartCurrent (configuration.h), DeriveMload_over_M,
+//            DeriveKp_P_scl,
 //            DeriveKi_P_scl, DeriveKd_P_scl
 //   step 6 (guard "KPTHT"): DeriveKp_T_scl, DeriveKi_T_scl
 //   step 7:  DeriveFilter_D, DeriveIPSatP, DeriveLimit_Speed, DeriveTestMaxSpeed, DeriveKFFS_scl
@@ -182,7 +183,6 @@ int EncodeTONPOSOK_FC(CMC_Setup& setup);  // reads the parameter "Ts_S"
 int DeriveTestCurrent(CMC_Setup& setup);
 int DeriveTestProtectionCurrent(CMC_Setup& setup);
 int DeriveTestLimitCurrent(CMC_Setup& setup);
-int DeriveTestStartCurrent(CMC_Setup& setup);
 int DeriveMload_over_M(CMC_Setup& setup);
 int DeriveTestMaxSpeed(CMC_Setup& setup);
 

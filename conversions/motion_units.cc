@@ -340,9 +340,8 @@ int DeriveSoftwareLimit(CMC_Setup& setup, const char* physical, const char* regi
   double f;
   if (!LoadPositionScale(setup, f)) return 0;
   const double magnitude = std::fabs(f);
-  if (!SetParameterRange(limit, -2147483648.0 / magnitude, 2147483647.0 / magnitude)) return 0;
-  limit->SetValueInBaseUnit((f > 0.0 ? V(forward) : V(reversed)) / f);
-  return 1;
+  return WriteDerived(limit, -2147483648.0 / magnitude, 2147483647.0 / magnitude,
+                      (f > 0.0 ? V(forward) : V(reversed)) / f);
 }
 
 int EncodeSoftwareLimit(CMC_Setup& setup, const char* physical, const char* register_if_forward,
@@ -388,9 +387,7 @@ int DeriveProfileValue(CMC_Setup& setup, const char* physical, const char* reg,
   double k;
   if (!FindAll(setup, {{physical, &value}, {reg, &counts}}) || !scale(setup, k)) return 0;
   const double magnitude = std::fabs(k);
-  if (!SetParameterRange(value, 0.0, 32767.0 / magnitude)) return 0;
-  value->SetValueInBaseUnit(V(counts) / magnitude);
-  return 1;
+  return WriteDerived(value, 0.0, 32767.0 / magnitude, V(counts) / magnitude);
 }
 
 int EncodeProfileValue(CMC_Setup& setup, const char* physical, const char* reg,

@@ -13,13 +13,6 @@ namespace kestrel {
 
 namespace {
 
-// Sets the range, then the value; 0 without writing when the range is refused.
-int WriteDerived(CMC_Parameter* p, double minimum, double maximum, double value) {
-  if (SetParameterRange(p, minimum, maximum) == 0) return 0;
-  p->SetValueInBaseUnit(value);
-  return 1;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Protection word.
 
@@ -355,26 +348,35 @@ int DeriveVbrake(CMC_Setup& setup) {
   return WriteDerived(volts, 1.0, V(vdc_max), V(reg) / VdcScale(setup));
 }
 
-int EncodeUMAXPROT(CMC_Setup& setup) {
-  CMC_Parameter *reg, *volts;
-  double k_v;
-  if (!FindAll(setup, {{"UMAXPROT", &reg}, {"UMAX_PROT", &volts}}) || !VdcScale(setup, k_v)) {
-    return 0;
-  }
-  // Truncated so that the trip level never lies above the voltage the user asked for.
-  reg->SetValueInBaseUnit(static_cast<double>(axis::TruncToInt64(V(volts) * k_v)));
-  return 1;
-}
+namespace {
+// A protection threshold the drive compares its readings with: register = physical x scale
+// (readings per unit).
+struct ThresholdRow {
+  const char* reg;
+  const char* physical;
+  bool (*scale)(CMC_Setup& setup, double& scale);
+  bool truncated;  // so that the trip level never lies above the value the user asked for
+};
+constexpr ThresholdRow kUmaxprot = {"UMAXPROT", "UMAX_PROT", &VdcScale, true};
+constexpr ThresholdRow kUminprot = {"UMINPROT", "UMIN_PROT", &VdcScale, false};
+constexpr ThresholdRow kImaxprot = {"IMAXPROT", "Imax_Prot", &CurrentScale, false};
+constexpr ThresholdRow kBrakelim = {"BRAKELIM", "Vbrake", &VdcScale, false};
 
-int EncodeUMINPROT(CMC_Setup& setup) {
-  CMC_Parameter *reg, *volts;
-  double k_v;
-  if (!FindAll(setup, {{"UMINPROT", &reg}, {"UMIN_PROT", &volts}}) || !VdcScale(setup, k_v)) {
+int EncodeThreshold(CMC_Setup& setup, const ThresholdRow& row) {
+  CMC_Parameter *reg, *physical;
+  double scale;
+  if (!FindAll(setup, {{row.reg, &reg}, {row.physical, &physical}}) || !row.scale(setup, scale))
     return 0;
-  }
-  reg->SetValueInBaseUnit(V(volts) * k_v);
+  const double value = V(physical) * scale;
+  reg->SetValueInBaseUnit(row.truncated ? static_cast<double>(axis::TruncToInt64(value)) : value);
   return 1;
 }
+}  // namespace
+
+int EncodeUMAXPROT(CMC_Setup& setup) { return EncodeThreshold(setup, kUmaxprot); }
+int EncodeUMINPROT(CMC_Setup& setup) { return EncodeThreshold(setup, kUminprot); }
+int EncodeIMAXPROT(CMC_Setup& setup) { return EncodeThreshold(setup, kImaxprot); }
+int EncodeBRAKELIM(CMC_Setup& setup) { return EncodeThreshold(setup, kBrakelim); }
 
 int EncodeT2MAXPROT(CMC_Setup& setup) {
   CMC_Parameter *reg, *temp, *adc_range, *offset, *gain;
@@ -386,16 +388,6 @@ int EncodeT2MAXPROT(CMC_Setup& setup) {
     return 0;
   }
   reg->SetValueInBaseUnit(AdcFullScale(setup) * (V(offset) + V(gain) * V(temp)) / V(adc_range));
-  return 1;
-}
-
-int EncodeIMAXPROT(CMC_Setup& setup) {
-  CMC_Parameter *reg, *current;
-  double k_i;
-  if (!FindAll(setup, {{"IMAXPROT", &reg}, {"Imax_Prot", &current}}) || !CurrentScale(setup, k_i)) {
-    return 0;
-  }
-  reg->SetValueInBaseUnit(V(current) * k_i);
   return 1;
 }
 
@@ -411,14 +403,6 @@ int EncodeT1MAXPROT(CMC_Setup& setup) {
   CMC_Parameter* reg = FindOptional(setup, "T1MAXPROT");
   if (reg == nullptr) return 0;
   reg->SetValueInBaseUnit(32767.0);
-  return 1;
-}
-
-int EncodeBRAKELIM(CMC_Setup& setup) {
-  CMC_Parameter *reg, *volts;
-  double k_v;
-  if (!FindAll(setup, {{"BRAKELIM", &reg}, {"Vbrake", &volts}}) || !VdcScale(setup, k_v)) return 0;
-  reg->SetValueInBaseUnit(V(volts) * k_v);
   return 1;
 }
 

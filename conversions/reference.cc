@@ -213,9 +213,7 @@ int EncodeE_LEVEL_AD5(CMC_Setup& setup) {
 int DeriveUseFilter(CMC_Setup& setup) {
   CMC_Parameter *use, *coefficient;
   if (!FindAll(setup, {{"UseFilter", &use}, {"FILTER1", &coefficient}})) return 0;
-  if (!SetParameterRange(use, 0.0, 1.0)) return 0;
-  use->SetValueInBaseUnit(V(coefficient) == kFilterOff ? 0.0 : 1.0);
-  return 1;
+  return WriteDerived(use, 0.0, 1.0, V(coefficient) == kFilterOff ? 0.0 : 1.0);
 }
 
 int DeriveFilter(CMC_Setup& setup) {
@@ -229,11 +227,9 @@ int DeriveFilter(CMC_Setup& setup) {
     return 0;
   }
   const double ts_s = LoopPeriodOf(V(slper), V(pwmper), V(clock));
-  if (!SetParameterRange(corner, 0.0, 0.5 / ts_s)) return 0;
   const double c = V(coefficient);
-  corner->SetValueInBaseUnit(c == kFilterOff ? kFilterOffCorner
-                                             : -std::log(1.0 - c / kFilterOff) / ts_s);
-  return 1;
+  return WriteDerived(corner, 0.0, 0.5 / ts_s,
+                      c == kFilterOff ? kFilterOffCorner : -std::log(1.0 - c / kFilterOff) / ts_s);
 }
 
 int EncodeFILTER1(CMC_Setup& setup) {

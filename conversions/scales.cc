@@ -54,6 +54,10 @@ double VoltageScaleAt(double vdc_V, double commutation_method) {
   return 65534.0 / (1.1 * vdc_V);
 }
 
+double StarResistance_Ohm(double r_Ohm, double connection_type) {
+  return connection_type == 1.0 ? r_Ohm / 3.0 : r_Ohm;
+}
+
 double VoltageScale(CMC_Setup& setup) { return Compute(Voltage, setup); }
 double VdcScale(CMC_Setup& setup) { return Compute(Vdc, setup); }
 double CurrentScale(CMC_Setup& setup) { return Compute(Current, setup); }

@@ -15,6 +15,10 @@ double AdcFullScale(CMC_Setup& setup);
 double VoltageScale(CMC_Setup& setup);
 // The same for "Vdc" and "CommutationMethod" already read.
 double VoltageScaleAt(double vdc_V, double commutation_method);
+// The resistance of the equivalent star winding, Ohm: "R" is one phase of a star motor and one
+// branch of a delta motor ("MotorPhaseConnectionType" 1), which the drive sees as a star of a
+// third of it.
+double StarResistance_Ohm(double r_Ohm, double connection_type);
 // DC-bus reading per volt: ADC full scale / VdcMaxMeasurable.
 double VdcScale(CMC_Setup& setup);
 // Current reading per ampere: ADC full scale / (2 x ImaxPS).

@@ -51,9 +51,7 @@ int DerivePosSpd_in_FastLoop(CMC_Setup& setup) {
   if (flag == nullptr) return 1;  // drives without the option: nothing to show
   CMC_Parameter* upgrade;
   if (!FindAll(setup, {{"UPGRADE", &upgrade}})) return 0;
-  if (!SetParameterRange(flag, 0.0, 1.0)) return 0;
-  flag->SetValueInBaseUnit(Bit(Word(upgrade), kPosSpdInFastLoopBit) ? 1.0 : 0.0);
-  return 1;
+  return WriteDerived(flag, 0.0, 1.0, Bit(Word(upgrade), kPosSpdInFastLoopBit) ? 1.0 : 0.0);
 }
 
 int EncodePWMPER(CMC_Setup& setup) {

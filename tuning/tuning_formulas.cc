@@ -50,8 +50,7 @@ int TuneCurrentController(CMC_Setup& setup) {
   if (!Ts_C(setup, ts_s) || !VoltageScale(setup, k_u) || !CurrentScale(setup, k_i)) return 0;
   const double r_ohm = V(resistance);
   const double tau_s = V(inductance) / r_ohm;
-  // A delta-connected motor is modelled as the equivalent star: a third of the phase resistance.
-  const double model_r_ohm = V(connection) == 1.0 ? r_ohm / 3.0 : r_ohm;
+  const double model_r_ohm = StarResistance_Ohm(r_ohm, V(connection));
   const double omega = V(pass_band);
   const double zeta = V(damping);
   const double k = model_r_ohm * k_u / k_i;
