@@ -25,7 +25,10 @@ namespace axis::cli {
 
 namespace {
 
+constexpr const char* kVersion = "axiscore " AXIS_VERSION "\n";
+
 constexpr const char* kUsage = R"(Usage: axiscore [--plugin PATH] COMMAND ...
+       axiscore --help | --version
 
 Commands (SETUP is a setup file; commands that change it write to -o OUT when given, otherwise
 they update SETUP in place, atomically):
@@ -57,6 +60,7 @@ Options:
                                   or in ../lib/axiscore/ when installed)
   -o OUT                          where a changed setup is written
   -h, --help                      this text
+  -V, --version                   the program's version
 
 Exit status: 0 success, 1 differences found (diff) or editing cancelled (edit), 2 error.
 )";
@@ -500,11 +504,15 @@ const CommandRow kCommands[] = {
 };
 
 // Splits options from operands. Returns an error text, or "" on success.
-std::string Parse(const std::vector<std::string>& args, Invocation& inv, bool& help) {
+// `help` and `version` tell which of --help and --version was given (--help wins).
+std::string Parse(const std::vector<std::string>& args, Invocation& inv, bool& help,
+                  bool& version) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
       help = true;
+    } else if (arg == "-V" || arg == "--version") {
+      version = true;
     } else if (arg == "--plugin" || arg == "-o") {
       if (i + 1 >= args.size()) return arg + " needs a value";
       if (arg == "-o") {
@@ -531,10 +539,10 @@ std::string Parse(const std::vector<std::string>& args, Invocation& inv, bool& h
 int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   Session session(out, err);
   Invocation inv;
-  bool help = false;
-  const std::string parse_error = Parse(args, inv, help);
-  if (help) {
-    std::fputs(kUsage, out);
+  bool help = false, version = false;
+  const std::string parse_error = Parse(args, inv, help, version);
+  if (help || version) {
+    std::fputs(help ? kUsage : kVersion, out);
     return kExitOk;
   }
   if (!parse_error.empty()) return session.Error(parse_error + " (see axiscore --help)");

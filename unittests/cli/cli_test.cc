@@ -210,12 +210,17 @@ TEST_F(Cli, TuneWritesGainsTheRegistersCanHold) {
   EXPECT_DOUBLE_EQ(kp, mantissa * std::ldexp(1.0, static_cast<int>(shift)) / 32767.0);
 }
 
-TEST_F(Cli, HelpListsEveryCommand) {
+TEST_F(Cli, HelpListsEveryCommandAndVersionNamesTheRelease) {
   const Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
   for (const char* command : {"compute", "encode", "get", "set", "show", "scale", "offset", "tune",
                               "diff", "edit", "render"}) {
     EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+  }
+  for (const char* option : {"--version", "-V"}) {
+    const Result v = Run({option, "get"});  // answered before any command runs
+    EXPECT_EQ(v.status, 0) << option;
+    EXPECT_EQ(v.out, "axiscore " AXIS_VERSION "\n") << option;
   }
 }
 
