@@ -4,12 +4,13 @@ set -euo pipefail
 
 # python3 runs the data-file checks that ctest includes (the bundled setups' format, the dialog
 # template checker's own tests); binutils' nm checks the plug-in's exports; clang and its
-# runtimes build the fuzz target; Qt 6 the desktop front end and its offscreen tests; hyperfine
-# times the command line's start-up (bench/cli_startup.sh).
+# runtimes build the fuzz target; Qt 6 the desktop front end and its offscreen tests; dpkg-dev
+# (dpkg-shlibdeps) and file let CPack work out the Debian package's dependencies; hyperfine times
+# the command line's start-up (bench/cli_startup.sh).
 packages=(
   cmake ninja-build g++ binutils ccache pkg-config
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  python3 hyperfine
+  python3 dpkg-dev file hyperfine
   clang libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
 )
