@@ -1,7 +1,5 @@
 #include "host/dialog_template.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,12 +8,8 @@
 #include <sstream>
 #include <utility>
 
-#include "host/plugin_loader.h"
+#include "host/install_layout.h"
 #include "host/text.h"
-
-#ifndef AXIS_SOURCE_RESOURCES
-#define AXIS_SOURCE_RESOURCES "resources"
-#endif
 
 namespace axis {
 
@@ -53,11 +47,6 @@ constexpr const char* kDialogMembers[] = {"format", "version", "id",          "c
 constexpr const char* kControlMembers[] = {"id",      "kind",    "caption", "rect",  "parent",
                                            "page",    "items",   "pages",   "image", "readOnly",
                                            "enabled", "visible", "range"};
-
-bool IsDirectory(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // "line:column" of a byte offset (1-based).
 std::string LineColumn(std::string_view text, size_t position) {
@@ -305,9 +294,7 @@ const ControlTemplate* DialogTemplate::Find(int control_id) const {
 
 std::string ResourceDirectory() {
   if (const char* env = std::getenv("AXIS_RESOURCES"); env != nullptr && *env != '\0') return env;
-  const std::string beside = ExecutableDirectory() + "/resources";
-  if (IsDirectory(beside)) return beside;
-  return AXIS_SOURCE_RESOURCES;
+  return FindProgramFile(ProgramFolder::kData, "resources");
 }
 
 std::string FindNumberedResource(const std::string& subfolder, int id, const std::string& extension,

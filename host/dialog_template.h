@@ -72,8 +72,8 @@ struct TemplateResult {
   explicit operator bool() const { return dialog.has_value(); }
 };
 
-// The folder holding dialogs/: $AXIS_RESOURCES when set, else <executable dir>/resources when it
-// exists, else the source tree's resources/.
+// The folder holding dialogs/: $AXIS_RESOURCES when set, else the program's resources/ folder
+// (beside the executable in the build tree, share/axiscore/resources when installed).
 std::string ResourceDirectory();
 
 // The file of a numbered resource: <ResourceDirectory()>/<subfolder>/<id><extension> or

@@ -1,9 +1,8 @@
 #include "host/plugin_loader.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <climits>
+#include "host/install_layout.h"
 
 namespace axis {
 
@@ -51,18 +50,8 @@ Plugin::~Plugin() {
   if (handle_ != nullptr) dlclose(handle_);
 }
 
-std::string ExecutableDirectory() {
-  char buffer[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  if (length <= 0) return {};
-  std::string path(buffer, static_cast<size_t>(length));
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 std::string DefaultPluginPath() {
-  const std::string dir = ExecutableDirectory();
-  return (dir.empty() ? std::string(".") : dir) + "/libkestrel.so";
+  return FindProgramFile(ProgramFolder::kLibraries, "libkestrel.so");
 }
 
 }  // namespace axis

@@ -40,9 +40,8 @@ class Plugin {
   PluginExports exports_;
 };
 
-// The directory of the running executable (empty when unknown).
-std::string ExecutableDirectory();
-// The plug-in's default location: libkestrel.so next to the executable.
+// The plug-in's default location: libkestrel.so next to the executable (the build tree), else in
+// the installed tree's library folder (see host/install_layout.h).
 std::string DefaultPluginPath();
 
 }  // namespace axis

@@ -5,11 +5,13 @@ set -euo pipefail
 # python3 runs the data-file checks that ctest includes (the bundled setups' format, the dialog
 # template checker's own tests); binutils' nm checks the plug-in's exports; clang and its
 # runtimes build the fuzz target; Qt 6 the desktop front end and its offscreen tests; locales the
-# decimal-comma locale (de_DE.UTF-8) that the tests run the command line and the desktop in.
+# decimal-comma locale (de_DE.UTF-8) that the tests run the command line and the desktop in;
+# dpkg-dev (dpkg-shlibdeps) and file let CPack work out the Debian package's dependencies;
+# hyperfine times the command line's start-up (bench/cli_startup.sh).
 packages=(
   cmake ninja-build g++ binutils ccache pkg-config
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  python3 locales
+  python3 locales dpkg-dev file hyperfine
   clang libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
 )

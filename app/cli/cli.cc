@@ -1,5 +1,6 @@
 #include "app/cli/cli.h"
 
+#include <dlfcn.h>
 #include <fnmatch.h>
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <optional>
 #include <string_view>
 
+#include "app/gui/render.h"
+#include "host/install_layout.h"
 #include "host/number_text.h"
 #include "host/numeric.h"
 #include "host/plugin_loader.h"
@@ -17,15 +20,14 @@
 #include "host/setup_file.h"
 #include "host/text.h"
 
-#ifdef AXIS_HAVE_GUI
-#include "app/gui/render.h"
-#endif
-
 namespace axis::cli {
 
 namespace {
 
+constexpr const char* kVersion = "axiscore " AXIS_VERSION "\n";
+
 constexpr const char* kUsage = R"(Usage: axiscore [--plugin PATH] COMMAND ...
+       axiscore --help | --version
 
 Commands (SETUP is a setup file; commands that change it write to -o OUT when given, otherwise
 they update SETUP in place, atomically):
@@ -49,12 +51,15 @@ they update SETUP in place, atomically):
                                   DIR/<template id>-<name>.png
   render-template ID PNG          draw dialog template ID, unbound, into a PNG (developer's tool)
 
-edit, render and render-template need a build with the desktop front end (Qt 6).
+edit, render and render-template need a build with the desktop front end (Qt 6); only they load
+it (libaxiscore-gui.so) and Qt with it.
 
 Options:
-  --plugin PATH                   the plug-in library (default: libkestrel.so next to axiscore)
+  --plugin PATH                   the plug-in library (default: libkestrel.so next to axiscore,
+                                  or in ../lib/axiscore/ when installed)
   -o OUT                          where a changed setup is written
   -h, --help                      this text
+  -V, --version                   the program's version
 
 Exit status: 0 success, 1 differences found (diff) or editing cancelled (edit), 2 error.
 )";
@@ -69,6 +74,33 @@ struct Invocation {
   std::optional<std::string> output;
   std::string plugin_path;
 };
+
+// The desktop front end library. It is never unloaded: Qt, once started, stays to the end of the
+// process. Null with `error` set (completing "... needs the desktop front end, ") on failure.
+const gui::FrontEnd* LoadFrontEnd(std::string& error) {
+#ifdef AXIS_HAVE_GUI
+  const std::string path = FindProgramFile(ProgramFolder::kLibraries, gui::kFrontEndLibrary);
+  dlerror();
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    error = std::string("which cannot be loaded (") + (why ? why : path.c_str()) + ")";
+    return nullptr;
+  }
+  using Entry = const gui::FrontEnd* (*)();
+  const auto entry = reinterpret_cast<Entry>(dlsym(handle, gui::kFrontEndEntry));
+  const gui::FrontEnd* front_end = entry == nullptr ? nullptr : entry();
+  if (front_end == nullptr || front_end->version != gui::kFrontEndVersion) {
+    dlclose(handle);
+    error = "and \"" + path + "\" is not the one of this build of axiscore";
+    return nullptr;
+  }
+  return front_end;
+#else
+  error = "which this build lacks (install qt6-base-dev and qt6-svg-dev, then rebuild)";
+  return nullptr;
+#endif
+}
 
 class Session {
  public:
@@ -106,6 +138,14 @@ class Session {
     const std::string error = SaveSetupFile(setup, path);
     if (!error.empty()) return Error(error);
     return kExitOk;
+  }
+
+  // The desktop front end, for `command`; null after reporting why it cannot be had.
+  const gui::FrontEnd* Desktop(const std::string& command) {
+    std::string error;
+    const gui::FrontEnd* front_end = LoadFrontEnd(error);
+    if (front_end == nullptr) Error(command + " needs the desktop front end, " + error);
+    return front_end;
   }
 
   const PluginExports& Exports() const { return plugin_->Exports(); }
@@ -402,14 +442,14 @@ int CmdDiff(Session& s, const Invocation& inv) {
   return differences == 0 ? kExitOk : kExitDiffer;
 }
 
-#ifdef AXIS_HAVE_GUI
-
 int CmdEdit(Session& s, const Invocation& inv) {
+  const gui::FrontEnd* desktop = s.Desktop(inv.command);
+  if (desktop == nullptr) return kExitError;
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;
   std::string error;
   const std::optional<int> accepted =
-      gui::RunOnDesktop([&] { return s.Exports().EditSetup(setup.get()); }, error);
+      desktop->run_on_desktop([&] { return s.Exports().EditSetup(setup.get()); }, error);
   if (!accepted) return s.Error(error);
   if (*accepted != 1) {
     s.Note("the setup was not changed (the dialog was cancelled)");
@@ -419,13 +459,15 @@ int CmdEdit(Session& s, const Invocation& inv) {
 }
 
 int CmdRender(Session& s, const Invocation& inv) {
+  const gui::FrontEnd* desktop = s.Desktop(inv.command);
+  if (desktop == nullptr) return kExitError;
   const std::string& folder = inv.operands[1];
   std::error_code fault;
   std::filesystem::create_directories(folder, fault);
   if (fault) return s.Error("cannot create the folder \"" + folder + "\": " + fault.message());
   const std::vector<int> ids = OpenDialogIds();
   if (ids.empty()) return s.Error("the plug-in offers no setup dialogs to draw");
-  gui::DialogRenderer renderer(folder);
+  const std::unique_ptr<gui::DialogRenderer> renderer = desktop->new_dialog_renderer(folder);
   int failed = 0;
   for (int id : ids) {
     // Each dialog opens on the setup as the file holds it, untouched by the dialogs before it.
@@ -434,7 +476,7 @@ int CmdRender(Session& s, const Invocation& inv) {
     const SetupService open = FindSetupService(OpenDialogServiceName(id));
     int result = 0;
     const std::vector<std::string> written =
-        renderer.Render([&] { return result = open(setup.get()); });
+        renderer->Render([&] { return result = open(setup.get()); });
     if (written.empty() && result < 0) {
       s.Error("dialog " + std::to_string(id) + " could not be opened (see above)");
       ++failed;
@@ -443,7 +485,7 @@ int CmdRender(Session& s, const Invocation& inv) {
     }
     for (const std::string& png : written) std::fprintf(s.out(), "%s\n", png.c_str());
   }
-  for (const std::string& note : renderer.Notes()) s.Note(note);
+  for (const std::string& note : renderer->Notes()) s.Note(note);
   return failed == 0 ? kExitOk : kExitError;
 }
 
@@ -454,23 +496,12 @@ int CmdRenderTemplate(Session& s, const Invocation& inv) {
   const long id = std::strtol(id_text.c_str(), &end, 10);
   if (id_text.empty() || *end != '\0' || errno == ERANGE || id <= 0 || id > 0x7fffffff)
     return s.Error("\"" + id_text + "\" is not a dialog template id");
-  const std::string error = gui::RenderTemplate(static_cast<int>(id), inv.operands[1]);
+  const gui::FrontEnd* desktop = s.Desktop(inv.command);
+  if (desktop == nullptr) return kExitError;
+  const std::string error = desktop->render_template(static_cast<int>(id), inv.operands[1]);
   if (!error.empty()) return s.Error(error);
   return kExitOk;
 }
-
-#else
-
-int NeedsDesktop(Session& s, const Invocation& inv) {
-  return s.Error(inv.command +
-                 " needs the desktop front end, which this build lacks (install qt6-base-dev and "
-                 "qt6-svg-dev, then rebuild)");
-}
-constexpr auto CmdEdit = &NeedsDesktop;
-constexpr auto CmdRender = &NeedsDesktop;
-constexpr auto CmdRenderTemplate = &NeedsDesktop;
-
-#endif
 
 struct CommandRow {
   const char* name;
@@ -493,17 +524,21 @@ const CommandRow kCommands[] = {
     {"offset", 2, 2, false, &CmdOffset},
     {"tune", 2, 2, true, &CmdTune},
     {"diff", 2, 2, false, &CmdDiff},
-    {"edit", 1, 1, true, CmdEdit},
-    {"render", 2, 2, false, CmdRender},
-    {"render-template", 2, 2, false, CmdRenderTemplate, false},
+    {"edit", 1, 1, true, &CmdEdit},
+    {"render", 2, 2, false, &CmdRender},
+    {"render-template", 2, 2, false, &CmdRenderTemplate, false},
 };
 
 // Splits options from operands. Returns an error text, or "" on success.
-std::string Parse(const std::vector<std::string>& args, Invocation& inv, bool& help) {
+// `help` and `version` tell which of --help and --version was given (--help wins).
+std::string Parse(const std::vector<std::string>& args, Invocation& inv, bool& help,
+                  bool& version) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
       help = true;
+    } else if (arg == "-V" || arg == "--version") {
+      version = true;
     } else if (arg == "--plugin" || arg == "-o") {
       if (i + 1 >= args.size()) return arg + " needs a value";
       if (arg == "-o") {
@@ -530,10 +565,10 @@ std::string Parse(const std::vector<std::string>& args, Invocation& inv, bool& h
 int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   Session session(out, err);
   Invocation inv;
-  bool help = false;
-  const std::string parse_error = Parse(args, inv, help);
-  if (help) {
-    std::fputs(kUsage, out);
+  bool help = false, version = false;
+  const std::string parse_error = Parse(args, inv, help, version);
+  if (help || version) {
+    std::fputs(help ? kUsage : kVersion, out);
     return kExitOk;
   }
   if (!parse_error.empty()) return session.Error(parse_error + " (see axiscore --help)");

@@ -107,9 +107,12 @@ std::optional<int> RunOnDesktop(const std::function<int()>& edit, std::string& e
 
 // --- drawing dialogs as they open ---------------------------------------------------------------
 
-class DialogRenderer::Platform : public QtPlatform {
+namespace {
+
+// The platform of a renderer: draws a dialog instead of running it.
+class OffscreenPlatform : public QtPlatform {
  public:
-  explicit Platform(std::string folder) : folder_(std::move(folder)) {}
+  explicit OffscreenPlatform(std::string folder) : folder_(std::move(folder)) {}
 
   int RunModal(CMC_EditSetupDlg& dialog) override {
     const std::string png = folder_ + "/" + PictureName(dialog.Template().id) + ".png";
@@ -141,22 +144,29 @@ class DialogRenderer::Platform : public QtPlatform {
   std::vector<std::string> notes_;
 };
 
-DialogRenderer::DialogRenderer(std::string folder) {
+class OffscreenRenderer final : public DialogRenderer {
+ public:
+  explicit OffscreenRenderer(const std::string& folder) : platform_(folder) {}
+
+  std::vector<std::string> Render(const std::function<int()>& open) override {
+    axis::Platform* previous = GetPlatform();
+    SetPlatform(&platform_);
+    open();
+    SetPlatform(previous);
+    return platform_.TakeWritten();
+  }
+  const std::vector<std::string>& Notes() const override { return platform_.Notes(); }
+
+ private:
+  OffscreenPlatform platform_;
+};
+
+}  // namespace
+
+std::unique_ptr<DialogRenderer> NewDialogRenderer(const std::string& folder) {
   EnsureApplication(true);
-  platform_ = std::make_unique<Platform>(std::move(folder));
+  return std::make_unique<OffscreenRenderer>(folder);
 }
-
-DialogRenderer::~DialogRenderer() = default;
-
-std::vector<std::string> DialogRenderer::Render(const std::function<int()>& open) {
-  axis::Platform* previous = GetPlatform();
-  SetPlatform(platform_.get());
-  open();
-  SetPlatform(previous);
-  return platform_->TakeWritten();
-}
-
-const std::vector<std::string>& DialogRenderer::Notes() const { return platform_->Notes(); }
 
 std::string RenderTemplate(int template_id, const std::string& png_path) {
   EnsureApplication(true);
@@ -167,3 +177,11 @@ std::string RenderTemplate(int template_id, const std::string& png_path) {
 }
 
 }  // namespace axis::gui
+
+// The library's only export (app/gui/front_end.map).
+extern "C" const axis::gui::FrontEnd* axis_front_end() {
+  static const axis::gui::FrontEnd table = {axis::gui::kFrontEndVersion, &axis::gui::RunOnDesktop,
+                                            &axis::gui::NewDialogRenderer,
+                                            &axis::gui::RenderTemplate};
+  return &table;
+}

@@ -27,24 +27,35 @@ std::optional<int> RunOnDesktop(const std::function<int()>& edit, std::string& e
 // listed in Notes(), timers never fire, file prompts are cancelled.
 class DialogRenderer {
  public:
-  explicit DialogRenderer(std::string folder);
-  ~DialogRenderer();
-  DialogRenderer(const DialogRenderer&) = delete;
-  DialogRenderer& operator=(const DialogRenderer&) = delete;
-
+  virtual ~DialogRenderer() = default;
   // Runs `open`; returns the PNG files written (empty when no dialog ran).
-  std::vector<std::string> Render(const std::function<int()>& open);
+  virtual std::vector<std::string> Render(const std::function<int()>& open) = 0;
   // Faults met while drawing (a file that cannot be written) and message boxes answered.
-  const std::vector<std::string>& Notes() const;
-
- private:
-  class Platform;
-  std::unique_ptr<Platform> platform_;
+  virtual const std::vector<std::string>& Notes() const = 0;
 };
+
+// A renderer drawing into `folder`; starts Qt offscreen unless QT_QPA_PLATFORM chooses otherwise.
+std::unique_ptr<DialogRenderer> NewDialogRenderer(const std::string& folder);
 
 // Builds the dialog model of template `template_id` on an empty setup (no bindings), draws it
 // offscreen and writes the picture to `png_path`. Returns "" on success, else what went wrong.
 // A developer's tool for checking a template's layout.
 std::string RenderTemplate(int template_id, const std::string& png_path);
 
+// The desktop front end is a library of its own, libaxiscore-gui.so, that the command line loads
+// only for the commands that edit or draw, so that every other command starts without Qt. Its one
+// export, axis_front_end(), gives the operations above as this table. The library and the command
+// line come from the same build; `version` guards against a library left from another one.
+struct FrontEnd {
+  int version;
+  std::optional<int> (*run_on_desktop)(const std::function<int()>& edit, std::string& error);
+  std::unique_ptr<DialogRenderer> (*new_dialog_renderer)(const std::string& folder);
+  std::string (*render_template)(int template_id, const std::string& png_path);
+};
+inline constexpr int kFrontEndVersion = 1;
+inline constexpr const char* kFrontEndLibrary = "libaxiscore-gui.so";
+inline constexpr const char* kFrontEndEntry = "axis_front_end";
+
 }  // namespace axis::gui
+
+extern "C" const axis::gui::FrontEnd* axis_front_end();

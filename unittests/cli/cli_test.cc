@@ -50,10 +50,11 @@ class Cli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // `environment`: "NAME=value" settings and "-u NAME" removals for env(1).
-  Result Run(const std::vector<std::string>& args, const std::string& environment = "") {
-    std::string command = "cd " + Quote(dir_.string()) + " && env " + environment + " " +
-                          Quote(std::string(AXIS_BIN_DIR) + "/axiscore");
+  // `environment`: "NAME=value" settings and "-u NAME" removals for env(1); `program`: another
+  // copy of axiscore, quoted for the shell. Run in the test's own folder.
+  Result Run(const std::vector<std::string>& args, const std::string& environment = "",
+             const std::string& program = Quote(AXIS_BIN_DIR "/axiscore")) {
+    std::string command = "cd " + Quote(dir_.string()) + " && env " + environment + " " + program;
     for (const std::string& arg : args) command += " " + Quote(arg);
     command += " >" + Quote((dir_ / "stdout").string()) + " 2>" + Quote((dir_ / "stderr").string());
     Result result;
@@ -252,12 +253,17 @@ TEST_F(Cli, TuneWritesGainsTheRegistersCanHold) {
   EXPECT_DOUBLE_EQ(kp, mantissa * std::ldexp(1.0, static_cast<int>(shift)) / 32767.0);
 }
 
-TEST_F(Cli, HelpListsEveryCommand) {
+TEST_F(Cli, HelpListsEveryCommandAndVersionNamesTheRelease) {
   const Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
   for (const char* command : {"compute", "encode", "get", "set", "show", "scale", "offset", "tune",
                               "diff", "edit", "render"}) {
     EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+  }
+  for (const char* option : {"--version", "-V"}) {
+    const Result v = Run({option, "get"});  // answered before any command runs
+    EXPECT_EQ(v.status, 0) << option;
+    EXPECT_EQ(v.out, "axiscore " AXIS_VERSION "\n") << option;
   }
 }
 
@@ -300,6 +306,51 @@ TEST_F(Cli, RenderDrawsEverySetupDialogAtItsSizeAndLeavesTheSetupAlone) {
     ++drawn;
   }
   EXPECT_GE(drawn, 7);
+}
+
+// The desktop front end, and Qt with it, is loaded only by the commands that draw or edit: the
+// dynamic loader's own account of the libraries it opens for each command.
+TEST_F(Cli, OnlyTheCommandsThatDrawLoadQt) {
+  const std::string png = Path("template.png");
+  const struct {
+    std::vector<std::string> args;
+    bool draws;
+  } rows[] = {{{"--help"}, false},
+              {{"get", Path("demo-linear.json"), "PWM_freq"}, false},
+              {{"compute", Path("demo-linear.json")}, false},
+              {{"render-template", "106", png}, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    const Result r = Run(row.args, "LD_DEBUG=files QT_QPA_PLATFORM=offscreen");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("libaxiscore-gui.so") != std::string::npos, row.draws);
+    EXPECT_EQ(r.err.find("libQt6Core.so") != std::string::npos, row.draws);
+  }
+  EXPECT_TRUE(fs::exists(png));
+}
+
+// A copy of the command line and its libraries without the front end beside them: the commands
+// that need it say so, the others work.
+TEST_F(Cli, CommandsThatDrawSayWhenTheDesktopFrontEndIsMissing) {
+  const fs::path bin = dir_ / "bin";
+  fs::create_directory(bin);
+  for (const char* file : {"axiscore", "libaxiscore.so", "libkestrel.so"})
+    fs::copy_file(fs::path(AXIS_BIN_DIR) / file, bin / file);
+  const std::string axiscore = Quote((bin / "axiscore").string());
+  const std::string demo = Path("demo-linear.json");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"edit", demo}, {"render", demo, Path("pictures")}}) {
+    const Result r = Run(args, "", axiscore);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(
+        r.err.rfind(
+            "axiscore: " + args[0] + " needs the desktop front end, which cannot be loaded (", 0),
+        0u)
+        << r.err;
+    EXPECT_NE(r.err.find("libaxiscore-gui.so: cannot open shared object file"), std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(Run({"get", demo, "PWM_freq"}, "", axiscore).status, 0);
 }
 
 TEST_F(Cli, EditWithoutADisplaySaysSoAndWritesNothing) {
