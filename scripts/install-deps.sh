@@ -2,8 +2,8 @@
 # Installs the Debian packages the build, the tests and the tools need. Safe to run again.
 set -euo pipefail
 
-# python3 runs the data-file checks that ctest includes (the bundled setups' format, the dialog
-# template checker's own tests); binutils' nm checks the plug-in's exports; clang and its
+# python3 runs the data-file checks that ctest includes (the bundled setups' format against the
+# schema with python3-jsonschema, the dialog template checker's own tests); binutils' nm checks the plug-in's exports; clang and its
 # runtimes build the fuzz target; Qt 6 the desktop front end and its offscreen tests; locales the
 # decimal-comma locale (de_DE.UTF-8) that the tests run the command line and the desktop in;
 # dpkg-dev (dpkg-shlibdeps) and file let CPack work out the Debian package's dependencies;
@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ binutils ccache pkg-config
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  python3 locales dpkg-dev file hyperfine
+  python3 python3-jsonschema locales dpkg-dev file hyperfine
   clang libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
 )

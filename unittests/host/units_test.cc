@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -44,6 +48,29 @@ TEST(UnitCatalogue, EveryUnitOfATypeSharesTheBaseThatComesFirstAndIsFoundByName)
     EXPECT_EQ(unit.GetBaseName(), same_type.front()->GetName());
     EXPECT_EQ(units.FindUnit(unit.GetName()), &unit);  // names unique even ignoring case
   }
+}
+
+// The setup file schema, which editors and the format checker read, lists the catalogue exactly:
+// every unit, the base units, and for each base unit the display units of its type.
+TEST(UnitCatalogue, IsTheOneTheSetupFileSchemaDocuments) {
+  std::ifstream file(AXIS_UNITTESTS_DIR "/../docs/setup.schema.json");
+  const nlohmann::json defs = nlohmann::json::parse(file)["$defs"];
+  std::vector<std::string> all, bases;
+  std::map<std::string, std::vector<std::string>> displays;
+  for (const CMC_Unit& unit : CMC_Units::Catalogue().All()) {
+    const std::string name = axis::Latin1ToUtf8(unit.GetName());
+    all.push_back(name);
+    if (unit.IsBase()) bases.push_back(name);
+    displays[axis::Latin1ToUtf8(unit.GetBaseName())].push_back(name);
+  }
+  EXPECT_EQ(defs["anyUnit"]["enum"].get<std::vector<std::string>>(), all);
+  EXPECT_EQ(defs["baseUnit"]["enum"].get<std::vector<std::string>>(), bases);
+  std::map<std::string, std::vector<std::string>> documented;
+  for (const auto& rule : defs["unitPair"]["allOf"]) {
+    documented[rule["if"]["properties"]["unit"]["const"].get<std::string>()] =
+        rule["then"]["properties"]["display"]["enum"].get<std::vector<std::string>>();
+  }
+  EXPECT_EQ(documented, displays);
 }
 
 TEST(TextEncoding, ConvertsLatin1ToUtf8AndBackAndRefusesTheRest) {
