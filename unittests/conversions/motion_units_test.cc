@@ -103,7 +103,8 @@ TEST(MotionUnits, ReversedDrive) {
     EXPECT_EQ(t.Get(row.name), row.value) << row.name;
   }
   t.Physical({{"ABSTART_MINMOVE_PERCENT", 30}}).Set("Motor_transmission", -1);  // both reversed
-  EXPECT_EQ(EncodeABSTART_MINMOVE(t.setup()) + EncodeTRANSMISSION(t.setup()), 2);
+  EXPECT_EQ((std::vector<int>{EncodeABSTART_MINMOVE(t.setup()), EncodeTRANSMISSION(t.setup())}),
+            (std::vector<int>{1, 1}));
   EXPECT_EQ(t.Get("ABSTART_MINMOVE"), 3000);
   EXPECT_EQ(t.Get("TRANSMISSION"), 1);
 }

@@ -93,15 +93,21 @@ TEST(ReferenceRanges, FollowTheOtherParametersAndTheDriveBounds) {
 TEST(ReferenceConversions, EdgeValues) {
   TestSetup t = Drive(1, false);  // no analogue reference: the gear is encoded all the same
   const std::string before = axis::SetupToText(*t);
-  EXPECT_EQ(EncodeAnalogueReference(*t) + DeriveAnalogueReference(*t), 0);
+  EXPECT_EQ((std::vector<int>{EncodeAnalogueReference(*t), DeriveAnalogueReference(*t)}),
+            (std::vector<int>{0, 0}));
   EXPECT_EQ(axis::SetupToText(*t), before) << "the steps without their guard touch nothing";
-  EXPECT_EQ(EncodeLEVEL_AD5(*t) + EncodeFILTER1(*t) + EncodeGEAR(*t) + EncodeReferenceGain(*t), 4);
+  EXPECT_EQ((std::vector<int>{EncodeLEVEL_AD5(*t), EncodeFILTER1(*t), EncodeGEAR(*t),
+                              EncodeReferenceGain(*t)}),
+            (std::vector<int>{1, 1, 1, 1}));
   EXPECT_EQ(t.Get("LEVEL_AD5"), kN / 2);                       // 0 V in the middle of -10..10 V
   EXPECT_EQ(t.Get("FILTER1"), 32767);                          // filter off
   EXPECT_EQ(t.Get("GEAR"), 1.5);                               // slave 3 / master 2
-  EXPECT_EQ(t.Get("CADIN") + t.Get("SFTADIN") / 10, 20000.1);  // g = 8 x 5000 = 40000: one shift
-  EXPECT_EQ(DeriveDeadBandPoint(*t) + DeriveUseFilter(*t) + DeriveFilter(*t), 3);
-  EXPECT_EQ(t.Get("DeadBand_Point") + t.Get("UseFilter"), 0.0);
+  EXPECT_EQ(t.Get("CADIN"), 20000);                            // g = 8 x 5000 = 40000: one shift
+  EXPECT_EQ(t.Get("SFTADIN"), 1);
+  EXPECT_EQ((std::vector<int>{DeriveDeadBandPoint(*t), DeriveUseFilter(*t), DeriveFilter(*t)}),
+            (std::vector<int>{1, 1, 1}));
+  EXPECT_EQ(t.Get("DeadBand_Point"), 0.0);
+  EXPECT_EQ(t.Get("UseFilter"), 0.0);
   EXPECT_EQ(t.Get("filter"), 50);
   EXPECT_DOUBLE_EQ(t.Max("filter"), 0.5 / kTsS);
 }

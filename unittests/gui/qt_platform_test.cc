@@ -130,7 +130,8 @@ TEST_F(QtPlatformTest, ChecksAndRadiosGoThroughTheModel) {
   EXPECT_EQ(result, kIdOk);
   EXPECT_EQ(before, (std::vector<bool>{false, false, false, true}));  // Mode 2: the third radio
   EXPECT_EQ(after, (std::vector<bool>{true, false, true, false}));
-  EXPECT_EQ(Value("Enable") + Value("Mode"), 2.0);
+  EXPECT_EQ(Value("Enable"), 1.0);
+  EXPECT_EQ(Value("Mode"), 1.0);
 }
 
 // A dialog that changes its controls when "Open..." is pressed, then ends from its timer.

@@ -322,7 +322,8 @@ TEST_F(EditSetupDlgTest, TheUserCannotUseDisabledHiddenReadOnlyOrMissingControls
       .Click(1071).EndOk();
   // clang-format on
   ASSERT_EQ(dlg.DoModal(), kIdOk);
-  EXPECT_EQ(Value("PeakCurrent") + Value("Enable"), 10.0);
+  EXPECT_EQ(Value("PeakCurrent"), 10.0);
+  EXPECT_EQ(Value("Enable"), 0.0);
   EXPECT_EQ(dlg.GetChildText(1090), "");
   EXPECT_EQ(dlg.Control(1050)->selection, 1);
   EXPECT_EQ(dlg.log, (Log{"command:1071"}));

@@ -104,7 +104,8 @@ TEST_F(SetupTest, TextAndIntegerOptions) {
   setup_.SetOption("PMSMStartwithHalls", "1");
   setup_.SetOption("IsInputsTypeProgrammable", "abc");
   EXPECT_EQ(setup_.GetIntOption("pmsmstartwithhalls"), 1);
-  EXPECT_EQ(setup_.GetIntOption("IsInputsTypeProgrammable") + setup_.GetIntOption("Absent"), 0);
+  EXPECT_EQ(setup_.GetIntOption("IsInputsTypeProgrammable"), 0);  // not a number
+  EXPECT_EQ(setup_.GetIntOption("Absent"), 0);
   EXPECT_EQ(setup_.GetOptionNoError("Absent"), "");
   setup_.SetOption("pmsmSTARTwithHalls", "0");  // the same option, whatever the case
   EXPECT_EQ(setup_.GetOptions().size(), 2u);
