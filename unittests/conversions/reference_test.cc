@@ -99,10 +99,10 @@ TEST(ReferenceConversions, EdgeValues) {
   EXPECT_EQ((std::vector<int>{EncodeLEVEL_AD5(*t), EncodeFILTER1(*t), EncodeGEAR(*t),
                               EncodeReferenceGain(*t)}),
             (std::vector<int>{1, 1, 1, 1}));
-  EXPECT_EQ(t.Get("LEVEL_AD5"), kN / 2);                       // 0 V in the middle of -10..10 V
-  EXPECT_EQ(t.Get("FILTER1"), 32767);                          // filter off
-  EXPECT_EQ(t.Get("GEAR"), 1.5);                               // slave 3 / master 2
-  EXPECT_EQ(t.Get("CADIN"), 20000);                            // g = 8 x 5000 = 40000: one shift
+  EXPECT_EQ(t.Get("LEVEL_AD5"), kN / 2);  // 0 V in the middle of -10..10 V
+  EXPECT_EQ(t.Get("FILTER1"), 32767);     // filter off
+  EXPECT_EQ(t.Get("GEAR"), 1.5);          // slave 3 / master 2
+  EXPECT_EQ(t.Get("CADIN"), 20000);       // g = 8 x 5000 = 40000: one shift
   EXPECT_EQ(t.Get("SFTADIN"), 1);
   EXPECT_EQ((std::vector<int>{DeriveDeadBandPoint(*t), DeriveUseFilter(*t), DeriveFilter(*t)}),
             (std::vector<int>{1, 1, 1}));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "host/dialog_test_support.h"
 #include "support/test_setup.h"
 
@@ -24,16 +26,16 @@ TestSetup GainSetup() {
 
 TEST_F(MySetupDlgTest, EditedGainsShowWhatTheRegistersHold) {
   // The name the host reports (case ignored); the mantissa kept (the host rounds what it is
-  // handed), the total shift, the gain shown and its maximum.
+  // handed), the shift registers SFTKPP, SFTAFFW and SFTKFF, the gain shown and its maximum.
   // clang-format off
   struct Row { const char *name, *notified; double typed; const char* mantissa;
-               double stored_mantissa, shift, shown, max; };
+               double stored_mantissa; std::vector<double> shifts; double shown, max; };
   const Row rows[] = {
       // 1.5 = 24575.25 x 2^1 / 32767; the register keeps 24575.
-      {"Kp_P_scl", "Kp_P_scl", 1.5, "KPP", 24575, 1, 24575 * 2.0 / 32767, 16384},
-      {"Kp_P_scl", "KP_P_SCL", 2.0, "KPP", 32767, 1, 2.0, 16384},
+      {"Kp_P_scl", "Kp_P_scl", 1.5, "KPP", 24575, {1, 0, 0}, 24575 * 2.0 / 32767, 16384},
+      {"Kp_P_scl", "KP_P_SCL", 2.0, "KPP", 32767, {1, 0, 0}, 2.0, 16384},
       // 3000 needs 12 shifts: 11 in SFTAFFW, 1 in SFTKFF; 3000 x 32767 / 4096 = 23999.27.
-      {"KFFA_scl", "KFFA_scl", 3000, "KFFA", 23999, 12, 23999 * 4096.0 / 32767, 4194304},
+      {"KFFA_scl", "KFFA_scl", 3000, "KFFA", 23999, {0, 11, 1}, 23999 * 4096.0 / 32767, 4194304},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -43,7 +45,8 @@ TEST_F(MySetupDlgTest, EditedGainsShowWhatTheRegistersHold) {
     t.Set(row.name, row.typed);
     dlg.OnChangedParameterValue(row.notified);
     EXPECT_EQ(t.Get(row.mantissa), row.stored_mantissa);
-    EXPECT_EQ(t.Get("SFTKPP") + t.Get("SFTAFFW") + t.Get("SFTKFF"), row.shift);
+    EXPECT_EQ((std::vector<double>{t.Get("SFTKPP"), t.Get("SFTAFFW"), t.Get("SFTKFF")}),
+              row.shifts);
     EXPECT_DOUBLE_EQ(t.Get(row.name), row.shown);
     EXPECT_EQ(t.Max(row.name), row.max);
   }
