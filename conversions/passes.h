@@ -7,9 +7,28 @@
 // feature groups run only when their parameters exist (presence probes, never reported).
 #pragma once
 
+#include <vector>
+
+#include "conversions/calculator.h"
 #include "host/setup.h"
 
 namespace kestrel {
+
+// A calculator of a pass, with its name for reports and tests.
+struct PassCalculator {
+  Calculator run;
+  const char* name;
+};
+// One step of a pass: its calculators run in order when the guard (a presence probe of an
+// optional feature) holds; a step without a guard always runs. Results are not looked at: a
+// calculator whose parameters are missing simply does nothing.
+struct PassStep {
+  bool (*guard)(CMC_Setup& setup);
+  std::vector<PassCalculator> calculators;
+};
+// The steps of each pass, in the order they run.
+const std::vector<PassStep>& DerivePassSteps();
+const std::vector<PassStep>& EncodePassSteps();
 
 void ComputeParametersFromRegisters(CMC_Setup& setup);
 void ComputeRegistersFromParameters(CMC_Setup& setup);
