@@ -124,7 +124,9 @@ TEST(Tuning, GainsPlaceTheClosedLoopPolesAtThePassBand) {
       case Model::kPid:
         ASSERT_EQ(TunePositionController(*s), 1);
         closed = ClosedLoop(s, row.loop, "Kp_P_scl", "Ki_P_scl", "Kd_P_scl");
-        if (row.loop.model == Model::kCascade) EXPECT_EQ(s.Get("Kd_P_scl"), 0.0);
+        if (row.loop.model == Model::kCascade) {
+          EXPECT_EQ(s.Get("Kd_P_scl"), 0.0);
+        }
         break;
     }
     const std::vector<double> placed =
@@ -188,7 +190,9 @@ TEST(Tuning, AMissingNameWritesNothing) {
       EXPECT_EQ(tune(*s), 0) << missing;
       EXPECT_EQ(g_bShowErrors, 1) << missing;
       for (size_t i = 0; i < k; ++i) {
-        if (n[i] != missing) EXPECT_EQ(s.Get(n[i].c_str()), -7) << missing;
+        if (n[i] != missing) {
+          EXPECT_EQ(s.Get(n[i].c_str()), -7) << missing;
+        }
       }
       if (optional) {
         EXPECT_TRUE(said.empty()) << missing;
