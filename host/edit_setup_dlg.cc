@@ -490,7 +490,8 @@ void CMC_EditSetupDlg::CommitEdit(Binding& b, const std::string& text) {
   const auto below = [](double value, double bound) {
     return value < bound - 1e-12 * std::fabs(bound);
   };
-  const bool inside = typed && !below(*typed, lo) && !below(-*typed, -hi);
+  const double value = typed.value_or(0.0);
+  const bool inside = typed.has_value() && !below(value, lo) && !below(-value, -hi);
   if (!inside) {
     const double factor = UnitFactor(p);
     const std::string unit = p.GetUnitName();
@@ -501,7 +502,7 @@ void CMC_EditSetupDlg::CommitEdit(Binding& b, const std::string& text) {
     Show(b);
     return;
   }
-  StoreFromUser(b, WithinRange(p, *typed));
+  StoreFromUser(b, WithinRange(p, value));
 }
 
 bool CMC_EditSetupDlg::UserType(int id, const std::string& text) {
