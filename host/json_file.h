@@ -1,5 +1,5 @@
-// JSON file helpers shared by the host's file formats (setup files, motor databases). They are
-// defined in setup_file.cc, next to the setup file code that they came from.
+// JSON file helpers shared by the host's file formats (setup files, motor databases): reading a
+// document with the checks the JSON library leaves out, and naming values and places in messages.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -20,9 +20,7 @@ std::string ParseJsonDocument(std::string_view text, const std::string& source_n
 // exponent", "an object" ...
 const char* JsonKindOf(const OrderedJson& value);
 
-// Replaces the file atomically: a temporary file in the same folder is written, flushed to disk
-// and renamed over the target; on any failure the temporary is removed and the old file is left as
-// it was. Returns "" on success, otherwise the reason (naming `path`).
-std::string ReplaceFileAtomically(const std::string& path, std::string_view contents);
+// A member name as one segment of a JSON pointer: "~" and "/" escaped as "~0" and "~1".
+std::string JsonPointerSegment(std::string_view name);
 
 }  // namespace axis

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "host/dialog_template.h"
+#include "host/file_replace.h"
 #include "host/json_file.h"
 #include "host/name_index.h"
 #include "host/text.h"

@@ -134,8 +134,7 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
             kSource + (": " + pointer) + ": nested deeper than 256 levels");
 }
 
-// Forms the quick reader leaves to the JSON library (\u escapes, numbers at the edges of the
-// double range) load exactly as their plain spellings do.
+// Escapes and numbers at the edges of the double range load exactly as their plain spellings do.
 TEST(SetupFileLoad, RareFormsReadLikeTheirPlainSpellings) {
   // clang-format off
   const std::pair<std::string, std::string> rows[] = {
