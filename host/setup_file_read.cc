@@ -1,9 +1,11 @@
 // Reading setup files: the text parsed as one JSON document, then every member checked against
 // the documented format (docs/setup-format.md) while the setup is built.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include <fcntl.h>
@@ -293,14 +295,12 @@ class Loader {
     const Json* options = Member(root_, "options");
     if (options == nullptr) return true;
     if (!Expect(options->is_object(), *options, "/options", "an object")) return false;
-    // Options are looked up ignoring case: two spellings of one name would collapse into one.
-    NameIndex seen;
-    int index = 0;
     for (const auto& [key, value] : Members(*options)) {
       const std::string at = "/options/" + JsonPointerSegment(key);
       std::string name, text;
       if (!Latin1(key, at, name) || !Text(value, at, text)) return false;
-      if (!seen.Insert(name, index++)) return Fail(at, "option given twice (case ignored)");
+      // Options are looked up ignoring case: two spellings of one name would collapse into one.
+      if (setup.HasOption(name)) return Fail(at, "option given twice (case ignored)");
       setup.SetOption(name, text);
     }
     return true;
@@ -311,6 +311,8 @@ class Loader {
     if (ports == nullptr) return true;
     if (!Expect(ports->is_array(), *ports, "/ioPorts", "an array")) return false;
     std::vector<IoPort> table;
+    // Where each port and pin number was first listed.
+    std::unordered_map<int64_t, size_t> port_entry, pin_entry;
     for (size_t i = 0; i < ports->size(); ++i) {
       const Json& entry = (*ports)[i];
       const std::string at = "/ioPorts/" + std::to_string(i);
@@ -327,10 +329,12 @@ class Loader {
         return false;
       }
       // Lookups go both ways and take the first match: a repeated port or pin would be shadowed.
-      for (const IoPort& earlier : table) {
-        if (earlier.port == port_number) return Fail(at + "/port", "port listed twice");
-        if (earlier.pin == pin_number) return Fail(at + "/pin", "pin listed twice");
-      }
+      // The fault names the clash with the earliest entry (its port before its pin).
+      const auto [port_at, new_port] = port_entry.emplace(port_number, i);
+      const auto [pin_at, new_pin] = pin_entry.emplace(pin_number, i);
+      if (!new_port && (new_pin || port_at->second <= pin_at->second))
+        return Fail(at + "/port", "port listed twice");
+      if (!new_pin) return Fail(at + "/pin", "pin listed twice");
       std::string output = "npn";
       bool inverted = false;
       if (!OptionalText(entry, at, "output", output) ||

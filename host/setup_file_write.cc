@@ -1,11 +1,15 @@
 // Writing setup files: the document's text, members in the documented order with the sections
 // the program keeps in their places, and saving it over a file atomically.
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "host/file_replace.h"
 #include "host/json_file.h"
@@ -67,8 +71,13 @@ Json DocumentedMember(const CMC_Setup& setup, std::string_view member) {
   }
   if (member == "options") {
     Json options = Json::object();
+    // Names are unique (the setup compares them ignoring case): appended to the object's list
+    // directly, as ordered_json's own insertion would search the list for each one.
+    auto& members =
+        static_cast<std::vector<Json::object_t::value_type>&>(options.get_ref<Json::object_t&>());
+    members.reserve(setup.GetOptions().size());
     for (const auto& [name, text] : setup.GetOptions())
-      options[Latin1ToUtf8(name)] = Latin1ToUtf8(text);
+      members.emplace_back(Latin1ToUtf8(name), Latin1ToUtf8(text));
     return options;
   }
   if (member == "ioPorts") {
@@ -85,14 +94,39 @@ Json DocumentedMember(const CMC_Setup& setup, std::string_view member) {
   return nullptr;  // parameters and variables are written directly (AppendDocumented)
 }
 
-// The place an extra section was read from; nullopt when it has none among the documented ones.
-std::optional<std::string> PlaceOf(const CMC_Setup& setup, const std::string& section) {
-  for (const auto& [name, after] : setup.ExtraSectionPlaces()) {
-    if (name != section) continue;
-    if (after.empty() || IsDocumented(after)) return after;
+// The extra sections in the order they are written, in groups by their place: before "format",
+// after each documented member, and at the end (a section without a place, or whose place names
+// no documented member). A section named like a documented member is never written.
+class ExtraSectionGroups {
+ public:
+  static constexpr size_t kGroups = std::size(setup_format::kTopLevelMembers) + 2;
+
+  explicit ExtraSectionGroups(const CMC_Setup& setup) {
+    // A section's place is the first one recorded for it that names a documented member.
+    std::unordered_map<std::string_view, size_t> group_of;
+    for (const auto& [name, after] : setup.ExtraSectionPlaces()) {
+      if (after.empty()) {
+        group_of.emplace(name, 0);
+        continue;
+      }
+      for (size_t m = 0; m < std::size(setup_format::kTopLevelMembers); ++m) {
+        if (after == setup_format::kTopLevelMembers[m]) group_of.emplace(name, m + 1);
+      }
+    }
+    const auto& sections = setup.ExtraSections();
+    for (size_t i = 0; i < sections.size(); ++i) {
+      if (IsDocumented(sections[i].first)) continue;
+      const auto place = group_of.find(sections[i].first);
+      groups_[place == group_of.end() ? kGroups - 1 : place->second].push_back(i);
+    }
   }
-  return std::nullopt;
-}
+  // Positions in ExtraSections(): group 0 before "format", group m + 1 after kTopLevelMembers[m],
+  // the last group at the end.
+  const std::vector<size_t>& Group(size_t group) const { return groups_[group]; }
+
+ private:
+  std::array<std::vector<size_t>, kGroups> groups_;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Writing the document.
@@ -241,22 +275,23 @@ std::string DocumentText(const CMC_Setup& setup, std::string* bad_section) {
     AppendString(out, name);
     out += ": ";
   };
-  auto put_extras = [&](const std::optional<std::string>& place) {
-    for (const auto& [name, text] : setup.ExtraSections()) {
-      if (IsDocumented(name) || PlaceOf(setup, name) != place) continue;
+  const ExtraSectionGroups groups(setup);
+  auto put_extras = [&](size_t group) {
+    for (size_t i : groups.Group(group)) {
+      const auto& [name, text] = setup.ExtraSections()[i];
       std::optional<Json> value = ExtraSectionJson(text);
       if (!value && bad_section != nullptr && bad_section->empty()) *bad_section = name;
       begin_member(name);
       AppendNested(out, value ? std::move(*value) : Json(text));
     }
   };
-  put_extras(std::string());
-  for (const char* member : setup_format::kTopLevelMembers) {
-    begin_member(member);
-    AppendDocumented(out, setup, member);
-    put_extras(std::string(member));
+  put_extras(0);
+  for (size_t m = 0; m < std::size(setup_format::kTopLevelMembers); ++m) {
+    begin_member(setup_format::kTopLevelMembers[m]);
+    AppendDocumented(out, setup, setup_format::kTopLevelMembers[m]);
+    put_extras(m + 1);
   }
-  put_extras(std::nullopt);
+  put_extras(ExtraSectionGroups::kGroups - 1);
   out += "\n}\n";
   return out;
 }

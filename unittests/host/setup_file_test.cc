@@ -105,6 +105,8 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
        ": /ioPorts/1/port: port" + twice},
       {Sec(port + R"({"port": 0, "pin": 3}, {"port": 1, "pin": 3}])"),
        ": /ioPorts/1/pin: pin" + twice},
+      {Sec(port + R"({"port": 0, "pin": 3}, {"port": 1, "pin": 4}, {"port": 1, "pin": 3}])"),
+       ": /ioPorts/2/pin: pin" + twice},  // the clash with the earliest entry is named
       {Sec(port + R"({"port": 0, "pin": 3, "output": "relay"}])"),
        ": /ioPorts/0/output: \"relay\" is not \"npn\" or \"pnp\""},
       {Sec(port + R"({"port": 0, "pin": 3, "inverted": 1}])"),
