@@ -1,6 +1,15 @@
 #include "host/json_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <new>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -11,14 +20,17 @@ namespace {
 
 using Json = OrderedJson;
 
-// Deeper documents are refused: reading and writing them back recurse once per level.
-constexpr size_t kMaxDepth = 256;
+struct FileCloser {
+  int fd;
+  ~FileCloser() { ::close(fd); }
+};
 
 // A SAX handler that builds the document and refuses what nlohmann's own parser would accept
 // silently: a member given twice (the first value would be lost) and absurd nesting.
 class DocumentBuilder {
  public:
-  explicit DocumentBuilder(std::string_view text) : text_(text) {}
+  // Builds into `root`, which must be null.
+  DocumentBuilder(std::string_view text, Json& root) : text_(text), root_(root) {}
 
   bool null() { return Put(Json(nullptr)); }
   bool boolean(bool value) { return Put(Json(value)); }
@@ -44,12 +56,30 @@ class DocumentBuilder {
     return true;
   }
 
-  bool parse_error(std::size_t position, const std::string& /*token*/, const Json::exception& ex) {
-    fault_ = LineColumn(position) + ": malformed JSON: " + Reason(ex.what());
+  // `position` counts the bytes the parser read, the one it stopped at included (at the end of
+  // the text, one more than there are).
+  bool parse_error(std::size_t position, const std::string& token, const Json::exception& ex) {
+    const size_t at = std::min(position == 0 ? 0 : position - 1, text_.size());
+    std::string reason = Reason(ex.what(), token);
+    // The library takes a NUL byte for the end of the text: say what is really there.
+    if (at < text_.size() && text_[at] == '\0') {
+      static constexpr std::string_view kEnd = "unexpected end of input";
+      if (const size_t end = reason.find(kEnd); end != std::string::npos)
+        reason.replace(end, kEnd.size(), "unexpected NUL byte");
+    }
+    fault_ = LineColumn(at) + ": malformed JSON: " + reason;
     return false;
   }
 
-  Json& Root() { return root_; }
+  // "<line>:<column>" of the byte at `offset` (or just after the text's end), both counted from
+  // 1; a column counts bytes.
+  std::string LineColumn(size_t offset) const {
+    const std::string_view before = text_.substr(0, offset);
+    const size_t line_start = before.rfind('\n') + 1;  // 0 when there is no line feed before
+    const auto line = 1 + std::count(before.begin(), before.end(), '\n');
+    return std::to_string(line) + ":" + std::to_string(offset - line_start + 1);
+  }
+
   // What went wrong, to follow "<source>:": " <pointer>: <fault>" or "<line>:<column>: <fault>".
   const std::string& Fault() const { return fault_; }
 
@@ -104,8 +134,9 @@ class DocumentBuilder {
   }
 
   bool Open(Json empty) {
-    if (frames_.size() >= kMaxDepth) {
-      fault_ = " " + Path(true) + ": nested deeper than " + std::to_string(kMaxDepth) + " levels";
+    if (frames_.size() >= kMaxJsonDepth) {
+      fault_ =
+          " " + Path(true) + ": nested deeper than " + std::to_string(kMaxJsonDepth) + " levels";
       return false;
     }
     const bool object = empty.is_object();
@@ -141,49 +172,142 @@ class DocumentBuilder {
     return path;
   }
 
-  // Lines and columns count from 1; a column counts bytes.
-  std::string LineColumn(size_t position) const {
-    const size_t end = std::min(position, text_.size());
-    size_t line = 1;
-    size_t line_start = 0;
-    for (size_t i = 0; i < end; ++i) {
-      if (text_[i] == '\n') {
-        ++line;
-        line_start = i + 1;
-      }
-    }
-    return std::to_string(line) + ":" + std::to_string(end - line_start);
-  }
-
-  // nlohmann's message without its "[json.exception...]" tag and its own position.
-  static std::string Reason(std::string_view what) {
+  // nlohmann's message without its "[json.exception...]" tag and its own position, the token it
+  // quotes cut short.
+  static std::string Reason(std::string_view what, const std::string& token) {
     if (const size_t tag = what.find("] "); what.starts_with("[") && tag != what.npos) {
       what.remove_prefix(tag + 2);
     }
     if (what.starts_with("parse error")) {
       if (const size_t colon = what.find(": "); colon != what.npos) what.remove_prefix(colon + 2);
     }
-    return std::string(what);
+    // The token stands in the message in single quotes ("last read: '...'", "parsing '...'").
+    const std::string shown = Excerpt(token);
+    if (shown == token) return std::string(what);
+    size_t at = what.find(token);
+    while (at != what.npos &&
+           !(at > 0 && what[at - 1] == '\'' && what.substr(at + token.size()).starts_with('\''))) {
+      at = what.find(token, at + 1);
+    }
+    if (at == what.npos) return std::string(what);
+    std::string reason(what.substr(0, at));
+    reason += shown;
+    reason += what.substr(at + token.size());
+    return reason;
   }
 
   std::string_view text_;
-  Json root_;
+  Json& root_;
   std::vector<Frame> frames_;
   std::string fault_;
 };
 
 }  // namespace
 
-std::string ParseJsonDocument(std::string_view text, const std::string& source_name,
-                              OrderedJson& root) {
+std::string TooLargeError(const std::string& source_name, std::string_view what) {
+  return source_name + ": too large for " + std::string(what) + " (more than " +
+         std::to_string(kMaxJsonFileBytes >> 20) + " MiB)";
+}
+
+std::string ReadJsonFile(const std::string& path, std::string_view what, std::string& text,
+                         bool* missing) {
+  if (missing != nullptr) *missing = false;
+  text.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (missing != nullptr) *missing = error == ENOENT;
+    return path + ": cannot read: " + std::strerror(error);
+  }
+  const FileCloser closer{fd};
   try {
-    DocumentBuilder builder(text);
-    if (!Json::sax_parse(text, &builder)) return source_name + ":" + builder.Fault();
-    root = std::move(builder.Root());
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+      if (static_cast<uintmax_t>(info.st_size) > kMaxJsonFileBytes)
+        return TooLargeError(path, what);
+      text.reserve(static_cast<size_t>(info.st_size));
+    }
+    // A pipe or a device tells no size (and a file may grow while it is read): reading stops one
+    // byte past the limit.
+    char buffer[65536];
+    while (text.size() <= kMaxJsonFileBytes) {
+      const size_t wanted = std::min(sizeof buffer, kMaxJsonFileBytes + 1 - text.size());
+      const ssize_t got = ::read(fd, buffer, wanted);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        const int error = errno;
+        return path + ": cannot read: " + std::strerror(error);
+      }
+      if (got == 0) return "";
+      // Growing by doubling, but never past the limit.
+      if (text.capacity() < text.size() + static_cast<size_t>(got)) {
+        text.reserve(std::min(std::max(2 * text.capacity(), text.size() + static_cast<size_t>(got)),
+                              kMaxJsonFileBytes + 1));
+      }
+      text.append(buffer, static_cast<size_t>(got));
+    }
+    text = std::string();
+    return TooLargeError(path, what);
+  } catch (const std::bad_alloc&) {
+    text = std::string();
+    return path + ": not enough memory to read it";
+  }
+}
+
+std::string ParseJsonDocument(std::string_view text, const std::string& source_name,
+                              JsonDocument& document, std::string_view what) {
+  document.Clear();
+  if (text.size() > kMaxJsonFileBytes) return TooLargeError(source_name, what);
+  try {
+    DocumentBuilder builder(text, document.Root());
+    if (!Json::sax_parse(text, &builder)) {
+      document.Clear();
+      return source_name + ":" + builder.Fault();
+    }
+    // The parser stopped at a NUL byte as at the end of the text; the first one is where the
+    // document ended, whatever follows it.
+    if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+      document.Clear();
+      return source_name + ":" + builder.LineColumn(nul) +
+             ": malformed JSON: syntax error while parsing value - unexpected NUL byte; expected "
+             "end of input";
+    }
     return "";
+  } catch (const std::bad_alloc&) {
+    document.Clear();
+    return source_name + ": not enough memory to read it";
   } catch (const std::exception& ex) {
+    document.Clear();
     return source_name + ": cannot load: " + ex.what();
   }
+}
+
+void JsonDocument::Clear() noexcept {
+  // The containers from the root down to the one being emptied. Only containers emptied first are
+  // destroyed, and destroying an empty one (or a scalar) allocates nothing.
+  std::array<Json*, kMaxJsonDepth + 1> path;
+  size_t depth = 0;
+  path[depth++] = &root_;
+  while (depth > 0) {
+    Json& container = *path[depth - 1];
+    if (!container.is_structured() || container.empty()) {
+      --depth;
+      continue;
+    }
+    Json& last = container.is_array() ? container.get_ref<Json::array_t&>().back()
+                                      : container.get_ref<Json::object_t&>().back().second;
+    if (last.is_structured() && !last.empty() && depth < path.size()) {
+      path[depth++] = &last;
+      continue;
+    }
+    if (container.is_array()) {
+      container.get_ref<Json::array_t&>().pop_back();
+    } else {
+      static_cast<std::vector<Json::object_t::value_type>&>(container.get_ref<Json::object_t&>())
+          .pop_back();
+    }
+  }
+  root_ = nullptr;
 }
 
 const char* JsonKindOf(const OrderedJson& value) {
@@ -209,9 +333,10 @@ const char* JsonKindOf(const OrderedJson& value) {
 }
 
 std::string JsonPointerSegment(std::string_view name) {
+  const std::string shown = Excerpt(name);
   std::string out;
-  out.reserve(name.size());
-  for (char c : name) {
+  out.reserve(shown.size());
+  for (char c : shown) {
     if (c == '~') {
       out += "~0";
     } else if (c == '/') {
@@ -222,5 +347,16 @@ std::string JsonPointerSegment(std::string_view name) {
   }
   return out;
 }
+
+std::string Excerpt(std::string_view text) {
+  static constexpr size_t kShown = 60;
+  if (text.size() <= kShown) return std::string(text);
+  size_t cut = kShown;
+  // Back to the first byte of a character (UTF-8 continuation bytes are 10xxxxxx).
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut)) + "\xE2\x80\xA6";  // U+2026, the ellipsis
+}
+
+std::string QuotedExcerpt(std::string_view text) { return "\"" + Excerpt(text) + "\""; }
 
 }  // namespace axis

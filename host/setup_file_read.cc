@@ -4,15 +4,10 @@
 #include <climits>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <optional>
 #include <unordered_map>
 #include <utility>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "host/json_file.h"
 #include "host/name_index.h"
@@ -26,8 +21,6 @@ namespace {
 
 using Json = OrderedJson;
 using setup_format::IsDocumented;
-
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 // A place in the document as a JSON pointer, spelled out only when a fault is reported: loading
 // a setup checks thousands of members, and building each one's pointer text up front would cost
@@ -124,7 +117,7 @@ class Loader {
     }
     std::optional<std::string> latin1 = Utf8ToLatin1(utf8);
     if (!latin1)
-      return Fail(pointer, "text " + Quoted(utf8) + " holds a character outside Latin-1");
+      return Fail(pointer, "text " + QuotedExcerpt(utf8) + " holds a character outside Latin-1");
     if (latin1->find('\0') != std::string::npos) return Fail(pointer, "text holds a NUL character");
     out = std::move(*latin1);
     return true;
@@ -164,7 +157,7 @@ class Loader {
                              : std::numeric_limits<double>::infinity();
         return true;
       }
-      return Fail(pointer, Quoted(text) +
+      return Fail(pointer, QuotedExcerpt(text) +
                                " is not a number (write a JSON number, \"NaN\", \"Infinity\" or "
                                "\"-Infinity\")");
     }
@@ -218,21 +211,22 @@ class Loader {
     const CMC_Units& units = CMC_Units::Catalogue();
     const CMC_Unit* base_unit = units.FindUnit(base);
     if (base_unit == nullptr)
-      return Fail(pointer + "/unit", "unknown unit " + Quoted(Latin1ToUtf8(base)));
+      return Fail(pointer + "/unit", "unknown unit " + QuotedExcerpt(Latin1ToUtf8(base)));
     if (!base_unit->IsBase()) {
-      return Fail(pointer + "/unit", "unit " + Quoted(Latin1ToUtf8(base)) +
+      return Fail(pointer + "/unit", "unit " + QuotedExcerpt(Latin1ToUtf8(base)) +
                                          " is not a base unit (its base unit is " +
-                                         Quoted(Latin1ToUtf8(base_unit->GetBaseName())) + ")");
+                                         QuotedExcerpt(Latin1ToUtf8(base_unit->GetBaseName())) +
+                                         ")");
     }
     if (display.empty()) return true;
     const CMC_Unit* display_unit = units.FindUnit(display);
     if (display_unit == nullptr) {
-      return Fail(pointer + "/display", "unknown unit " + Quoted(Latin1ToUtf8(display)));
+      return Fail(pointer + "/display", "unknown unit " + QuotedExcerpt(Latin1ToUtf8(display)));
     }
     if (display_unit->GetBaseName() != base_unit->GetName()) {
-      return Fail(pointer + "/display", "unit " + Quoted(Latin1ToUtf8(display)) +
+      return Fail(pointer + "/display", "unit " + QuotedExcerpt(Latin1ToUtf8(display)) +
                                             " does not measure the same as " +
-                                            Quoted(Latin1ToUtf8(base_unit->GetName())));
+                                            QuotedExcerpt(Latin1ToUtf8(base_unit->GetName())));
     }
     return true;
   }
@@ -254,8 +248,8 @@ class Loader {
         (version->is_number_integer() && !version->is_number_unsigned() &&
          version->get<int64_t>() == setup_format::kVersion);
     if (!is_one) {
-      return Fail("/version",
-                  "unsupported version " + version->dump() + " (this program reads version 1)");
+      return Fail("/version", "unsupported version " + Excerpt(version->dump()) +
+                                  " (this program reads version 1)");
     }
     return true;
   }
@@ -342,7 +336,8 @@ class Loader {
         return false;
       }
       if (output != "npn" && output != "pnp")
-        return Fail(at + "/output", Quoted(output) + " is not \"npn\" or \"pnp\"");
+        return Fail(at + "/output",
+                    QuotedExcerpt(Latin1ToUtf8(output)) + " is not \"npn\" or \"pnp\"");
       table.push_back({static_cast<int>(port_number), static_cast<int>(pin_number),
                        output == "pnp" ? OutputStage::kSource : OutputStage::kSink, inverted});
     }
@@ -425,8 +420,9 @@ class Loader {
   bool NewName(const std::string& name, int earlier, const std::string& at, const char* list) {
     if (name.empty()) return Fail(at + "/name", "empty name");
     if (earlier != NameIndex::kNotFound) {
-      return Fail(at + "/name", "name " + Quoted(Latin1ToUtf8(name)) + " is already used by " +
-                                    list + std::to_string(earlier) + " (case ignored)");
+      return Fail(at + "/name", "name " + QuotedExcerpt(Latin1ToUtf8(name)) +
+                                    " is already used by " + list + std::to_string(earlier) +
+                                    " (case ignored)");
     }
     return true;
   }
@@ -473,34 +469,23 @@ class Loader {
 
 LoadResult LoadSetupText(std::string_view text, const std::string& source_name) {
   try {
-    Json root;
-    if (std::string fault = ParseJsonDocument(text, source_name, root); !fault.empty())
-      return LoadResult{nullptr, std::move(fault)};
-    return Loader(source_name, root).Load();
+    JsonDocument document;
+    std::string fault = ParseJsonDocument(text, source_name, document, "a setup file");
+    if (!fault.empty()) return LoadResult{nullptr, std::move(fault)};
+    return Loader(source_name, document.Root()).Load();
+  } catch (const std::bad_alloc&) {
+    return LoadResult{nullptr, source_name + ": not enough memory to read it"};
   } catch (const std::exception& ex) {
-    // Nothing above is expected to throw; an allocation failure or a library surprise still
-    // comes back as a value.
+    // Nothing above is expected to throw otherwise; a library surprise still comes back as a
+    // value.
     return LoadResult{nullptr, source_name + ": cannot load: " + ex.what()};
   }
 }
 
 LoadResult LoadSetupFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return LoadResult{nullptr, path + ": cannot read: " + std::strerror(errno)};
   std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int error = errno;
-      ::close(fd);
-      return LoadResult{nullptr, path + ": cannot read: " + std::strerror(error)};
-    }
-    if (got == 0) break;
-    text.append(buffer, static_cast<size_t>(got));
-  }
-  ::close(fd);
+  if (std::string fault = ReadJsonFile(path, "a setup file", text); !fault.empty())
+    return LoadResult{nullptr, std::move(fault)};
   return LoadSetupText(text, path);
 }
 

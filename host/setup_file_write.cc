@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,13 +49,6 @@ namespace {
 using Json = OrderedJson;
 using setup_format::AppendNumber;
 using setup_format::IsDocumented;
-
-// An extra section's text as JSON; nullopt when the stored text is not JSON.
-std::optional<Json> ExtraSectionJson(const std::string& text) {
-  Json value;
-  if (!ParseJsonDocument(text, "", value).empty()) return std::nullopt;
-  return value;
-}
 
 Json DocumentedMember(const CMC_Setup& setup, std::string_view member) {
   if (member == "format") return setup_format::kName;
@@ -256,7 +250,7 @@ void AppendDocumented(std::string& out, const CMC_Setup& setup, std::string_view
         out, [&](int i) -> const CMC_Variable& { return *variables[static_cast<size_t>(i)]; },
         static_cast<int>(variables.size()), AppendVariable);
   } else {
-    AppendNested(out, DocumentedMember(setup, member));
+    AppendNested(out, JsonDocument(DocumentedMember(setup, member)).Root());
   }
 }
 
@@ -279,10 +273,11 @@ std::string DocumentText(const CMC_Setup& setup, std::string* bad_section) {
   auto put_extras = [&](size_t group) {
     for (size_t i : groups.Group(group)) {
       const auto& [name, text] = setup.ExtraSections()[i];
-      std::optional<Json> value = ExtraSectionJson(text);
-      if (!value && bad_section != nullptr && bad_section->empty()) *bad_section = name;
+      JsonDocument value;
+      const bool is_json = ParseJsonDocument(text, name, value).empty();
+      if (!is_json && bad_section != nullptr && bad_section->empty()) *bad_section = name;
       begin_member(name);
-      AppendNested(out, value ? std::move(*value) : Json(text));
+      AppendNested(out, is_json ? value.Root() : Json(text));
     }
   };
   put_extras(0);
@@ -305,10 +300,15 @@ std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path) {
   try {
     std::string bad_section;
     text = DocumentText(setup, &bad_section);
+    // A file the program could not read back is not written.
+    if (text.size() > kMaxJsonFileBytes)
+      return TooLargeError(path, "a setup file") + "; nothing was written";
     if (!bad_section.empty()) {
       return path + ": /" + JsonPointerSegment(bad_section) +
              ": the section's stored text is not JSON; nothing was written";
     }
+  } catch (const std::bad_alloc&) {
+    return path + ": not enough memory to save it; nothing was written";
   } catch (const std::exception& ex) {
     return path + ": cannot save: " + ex.what();
   }

@@ -1,16 +1,23 @@
 #include "host/setup_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <random>
+#include <string>
+
+#include "host/json_file.h"
+#include "host/motor_database.h"
 
 namespace {
 
@@ -44,7 +51,14 @@ std::string Id(const std::string& members) {
          members + R"(}, "parameters": []})";
 }
 
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
+  using namespace std::string_literals;
   const std::string top = R"({"format": "axiscore-setup", )", p = ": /parameters/1";
   const std::string v = ": /version: unsupported version ", v1 = " (this program reads version 1)";
   const std::string adc = ": /identity/adcFullScale: ", u32 = " is out of range 1 .. 4294967295";
@@ -58,12 +72,33 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
                     port = R"("ioPorts": [)";
   // clang-format off
   const std::pair<std::string, std::string> rows[] = {  // the text, the error after the file name
-      // Syntax: line:column (bytes) just after the faulty token.
-      {"", ":1:0" + syntax +
+      // Syntax: line:column counted from 1 (in bytes), of the byte the parser stopped at, just
+      // after the last one at the end of the text.
+      {"", ":1:1" + syntax +
                "while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+      {"{\n", ":2:1" + syntax +
+               "while parsing object key - unexpected end of input; expected string literal"},
       {top + "\n  \"version\": 1,,}",
        ":2:16" + syntax + "while parsing object key - unexpected ','; expected string literal"},
+      {"\"a\nb\"", ":1:3" + syntax + "while parsing value - invalid string: control character "
+                  "U+000A (LF) must be escaped to \\u000A or \\n; last read: '\"a<U+000A>'"},
       {Val("1e400"), ":3:122: malformed JSON: number overflow parsing '1e400'"},
+      // Exactly one document: nothing but blanks may follow, not even after a NUL byte.
+      {Sec("\"a\": 1") + "\n\0garbage"s,
+       ":4:1" + syntax + "while parsing value - unexpected NUL byte; expected end of input"},
+      {"{\"a\":\0}"s, ":1:6" + syntax +
+               "while parsing value - unexpected NUL byte; expected '[', '{', or a literal"},
+      {Sec("\"a\": 1") + " {}",
+       ":3:27" + syntax + "while parsing value - unexpected '{'; expected end of input"},
+      // Long tokens are cut in messages (at a character boundary).
+      {Val(std::string(400, '9')), ":3:517: malformed JSON: number overflow parsing '" +
+                                        std::string(60, '9') + "\u2026'"},
+      {A(R"("unit": ")" + std::string(99, 'x') + "\""),
+       p + "/unit: unknown unit \"" + std::string(60, 'x') + "\u2026\""},
+      {A("\"unit\": \"a" + Repeat("\u20ac", 30) + "\""),
+       p + "/unit: text \"a" + Repeat("\u20ac", 19) + "\u2026\" holds a character outside Latin-1"},
+      {Id(R"("adcFullScale": 1, ")" + std::string(99, 'k') + R"(": 1)"),
+       ": /identity/" + std::string(60, 'k') + "\u2026: unknown member"},
       {Par(R"({"name": "A", "name": "B"})"), p + "/name: member given twice"},
       // Top level.
       {"[1]", ": expected an object at the top level, found an array"},
@@ -401,6 +436,53 @@ TEST_F(SetupFileOnDisk, FailedSavesLeaveTheOldFileAndNoTemporary) {
   EXPECT_EQ(axis::LoadSetupFile(dir_ + "/absent.json").error,
             dir_ + "/absent.json: cannot read: " + kNoFile);
   EXPECT_EQ(axis::LoadSetupFile(dir_).error, dir_ + ": cannot read: " + kIsDir);
+}
+
+// Setup files and motor databases are read up to 64 MiB: a larger regular file is refused by its
+// size, a pipe or device once more has come, text in memory by its length.
+TEST_F(SetupFileOnDisk, InputsLargerThanTheLimitAreRefusedBeforeTheyAreRead) {
+  const std::string sparse = dir_ + "/huge.json";
+  Write(sparse, "{");
+  ASSERT_EQ(::truncate(sparse.c_str(), off_t{1} << 30), 0);
+  const std::string big(axis::kMaxJsonFileBytes + 1, ' ');
+  const std::string setup = ": too large for a setup file (more than 64 MiB)";
+  const std::pair<std::string, std::string> rows[] = {  // the error, the one expected
+      {axis::LoadSetupFile(sparse).error, sparse + setup},
+      {axis::LoadSetupFile("/dev/zero").error, "/dev/zero" + setup},
+      {axis::LoadSetupText(big, "text").error, "text" + setup},
+      {axis::LoadMotorDatabaseFile(sparse).error,
+       sparse + ": too large for a motor database (more than 64 MiB)"}};
+  for (const auto& [error, expected] : rows) EXPECT_EQ(error, expected);
+  // Saving a setup that could not be read back writes nothing.
+  setup_->ExtraSections().emplace_back("big", "\"" + big + "\"");
+  EXPECT_EQ(axis::SaveSetupFile(*setup_, dir_ + "/out.json"),
+            dir_ + "/out.json" + setup + "; nothing was written");
+  EXPECT_EQ(Listing(), (Names{"huge.json"}));
+}
+
+// Running out of memory while loading is an error like any other, not an abort.
+TEST_F(SetupFileOnDisk, RunningOutOfMemoryIsReportedNotThrown) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's allocator aborts instead of throwing under a memory limit";
+#else
+  const std::string path = dir_ + "/many.json";  // 16 million values: 256 MB of JSON values
+  std::ofstream(path) << "{\"many\": [" << Repeat("0,", 16 << 20) << "0]}";
+  EXPECT_EXIT(
+      {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line) && !line.starts_with("VmSize:")) {
+        }
+        limit.rlim_cur = (std::stoul(line.substr(7)) << 10) + (128 << 20);  // in use + 128 MB
+        ::setrlimit(RLIMIT_AS, &limit);
+        const axis::LoadResult loaded = axis::LoadSetupFile(path);
+        std::fprintf(stderr, "%s\n", loaded.error.c_str());
+        std::_Exit(loaded ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), path + ": not enough memory to read it");
+#endif
 }
 
 }  // namespace
