@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <random>
 #include <string>
 
+#include "host/file_replace.h"
 #include "host/json_file.h"
 #include "host/motor_database.h"
 
@@ -405,12 +407,77 @@ TEST_F(SetupFileOnDisk, SavesAtomicallyKeepingTheModeAndLinks) {
   Write(dir_ + "/real.json", "old");
   ASSERT_EQ(::symlink("real.json", (dir_ + "/link.json").c_str()), 0);
   EXPECT_EQ(axis::SaveSetupFile(*setup_, dir_ + "/link.json"), "");
+  // A file with two hard links is replaced under the name given; the other name keeps the old
+  // contents (writing in place instead would not be atomic).
+  Write(dir_ + "/hard.json", "old");
+  ASSERT_EQ(::link((dir_ + "/hard.json").c_str(), (dir_ + "/other.json").c_str()), 0);
+  EXPECT_EQ(axis::SaveSetupFile(*setup_, dir_ + "/hard.json"), "");
   EXPECT_EQ(Mode(dir_ + "/new.json"), 0640);  // 0666 less the umask
   EXPECT_EQ(Mode(dir_ + "/old.json"), 0604);
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "/link.json"));
-  for (const char* name : {"/new.json", "/old.json", "/real.json"})
+  for (const char* name : {"/new.json", "/old.json", "/real.json", "/hard.json"})
     EXPECT_EQ(Read(dir_ + name), axis::SetupToText(*setup_)) << name;
-  EXPECT_EQ(Listing(), (Names{"link.json", "new.json", "old.json", "real.json"}));
+  EXPECT_EQ(Read(dir_ + "/other.json"), "old");
+  EXPECT_EQ(Listing(),
+            (Names{"hard.json", "link.json", "new.json", "old.json", "other.json", "real.json"}));
+}
+
+// Only a regular file is written over (through a symbolic link too), and not a read-only one;
+// whatever is refused is left as it was.
+TEST_F(SetupFileOnDisk, WritesOverRegularFilesOnlyAndNotOverReadOnlyOnes) {
+  const std::string d = dir_ + "/", fifo = d + "fifo", read_only = d + "read-only.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(::mkdir((d + "folder").c_str(), 0755), 0);
+  Write(read_only, "old");
+  ASSERT_EQ(::chmod(read_only.c_str(), 0444), 0);
+  for (const auto& [link, to] : {std::pair{"to-fifo", "fifo"},
+                                 {"dangling", "missing.json"},
+                                 {"loop", "loop"},
+                                 {"to-read-only", "read-only.json"}})
+    ASSERT_EQ(::symlink(to, (d + link).c_str()), 0);
+  const std::string no = ", not a regular file; nothing was written";
+  const std::string ro = ": the file is read-only; nothing was written";
+  const std::pair<std::string, std::string> rows[] = {
+      // where to save, the error after it
+      {fifo, ": a named pipe (FIFO)" + no},
+      {d + "folder", ": a folder" + no},
+      {d + "to-fifo", ": links to " + fifo + ", a named pipe (FIFO)" + no},
+      {d + "dangling", ": links to missing.json, which does not exist; nothing was written"},
+      {d + "loop",
+       ": cannot follow the symbolic link: Too many levels of symbolic links; nothing "
+       "was written"},
+      {read_only, ro},
+      {d + "to-read-only", ro},
+      {d + "folder/", ": a folder" + no},
+      {d + "absent/", ": names no file; nothing was written"}};
+  for (const auto& [path, error] : rows)
+    EXPECT_EQ(axis::SaveSetupFile(*setup_, path), path + error);
+  EXPECT_EQ(Read(read_only), "old");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo) && std::filesystem::is_symlink(d + "dangling"));
+  EXPECT_EQ(Listing(), (Names{"dangling", "fifo", "folder", "loop", "read-only.json", "to-fifo",
+                              "to-read-only"}));
+}
+
+// A save killed between naming its new file and renaming it leaves that file; the next save of the
+// same file removes such files whose process is gone, and only those.
+TEST_F(SetupFileOnDisk, TemporariesOfKilledSavesAreRemovedByTheNextSave) {
+  const pid_t gone = ::fork();
+  if (gone == 0) std::_Exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string mine = axis::TemporaryNamePrefix(dir_ + "/setup.json");
+  const std::string stale = mine + std::to_string(gone) + ".AbC123",
+                    live = mine + std::to_string(::getpid()) + ".AbC123",
+                    other_host = ".setup.json.elsewhere." + std::to_string(gone) + ".AbC123",
+                    other_file =
+                        axis::TemporaryNamePrefix("other.json") + std::to_string(gone) + ".AbC123",
+                    not_ours = ".setup.json.AbC123";
+  for (const std::string& name : {stale, live, other_host, other_file, not_ours})
+    Write(dir_ + "/" + name, "partial");
+  EXPECT_EQ(axis::SaveSetupFile(*setup_, dir_ + "/setup.json"), "");
+  Names expected = {live, other_host, other_file, not_ours, "setup.json"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Listing(), expected);
 }
 
 TEST_F(SetupFileOnDisk, FailedSavesLeaveTheOldFileAndNoTemporary) {
@@ -418,16 +485,13 @@ TEST_F(SetupFileOnDisk, FailedSavesLeaveTheOldFileAndNoTemporary) {
   EXPECT_EQ(
       axis::SaveSetupFile(*setup_, missing),
       missing + ": cannot create a temporary file in " + dir_ + "/no/such/folder/: " + kNoFile);
-  const std::string folder = dir_ + "/setup.json";  // the temporary is written, renaming fails
-  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-  EXPECT_EQ(axis::SaveSetupFile(*setup_, folder), folder + ": cannot replace the file: " + kIsDir);
   const std::string path = dir_ + "/kept.json";  // a kept section that is not JSON: no writing
   Write(path, "old contents");
   setup_->ExtraSections().emplace_back("broken", "{not json");
   EXPECT_EQ(axis::SaveSetupFile(*setup_, path),
             path + ": /broken: the section's stored text is not JSON; nothing was written");
   EXPECT_EQ(Read(path), "old contents");
-  EXPECT_EQ(Listing(), (Names{"kept.json", "setup.json"}));
+  EXPECT_EQ(Listing(), (Names{"kept.json"}));
   // SetupToText still gives a loadable document, holding the text as a string.
   const axis::LoadResult back = axis::LoadSetupText(axis::SetupToText(*setup_), "text");
   ASSERT_TRUE(back) << back.error;
@@ -446,7 +510,8 @@ TEST_F(SetupFileOnDisk, InputsLargerThanTheLimitAreRefusedBeforeTheyAreRead) {
   ASSERT_EQ(::truncate(sparse.c_str(), off_t{1} << 30), 0);
   const std::string big(axis::kMaxJsonFileBytes + 1, ' ');
   const std::string setup = ": too large for a setup file (more than 64 MiB)";
-  const std::pair<std::string, std::string> rows[] = {  // the error, the one expected
+  const std::pair<std::string, std::string> rows[] = {
+      // the error, the one expected
       {axis::LoadSetupFile(sparse).error, sparse + setup},
       {axis::LoadSetupFile("/dev/zero").error, "/dev/zero" + setup},
       {axis::LoadSetupText(big, "text").error, "text" + setup},
