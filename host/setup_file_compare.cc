@@ -2,16 +2,20 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "host/json_file.h"
 #include "host/setup_file.h"
 #include "host/setup_file_format.h"
+#include "host/text.h"
 
 namespace axis {
 
 namespace {
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// A text of the setup (Latin-1) as a message shows it.
+std::string Shown(std::string_view latin1) { return QuotedExcerpt(Latin1ToUtf8(latin1)); }
 
 bool SameDouble(double a, double b) {
   if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
@@ -35,7 +39,7 @@ std::string FirstDifference(const CMC_Setup& a, const CMC_Setup& b) {
                                                           {a.GetFirmwareID(), b.GetFirmwareID()},
                                                           {a.GetUserAppID(), b.GetUserAppID()}};
   for (const auto& [left, right] : identity) {
-    if (left != right) return differ("identity", Quoted(left), Quoted(right));
+    if (left != right) return differ("identity", Shown(left), Shown(right));
   }
   if (a.GetE2ROMSize() != b.GetE2ROMSize() || a.GetAdcFullScale() != b.GetAdcFullScale()) {
     return "identity: eeprom words or ADC full scale";
@@ -56,7 +60,7 @@ std::string FirstDifference(const CMC_Setup& a, const CMC_Setup& b) {
   for (int i = 0; i < pa.GetParametersCount(); ++i) {
     const CMC_Parameter& x = *pa[i];
     const CMC_Parameter& y = *pb[i];
-    const std::string what = "parameter " + Quoted(x.GetName());
+    const std::string what = "parameter " + Shown(x.GetName());
     if (x.GetName() != y.GetName() || x.GetBaseUnitName() != y.GetBaseUnitName() ||
         std::string(x.GetUnitName()) != y.GetUnitName() || x.GetType() != y.GetType() ||
         x.IsInteger() != y.IsInteger()) {
@@ -78,7 +82,7 @@ std::string FirstDifference(const CMC_Setup& a, const CMC_Setup& b) {
     if (x.GetName() != y.GetName() || x.GetBaseUnitName() != y.GetBaseUnitName() ||
         std::string(x.GetUnitName()) != y.GetUnitName() || x.GetKind() != y.GetKind() ||
         !SameDouble(x.GetValueInBaseUnit(), y.GetValueInBaseUnit())) {
-      return "variable " + Quoted(x.GetName());
+      return "variable " + Shown(x.GetName());
     }
   }
   if (a.ExtraSections() != b.ExtraSections()) return "extra sections";
