@@ -1,16 +1,15 @@
 #include "host/motor_database.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <initializer_list>
+#include <new>
 #include <utility>
 
 #include "host/dialog_template.h"
+#include "host/file_replace.h"
 #include "host/json_file.h"
 #include "host/name_index.h"
 #include "host/text.h"
@@ -21,6 +20,7 @@ namespace {
 
 constexpr const char* kFormatName = "axiscore-motors";
 constexpr int64_t kFormatVersion = 1;
+constexpr const char* kWhat = "a motor database";  // in messages
 
 constexpr MotorField kFields[] = {
     {"nominalCurrent", "In", "A", false},
@@ -47,11 +47,11 @@ class Reader {
   explicit Reader(std::string source) : source_(std::move(source)) {}
 
   MotorDatabaseLoad Read(std::string_view text) {
-    OrderedJson root;
-    if (std::string fault = ParseJsonDocument(text, source_, root); !fault.empty())
+    JsonDocument document;
+    if (std::string fault = ParseJsonDocument(text, source_, document, kWhat); !fault.empty())
       return {std::nullopt, fault};
     MotorDatabase database;
-    if (ReadTop(root, database)) return {std::move(database), ""};
+    if (ReadTop(document.Root(), database)) return {std::move(database), ""};
     return {std::nullopt, error_};
   }
 
@@ -69,7 +69,7 @@ class Reader {
                  const std::vector<std::string_view>& known) {
     for (const auto& [name, value] : object.items()) {
       if (std::find(known.begin(), known.end(), name) == known.end())
-        return Fail(pointer + "/" + name, "unknown member");
+        return Fail(pointer + "/" + JsonPointerSegment(name), "unknown member");
     }
     return true;
   }
@@ -79,7 +79,7 @@ class Reader {
     const std::string& utf8 = value.get_ref<const std::string&>();
     std::optional<std::string> latin1 = Utf8ToLatin1(utf8);
     if (!latin1)
-      return Fail(pointer, "text " + Quoted(utf8) + " holds a character outside Latin-1");
+      return Fail(pointer, "text " + QuotedExcerpt(utf8) + " holds a character outside Latin-1");
     out = std::move(*latin1);
     return true;
   }
@@ -94,8 +94,8 @@ class Reader {
     const auto version = root.find("version");
     if (version == root.end()) return Fail("", "missing member \"version\"");
     if (!version->is_number_integer() || version->get<int64_t>() != kFormatVersion)
-      return Fail("/version",
-                  "unsupported version " + version->dump() + " (this program reads version 1)");
+      return Fail("/version", "unsupported version " + Excerpt(version->dump()) +
+                                  " (this program reads version 1)");
     if (const auto name = root.find("name"); name != root.end()) {
       if (!Text(*name, "/name", database.name)) return false;
     }
@@ -108,7 +108,8 @@ class Reader {
       MotorRecord motor;
       if (!ReadMotor((*motors)[i], at, motor)) return false;
       if (!names.Insert(motor.name, static_cast<int>(i)))
-        return Fail(at + "/name", Quoted(motor.name) + " names a motor twice (case ignored)");
+        return Fail(at + "/name",
+                    QuotedExcerpt(motor.name) + " names a motor twice (case ignored)");
       database.motors.push_back(std::move(motor));
     }
     return true;
@@ -136,7 +137,8 @@ class Reader {
       if (!Expect(member->is_number(), *member, place, "a number")) return false;
       const double value = member->get<double>();
       if (!Acceptable(field, value))
-        return Fail(place, member->dump() + " is not a positive number (" + field.unit + ")");
+        return Fail(place,
+                    Excerpt(member->dump()) + " is not a positive number (" + field.unit + ")");
       motor.values[f] = value;
     }
     return true;
@@ -176,27 +178,22 @@ bool MotorDatabase::Remove(std::string_view motor_name) {
 MotorDatabaseLoad LoadMotorDatabaseText(std::string_view text, const std::string& source_name) {
   try {
     return Reader(source_name).Read(text);
+  } catch (const std::bad_alloc&) {
+    return {std::nullopt, source_name + ": not enough memory to read it"};
   } catch (const std::exception& ex) {
-    // Nothing above is expected to throw; a library surprise still comes back as a value.
+    // Nothing above is expected to throw otherwise; a library surprise still comes back as a
+    // value.
     return {std::nullopt, source_name + ": cannot load: " + ex.what()};
   }
 }
 
 MotorDatabaseLoad LoadMotorDatabaseFile(const std::string& path, bool missing_is_empty) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    const int error = errno;
-    if (error == ENOENT && missing_is_empty) return {MotorDatabase{}, ""};
-    return {std::nullopt, path + ": cannot read: " + std::strerror(error)};
-  }
   std::string text;
-  char buffer[16384];
-  size_t got = 0;
-  errno = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  const int error = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
-  std::fclose(file);
-  if (error != 0) return {std::nullopt, path + ": cannot read: " + std::strerror(error)};
+  bool missing = false;
+  if (std::string fault = ReadJsonFile(path, kWhat, text, &missing); !fault.empty()) {
+    if (missing && missing_is_empty) return {MotorDatabase{}, ""};
+    return {std::nullopt, std::move(fault)};
+  }
   return LoadMotorDatabaseText(text, path);
 }
 
@@ -223,19 +220,23 @@ std::string MotorDatabaseToText(const MotorDatabase& database) {
 }
 
 std::string SaveMotorDatabaseFile(const MotorDatabase& database, const std::string& path) {
-  std::string text;
   try {
-    text = MotorDatabaseToText(database);
+    const std::string text = MotorDatabaseToText(database);
+    // A file the program could not read back is not written.
+    if (text.size() > kMaxJsonFileBytes)
+      return TooLargeError(path, kWhat) + "; nothing was written";
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (!folder.empty()) {
+      std::error_code error;
+      std::filesystem::create_directories(folder, error);
+      if (error) return folder.string() + ": cannot create the folder: " + error.message();
+    }
+    return ReplaceFileAtomically(path, text);
+  } catch (const std::bad_alloc&) {
+    return path + ": not enough memory to save it; nothing was written";
   } catch (const std::exception& ex) {
     return path + ": cannot save: " + ex.what();
   }
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  if (!folder.empty()) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) return folder.string() + ": cannot create the folder: " + error.message();
-  }
-  return ReplaceFileAtomically(path, text);
 }
 
 std::string UserMotorDatabasePath() {

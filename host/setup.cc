@@ -289,21 +289,15 @@ const char* CMC_Setup::GetParameterUnit(std::string_view name) {
   return parameter == nullptr ? "" : parameter->GetUnitName();
 }
 
-namespace {
-template <typename Options>
-auto FindOption(Options& options, std::string_view name) {
-  auto it = options.begin();
-  for (; it != options.end(); ++it) {
-    if (axis::EqualsNoCase(it->first, name)) break;
-  }
-  return it;
+const std::pair<std::string, std::string>* CMC_Setup::FindOption(std::string_view name) const {
+  const int index = option_index_.Find(name);
+  return index == axis::NameIndex::kNotFound ? nullptr : &options_[static_cast<size_t>(index)];
 }
-}  // namespace
 
 int CMC_Setup::GetIntOption(std::string_view name) const {
-  const auto it = FindOption(options_, name);
-  if (it == options_.end()) return 0;
-  std::string_view text = it->second;
+  const auto* option = FindOption(name);
+  if (option == nullptr) return 0;
+  std::string_view text = option->second;
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   int value = 0;
@@ -312,26 +306,30 @@ int CMC_Setup::GetIntOption(std::string_view name) const {
 }
 
 std::string CMC_Setup::GetOptionNoError(std::string_view name) const {
-  const auto it = FindOption(options_, name);
-  return it == options_.end() ? std::string() : it->second;
+  const auto* option = FindOption(name);
+  return option == nullptr ? std::string() : option->second;
 }
 
-bool CMC_Setup::HasOption(std::string_view name) const {
-  return FindOption(options_, name) != options_.end();
-}
+bool CMC_Setup::HasOption(std::string_view name) const { return FindOption(name) != nullptr; }
 
 void CMC_Setup::SetOption(std::string_view name, std::string_view text) {
-  const auto it = FindOption(options_, name);
-  if (it != options_.end()) {
-    it->second = std::string(text);
-  } else {
-    options_.emplace_back(std::string(name), std::string(text));
+  const int index = option_index_.Find(name);
+  if (index != axis::NameIndex::kNotFound) {
+    options_[static_cast<size_t>(index)].second = std::string(text);  // the first spelling stays
+    return;
   }
+  option_index_.Insert(name, static_cast<int>(options_.size()));
+  options_.emplace_back(std::string(name), std::string(text));
 }
 
 void CMC_Setup::ClearOption(std::string_view name) {
-  const auto it = FindOption(options_, name);
-  if (it != options_.end()) options_.erase(it);
+  const int index = option_index_.Find(name);
+  if (index == axis::NameIndex::kNotFound) return;
+  options_.erase(options_.begin() + index);
+  // The options after it moved up by one.
+  option_index_.Clear();
+  for (size_t i = 0; i < options_.size(); ++i)
+    option_index_.Insert(options_[i].first, static_cast<int>(i));
 }
 
 int CMC_Setup::GetIOPortFromPin(int pin) const {

@@ -254,7 +254,9 @@ class CMC_Setup {
   int ChangeParameterUnit(std::string_view name, const char* unit);
   const char* GetParameterUnit(std::string_view name);
 
-  // Options: named texts. Insertion order is kept (setup files keep their order).
+  // Options: named texts, names compared ignoring case. Insertion order is kept (setup files keep
+  // their order); finding and setting an option takes the same time however many there are,
+  // clearing one is linear.
   int GetIntOption(std::string_view name) const;
   std::string GetOptionNoError(std::string_view name) const;
   bool HasOption(std::string_view name) const;
@@ -325,11 +327,14 @@ class CMC_Setup {
   void SetComm(CMC_Comm* comm) { comm_ = comm; }
 
  private:
+  const std::pair<std::string, std::string>* FindOption(std::string_view name) const;
+
   CMC_Parameters parameters_;
   axis::NameIndex parameter_index_;
   std::vector<std::unique_ptr<CMC_Variable>> variables_;
   axis::NameIndex variable_index_;
   std::vector<std::pair<std::string, std::string>> options_;
+  axis::NameIndex option_index_;  // name -> position in options_
   std::vector<std::pair<std::string, std::string>> extra_sections_;
   std::vector<std::pair<std::string, std::string>> extra_section_places_;
   axis::DriveIdentity identity_;

@@ -4,6 +4,9 @@
 // file, the place (a JSON pointer such as /parameters/12/value, or line:column for a syntax error)
 // and what is wrong. Saving replaces the file atomically, so an interrupted save keeps the old
 // setup. Values survive load -> save -> load bit for bit (every NaN reads back as the same NaN).
+//
+// Reading is in setup_file_read.cc, writing in setup_file_write.cc, the comparison in
+// setup_file_compare.cc.
 #pragma once
 
 #include <memory>
@@ -22,7 +25,8 @@ struct LoadResult {
   explicit operator bool() const { return setup != nullptr; }
 };
 
-// Reads and checks a setup file. The error names `path` as given.
+// Reads and checks a setup file (at most kMaxJsonFileBytes, host/json_file.h). The error names
+// `path` as given.
 LoadResult LoadSetupFile(const std::string& path);
 // The same for text already in memory; `source_name` stands for the file in messages.
 LoadResult LoadSetupText(std::string_view text, const std::string& source_name);
@@ -32,10 +36,10 @@ LoadResult LoadSetupText(std::string_view text, const std::string& source_name);
 // text; SaveSetupFile refuses such a setup instead.
 std::string SetupToText(const CMC_Setup& setup);
 
-// Writes the setup to `path` atomically: a temporary file in the same folder is written, flushed
-// to disk and renamed over the target; on any failure the temporary is removed and the old file is
-// left as it was. An existing target keeps its permission bits (a symbolic link is followed and the
-// file it names is replaced). Returns "" on success, otherwise the reason.
+// Writes the setup to `path` atomically through ReplaceFileAtomically (host/file_replace.h): only
+// over a regular file that is not read-only (a symbolic link to one is followed), keeping its
+// permission bits; on any failure the old file is left as it was. A setup whose text would pass
+// the size limit of setup files is not written. Returns "" on success, otherwise the reason.
 std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path);
 
 // The first difference between two setups in everything a setup file holds (doubles compared bit

@@ -1,16 +1,25 @@
 #include "host/setup_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <random>
+#include <string>
+
+#include "host/file_replace.h"
+#include "host/json_file.h"
+#include "host/motor_database.h"
 
 namespace {
 
@@ -44,7 +53,14 @@ std::string Id(const std::string& members) {
          members + R"(}, "parameters": []})";
 }
 
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
+  using namespace std::string_literals;
   const std::string top = R"({"format": "axiscore-setup", )", p = ": /parameters/1";
   const std::string v = ": /version: unsupported version ", v1 = " (this program reads version 1)";
   const std::string adc = ": /identity/adcFullScale: ", u32 = " is out of range 1 .. 4294967295";
@@ -58,12 +74,33 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
                     port = R"("ioPorts": [)";
   // clang-format off
   const std::pair<std::string, std::string> rows[] = {  // the text, the error after the file name
-      // Syntax: line:column (bytes) just after the faulty token.
-      {"", ":1:0" + syntax +
+      // Syntax: line:column counted from 1 (in bytes), of the byte the parser stopped at, just
+      // after the last one at the end of the text.
+      {"", ":1:1" + syntax +
                "while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+      {"{\n", ":2:1" + syntax +
+               "while parsing object key - unexpected end of input; expected string literal"},
       {top + "\n  \"version\": 1,,}",
        ":2:16" + syntax + "while parsing object key - unexpected ','; expected string literal"},
+      {"\"a\nb\"", ":1:3" + syntax + "while parsing value - invalid string: control character "
+                  "U+000A (LF) must be escaped to \\u000A or \\n; last read: '\"a<U+000A>'"},
       {Val("1e400"), ":3:122: malformed JSON: number overflow parsing '1e400'"},
+      // Exactly one document: nothing but blanks may follow, not even after a NUL byte.
+      {Sec("\"a\": 1") + "\n\0garbage"s,
+       ":4:1" + syntax + "while parsing value - unexpected NUL byte; expected end of input"},
+      {"{\"a\":\0}"s, ":1:6" + syntax +
+               "while parsing value - unexpected NUL byte; expected '[', '{', or a literal"},
+      {Sec("\"a\": 1") + " {}",
+       ":3:27" + syntax + "while parsing value - unexpected '{'; expected end of input"},
+      // Long tokens are cut in messages (at a character boundary).
+      {Val(std::string(400, '9')), ":3:517: malformed JSON: number overflow parsing '" +
+                                        std::string(60, '9') + "\u2026'"},
+      {A(R"("unit": ")" + std::string(99, 'x') + "\""),
+       p + "/unit: unknown unit \"" + std::string(60, 'x') + "\u2026\""},
+      {A("\"unit\": \"a" + Repeat("\u20ac", 30) + "\""),
+       p + "/unit: text \"a" + Repeat("\u20ac", 19) + "\u2026\" holds a character outside Latin-1"},
+      {Id(R"("adcFullScale": 1, ")" + std::string(99, 'k') + R"(": 1)"),
+       ": /identity/" + std::string(60, 'k') + "\u2026: unknown member"},
       {Par(R"({"name": "A", "name": "B"})"), p + "/name: member given twice"},
       // Top level.
       {"[1]", ": expected an object at the top level, found an array"},
@@ -105,6 +142,8 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
        ": /ioPorts/1/port: port" + twice},
       {Sec(port + R"({"port": 0, "pin": 3}, {"port": 1, "pin": 3}])"),
        ": /ioPorts/1/pin: pin" + twice},
+      {Sec(port + R"({"port": 0, "pin": 3}, {"port": 1, "pin": 4}, {"port": 1, "pin": 3}])"),
+       ": /ioPorts/2/pin: pin" + twice},  // the clash with the earliest entry is named
       {Sec(port + R"({"port": 0, "pin": 3, "output": "relay"}])"),
        ": /ioPorts/0/output: \"relay\" is not \"npn\" or \"pnp\""},
       {Sec(port + R"({"port": 0, "pin": 3, "inverted": 1}])"),
@@ -132,33 +171,6 @@ TEST(SetupFileLoad, RefusesMalformedInputNamingFilePlaceAndFault) {
   const std::string deep = Sec("\"deep\": " + std::string(300, '[') + std::string(300, ']'));
   EXPECT_EQ(axis::LoadSetupText(deep, kSource).error,
             kSource + (": " + pointer) + ": nested deeper than 256 levels");
-}
-
-// Forms the quick reader leaves to the JSON library (\u escapes, numbers at the edges of the
-// double range) load exactly as their plain spellings do.
-TEST(SetupFileLoad, RareFormsReadLikeTheirPlainSpellings) {
-  // clang-format off
-  const std::pair<std::string, std::string> rows[] = {
-      {R"("description": "\u00b5m \u00b0C \u000a")", "\"description\": \"\u00b5m \u00b0C \\n\""},
-      {R"("value": 5e-324)", R"("value": 4.9406564584124654e-324)"},
-      {R"("value": 1e-400)", R"("value": 0.0)"},
-      {R"("value": 2.2250738585072011e-308)", R"("value": 2.225073858507201e-308)"}};
-  // clang-format on
-  const auto setup_with = [](const std::string& member) {
-    const bool identity = member.starts_with(R"("description")");
-    return axis::LoadSetupText(
-        R"({"format": "axiscore-setup", "version": 1, "identity": {)" +
-            (identity ? member : R"("description": "d")") +
-            R"(, "productId": "P", "firmwareId": "F", "adcFullScale": 65520},)"
-            R"( "parameters": [{"name": "A", )" +
-            (identity ? R"("value": 1)" : member) + R"(, "min": 0, "max": 2, "unit": ""}]})",
-        kSource);
-  };
-  for (const auto& [rare_form, plain_form] : rows) {
-    const axis::LoadResult rare = setup_with(rare_form), plain = setup_with(plain_form);
-    ASSERT_TRUE(rare.setup && plain.setup) << rare.error << plain.error;
-    EXPECT_EQ(axis::FirstDifference(*rare.setup, *plain.setup), "") << rare_form;
-  }
 }
 
 TEST(SetupFileLoad, ReadsEveryMemberWithDefaultsForTheOptionalOnes) {
@@ -198,11 +210,12 @@ TEST(SetupFileLoad, ReadsEveryMemberWithDefaultsForTheOptionalOnes) {
   EXPECT_EQ(temp->GetValueInBaseUnit(), 0.0);
 }
 
-// Everything a file holds: special numbers, Latin-1, sections kept before, between and after ours.
+// Everything a file holds: special numbers, Latin-1 (a \u escape too), sections kept before,
+// between and after ours.
 const char* const kFullFile = R"({
   "$schema": "../docs/setup.schema.json",
   "format": "axiscore-setup", "version": 1,
-  "identity": {"description": "Axe X, 25 °C", "productId": "P-1", "firmwareId": "F-2",
+  "identity": {"description": "Axe X, 25 \u00b0C", "productId": "P-1", "firmwareId": "F-2",
                "applicationId": "app", "eepromWords": 16384, "adcFullScale": 4294967295},
   "simulation": {"mass": 1.5, "list": [1, -2, 3.25e-7, null, true, "x", {"k": []}]},
   "options": {"Zeta": "1", "alpha": "two words", "Mid": ""},
@@ -370,12 +383,77 @@ TEST_F(SetupFileOnDisk, SavesAtomicallyKeepingTheModeAndLinks) {
   Write(dir_ + "/real.json", "old");
   ASSERT_EQ(::symlink("real.json", (dir_ + "/link.json").c_str()), 0);
   EXPECT_EQ(axis::SaveSetupFile(*setup_, dir_ + "/link.json"), "");
+  // A file with two hard links is replaced under the name given; the other name keeps the old
+  // contents (writing in place instead would not be atomic).
+  Write(dir_ + "/hard.json", "old");
+  ASSERT_EQ(::link((dir_ + "/hard.json").c_str(), (dir_ + "/other.json").c_str()), 0);
+  EXPECT_EQ(axis::SaveSetupFile(*setup_, dir_ + "/hard.json"), "");
   EXPECT_EQ(Mode(dir_ + "/new.json"), 0640);  // 0666 less the umask
   EXPECT_EQ(Mode(dir_ + "/old.json"), 0604);
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "/link.json"));
-  for (const char* name : {"/new.json", "/old.json", "/real.json"})
+  for (const char* name : {"/new.json", "/old.json", "/real.json", "/hard.json"})
     EXPECT_EQ(Read(dir_ + name), axis::SetupToText(*setup_)) << name;
-  EXPECT_EQ(Listing(), (Names{"link.json", "new.json", "old.json", "real.json"}));
+  EXPECT_EQ(Read(dir_ + "/other.json"), "old");
+  EXPECT_EQ(Listing(),
+            (Names{"hard.json", "link.json", "new.json", "old.json", "other.json", "real.json"}));
+}
+
+// Only a regular file is written over (through a symbolic link too), and not a read-only one;
+// whatever is refused is left as it was.
+TEST_F(SetupFileOnDisk, WritesOverRegularFilesOnlyAndNotOverReadOnlyOnes) {
+  const std::string d = dir_ + "/", fifo = d + "fifo", read_only = d + "read-only.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(::mkdir((d + "folder").c_str(), 0755), 0);
+  Write(read_only, "old");
+  ASSERT_EQ(::chmod(read_only.c_str(), 0444), 0);
+  for (const auto& [link, to] : {std::pair{"to-fifo", "fifo"},
+                                 {"dangling", "missing.json"},
+                                 {"loop", "loop"},
+                                 {"to-read-only", "read-only.json"}})
+    ASSERT_EQ(::symlink(to, (d + link).c_str()), 0);
+  const std::string no = ", not a regular file; nothing was written";
+  const std::string ro = ": the file is read-only; nothing was written";
+  const std::pair<std::string, std::string> rows[] = {
+      // where to save, the error after it
+      {fifo, ": a named pipe (FIFO)" + no},
+      {d + "folder", ": a folder" + no},
+      {d + "to-fifo", ": links to " + fifo + ", a named pipe (FIFO)" + no},
+      {d + "dangling", ": links to missing.json, which does not exist; nothing was written"},
+      {d + "loop",
+       ": cannot follow the symbolic link: Too many levels of symbolic links; nothing "
+       "was written"},
+      {read_only, ro},
+      {d + "to-read-only", ro},
+      {d + "folder/", ": a folder" + no},
+      {d + "absent/", ": names no file; nothing was written"}};
+  for (const auto& [path, error] : rows)
+    EXPECT_EQ(axis::SaveSetupFile(*setup_, path), path + error);
+  EXPECT_EQ(Read(read_only), "old");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo) && std::filesystem::is_symlink(d + "dangling"));
+  EXPECT_EQ(Listing(), (Names{"dangling", "fifo", "folder", "loop", "read-only.json", "to-fifo",
+                              "to-read-only"}));
+}
+
+// A save killed between naming its new file and renaming it leaves that file; the next save of the
+// same file removes such files whose process is gone, and only those.
+TEST_F(SetupFileOnDisk, TemporariesOfKilledSavesAreRemovedByTheNextSave) {
+  const pid_t gone = ::fork();
+  if (gone == 0) std::_Exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string mine = axis::TemporaryNamePrefix(dir_ + "/setup.json");
+  const std::string stale = mine + std::to_string(gone) + ".AbC123",
+                    live = mine + std::to_string(::getpid()) + ".AbC123",
+                    other_host = ".setup.json.elsewhere." + std::to_string(gone) + ".AbC123",
+                    other_file =
+                        axis::TemporaryNamePrefix("other.json") + std::to_string(gone) + ".AbC123",
+                    not_ours = ".setup.json.AbC123";
+  for (const std::string& name : {stale, live, other_host, other_file, not_ours})
+    Write(dir_ + "/" + name, "partial");
+  EXPECT_EQ(axis::SaveSetupFile(*setup_, dir_ + "/setup.json"), "");
+  Names expected = {live, other_host, other_file, not_ours, "setup.json"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Listing(), expected);
 }
 
 TEST_F(SetupFileOnDisk, FailedSavesLeaveTheOldFileAndNoTemporary) {
@@ -383,16 +461,13 @@ TEST_F(SetupFileOnDisk, FailedSavesLeaveTheOldFileAndNoTemporary) {
   EXPECT_EQ(
       axis::SaveSetupFile(*setup_, missing),
       missing + ": cannot create a temporary file in " + dir_ + "/no/such/folder/: " + kNoFile);
-  const std::string folder = dir_ + "/setup.json";  // the temporary is written, renaming fails
-  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-  EXPECT_EQ(axis::SaveSetupFile(*setup_, folder), folder + ": cannot replace the file: " + kIsDir);
   const std::string path = dir_ + "/kept.json";  // a kept section that is not JSON: no writing
   Write(path, "old contents");
   setup_->ExtraSections().emplace_back("broken", "{not json");
   EXPECT_EQ(axis::SaveSetupFile(*setup_, path),
             path + ": /broken: the section's stored text is not JSON; nothing was written");
   EXPECT_EQ(Read(path), "old contents");
-  EXPECT_EQ(Listing(), (Names{"kept.json", "setup.json"}));
+  EXPECT_EQ(Listing(), (Names{"kept.json"}));
   // SetupToText still gives a loadable document, holding the text as a string.
   const axis::LoadResult back = axis::LoadSetupText(axis::SetupToText(*setup_), "text");
   ASSERT_TRUE(back) << back.error;
@@ -401,6 +476,54 @@ TEST_F(SetupFileOnDisk, FailedSavesLeaveTheOldFileAndNoTemporary) {
   EXPECT_EQ(axis::LoadSetupFile(dir_ + "/absent.json").error,
             dir_ + "/absent.json: cannot read: " + kNoFile);
   EXPECT_EQ(axis::LoadSetupFile(dir_).error, dir_ + ": cannot read: " + kIsDir);
+}
+
+// Setup files and motor databases are read up to 64 MiB: a larger regular file is refused by its
+// size, a pipe or device once more has come, text in memory by its length.
+TEST_F(SetupFileOnDisk, InputsLargerThanTheLimitAreRefusedBeforeTheyAreRead) {
+  const std::string sparse = dir_ + "/huge.json";
+  Write(sparse, "{");
+  ASSERT_EQ(::truncate(sparse.c_str(), off_t{1} << 30), 0);
+  const std::string big(axis::kMaxJsonFileBytes + 1, ' ');
+  const std::string setup = ": too large for a setup file (more than 64 MiB)";
+  const std::pair<std::string, std::string> rows[] = {
+      // the error, the one expected
+      {axis::LoadSetupFile(sparse).error, sparse + setup},
+      {axis::LoadSetupFile("/dev/zero").error, "/dev/zero" + setup},
+      {axis::LoadSetupText(big, "text").error, "text" + setup},
+      {axis::LoadMotorDatabaseFile(sparse).error,
+       sparse + ": too large for a motor database (more than 64 MiB)"}};
+  for (const auto& [error, expected] : rows) EXPECT_EQ(error, expected);
+  // Saving a setup that could not be read back writes nothing.
+  setup_->ExtraSections().emplace_back("big", "\"" + big + "\"");
+  EXPECT_EQ(axis::SaveSetupFile(*setup_, dir_ + "/out.json"),
+            dir_ + "/out.json" + setup + "; nothing was written");
+  EXPECT_EQ(Listing(), (Names{"huge.json"}));
+}
+
+// Running out of memory while loading is an error like any other, not an abort.
+TEST_F(SetupFileOnDisk, RunningOutOfMemoryIsReportedNotThrown) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's allocator aborts instead of throwing under a memory limit";
+#else
+  const std::string path = dir_ + "/many.json";  // 16 million values: 256 MB of JSON values
+  std::ofstream(path) << "{\"many\": [" << Repeat("0,", 16 << 20) << "0]}";
+  EXPECT_EXIT(
+      {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line) && !line.starts_with("VmSize:")) {
+        }
+        limit.rlim_cur = (std::stoul(line.substr(7)) << 10) + (128 << 20);  // in use + 128 MB
+        ::setrlimit(RLIMIT_AS, &limit);
+        const axis::LoadResult loaded = axis::LoadSetupFile(path);
+        std::fprintf(stderr, "%s\n", loaded.error.c_str());
+        std::_Exit(loaded ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), path + ": not enough memory to read it");
+#endif
 }
 
 }  // namespace

@@ -112,6 +112,10 @@ TEST_F(SetupTest, TextAndIntegerOptions) {
   EXPECT_EQ(setup_.GetIntOption("PMSMStartwithHalls"), 0);
   setup_.ClearOption("PMSMStartwithHalls");
   EXPECT_FALSE(setup_.HasOption("PMSMStartwithHalls"));
+  setup_.SetOption("Last", "2");  // the options after a cleared one are found in their new places
+  EXPECT_EQ(setup_.GetOptionNoError("isinputstypeprogrammable") + setup_.GetOptionNoError("LAST"),
+            "abc2");
+  EXPECT_EQ(setup_.GetOptions().front().first, "IsInputsTypeProgrammable");
 }
 
 TEST_F(SetupTest, IoPortsMapBothWaysAndBrakeOutputsReportStageAndInversion) {
