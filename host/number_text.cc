@@ -34,9 +34,9 @@ std::string FormatNumber(double value) {
   constexpr double kLargestExactInteger = 9007199254740992.0;  // 2^53
   const bool whole = std::isfinite(value) && value == std::trunc(value) &&
                      std::fabs(value) <= kLargestExactInteger;
-  const auto result = whole
-                          ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed)
-                          : std::to_chars(text, text + sizeof text, value);
+  const auto result =
+      std::to_chars(text, text + sizeof text, value,
+                    whole ? std::chars_format::fixed : std::chars_format::general);
   return std::string(text, result.ptr);
 }
 

@@ -13,9 +13,10 @@
 
 namespace axis {
 
-// The shortest text that reads back as the same double: "0.1", "0.03", "1e-06"; whole numbers up
-// to 2^53 written out ("40000000", "-0"); "nan", "inf" and "-inf" for the values that are not
-// finite.
+// The shortest text that reads back as the same double, as printf's "%g" would write it with just
+// enough digits: "0.1", "0.0001", "1e-06", "1.5e+300"; whole numbers up to 2^53 written out
+// ("40000000", "-0"); "nan", "inf" and "-inf" for the values that are not finite. Setup files
+// write their numbers with it too.
 std::string FormatNumber(double value);
 // At most `significant_digits` significant digits, as printf's "%.<n>g" in the C locale.
 std::string FormatNumber(double value, int significant_digits);

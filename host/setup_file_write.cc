@@ -14,6 +14,7 @@
 
 #include "host/file_replace.h"
 #include "host/json_file.h"
+#include "host/number_text.h"
 #include "host/numeric.h"
 #include "host/setup_file.h"
 #include "host/setup_file_format.h"
@@ -23,9 +24,7 @@ namespace axis {
 
 namespace setup_format {
 
-// Doubles up to this magnitude that hold a whole number are written without a fraction.
-constexpr double kLargestExactInteger = 9007199254740992.0;  // 2^53
-
+// JSON spells no NaN or infinity, and reads "-0" as the integer 0: those are written apart.
 void AppendNumber(std::string& out, double value) {
   if (std::isnan(value)) {
     out += "\"NaN\"";
@@ -33,12 +32,8 @@ void AppendNumber(std::string& out, double value) {
     out += value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
   } else if (value == 0.0 && std::signbit(value)) {
     out += "-0.0";
-  } else if (value == std::trunc(value) && std::fabs(value) <= kLargestExactInteger) {
-    out += std::to_string(TruncToInt64(value));
   } else {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general);
-    out.append(text, result.ptr);
+    out += FormatNumber(value);
   }
 }
 
