@@ -1,0 +1,39 @@
+// The model of a control that the front end draws itself: a plot, a bar graph, a diagram.
+//
+// A dialog's template declares such a control with the kind "custom" and a rect; the dialog
+// attaches a model to it (DialogModel::AttachCustom). The model holds everything the picture shows
+// and says when it changed; the desktop front end draws it with the widget registered for the
+// model's Kind(), and headless tests read the model itself. Adding a kind of control is one model
+// class here (or in the plug-in) plus one Qt widget in app/gui.
+#pragma once
+
+#include <functional>
+#include <string_view>
+#include <utility>
+
+namespace axis {
+
+class CustomControl {
+ public:
+  virtual ~CustomControl() = default;
+  CustomControl() = default;
+  CustomControl(const CustomControl&) = delete;
+  CustomControl& operator=(const CustomControl&) = delete;
+
+  // Names the widget that draws this model ("bar", "plot", "phase" ...).
+  virtual std::string_view Kind() const = 0;
+
+  // The dialog showing the model listens here (one listener; null to stop).
+  void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
+
+ protected:
+  // Tells the dialog (and through it the front end) that the picture must be drawn again.
+  void Changed() {
+    if (listener_) listener_();
+  }
+
+ private:
+  std::function<void()> listener_;
+};
+
+}  // namespace axis
