@@ -115,7 +115,7 @@ void CMC_Parameter::SetValueInBaseUnit(double value) {
 int CMC_Parameter::WriteToChip() {
   CMC_Comm* comm = owner_->GetComm();
   if (comm == nullptr) return 0;
-  return comm->WriteParameter(*this, GetValueInInternalUnit()) ? 1 : 0;
+  return comm->WriteRegister(name_, GetValueInInternalUnit()) ? 1 : 0;
 }
 
 CMC_Variable::CMC_Variable(CMC_Setup* owner, std::string name, std::string base_unit,
@@ -126,7 +126,7 @@ CMC_Variable::CMC_Variable(CMC_Setup* owner, std::string name, std::string base_
 int CMC_Variable::ReadFromChip() {
   CMC_Comm* comm = owner_->GetComm();
   double internal = 0.0;
-  if (comm == nullptr || !comm->ReadVariable(*this, internal)) return 0;
+  if (comm == nullptr || !comm->ReadVariable(name_, internal)) return 0;
   SetValueInInternalUnit(internal);
   return 1;
 }
@@ -134,7 +134,11 @@ int CMC_Variable::ReadFromChip() {
 int CMC_Variable::WriteToChip() {
   CMC_Comm* comm = owner_->GetComm();
   if (comm == nullptr) return 0;
-  return comm->WriteVariable(*this, GetValueInInternalUnit()) ? 1 : 0;
+  return comm->WriteVariable(name_, GetValueInInternalUnit()) ? 1 : 0;
+}
+
+int CMC_Setup::ExecuteString(const char* command, int, void*) {
+  return comm_ != nullptr && command != nullptr && comm_->ExecuteString(command) ? 1 : 0;
 }
 
 CMC_Parameter* CMC_Parameters::operator[](int index) const {

@@ -17,11 +17,11 @@
 #include <utility>
 #include <vector>
 
+#include "host/comm.h"
 #include "host/name_index.h"
 #include "host/units.h"
 
 class CMC_Setup;
-class CMC_Comm;
 class CMC_EditSetupDlg;
 
 // While non-zero, a failed lookup of a parameter by name is reported to the user through the
@@ -155,16 +155,6 @@ class CMC_Parameters {
  private:
   friend class CMC_Setup;
   std::vector<std::unique_ptr<CMC_Parameter>> items_;
-};
-
-// The drive's link, as far as the setup model needs it: writing and reading single values.
-class CMC_Comm {
- public:
-  virtual ~CMC_Comm() = default;
-  virtual bool WriteParameter(const CMC_Parameter& parameter, double internal_value) = 0;
-  virtual bool ReadVariable(const CMC_Variable& variable, double& internal_value) = 0;
-  virtual bool WriteVariable(const CMC_Variable& variable, double internal_value) = 0;
-  virtual std::string GetLastErrorText() const = 0;
 };
 
 namespace axis {
@@ -322,9 +312,12 @@ class CMC_Setup {
   const axis::ScaleProvider& GetScaleProvider() const { return scale_provider_; }
   void SetScaleProvider(axis::ScaleProvider provider) { scale_provider_ = provider; }
 
-  // The attached drive, or null (then WriteToChip / ReadFromChip fail).
+  // The attached drive (not owned), or null (then WriteToChip / ReadFromChip fail).
   CMC_Comm* GetComm() const { return comm_; }
   void SetComm(CMC_Comm* comm) { comm_ = comm; }
+  // Sends a command line to the attached drive ("!CAP;ENCAPI1;"); 1 when the drive took it, 0
+  // when it refused or no drive is attached. The last two arguments are unused.
+  int ExecuteString(const char* command, int = 0, void* = nullptr);
 
  private:
   const std::pair<std::string, std::string>* FindOption(std::string_view name) const;
