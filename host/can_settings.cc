@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "host/dialog_handlers.h"
 #include "host/numeric.h"
 #include "host/plugin_services.h"
 
@@ -111,6 +113,38 @@ int OpenCanOpenSettings(CMC_EditSetupDlg& owner, CMC_Setup& setup) {
   }
   CMC_CANopenSettingsDlg dialog(setup, &owner);
   return dialog.DoModal() == kIdOk ? 1 : 0;
+}
+
+namespace {
+
+// The bit-rate combo and the "CANopen settings..." button, run for their dialog.
+class CanSettingsHandler final : public DialogHandler {
+ public:
+  explicit CanSettingsHandler(CMC_EditSetupDlg& dialog) : dialog_(dialog) {}
+  bool OnCommand(int id) override {
+    if (id != kCanOpenSettingsButton) return false;
+    OpenCanOpenSettings(dialog_, dialog_.GetSetup());
+    return true;
+  }
+  bool OnSelectionChanged(int id) override {
+    if (id != kCanBitRateCombo) return false;
+    StoreCanBitRate(dialog_, dialog_.GetSetup());
+    return true;
+  }
+  void OnRefresh() override { ShowCanBitRate(dialog_, dialog_.GetSetup()); }
+
+ private:
+  CMC_EditSetupDlg& dialog_;
+};
+
+}  // namespace
+
+std::unique_ptr<DialogHandler> MakeCanSettingsHandler(CMC_EditSetupDlg& dialog, bool& bound) {
+  const ControlState* combo = dialog.Control(kCanBitRateCombo);
+  bound = false;
+  if (combo == nullptr || combo->kind != ControlKind::kCombo) return nullptr;
+  bound = ShowCanBitRate(dialog, dialog.GetSetup());
+  return std::make_unique<CanSettingsHandler>(dialog);
 }
 
 }  // namespace axis

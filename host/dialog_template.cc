@@ -40,6 +40,7 @@ constexpr KindRow kKinds[] = {
     {ControlKind::kTab, "tab"},
     {ControlKind::kText, "text"},
     {ControlKind::kMark, "mark"},
+    {ControlKind::kCustom, "custom"},
 };
 
 constexpr const char* kDialogMembers[] = {"format", "version", "id",          "caption",

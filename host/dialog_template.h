@@ -28,6 +28,7 @@ enum class ControlKind {
   kTab,
   kText,
   kMark,
+  kCustom,  // drawn by the front end from a model the dialog attaches (plot, bar, diagram)
 };
 
 // The kind's name in template files ("bitmapButton"); nullopt for an unknown name.

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "host/can_settings.h"
-#include "host/motor_editor.h"
+#include "host/dialog_handlers.h"
 #include "host/number_text.h"
 #include "host/numeric.h"
 #include "host/text.h"
@@ -34,207 +33,23 @@ double WithinRange(const CMC_Parameter& p, double value) {
 
 CMC_EditSetupDlg::CMC_EditSetupDlg(CMC_Setup& setup, int template_id, int flag,
                                    const char* const* guidelines, CMC_EditSetupDlg* parent)
-    : setup_(setup), flag_(flag), parent_(parent) {
-  axis::TemplateResult loaded = axis::LoadDialogTemplate(template_id);
-  if (loaded) {
-    template_ = std::move(*loaded.dialog);
-  } else {
-    template_.id = template_id;
-    load_error_ = loaded.error;
-  }
-  for (const axis::ControlTemplate& t : template_.controls) {
-    ControlState& c = controls_[t.id];
-    c = {.id = t.id,
-         .kind = t.kind,
-         .caption = t.caption,
-         .text = t.caption,
-         .enabled = t.enabled,
-         .shown = t.visible,
-         .image = t.image,
-         .parent = t.parent,
-         .page = t.page,
-         .range_min = t.range_min,
-         .range_max = t.range_max};
-    for (size_t i = 0; i < t.items.size(); ++i)
-      c.items.push_back({t.items[i], static_cast<int64_t>(i)});
-    if (t.kind == ControlKind::kTab) {
-      for (size_t i = 0; i < t.pages.size(); ++i)
-        c.items.push_back({t.pages[i], static_cast<int64_t>(i)});
-      c.selection = 0;
-    }
-    if (t.kind == ControlKind::kSlider) c.selection = t.range_min;
-  }
+    : DialogModel(template_id), setup_(setup), flag_(flag), parent_(parent) {
   for (const char* const* text = guidelines; text != nullptr && *text != nullptr; ++text)
     guidelines_.emplace_back(*text);
 }
 
 CMC_EditSetupDlg::~CMC_EditSetupDlg() = default;
 
-// --- control table -------------------------------------------------------------------------------
-
-ControlState* CMC_EditSetupDlg::Mutable(int id) {
-  const auto it = controls_.find(id);
-  return it == controls_.end() ? nullptr : &it->second;
-}
-
-const ControlState* CMC_EditSetupDlg::Control(int id) const {
-  const auto it = controls_.find(id);
-  return it == controls_.end() ? nullptr : &it->second;
-}
-
-bool CMC_EditSetupDlg::IsVisible(int id) const {
-  // Parents come from the template, which refuses a control naming itself; the depth bound
-  // guards against a cycle through several controls.
-  for (int depth = 0; depth < 64; ++depth) {
-    const ControlState* c = Control(id);
-    if (c == nullptr || !c->shown) return false;
-    if (c->parent == 0) return true;
-    const ControlState* parent = Control(c->parent);
-    if (parent == nullptr) return false;
-    if (parent->kind == ControlKind::kTab && parent->selection != c->page) return false;
-    id = c->parent;
-  }
-  return false;
-}
-
-bool CMC_EditSetupDlg::IsKind(int id, std::initializer_list<ControlKind> kinds) const {
-  const ControlState* c = Control(id);
-  return c != nullptr && std::find(kinds.begin(), kinds.end(), c->kind) != kinds.end();
-}
-
-bool CMC_EditSetupDlg::Usable(int id, ControlKind kind) const {
-  const ControlState* c = Control(id);
-  return c != nullptr && c->kind == kind && c->enabled && IsVisible(id);
-}
-
-void CMC_EditSetupDlg::Touch(int id) {
-  ++change_count_;
-  if (listener_) listener_(id);
-  if (running_ && axis::GetPlatform() != nullptr) axis::GetPlatform()->ControlsChanged(*this, id);
-}
-
-void CMC_EditSetupDlg::SetText(int id, const std::string& text) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr || c->text == text) return;
-  c->text = text;
-  Touch(id);
-}
-
-void CMC_EditSetupDlg::EnableChild(int id, int enable, int) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr || c->enabled == (enable != 0)) return;
-  c->enabled = enable != 0;
-  Touch(id);
-}
-
-void CMC_EditSetupDlg::EnableChildren(const int* ids, int enable, int) {
-  for (; ids != nullptr && *ids != 0; ++ids) EnableChild(*ids, enable);
-}
-
-void CMC_EditSetupDlg::ShowChild(int id, int show) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr || c->shown == (show != 0)) return;
-  c->shown = show != 0;
-  Touch(id);
-}
-
-void CMC_EditSetupDlg::SetTextColour(int id, int colour) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr || c->text_colour == colour) return;
-  c->text_colour = colour;
-  Touch(id);
-}
-
-int CMC_EditSetupDlg::GetTextColour(int id) const {
-  const ControlState* c = Control(id);
-  return c == nullptr ? axis::kDefaultTextColour : c->text_colour;
-}
-
-void CMC_EditSetupDlg::ShowChildren(const int* ids, int show) {
-  for (; ids != nullptr && *ids != 0; ++ids) ShowChild(*ids, show);
-}
-
-void CMC_EditSetupDlg::SetChildText(int id, const char* text) { SetText(id, text ? text : ""); }
-
-std::string CMC_EditSetupDlg::GetChildText(int id) const {
-  const ControlState* c = Control(id);
-  return c == nullptr ? std::string() : c->text;
-}
-
-void CMC_EditSetupDlg::LimitText(int id, size_t count) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr || c->text_limit == count) return;
-  c->text_limit = count;
-  Touch(id);
-}
-
-void CMC_EditSetupDlg::SetButtonImage(int id, const char* image) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr) return;
-  c->image = image ? image : "";
-  Touch(id);
-}
-
-void CMC_EditSetupDlg::SetCheck(int id, int check) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr || c->check == check) return;
-  c->check = check;
-  Touch(id);
-}
-
-int CMC_EditSetupDlg::GetCheck(int id) const {
-  const ControlState* c = Control(id);
-  return c == nullptr ? 0 : c->check;
-}
-
-void CMC_EditSetupDlg::ResetComboItems(int id) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr) return;
-  c->items.clear();
-  c->selection = -1;
-  Touch(id);
-}
-
-int CMC_EditSetupDlg::AddComboItem(int id, const char* text, int64_t data) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr || !IsKind(id, {ControlKind::kCombo, ControlKind::kUnit})) return -1;
-  c->items.push_back({text ? text : "", data});
-  Touch(id);
-  return static_cast<int>(c->items.size()) - 1;
-}
-
-void CMC_EditSetupDlg::SetComboSelection(int id, int index) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr) return;
-  const int selection = (index >= 0 && index < static_cast<int>(c->items.size())) ? index : -1;
-  if (c->selection == selection) return;
-  c->selection = selection;
-  if (c->kind == ControlKind::kCombo || c->kind == ControlKind::kUnit)
-    c->text = selection < 0 ? std::string() : c->items[static_cast<size_t>(selection)].text;
-  Touch(id);
-}
-
-int CMC_EditSetupDlg::GetComboSelection(int id) const {
-  const ControlState* c = Control(id);
-  return c == nullptr ? -1 : c->selection;
-}
-
-int64_t CMC_EditSetupDlg::GetComboItemData(int id, int index) const {
-  const ControlState* c = Control(id);
-  if (c == nullptr || index < 0 || index >= static_cast<int>(c->items.size())) return -1;
-  return c->items[static_cast<size_t>(index)].data;
-}
-
 int CMC_EditSetupDlg::EnableCANSettings() {
-  if (!IsKind(axis::kCanBitRateCombo, {ControlKind::kCombo})) return 0;
-  can_settings_ = true;
-  return axis::ShowCanBitRate(*this, setup_) ? 1 : 0;
+  bool bound = false;
+  AddHandler(axis::MakeCanSettingsHandler(*this, bound));
+  return bound ? 1 : 0;
 }
 
 int CMC_EditSetupDlg::InitializeMotorEditor() {
-  if (!axis::MotorEditor::HasControls(*this)) return 0;
-  motor_editor_ = std::make_unique<axis::MotorEditor>(*this);
-  motor_editor_->Start();
+  std::unique_ptr<axis::DialogHandler> editor = axis::MakeMotorEditor(*this);
+  if (!editor) return 0;
+  AddHandler(std::move(editor));
   return 1;
 }
 
@@ -449,7 +264,7 @@ void CMC_EditSetupDlg::RefreshParameterControls(const char* name) {
 
 void CMC_EditSetupDlg::RefreshAllParameters(int) {
   for (const Binding& b : bindings_) Show(b);
-  if (can_settings_) axis::ShowCanBitRate(*this, setup_);
+  RefreshHandlers();
 }
 
 int CMC_EditSetupDlg::StoreParameterValue(const char* name, double base_value) {
@@ -505,58 +320,16 @@ void CMC_EditSetupDlg::CommitEdit(Binding& b, const std::string& text) {
   StoreFromUser(b, WithinRange(p, value));
 }
 
-bool CMC_EditSetupDlg::UserType(int id, const std::string& text) {
-  if (!Usable(id, ControlKind::kEdit)) return false;
-  if (const axis::ControlTemplate* t = template_.Find(id); t != nullptr && t->read_only)
-    return false;
-  const size_t limit = Control(id)->text_limit;
-  const std::string typed = limit != 0 && text.size() > limit ? text.substr(0, limit) : text;
-  SetText(id, typed);
-  if (Binding* b = FindBinding(id); b != nullptr && b->edit_id == id) CommitEdit(*b, typed);
+bool CMC_EditSetupDlg::TakeText(int id, const std::string& text) {
+  Binding* b = FindBinding(id);
+  if (b == nullptr || b->edit_id != id) return false;
+  CommitEdit(*b, text);
   return true;
 }
 
-void CMC_EditSetupDlg::SelectRadio(int id) {
-  // The radio group is the run of consecutive radio ids around `id`.
-  int first = id, last = id;
-  while (IsKind(first - 1, {ControlKind::kRadio})) --first;
-  while (IsKind(last + 1, {ControlKind::kRadio})) ++last;
-  for (int other = first; other <= last; ++other) SetCheck(other, other == id ? 1 : 0);
-}
-
-bool CMC_EditSetupDlg::UserClick(int id) {
-  const ControlState* c = Control(id);
-  if (c == nullptr || !c->enabled || !IsVisible(id)) return false;
-  switch (c->kind) {
-    case ControlKind::kButton:
-    case ControlKind::kBitmapButton:
-      // The host's own controls are run by the host, whatever the dialog overrides.
-      if (!(motor_editor_ && motor_editor_->OnCommand(id))) OnCommand(id);
-      return true;
-    case ControlKind::kCheck:
-      return UserSetCheck(id, c->check == 0);
-    case ControlKind::kRadio:
-      return UserSetCheck(id, true);
-    default:
-      return false;
-  }
-}
-
-bool CMC_EditSetupDlg::UserSetCheck(int id, bool checked) {
-  const ControlState* c = Control(id);
-  if (c == nullptr || !c->enabled || !IsVisible(id) ||
-      (c->kind != ControlKind::kCheck && c->kind != ControlKind::kRadio))
-    return false;
-  if (c->kind == ControlKind::kRadio && !checked) return false;  // a radio is cleared by another
+bool CMC_EditSetupDlg::TakeCheck(int id, bool checked) {
   Binding* b = FindBinding(id);
-  if (b == nullptr) {
-    if (c->kind == ControlKind::kRadio)
-      SelectRadio(id);
-    else
-      SetCheck(id, checked ? 1 : 0);
-    OnCommand(id);
-    return true;
-  }
+  if (b == nullptr) return false;
   if (b->kind == BindingKind::kSwitchRange) {
     StoreFromUser(*b, static_cast<double>(id - b->first_id));
   } else {
@@ -565,61 +338,31 @@ bool CMC_EditSetupDlg::UserSetCheck(int id, bool checked) {
   return true;
 }
 
-bool CMC_EditSetupDlg::UserSelectCombo(int id, int index) {
-  const ControlState* c = Control(id);
-  if (c == nullptr || !c->enabled || !IsVisible(id) ||
-      (c->kind != ControlKind::kCombo && c->kind != ControlKind::kUnit) || index < 0 ||
-      index >= static_cast<int>(c->items.size()))
-    return false;
-  const std::string unit = c->items[static_cast<size_t>(index)].text;
-  const int64_t data = c->items[static_cast<size_t>(index)].data;
-  SetComboSelection(id, index);
+bool CMC_EditSetupDlg::TakeSelection(int id, int index) {
   Binding* b = FindBinding(id);
-  if (b != nullptr && b->kind == BindingKind::kCombo && b->edit_id == id) {
-    StoreFromUser(*b, static_cast<double>(data));
+  if (b == nullptr) return false;
+  const ControlState& c = *Control(id);
+  if (b->kind == BindingKind::kCombo && b->edit_id == id) {
+    StoreFromUser(*b, static_cast<double>(c.items[static_cast<size_t>(index)].data));
     return true;
   }
-  if (b == nullptr || b->unit_id != id) {
-    if (!(motor_editor_ && motor_editor_->OnSelectionChanged(id))) OnSelectionChanged(id);
-    return true;
-  }
+  if (b->unit_id != id) return false;
   const std::string name = b->name;
+  const std::string unit = c.items[static_cast<size_t>(index)].text;
   if (b->parameter->ChangeUnit(unit.c_str()) != 0) OnChangedParameterUnit(name.c_str());
   ShowParameter(name.c_str());
   return true;
 }
 
-bool CMC_EditSetupDlg::UserSelectTab(int id, int page) {
-  ControlState* c = Mutable(id);
-  if (c == nullptr || !Usable(id, ControlKind::kTab) || page < 0 ||
-      page >= static_cast<int>(c->items.size()))
-    return false;
-  if (c->selection != page) {
-    c->selection = page;
-    Touch(id);
-  }
-  OnTabChanged(id, page);
-  return true;
-}
-
-bool CMC_EditSetupDlg::UserMoveSlider(int id, int position) {
-  const ControlState* c = Control(id);
-  if (!Usable(id, ControlKind::kSlider) || position < c->range_min || position > c->range_max)
-    return false;
+bool CMC_EditSetupDlg::TakeSlider(int id, int position) {
   Binding* b = FindBinding(id);
-  if (b == nullptr || b->slider_id != id) {
-    Mutable(id)->selection = position;
-    Touch(id);
-    OnCommand(id);
-    return true;
-  }
-  const double fraction = static_cast<double>(position - c->range_min) /
-                          static_cast<double>(c->range_max - c->range_min);
+  if (b == nullptr || b->slider_id != id) return false;
+  const ControlState& c = *Control(id);
+  const double fraction =
+      static_cast<double>(position - c.range_min) / static_cast<double>(c.range_max - c.range_min);
   StoreFromUser(*b, b->lower + fraction * (b->upper - b->lower));
   return true;
 }
-
-bool CMC_EditSetupDlg::UserKeyChord(const std::string& chord) { return OnKeyChord(chord); }
 
 // --- guideline assistant -------------------------------------------------------------------------
 
@@ -636,70 +379,16 @@ void CMC_EditSetupDlg::ShowGuideline() {
   EnableChild(axis::kGuidelineNext, guideline_index_ < last);
 }
 
-// --- running -------------------------------------------------------------------------------------
-
-int CMC_EditSetupDlg::DoModal() {
-  axis::Platform* platform = axis::GetPlatform();
-  if (!load_error_.empty()) {
-    axis::ReportError(load_error_);
-    return -1;
-  }
-  if (platform == nullptr) return -1;
-  running_ = true;
-  result_ = 0;
-  OnInitDialog();
-  const int result = running_ ? platform->RunModal(*this) : result_;
-  running_ = false;
-  return result;
-}
-
-void CMC_EditSetupDlg::EndDialog(int result) {
-  if (!running_) return;
-  running_ = false;
-  result_ = result;
-  if (axis::Platform* platform = axis::GetPlatform()) platform->EndModal(*this, result);
-}
-
-bool CMC_EditSetupDlg::SetTimer(int id, unsigned period_ms) {
-  axis::Platform* platform = axis::GetPlatform();
-  return running_ && platform != nullptr && platform->SetTimer(*this, id, period_ms);
-}
-
-bool CMC_EditSetupDlg::KillTimer(int id) {
-  axis::Platform* platform = axis::GetPlatform();
-  return platform != nullptr && platform->KillTimer(*this, id);
-}
-
-int CMC_EditSetupDlg::MessageBox(const std::string& text, axis::MessageButtons buttons,
-                                 axis::MessageIcon icon, bool help_button) {
-  return axis::ShowMessage({.text = text,
-                            .caption = template_.caption,
-                            .buttons = buttons,
-                            .icon = icon,
-                            .help_button = help_button,
-                            .help_context = template_.help_context});
-}
+// --- overridables -------------------------------------------------------------------------------
 
 int CMC_EditSetupDlg::OnInitDialog() {
-  DoDataExchange();
+  DialogModel::OnInitDialog();
   RefreshAllParameters();
   guideline_index_ = 0;
   ShowGuideline();
   return 1;
 }
 
-// Values move between the setup and the controls through the bindings as they change, so the
-// base exchange has nothing left to move.
-void CMC_EditSetupDlg::DoDataExchange() {}
-
-void CMC_EditSetupDlg::OnOK() { EndDialog(axis::kIdOk); }
-void CMC_EditSetupDlg::OnCancel() { EndDialog(axis::kIdCancel); }
-void CMC_EditSetupDlg::OnTimer(int) {}
-void CMC_EditSetupDlg::OnSelectionChanged(int id) {
-  if (can_settings_ && id == axis::kCanBitRateCombo) axis::StoreCanBitRate(*this, setup_);
-}
-void CMC_EditSetupDlg::OnTabChanged(int, int) {}
-bool CMC_EditSetupDlg::OnKeyChord(const std::string&) { return false; }
 void CMC_EditSetupDlg::OnChangedParameterUnit(const char*) {}
 void CMC_EditSetupDlg::OnRefreshParameterValue(const char*) {}
 
@@ -707,12 +396,6 @@ void CMC_EditSetupDlg::OnChangedParameterValue(const char* name) { ShowParameter
 
 void CMC_EditSetupDlg::OnCommand(int id) {
   switch (id) {
-    case axis::kIdOk:
-      OnOK();
-      break;
-    case axis::kIdCancel:
-      OnCancel();
-      break;
     case axis::kGuidelinePrevious:
       --guideline_index_;
       ShowGuideline();
@@ -721,14 +404,8 @@ void CMC_EditSetupDlg::OnCommand(int id) {
       ++guideline_index_;
       ShowGuideline();
       break;
-    case axis::kCanOpenSettingsButton:
-      if (can_settings_) axis::OpenCanOpenSettings(*this, setup_);
-      break;
-    case axis::kHelpButton:
-      if (axis::Platform* platform = axis::GetPlatform())
-        platform->OpenHelp(template_.help_context);
-      break;
     default:
+      DialogModel::OnCommand(id);
       break;
   }
 }

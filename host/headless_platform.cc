@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "host/edit_setup_dlg.h"
+#include "host/dialog_model.h"
 
 namespace axis {
 
@@ -54,7 +54,7 @@ HeadlessPlatform& HeadlessPlatform::AnswerText(std::optional<std::string> text) 
   return *this;
 }
 
-void HeadlessPlatform::Apply(CMC_EditSetupDlg& dialog, const Action& action) {
+void HeadlessPlatform::Apply(DialogModel& dialog, const Action& action) {
   bool taken = true;
   switch (action.kind) {
     case ActionKind::kClick:
@@ -97,26 +97,27 @@ void HeadlessPlatform::Apply(CMC_EditSetupDlg& dialog, const Action& action) {
   }
 }
 
-void HeadlessPlatform::AdvanceClock(CMC_EditSetupDlg& dialog, int64_t ms) {
+void HeadlessPlatform::AdvanceClock(DialogModel& dialog, int64_t ms) {
+  const int64_t now_ms = Now();
   const int64_t target =
-      now_ms_ > std::numeric_limits<int64_t>::max() - ms ? now_ms_ : now_ms_ + ms;
+      now_ms > std::numeric_limits<int64_t>::max() / kNsPerMs - ms ? now_ms : now_ms + ms;
   while (dialog.IsRunning()) {
     auto next =
         std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
           return a.due_ms != b.due_ms ? a.due_ms < b.due_ms : a.order < b.order;
         });
     if (next == timers_.end() || next->due_ms > target) break;
-    now_ms_ = next->due_ms;
+    clock_.Advance((next->due_ms - Now()) * kNsPerMs);
     next->due_ms += next->period_ms;
-    CMC_EditSetupDlg* owner = next->dialog;
+    DialogModel* owner = next->dialog;
     const int id = next->id;
-    firings_.push_back({now_ms_, owner->Template().id, id});
+    firings_.push_back({Now(), owner->Template().id, id});
     owner->OnTimer(id);  // may set or kill timers: `next` is not used after this
   }
-  if (dialog.IsRunning()) now_ms_ = target;
+  if (dialog.IsRunning()) clock_.Advance((target - Now()) * kNsPerMs);
 }
 
-int HeadlessPlatform::RunModal(CMC_EditSetupDlg& dialog) {
+int HeadlessPlatform::RunModal(DialogModel& dialog) {
   running_.push_back(&dialog);
   while (dialog.IsRunning()) {
     if (actions_.empty()) {
@@ -133,23 +134,23 @@ int HeadlessPlatform::RunModal(CMC_EditSetupDlg& dialog) {
   return dialog.Result();
 }
 
-void HeadlessPlatform::EndModal(CMC_EditSetupDlg&, int) {}
+void HeadlessPlatform::EndModal(DialogModel&, int) {}
 
-bool HeadlessPlatform::SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) {
+bool HeadlessPlatform::SetTimer(DialogModel& dialog, int id, unsigned period_ms) {
   const int64_t period = std::max<int64_t>(period_ms, 1);
   for (Timer& t : timers_) {
     if (t.dialog == &dialog && t.id == id) {
       t.period_ms = period;
-      t.due_ms = now_ms_ + period;
+      t.due_ms = Now() + period;
       t.order = timer_order_++;
       return true;
     }
   }
-  timers_.push_back({&dialog, id, period, now_ms_ + period, timer_order_++});
+  timers_.push_back({&dialog, id, period, Now() + period, timer_order_++});
   return true;
 }
 
-bool HeadlessPlatform::KillTimer(CMC_EditSetupDlg& dialog, int id) {
+bool HeadlessPlatform::KillTimer(DialogModel& dialog, int id) {
   return std::erase_if(timers_, [&](const Timer& t) { return t.dialog == &dialog && t.id == id; }) >
          0;
 }

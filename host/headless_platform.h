@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "host/clock.h"
 #include "host/platform.h"
 
 namespace axis {
@@ -66,7 +67,7 @@ class HeadlessPlatform : public Platform {
   }
 
   size_t PendingActions() const { return actions_.size(); }
-  int64_t Now() const { return now_ms_; }
+  int64_t Now() const { return clock_.NowNs() / kNsPerMs; }  // ms on the virtual clock
   const std::vector<MessageLogEntry>& MessageLog() const { return message_log_; }
   const std::vector<int>& HelpLog() const { return help_log_; }
   const std::vector<FileNameRequest>& FileNameLog() const { return file_log_; }
@@ -80,20 +81,21 @@ class HeadlessPlatform : public Platform {
   };
   const std::vector<Firing>& Firings() const { return firings_; }
 
-  int RunModal(CMC_EditSetupDlg& dialog) override;
-  void EndModal(CMC_EditSetupDlg& dialog, int result) override;
-  bool SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) override;
-  bool KillTimer(CMC_EditSetupDlg& dialog, int id) override;
+  int RunModal(DialogModel& dialog) override;
+  void EndModal(DialogModel& dialog, int result) override;
+  bool SetTimer(DialogModel& dialog, int id, unsigned period_ms) override;
+  bool KillTimer(DialogModel& dialog, int id) override;
   void DispatchPendingMessages() override;
   int ShowMessageBox(const MessageBoxRequest& request) override;
   void OpenHelp(int context) override;
   std::optional<std::string> AskFileName(const FileNameRequest& request) override;
   std::optional<std::string> AskText(const TextRequest& request) override;
   DecimalMark TypedDecimalMark() const override { return decimal_mark_; }
+  const Clock& GetClock() const override { return clock_; }
 
  private:
   struct Timer {
-    CMC_EditSetupDlg* dialog;
+    DialogModel* dialog;
     int id;
     int64_t period_ms;
     int64_t due_ms;
@@ -101,18 +103,18 @@ class HeadlessPlatform : public Platform {
   };
 
   HeadlessPlatform& Push(Action action);
-  void Apply(CMC_EditSetupDlg& dialog, const Action& action);
-  void AdvanceClock(CMC_EditSetupDlg& dialog, int64_t ms);
+  void Apply(DialogModel& dialog, const Action& action);
+  void AdvanceClock(DialogModel& dialog, int64_t ms);
   void Note(const std::string& error) { script_errors_.push_back(error); }
 
   std::deque<Action> actions_;
   std::deque<int> answers_;
   std::deque<std::optional<std::string>> file_answers_;
   std::deque<std::optional<std::string>> text_answers_;
-  std::vector<CMC_EditSetupDlg*> running_;
+  std::vector<DialogModel*> running_;
   std::vector<Timer> timers_;
   uint64_t timer_order_ = 0;
-  int64_t now_ms_ = 0;
+  VirtualClock clock_;
   std::vector<MessageLogEntry> message_log_;
   std::vector<int> help_log_;
   std::vector<FileNameRequest> file_log_;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "host/dialog_handlers.h"
 #include "host/edit_setup_dlg.h"
 #include "host/platform.h"
 #include "host/text.h"
@@ -19,7 +20,7 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-bool MotorEditor::HasControls(const CMC_EditSetupDlg& dialog) {
+bool MotorEditor::HasControls(const DialogModel& dialog) {
   const struct {
     int id;
     ControlKind kind;
@@ -225,6 +226,13 @@ void MotorEditor::Delete() {
   if (database.Remove(name) && !WriteUser(database, "The motor was not deleted.")) return;
   sources_.back().database = std::move(database);
   FillDatabases(true);
+}
+
+std::unique_ptr<DialogHandler> MakeMotorEditor(CMC_EditSetupDlg& dialog) {
+  if (!MotorEditor::HasControls(dialog)) return nullptr;
+  auto editor = std::make_unique<MotorEditor>(dialog);
+  editor->Start();
+  return editor;
 }
 
 }  // namespace axis

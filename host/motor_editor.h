@@ -20,13 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "host/dialog_model.h"
 #include "host/motor_database.h"
 
 class CMC_EditSetupDlg;
 
 namespace axis {
 
-class MotorEditor {
+class MotorEditor : public DialogHandler {
  public:
   enum : int {
     kDatabaseCombo = 10010,
@@ -37,15 +38,15 @@ class MotorEditor {
   static constexpr const char* kUserDatabaseName = "USER";
 
   // Whether the dialog's template has the four controls with their kinds.
-  static bool HasControls(const CMC_EditSetupDlg& dialog);
+  static bool HasControls(const DialogModel& dialog);
 
   explicit MotorEditor(CMC_EditSetupDlg& dialog) : dialog_(dialog) {}
 
   // Loads the databases and fills the controls.
   void Start();
   // The dialog's command and selection notifications; true when the id was one of the editor's.
-  bool OnCommand(int id);
-  bool OnSelectionChanged(int id);
+  bool OnCommand(int id) override;
+  bool OnSelectionChanged(int id) override;
 
  private:
   struct Source {

@@ -26,6 +26,11 @@ bool OffersButton(const MessageBoxRequest& request, int answer) {
   return false;
 }
 
+const Clock& Platform::GetClock() const {
+  static const SteadyClock wall;
+  return wall;
+}
+
 void SetPlatform(Platform* platform) { g_platform = platform; }
 Platform* GetPlatform() { return g_platform; }
 

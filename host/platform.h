@@ -1,18 +1,20 @@
 // The one interface between dialog models and a windowing system.
 //
-// Dialog models (CMC_EditSetupDlg and what derives from it) never draw. A front end implements
-// Platform: it runs a model modally, renders it from its control table and forwards the user's
-// actions to the model's User... operations; tests use the headless implementation.
+// Dialog models (axis::DialogModel and what derives from it: the setup dialogs and the tests) never
+// draw. A front end implements Platform: it runs a model modally, renders it from its control
+// table and forwards the user's actions to the model's User... operations; tests use the headless
+// implementation. The platform also keeps the time the dialogs' timers and the drive follow.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "host/clock.h"
 #include "host/number_text.h"
 
-class CMC_EditSetupDlg;
-
 namespace axis {
+
+class DialogModel;
 
 enum class MessageButtons { kOk, kOkCancel, kYesNo, kYesNoCancel };
 enum class MessageIcon { kNone, kInformation, kWarning, kError, kQuestion };
@@ -59,14 +61,14 @@ class Platform {
 
   // Runs the dialog until it ends (its EndDialog) and returns the result it ended with. The
   // dialog's OnInitDialog has run already; a dialog that ended during it returns at once.
-  virtual int RunModal(CMC_EditSetupDlg& dialog) = 0;
+  virtual int RunModal(DialogModel& dialog) = 0;
   // The dialog asked to end with `result` (the model records it; a front end closes the window).
-  virtual void EndModal(CMC_EditSetupDlg& dialog, int result) = 0;
+  virtual void EndModal(DialogModel& dialog, int result) = 0;
 
   // Timers per dialog: after every `period_ms` the dialog's OnTimer(id) runs. Setting an id again
   // restarts it with the new period. Both return false when refused.
-  virtual bool SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) = 0;
-  virtual bool KillTimer(CMC_EditSetupDlg& dialog, int id) = 0;
+  virtual bool SetTimer(DialogModel& dialog, int id, unsigned period_ms) = 0;
+  virtual bool KillTimer(DialogModel& dialog, int id) = 0;
 
   // Lets pending user input and timers in, for handlers that loop for a long time.
   virtual void DispatchPendingMessages() = 0;
@@ -84,8 +86,12 @@ class Platform {
   // the user's locale writes numbers with one. Dialogs always show numbers with a point.
   virtual DecimalMark TypedDecimalMark() const { return DecimalMark::kPoint; }
 
+  // The time the dialogs' timers follow, and with them an attached simulated drive: the wall clock
+  // by default, a virtual one on the headless platform.
+  virtual const Clock& GetClock() const;
+
   // The dialog's controls changed (a front end repaints them); optional.
-  virtual void ControlsChanged(CMC_EditSetupDlg& /*dialog*/, int /*control_id*/) {}
+  virtual void ControlsChanged(DialogModel& /*dialog*/, int /*control_id*/) {}
 };
 
 // The installed platform, or null. Not owned.

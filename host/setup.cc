@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string>
 
-#include "host/edit_setup_dlg.h"
+#include "host/dialog_model.h"
 #include "host/numeric.h"
 #include "host/text.h"
 
@@ -14,21 +14,11 @@ int g_bShowErrors = 1;
 namespace axis {
 
 namespace {
-ErrorReporter& Reporter() {
-  static ErrorReporter reporter;
-  return reporter;
-}
 ScaleProvider& DefaultProvider() {
   static ScaleProvider provider;
   return provider;
 }
 }  // namespace
-
-void SetErrorReporter(ErrorReporter reporter) { Reporter() = std::move(reporter); }
-
-void ReportError(const std::string& message) {
-  if (Reporter()) Reporter()(message);
-}
 
 LookupObserver g_lookup_observer = nullptr;
 void SetLookupObserver(LookupObserver observer) { g_lookup_observer = observer; }
@@ -367,7 +357,7 @@ int CMC_Setup::IsOutputPortInverted(int port) const {
   return 0;
 }
 
-int CMC_Setup::FillIOBrakeCombo(CMC_EditSetupDlg& dialog, int combo_id) const {
+int CMC_Setup::FillIOBrakeCombo(axis::DialogModel& dialog, int combo_id) const {
   dialog.ResetComboItems(combo_id);
   int count = 0;
   for (const axis::IoPort& entry : io_ports_) {

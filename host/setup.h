@@ -18,23 +18,21 @@
 #include <vector>
 
 #include "host/comm.h"
+#include "host/error_report.h"
 #include "host/name_index.h"
 #include "host/units.h"
 
 class CMC_Setup;
-class CMC_EditSetupDlg;
+
+namespace axis {
+class DialogModel;
+}
 
 // While non-zero, a failed lookup of a parameter by name is reported to the user through the
 // installed error reporter. Code that probes for an optional name saves it, sets 0 and restores it.
 extern "C" int g_bShowErrors;
 
 namespace axis {
-
-// Receives the host's error reports (the command line prints them on stderr, the desktop front
-// end shows them). With no reporter installed, reports are dropped.
-using ErrorReporter = std::function<void(const std::string& message)>;
-void SetErrorReporter(ErrorReporter reporter);
-void ReportError(const std::string& message);
 
 // Sees the name of every parameter lookup (found or not); null by default. Benchmarks use it to
 // learn which names a pass touches.
@@ -290,7 +288,7 @@ class CMC_Setup {
   int IsOutputPortInverted(int port) const;
   // Fills the combo box with the brake outputs in table order ("Output <port> (pin <pin>)"), item
   // data the port number; returns how many.
-  int FillIOBrakeCombo(CMC_EditSetupDlg& dialog, int combo_id) const;
+  int FillIOBrakeCombo(axis::DialogModel& dialog, int combo_id) const;
 
   // Sections of a setup file that this program does not interpret, kept as JSON text so that
   // saving never drops them.

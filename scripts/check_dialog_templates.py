@@ -21,7 +21,8 @@ import sys
 FORMAT_NAME = "axiscore-dialog"
 FORMAT_VERSION = 1
 KINDS = {"group", "label", "edit", "unit", "combo", "check", "radio", "button", "bitmapButton",
-         "picture", "slider", "spin", "tab", "text", "mark"}
+         "picture", "slider", "spin", "tab", "text", "mark",
+         "custom"}
 CONTAINERS = {"group", "tab"}
 IMAGE_KINDS = {"picture", "bitmapButton"}
 BUTTON_KINDS = {"button", "bitmapButton"}

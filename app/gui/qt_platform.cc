@@ -29,6 +29,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/gui/custom_widgets.h"
 #include "host/dialog_template.h"
 
 namespace axis::gui {
@@ -127,8 +128,22 @@ QString PicturePath(const std::string& name) {
 
 // --- the dialog window ---------------------------------------------------------------------------
 
-DialogWindow::DialogWindow(CMC_EditSetupDlg& model, QWidget* parent)
-    : QDialog(parent), model_(model) {
+CustomFrame::CustomFrame(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+}
+
+void CustomFrame::Show(axis::CustomControl* model) {
+  if (model != model_) {
+    delete drawing_;
+    drawing_ = model == nullptr ? nullptr : CreateCustomWidget(*model, this);
+    if (drawing_ != nullptr) layout()->addWidget(drawing_);
+    model_ = model;
+  }
+  if (drawing_ != nullptr) drawing_->update();
+}
+
+DialogWindow::DialogWindow(DialogModel& model, QWidget* parent) : QDialog(parent), model_(model) {
   Build();
   model_.SetChangeListener([this](int id) { Sync(id); });
 }
@@ -232,6 +247,8 @@ QWidget* DialogWindow::Create(const axis::ControlTemplate& t) {
       text->setReadOnly(true);  // texts show what the dialog writes (guidelines, results)
       return text;
     }
+    case ControlKind::kCustom:
+      return new CustomFrame(this);
   }
   return new QWidget(this);
 }
@@ -392,6 +409,9 @@ void DialogWindow::SyncWidget(const axis::ControlState& c, QWidget* widget) {
       if (text->toPlainText() != shown) text->setPlainText(shown);
       break;
     }
+    case ControlKind::kCustom:
+      static_cast<CustomFrame*>(widget)->Show(c.custom);
+      break;
   }
 }
 
@@ -469,7 +489,7 @@ QtPlatform::~QtPlatform() {
   delete help_window_.data();
 }
 
-DialogWindow* QtPlatform::WindowOf(const CMC_EditSetupDlg& dialog) const {
+DialogWindow* QtPlatform::WindowOf(const DialogModel& dialog) const {
   for (const auto& [model, window] : windows_) {
     if (model == &dialog) return window;
   }
@@ -478,9 +498,9 @@ DialogWindow* QtPlatform::WindowOf(const CMC_EditSetupDlg& dialog) const {
 
 QTextBrowser* QtPlatform::HelpBrowser() const { return help_window_ ? help_browser_ : nullptr; }
 
-int QtPlatform::RunModal(CMC_EditSetupDlg& dialog) {
-  QWidget* parent = dialog.GetParent() != nullptr ? WindowOf(*dialog.GetParent()) : nullptr;
-  if (parent == nullptr && !windows_.empty()) parent = windows_.back().second;
+int QtPlatform::RunModal(DialogModel& dialog) {
+  // A modal dialog opens over the innermost one running.
+  QWidget* parent = windows_.empty() ? nullptr : windows_.back().second;
   DialogWindow window(dialog, parent);
   windows_.emplace_back(&dialog, &window);
   if (dialog.IsRunning()) window.exec();
@@ -490,11 +510,11 @@ int QtPlatform::RunModal(CMC_EditSetupDlg& dialog) {
   return dialog.Result();
 }
 
-void QtPlatform::EndModal(CMC_EditSetupDlg& dialog, int result) {
+void QtPlatform::EndModal(DialogModel& dialog, int result) {
   if (DialogWindow* window = WindowOf(dialog)) window->done(result);
 }
 
-bool QtPlatform::SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) {
+bool QtPlatform::SetTimer(DialogModel& dialog, int id, unsigned period_ms) {
   std::unique_ptr<QTimer>& timer = timers_[{&dialog, id}];
   if (!timer) {
     timer = std::make_unique<QTimer>();
@@ -508,7 +528,7 @@ bool QtPlatform::SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) 
   return true;
 }
 
-bool QtPlatform::KillTimer(CMC_EditSetupDlg& dialog, int id) {
+bool QtPlatform::KillTimer(DialogModel& dialog, int id) {
   const auto it = timers_.find({&dialog, id});
   if (it == timers_.end()) return false;
   // The timer may be the one whose timeout is running this: let Qt delete it afterwards.
@@ -518,7 +538,7 @@ bool QtPlatform::KillTimer(CMC_EditSetupDlg& dialog, int id) {
   return true;
 }
 
-void QtPlatform::KillTimers(const CMC_EditSetupDlg& dialog) {
+void QtPlatform::KillTimers(const DialogModel& dialog) {
   for (auto it = timers_.begin(); it != timers_.end();) {
     if (it->first.first == &dialog) {
       it->second->stop();

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/edit_setup_dlg.h"
+#include "host/dialog_model.h"
 #include "host/platform.h"
 
 class QTextBrowser;
@@ -24,13 +24,25 @@ class QTimer;
 
 namespace axis::gui {
 
+// The frame of a custom control: holds the widget drawing the model attached to the control
+// (app/gui/custom_widgets.h), made anew when another model is attached.
+class CustomFrame : public QWidget {
+ public:
+  explicit CustomFrame(QWidget* parent);
+  void Show(axis::CustomControl* model);
+
+ private:
+  axis::CustomControl* model_ = nullptr;
+  QWidget* drawing_ = nullptr;
+};
+
 // The window of one dialog model.
 class DialogWindow : public QDialog {
  public:
-  DialogWindow(CMC_EditSetupDlg& model, QWidget* parent);
+  DialogWindow(DialogModel& model, QWidget* parent);
   ~DialogWindow() override;
 
-  CMC_EditSetupDlg& Model() { return model_; }
+  DialogModel& Model() { return model_; }
   // The widget of a control, or null when the template has no such control.
   QWidget* Widget(int id) const;
   // Brings one widget (and every widget's visibility) in step with the model.
@@ -53,7 +65,7 @@ class DialogWindow : public QDialog {
   template <typename Action>
   void Forward(int id, Action action);
 
-  CMC_EditSetupDlg& model_;
+  DialogModel& model_;
   std::map<int, QWidget*> widgets_;
   bool syncing_ = false;
 };
@@ -73,10 +85,10 @@ class QtPlatform : public Platform {
   QtPlatform();
   ~QtPlatform() override;
 
-  int RunModal(CMC_EditSetupDlg& dialog) override;
-  void EndModal(CMC_EditSetupDlg& dialog, int result) override;
-  bool SetTimer(CMC_EditSetupDlg& dialog, int id, unsigned period_ms) override;
-  bool KillTimer(CMC_EditSetupDlg& dialog, int id) override;
+  int RunModal(DialogModel& dialog) override;
+  void EndModal(DialogModel& dialog, int result) override;
+  bool SetTimer(DialogModel& dialog, int id, unsigned period_ms) override;
+  bool KillTimer(DialogModel& dialog, int id) override;
   void DispatchPendingMessages() override;
   int ShowMessageBox(const MessageBoxRequest& request) override;
   void OpenHelp(int context) override;
@@ -86,15 +98,15 @@ class QtPlatform : public Platform {
   DecimalMark TypedDecimalMark() const override;
 
   // The window a running dialog is shown in, or null.
-  DialogWindow* WindowOf(const CMC_EditSetupDlg& dialog) const;
+  DialogWindow* WindowOf(const DialogModel& dialog) const;
   // The help window, once a topic was opened.
   QTextBrowser* HelpBrowser() const;
 
  private:
-  void KillTimers(const CMC_EditSetupDlg& dialog);
+  void KillTimers(const DialogModel& dialog);
 
-  std::vector<std::pair<CMC_EditSetupDlg*, DialogWindow*>> windows_;  // innermost last
-  std::map<std::pair<const CMC_EditSetupDlg*, int>, std::unique_ptr<QTimer>> timers_;
+  std::vector<std::pair<DialogModel*, DialogWindow*>> windows_;  // innermost last
+  std::map<std::pair<const DialogModel*, int>, std::unique_ptr<QTimer>> timers_;
   QPointer<QDialog> help_window_;
   QTextBrowser* help_browser_ = nullptr;
 };

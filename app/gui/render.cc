@@ -68,7 +68,7 @@ std::string DisplayProblem() {
 }
 
 // The dialog as the desktop platform shows it when it opens.
-QPixmap Draw(CMC_EditSetupDlg& model) {
+QPixmap Draw(DialogModel& model) {
   DialogWindow window(model, nullptr);
   window.show();
   QApplication::processEvents();
@@ -114,7 +114,7 @@ class OffscreenPlatform : public QtPlatform {
  public:
   explicit OffscreenPlatform(std::string folder) : folder_(std::move(folder)) {}
 
-  int RunModal(CMC_EditSetupDlg& dialog) override {
+  int RunModal(DialogModel& dialog) override {
     const std::string png = folder_ + "/" + PictureName(dialog.Template().id) + ".png";
     const std::string error = Save(Draw(dialog), png);
     if (error.empty()) {
@@ -125,9 +125,9 @@ class OffscreenPlatform : public QtPlatform {
     dialog.EndDialog(kIdCancel);
     return dialog.Result();
   }
-  void EndModal(CMC_EditSetupDlg&, int) override {}
-  bool SetTimer(CMC_EditSetupDlg&, int, unsigned) override { return true; }
-  bool KillTimer(CMC_EditSetupDlg&, int) override { return true; }
+  void EndModal(DialogModel&, int) override {}
+  bool SetTimer(DialogModel&, int, unsigned) override { return true; }
+  bool KillTimer(DialogModel&, int) override { return true; }
   int ShowMessageBox(const MessageBoxRequest& request) override {
     notes_.push_back("message box answered with its default button: " + request.text);
     return DefaultButton(request.buttons);

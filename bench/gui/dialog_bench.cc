@@ -20,16 +20,16 @@ namespace {
 // does not go on to open the motor setup dialog.
 class FirstFramePlatform : public axis::gui::QtPlatform {
  public:
-  int RunModal(CMC_EditSetupDlg& dialog) override {
+  int RunModal(axis::DialogModel& dialog) override {
     axis::gui::DialogWindow window(dialog, nullptr);
     window.show();
     QApplication::processEvents();
     dialog.EndDialog(axis::kIdCancel);
     return dialog.Result();
   }
-  void EndModal(CMC_EditSetupDlg&, int) override {}
-  bool SetTimer(CMC_EditSetupDlg&, int, unsigned) override { return true; }
-  bool KillTimer(CMC_EditSetupDlg&, int) override { return true; }
+  void EndModal(axis::DialogModel&, int) override {}
+  bool SetTimer(axis::DialogModel&, int, unsigned) override { return true; }
+  bool KillTimer(axis::DialogModel&, int) override { return true; }
 };
 
 void Die(const std::string& message) {

@@ -19,8 +19,8 @@ constexpr const char* kMinimal = "minimal-linear.json";  // no "SpeedForward", n
 // runs, as a user would.
 class ObservingPlatform : public axis::HeadlessPlatform {
  public:
-  std::function<void(CMC_EditSetupDlg&)> on_secondary;
-  int RunModal(CMC_EditSetupDlg& dialog) override {
+  std::function<void(axis::DialogModel&)> on_secondary;
+  int RunModal(axis::DialogModel& dialog) override {
     if (depth_++ > 0 && on_secondary) on_secondary(dialog);
     const int result = HeadlessPlatform::RunModal(dialog);
     --depth_;
@@ -388,7 +388,7 @@ TEST_F(DriveSetupDlgTest, SecondaryDialogsRunBetweenBothPasses) {
     pass_band->SetMinInBaseUnit(0);
     pass_band->SetMaxInBaseUnit(0);
     int secondary = 0;
-    platform_.on_secondary = [&](CMC_EditSetupDlg& dialog) {
+    platform_.on_secondary = [&](axis::DialogModel& dialog) {
       secondary = dialog.Template().id;
       EXPECT_EQ(Get(*setup, "T1ONA"), 25);  // time_AB x 100 (UPGRADE bit 9)
       ASSERT_GT(Get(*setup, "PB_S_maxim"), 0);
@@ -413,7 +413,7 @@ TEST_F(DriveSetupDlgTest, MotorSetupOpensByItselfOnceAfterAHundredMilliseconds) 
   Set(*setup, "time_AB", 0.25);  // not yet encoded into T1ONA
   const double t1ona = Get(*setup, "T1ONA");
   std::vector<int64_t> opened_at;
-  platform_.on_secondary = [&](CMC_EditSetupDlg& dialog) {
+  platform_.on_secondary = [&](axis::DialogModel& dialog) {
     EXPECT_EQ(dialog.Template().id, 108);
     EXPECT_EQ(Get(*setup, "T1ONA"), t1ona);
     opened_at.push_back(platform_.Now());
@@ -441,7 +441,7 @@ TEST_F(DriveSetupDlgTest, AdvancedOkClearsFeedForwardsWithoutASpeedLoop) {
     SCOPED_TRACE(row.name);
     auto setup = Bundled();
     Dlg d(*setup);
-    platform_.on_secondary = [&](CMC_EditSetupDlg&) {
+    platform_.on_secondary = [&](axis::DialogModel&) {
       Set(*setup, {{"ControlMode", row.cm},
                    {"PositionControlType", row.pct},
                    {"PosSpd_in_FastLoop", row.f},
