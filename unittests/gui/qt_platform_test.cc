@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/custom_widgets.h"
 #include "app/gui/render.h"
 #include "gui/gui_test_support.h"
 
@@ -205,6 +206,33 @@ TEST_F(QtPlatformTest, WidgetsFollowTheModelAndTimersReachTheDialog) {
   QTest::qWait(30);
   EXPECT_EQ(cancelled.firings, firings);
   EXPECT_FALSE(platform_.KillTimer(cancelled, 5));
+}
+
+// A custom control shows the widget registered for its model's kind, made anew for another model.
+TEST_F(QtPlatformTest, CustomControlsShowTheWidgetOfTheirModel) {
+  struct Model : axis::CustomControl {
+    explicit Model(std::string_view kind) : kind(kind) {}
+    std::string_view Kind() const override { return kind; }
+    std::string_view kind;
+  } drawn("test-label"), unknown("nobody-draws-this");
+  RegisterCustomWidget("test-label", [](axis::CustomControl&, QWidget* parent) {
+    return new QLabel(QStringLiteral("drawn"), parent);
+  });
+  RecordingDlg dlg(setup_, 900);
+  QStringList seen;
+  Run(dlg, [&](DialogWindow& window) {
+    const auto label = [&] {
+      const auto found = window.Widget(1095)->findChildren<QLabel*>();
+      return found.isEmpty() ? QStringLiteral("none") : found.front()->text();
+    };
+    seen << label();
+    dlg.AttachCustom(1095, &drawn);
+    seen << label();
+    dlg.AttachCustom(1095, &unknown);
+    seen << label();
+    Press(window, kIdCancel);
+  });
+  EXPECT_EQ(seen, (QStringList{"none", "drawn", "none"}));
 }
 
 TEST_F(QtPlatformTest, TabPagesSlidersAndKeyChords) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/custom_control.h"
 #include "host/dialog_test_support.h"
 
 namespace axis {
@@ -279,7 +280,7 @@ TEST_F(EditSetupDlgTest, RefreshAndStoreHoldValuesInsideTheRange) {
 TEST_F(EditSetupDlgTest, ControlTableStartsFromTheTemplateAndFollowsEnableAndShow) {
   RecordingDlg dlg(setup_, 900);
   ASSERT_EQ(dlg.LoadError(), "");
-  EXPECT_EQ(dlg.Controls().size(), 29u);
+  EXPECT_EQ(dlg.Controls().size(), 30u);
   EXPECT_EQ(dlg.GetChildText(1010), "&Enable");
   EXPECT_EQ(dlg.Control(77), nullptr);
   EXPECT_FALSE(dlg.IsVisible(1080)) << "hidden in the template";
@@ -303,6 +304,31 @@ TEST_F(EditSetupDlgTest, ControlTableStartsFromTheTemplateAndFollowsEnableAndSho
   const int shown[] = {1000, 0};
   dlg.ShowChildren(shown, 1);
   EXPECT_TRUE(dlg.IsVisible(1002));
+}
+
+// A model drawn by the front end goes to a custom control only; its changes repaint that control
+// while it is attached, and a model that outlives its dialog may still change.
+TEST_F(EditSetupDlgTest, CustomControlsShowTheModelAttachedToThem) {
+  struct Model : axis::CustomControl {
+    std::string_view Kind() const override { return "test"; }
+    void Poke() { Changed(); }
+  } model, other;
+  std::vector<int> touched;
+  {
+    RecordingDlg dlg(setup_, 900);
+    dlg.SetChangeListener([&](int id) { touched.push_back(id); });
+    EXPECT_FALSE(dlg.AttachCustom(1001, &model)) << "an edit is no custom control";
+    EXPECT_FALSE(dlg.AttachCustom(77, &model));
+    ASSERT_TRUE(dlg.AttachCustom(1095, &model));
+    EXPECT_EQ(dlg.Control(1095)->custom, &model);
+    model.Poke();
+    ASSERT_TRUE(dlg.AttachCustom(1095, &other));  // the first one is let go
+    model.Poke();
+    other.Poke();
+    EXPECT_EQ(touched, (std::vector<int>{1095, 1095, 1095, 1095}));
+  }
+  other.Poke();  // its dialog is gone
+  EXPECT_EQ(touched.size(), 4u);
 }
 
 // The scripted user meets the limits a real one meets; the platform notes each refused action.

@@ -96,6 +96,7 @@ TEST_F(HeadlessPlatformTest, TimersFireInTimeOrderOnTheVirtualClock) {
     EXPECT_EQ(fired, row.fired);
     EXPECT_EQ(platform.Firings().back().dialog_id, 900);
     EXPECT_EQ(platform.Now(), row.now_ms);
+    EXPECT_EQ(platform.GetClock().NowNs(), row.now_ms * kNsPerMs);  // the drive's clock too
   }
 }
 
