@@ -21,8 +21,10 @@ TEST(DialogTemplate, ReadsTheTestTemplate) {
   const DialogTemplate& d = *loaded.dialog;
   EXPECT_EQ(d.caption, "Test Editor \xB0");  // UTF-8 degree sign kept as Latin-1
   EXPECT_EQ(std::vector({d.id, d.width, d.height}), std::vector({900, 400, 300}));
-  ASSERT_EQ(d.controls.size(), 29u);
-  EXPECT_EQ(d.controls.front().id + d.controls.back().id, 1000 + 10024);  // tab order kept
+  ASSERT_EQ(d.controls.size(), 30u);
+  EXPECT_EQ(d.controls.front().id, 1000);  // tab order kept
+  EXPECT_EQ(d.controls.back().id, 10024);
+  EXPECT_EQ(d.Find(1095)->kind, ControlKind::kCustom);
   const ControlTemplate* edit = d.Find(1001);
   ASSERT_NE(edit, nullptr);
   EXPECT_EQ(std::vector({edit->rect.x, edit->rect.y, edit->rect.w, edit->rect.h}),
