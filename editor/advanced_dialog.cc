@@ -5,7 +5,7 @@
 
 #include "conversions/calculator.h"
 #include "conversions/configuration.h"
-#include "conversions/passes.h"
+#include "passes/passes.h"
 #include "conversions/periods.h"
 #include "conversions/timing.h"
 #include "host/number_text.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "conversions/passes.h"
+#include "passes/passes.h"
 #include "host/text.h"
 
 namespace {

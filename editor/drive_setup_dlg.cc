@@ -6,7 +6,7 @@
 
 #include "conversions/calculator.h"
 #include "conversions/configuration.h"
-#include "conversions/passes.h"
+#include "passes/passes.h"
 #include "editor/advanced_dialog.h"
 #include "editor/analog_reference_dlg.h"
 #include "editor/drive_info.h"

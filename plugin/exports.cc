@@ -1,7 +1,7 @@
 // The plug-in's exports: four functions and one flag, with C linkage. Nothing else is visible
 // outside the library.
 #include "conversions/motion_units.h"
-#include "conversions/passes.h"
+#include "passes/passes.h"
 #include "editor/drive_setup_dlg.h"
 #include "host/platform.h"
 #include "host/setup.h"

@@ -1,6 +1,6 @@
 #include "plugin/kestrel_app.h"
 
-#include "conversions/passes.h"
+#include "passes/passes.h"
 #include "editor/dialog_catalogue.h"
 #include "host/plugin_services.h"
 #include "tuning/tuning_service.h"

@@ -4,7 +4,7 @@
 #include <limits>
 #include <set>
 
-#include "conversions/passes.h"
+#include "passes/passes.h"
 #include "editor/editor_test_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "conversions/calculators.h"
-#include "conversions/passes.h"
+#include "passes/passes.h"
 #include "support/calculator_contract.h"
 #include "tuning/tuning_formulas.h"
 

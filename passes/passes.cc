@@ -1,4 +1,4 @@
-#include "conversions/passes.h"
+#include "passes/passes.h"
 
 #include <vector>
 

@@ -1,5 +1,5 @@
 // The two whole-setup passes: order, guards, and whole-setup behaviour on the bundled setups.
-#include "conversions/passes.h"
+#include "passes/passes.h"
 
 #include <gtest/gtest.h>
 

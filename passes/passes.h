@@ -1,4 +1,6 @@
-// The two whole-setup passes.
+// The two whole-setup passes. They run the calculators of conversions/ and the biquad encoding
+// and parameter limits of tuning/, so they live apart from both: tuning/ builds on conversions/,
+// and neither includes this folder.
 //
 // ComputeParametersFromRegisters derives every physical parameter from the registers the drive
 // holds; ComputeRegistersFromParameters encodes every register from the physical parameters the
