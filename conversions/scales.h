@@ -8,6 +8,21 @@ extern "C" int g_bKufSinusoidalMode;
 
 namespace kestrel {
 
+// Sets g_bKufSinusoidalMode to 1 for its lifetime when `on` (the current controller and the
+// resistance and inductance tests run so), and puts the old value back whatever happens.
+class SinusoidalModeWhile {
+ public:
+  explicit SinusoidalModeWhile(bool on) : saved_(g_bKufSinusoidalMode) {
+    if (on) g_bKufSinusoidalMode = 1;
+  }
+  ~SinusoidalModeWhile() { g_bKufSinusoidalMode = saved_; }
+  SinusoidalModeWhile(const SinusoidalModeWhile&) = delete;
+  SinusoidalModeWhile& operator=(const SinusoidalModeWhile&) = delete;
+
+ private:
+  int saved_;
+};
+
 // ADC full scale, the host's unsigned count as a double.
 double AdcFullScale(CMC_Setup& setup);
 // Voltage command per volt: 32767 / Vdc with trapezoidal commutation (and the sinusoidal-mode

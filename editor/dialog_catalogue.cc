@@ -1,5 +1,6 @@
 #include "editor/dialog_catalogue.h"
 
+#include "commissioning/vdc_detection.h"
 #include "editor/advanced_dialog.h"
 #include "editor/analog_reference_dlg.h"
 #include "editor/drive_info.h"
@@ -23,7 +24,7 @@ constexpr SetupDialogEntry kDialogs[] = {
     {106, &Open<CDriveSetupDlg>},  {108, &Open<CMotorSetupDialog>},
     {110, &Open<CAdvancedDialog>}, {111, &Open<CAnalogReferenceDlg>},
     {295, &Open<CFiltersDialog>},  {3018, &Open<CDriveInfo>},
-    {3056, &Open<CMassQuestion>},
+    {3056, &Open<CMassQuestion>},  {CTestVdcDetection::kTemplate, &Open<CTestVdcDetection>},
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Every setup dialog of the plug-in, by template id, as the front end opens it on its own: built on
-// the setup with no parent and run modally. The command line's `render` draws each of them this
-// way; EditSetup opens only the drive setup dialog, which opens the others.
+// Every setup dialog and commissioning test of the plug-in, by template id, as the front end opens
+// it on its own: built on the setup with no parent and run modally. The command line's `render`
+// draws each of them this way and `test` runs the tests; EditSetup opens only the drive setup
+// dialog, which opens the others.
 #pragma once
 
 #include <span>

@@ -6,10 +6,12 @@
 
 #include "conversions/calculator.h"
 #include "conversions/configuration.h"
+#include "conversions/scales.h"
 #include "passes/passes.h"
 #include "editor/advanced_dialog.h"
 #include "editor/analog_reference_dlg.h"
 #include "editor/drive_info.h"
+#include "commissioning/vdc_detection.h"
 #include "editor/motor_setup_dialog.h"
 #include "host/number_text.h"
 #include "host/text.h"
@@ -176,9 +178,11 @@ constexpr int kExchangeCommands[] = {
     Dlg::kStoreBitRate,  Dlg::kStoreAxisId,
 };
 
-// Buttons of dialogs and tests that do not exist yet: visible, never enabled.
-constexpr int kNotYetAvailable[] = {Dlg::kDetect, Dlg::kTuneCurrent, Dlg::kTuneSpeed,
-                                    Dlg::kTunePosition, Dlg::kTuneAngle};
+// Buttons of tests that do not exist yet: visible, never enabled.
+constexpr int kNotYetAvailable[] = {Dlg::kTuneSpeed, Dlg::kTunePosition, Dlg::kTuneAngle};
+
+// What the DC voltage detection test may change.
+constexpr const char* kVdcTestChanges[] = {"Kp_C_scl", "Ki_C_scl", "Vdc", nullptr};
 
 // ---- Enabling rules.
 
@@ -416,6 +420,8 @@ struct CDriveSetupDlg::Secondary {
   bool limits_before = false;                    // ComputeParameterLimits after those passes
   bool enabling_after = true;                    // the enabling rules after OK
   void (*after_ok)(CMC_Setup& setup) = nullptr;  // a rule of its own, first thing after OK
+  bool sinusoidal_mode = false;  // g_bKufSinusoidalMode is 1 while it runs
+  const char* const* refresh_only = nullptr;  // after OK: these parameters' controls, not all
 };
 
 template <typename Dialog>
@@ -425,13 +431,22 @@ int CDriveSetupDlg::RunSecondary(const Secondary& how) {
     kestrel::ComputeParametersFromRegisters(setup_);
   }
   if (how.limits_before) kestrel::ComputeParameterLimits(setup_);
-  Dialog dialog(setup_, this);
-  const int result = dialog.DoModal();
+  int result = 0;
+  {
+    const kestrel::SinusoidalModeWhile sinusoidal(how.sinusoidal_mode);
+    Dialog dialog(setup_, this);
+    result = dialog.DoModal();
+  }
   if (result != axis::kIdOk) return result;
   if (how.after_ok != nullptr) how.after_ok(setup_);
   kestrel::ComputeRegistersFromParameters(setup_);
   kestrel::ComputeParametersFromRegisters(setup_);
-  RefreshAllParameters();
+  if (how.refresh_only != nullptr) {
+    for (const char* const* name = how.refresh_only; *name != nullptr; ++name)
+      RefreshParameterControls(*name);
+  } else {
+    RefreshAllParameters();
+  }
   if (how.enabling_after) DoDataExchange();
   return result;
 }
@@ -565,6 +580,9 @@ void CDriveSetupDlg::OnCommand(int id) {
       return;
     case kReferenceSetup:
       RunSecondary<CAnalogReferenceDlg>({.limits_before = true});
+      return;
+    case kDetect:
+      RunSecondary<CTestVdcDetection>({.refresh_only = kVdcTestChanges});
       return;
     default:
       break;

@@ -44,6 +44,14 @@ std::string FormatNumber(double value, int significant_digits) {
   return Format(value, std::chars_format::general, significant_digits < 1 ? 1 : significant_digits);
 }
 
+std::string FormatNumberG(double value, int significant_digits) {
+  std::string text = FormatNumber(value, significant_digits);
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
 std::string FormatFixed(double value, int decimals) {
   return Format(value, std::chars_format::fixed, decimals < 0 ? 0 : decimals);
 }

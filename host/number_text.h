@@ -20,6 +20,8 @@ namespace axis {
 std::string FormatNumber(double value);
 // At most `significant_digits` significant digits, as printf's "%.<n>g" in the C locale.
 std::string FormatNumber(double value, int significant_digits);
+// The same with a capital exponent and capital "INF"/"NAN", as printf's "%.<n>G".
+std::string FormatNumberG(double value, int significant_digits);
 // `decimals` digits after the point, as printf's "%.<n>f" in the C locale.
 std::string FormatFixed(double value, int decimals);
 

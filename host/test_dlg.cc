@@ -45,7 +45,7 @@ int CMC_TestDlg::OnInitDialog() {
   SetChildText(kStartStop, "Start");
   SetChildText(kStatusText, "");
   SetChildText(kResultText, "");
-  SetButtonImage(kResultIcon, "");
+  SetButtonImage(kResultIcon, "TEST_NONE");
   return 1;
 }
 
@@ -70,7 +70,7 @@ void CMC_TestDlg::OnBtnStartStop() {
     return;
   }
   SetChildText(kResultText, "");
-  SetButtonImage(kResultIcon, "");
+  SetButtonImage(kResultIcon, "TEST_NONE");
   if (BeginTest() != 0 && running_flag_ != 0) SetChildText(kStartStop, "Stop");
 }
 

@@ -299,6 +299,8 @@ EXPECTED = {106: ("Drive Setup", 262406), 108: ("Brushless Motor Setup", 262407)
 
 # The host's own dialogs.
 EXPECTED[120] = ("CANopen Settings", 0)
+# The commissioning tests.
+EXPECTED[105] = ("VDC Detection Test", 0x40105)
 
 
 def load_templates():

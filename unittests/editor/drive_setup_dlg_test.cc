@@ -149,9 +149,11 @@ TEST_F(DriveSetupDlgTest, EnablingAndShowRules) {
     ExpectEnabled(d, row.off, false);
     ExpectShown(d, row.shown, true);
     ExpectShown(d, row.hidden, false);
-    // Tests that do not exist yet keep their buttons, disabled, whatever the rules say.
+    // The DC voltage detection and the current tuning tests are always offered; tests that do
+    // not exist yet keep their buttons, disabled, whatever the rules say.
     ExpectShown(d, {3171, 3137, 3178, 3198, 3370}, true);
-    ExpectEnabled(d, {3171, 3137, 3178, 3198, 3370}, false);
+    ExpectEnabled(d, {3171, 3137}, true);
+    ExpectEnabled(d, {3178, 3198, 3370}, false);
   }
 }
 

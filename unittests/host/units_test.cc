@@ -116,12 +116,15 @@ TEST(NumberText, FormatsAsTheCLocaleInEveryLocale) {
     const std::string g6 = reference;
     std::snprintf(reference, sizeof reference, "%.3f", value);
     const std::string f3 = reference;
+    std::snprintf(reference, sizeof reference, "%.3G", value);
+    const std::string upper3 = reference;
     const char* saved = std::setlocale(LC_ALL, nullptr);
     const std::string restore = saved == nullptr ? "C" : saved;
     ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
         << "de_DE.UTF-8 is not installed (scripts/install-deps.sh generates it)";
     EXPECT_EQ(axis::FormatNumber(value, 6), g6);
     EXPECT_EQ(axis::FormatFixed(value, 3), f3);
+    EXPECT_EQ(axis::FormatNumberG(value, 3), upper3);
     const std::string shortest = axis::FormatNumber(value);
     std::setlocale(LC_ALL, restore.c_str());
     // The shortest form reads back as the same double; a whole number is written out.
