@@ -37,6 +37,9 @@ HeadlessPlatform& HeadlessPlatform::Key(std::string chord) {
 HeadlessPlatform& HeadlessPlatform::Wait(int64_t ms) {
   return Push({ActionKind::kWait, 0, "", std::max<int64_t>(ms, 0)});
 }
+HeadlessPlatform& HeadlessPlatform::WaitUntil(Condition done, int64_t timeout_ms) {
+  return Push({ActionKind::kWaitUntil, 0, "", std::max<int64_t>(timeout_ms, 0), std::move(done)});
+}
 HeadlessPlatform& HeadlessPlatform::End(int result) {
   return Push({ActionKind::kEnd, 0, "", result});
 }
@@ -81,6 +84,9 @@ void HeadlessPlatform::Apply(DialogModel& dialog, const Action& action) {
     case ActionKind::kWait:
       AdvanceClock(dialog, action.number);
       break;
+    case ActionKind::kWaitUntil:
+      AdvanceClock(dialog, action.number, action.until);
+      break;
     case ActionKind::kEnd:
       if (action.number == kIdOk) {
         dialog.OnOK();
@@ -97,11 +103,12 @@ void HeadlessPlatform::Apply(DialogModel& dialog, const Action& action) {
   }
 }
 
-void HeadlessPlatform::AdvanceClock(DialogModel& dialog, int64_t ms) {
+void HeadlessPlatform::AdvanceClock(DialogModel& dialog, int64_t ms, const Condition& until) {
   const int64_t now_ms = Now();
   const int64_t target =
       now_ms > std::numeric_limits<int64_t>::max() / kNsPerMs - ms ? now_ms : now_ms + ms;
   while (dialog.IsRunning()) {
+    if (until && until(dialog)) return;
     auto next =
         std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
           return a.due_ms != b.due_ms ? a.due_ms < b.due_ms : a.order < b.order;

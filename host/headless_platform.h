@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,12 +31,26 @@ namespace axis {
 
 class HeadlessPlatform : public Platform {
  public:
-  enum class ActionKind { kClick, kType, kSelect, kCheck, kTab, kSlider, kKey, kWait, kEnd };
+  enum class ActionKind {
+    kClick,
+    kType,
+    kSelect,
+    kCheck,
+    kTab,
+    kSlider,
+    kKey,
+    kWait,
+    kWaitUntil,
+    kEnd
+  };
+  // A condition on the dialog the action is applied to.
+  using Condition = std::function<bool(DialogModel& dialog)>;
   struct Action {
     ActionKind kind;
     int id = 0;
     std::string text;
     int64_t number = 0;  // combo index, check state, tab page, slider position, ms, end result
+    Condition until;     // kWaitUntil
   };
   struct MessageLogEntry {
     MessageBoxRequest request;
@@ -54,6 +69,9 @@ class HeadlessPlatform : public Platform {
   HeadlessPlatform& MoveSlider(int id, int position);
   HeadlessPlatform& Key(std::string chord);
   HeadlessPlatform& Wait(int64_t ms);
+  // Waits until `done` holds for the dialog, checking after each timer that fires (and at the
+  // start), but at most `timeout_ms`; the dialog ending stops the wait too.
+  HeadlessPlatform& WaitUntil(Condition done, int64_t timeout_ms);
   HeadlessPlatform& EndOk() { return End(kIdOk); }
   HeadlessPlatform& EndCancel() { return End(kIdCancel); }
   HeadlessPlatform& End(int result);  // the dialog's OnOK / OnCancel, or EndDialog(result)
@@ -104,7 +122,7 @@ class HeadlessPlatform : public Platform {
 
   HeadlessPlatform& Push(Action action);
   void Apply(DialogModel& dialog, const Action& action);
-  void AdvanceClock(DialogModel& dialog, int64_t ms);
+  void AdvanceClock(DialogModel& dialog, int64_t ms, const Condition& until = nullptr);
   void Note(const std::string& error) { script_errors_.push_back(error); }
 
   std::deque<Action> actions_;

@@ -100,6 +100,24 @@ TEST_F(HeadlessPlatformTest, TimersFireInTimeOrderOnTheVirtualClock) {
   }
 }
 
+// A conditional wait stops at the first timer after which the condition holds, else at its limit.
+TEST_F(HeadlessPlatformTest, WaitUntilStopsWhenTheConditionHolds) {
+  const struct {
+    size_t firings;
+    int64_t timeout_ms, now_ms;
+  } rows[] = {{3, 100, 30}, {0, 100, 0}, {50, 100, 100}};
+  for (const auto& row : rows) {
+    HeadlessPlatform& platform = FreshPlatform();
+    TimerDlg dlg(setup_, 900);
+    dlg.on_init = [](TimerDlg& d) { d.SetTimer(5, 10); };
+    platform
+        .WaitUntil([&](DialogModel&) { return dlg.fired.size() >= row.firings; }, row.timeout_ms)
+        .EndOk();
+    EXPECT_EQ(dlg.DoModal(), kIdOk);
+    EXPECT_EQ(platform.Now(), row.now_ms) << row.firings;
+  }
+}
+
 TEST_F(HeadlessPlatformTest, TimersEndWithTheirDialogAndNeedARunningDialog) {
   TimerDlg dlg(setup_, 900);
   EXPECT_FALSE(dlg.SetTimer(1, 10));  // not running yet
