@@ -40,6 +40,12 @@ HeadlessPlatform& HeadlessPlatform::Wait(int64_t ms) {
 HeadlessPlatform& HeadlessPlatform::WaitUntil(Condition done, int64_t timeout_ms) {
   return Push({ActionKind::kWaitUntil, 0, "", std::max<int64_t>(timeout_ms, 0), std::move(done)});
 }
+HeadlessPlatform& HeadlessPlatform::Do(std::function<void(DialogModel& dialog)> step) {
+  return Push({ActionKind::kDo, 0, "", 0, [step = std::move(step)](DialogModel& dialog) {
+                 step(dialog);
+                 return true;
+               }});
+}
 HeadlessPlatform& HeadlessPlatform::End(int result) {
   return Push({ActionKind::kEnd, 0, "", result});
 }
@@ -86,6 +92,9 @@ void HeadlessPlatform::Apply(DialogModel& dialog, const Action& action) {
       break;
     case ActionKind::kWaitUntil:
       AdvanceClock(dialog, action.number, action.until);
+      break;
+    case ActionKind::kDo:
+      action.until(dialog);
       break;
     case ActionKind::kEnd:
       if (action.number == kIdOk) {

@@ -41,6 +41,7 @@ class HeadlessPlatform : public Platform {
     kKey,
     kWait,
     kWaitUntil,
+    kDo,
     kEnd
   };
   // A condition on the dialog the action is applied to.
@@ -50,7 +51,7 @@ class HeadlessPlatform : public Platform {
     int id = 0;
     std::string text;
     int64_t number = 0;  // combo index, check state, tab page, slider position, ms, end result
-    Condition until;     // kWaitUntil
+    Condition until;     // kWaitUntil; kDo: the step (its result is not used)
   };
   struct MessageLogEntry {
     MessageBoxRequest request;
@@ -72,6 +73,8 @@ class HeadlessPlatform : public Platform {
   // Waits until `done` holds for the dialog, checking after each timer that fires (and at the
   // start), but at most `timeout_ms`; the dialog ending stops the wait too.
   HeadlessPlatform& WaitUntil(Condition done, int64_t timeout_ms);
+  // Runs `step` on the dialog, as a user who looks at it and decides what to do.
+  HeadlessPlatform& Do(std::function<void(DialogModel& dialog)> step);
   HeadlessPlatform& EndOk() { return End(kIdOk); }
   HeadlessPlatform& EndCancel() { return End(kIdCancel); }
   HeadlessPlatform& End(int result);  // the dialog's OnOK / OnCancel, or EndDialog(result)

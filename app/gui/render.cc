@@ -176,12 +176,17 @@ std::string RenderTemplate(int template_id, const std::string& png_path) {
   return Save(Draw(model), png_path);
 }
 
+std::string DrawDialog(DialogModel& model, const std::string& png_path) {
+  EnsureApplication(true);
+  return Save(Draw(model), png_path);
+}
+
 }  // namespace axis::gui
 
 // The library's only export (app/gui/front_end.map).
 extern "C" const axis::gui::FrontEnd* axis_front_end() {
   static const axis::gui::FrontEnd table = {axis::gui::kFrontEndVersion, &axis::gui::RunOnDesktop,
                                             &axis::gui::NewDialogRenderer,
-                                            &axis::gui::RenderTemplate};
+                                            &axis::gui::RenderTemplate, &axis::gui::DrawDialog};
   return &table;
 }

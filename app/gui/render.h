@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-class CMC_EditSetupDlg;
+namespace axis {
+class DialogModel;
+}
 
 namespace axis::gui {
 
@@ -42,6 +44,10 @@ std::unique_ptr<DialogRenderer> NewDialogRenderer(const std::string& folder);
 // A developer's tool for checking a template's layout.
 std::string RenderTemplate(int template_id, const std::string& png_path);
 
+// Draws a dialog model as it stands now (a test at the end of its run), offscreen, into a PNG.
+// Returns "" on success, else what went wrong.
+std::string DrawDialog(DialogModel& model, const std::string& png_path);
+
 // The desktop front end is a library of its own, libaxiscore-gui.so, that the command line loads
 // only for the commands that edit or draw, so that every other command starts without Qt. Its one
 // export, axis_front_end(), gives the operations above as this table. The library and the command
@@ -51,8 +57,9 @@ struct FrontEnd {
   std::optional<int> (*run_on_desktop)(const std::function<int()>& edit, std::string& error);
   std::unique_ptr<DialogRenderer> (*new_dialog_renderer)(const std::string& folder);
   std::string (*render_template)(int template_id, const std::string& png_path);
+  std::string (*draw_dialog)(DialogModel& model, const std::string& png_path);
 };
-inline constexpr int kFrontEndVersion = 1;
+inline constexpr int kFrontEndVersion = 2;
 inline constexpr const char* kFrontEndLibrary = "libaxiscore-gui.so";
 inline constexpr const char* kFrontEndEntry = "axis_front_end";
 
