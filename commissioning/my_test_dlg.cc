@@ -1,6 +1,10 @@
 #include "commissioning/my_test_dlg.h"
 
+#include <cmath>
+
 #include "conversions/calculator.h"
+#include "conversions/scales.h"
+#include "host/number_text.h"
 #include "host/numeric.h"
 
 namespace {
@@ -150,6 +154,36 @@ bool CMyTestDlg::ReadResult(CMC_CoffFormat& image, const char* name, double& val
   if (value != kUndelivered) return true;
   Fail(msc_pszErrInternal);
   return false;
+}
+
+bool CMyTestDlg::CurrentCounts(const char* name, int& counts) {
+  const CMC_Parameter* current = kestrel::FindOptional(setup_, name);
+  double counts_per_A = 0.0;
+  if (current == nullptr || !kestrel::CurrentScale(setup_, counts_per_A)) {
+    MessageBox(std::string("The setup has no \"") + name + "\" or no current scale to run the test.",
+               axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
+    return false;
+  }
+  const double value = current->GetValueInInternalUnit();
+  constexpr double kLargestCount = 32767.0;
+  if (!(std::fabs(value) < kLargestCount + 1.0)) {
+    MessageBox(std::string("The ") + (std::string(name) == "TestCurrent" ? "test" : "protection") +
+                   " current is more than the drive's current measurement holds: at most " +
+                   axis::FormatNumber(kLargestCount / counts_per_A, 4) + " A.",
+               axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
+    return false;
+  }
+  counts = kestrel::Trunc(value);
+  return true;
+}
+
+bool CMyTestDlg::StartPreliminary(CMC_CoffFormat& preliminary, int test_current_counts,
+                                  const char* waiting_text) {
+  if (!WriteInputs(preliminary, {{"In1", static_cast<double>(test_current_counts)}}) ||
+      !Launch(kestrel::kPreliminaryRoutine, preliminary))
+    return false;
+  SetInfoText(waiting_text);
+  return RearmTimer();
 }
 
 int CMyTestDlg::AskToKeepValues(const std::vector<kestrel::ChangedValue>& changed) {

@@ -91,6 +91,18 @@ class CMyTestDlg : public CMC_TestDlg {
   // Fails the run with this error text.
   void Fail(const std::string& text);
 
+  // A current parameter ("TestCurrent", "TestProtectionCurrent") in the drive's current counts,
+  // truncated toward zero. The routines take it as a signed 16-bit number: a current whose count
+  // does not fit is refused with a message naming the largest current the drive takes, instead
+  // of reaching the drive wrapped. False (a message shown) when refused or missing.
+  bool CurrentCounts(const char* name, int& counts);
+
+  // The first steps of every test that positions the motor before its main routine: "In1" (the
+  // test current in counts) written into the preliminary image, the preliminary routine launched,
+  // the status text of the waiting step shown and the polling started. False when the run failed.
+  bool StartPreliminary(CMC_CoffFormat& preliminary, int test_current_counts,
+                        const char* waiting_text);
+
   // The close question for the values a test identified: Yes (kIdYes), No (kIdNo) or Cancel
   // (kIdCancel); kIdOk when there was nothing to ask (no changed value, or the last run did not
   // succeed).

@@ -1,6 +1,10 @@
 #include "editor/dialog_catalogue.h"
 
+#include "commissioning/current_tuning.h"
+#include "commissioning/phase_connections.h"
+#include "commissioning/rl_identification.h"
 #include "commissioning/vdc_detection.h"
+#include "conversions/scales.h"
 #include "editor/advanced_dialog.h"
 #include "editor/analog_reference_dlg.h"
 #include "editor/drive_info.h"
@@ -20,11 +24,22 @@ int Open(CMC_Setup* setup) {
   return dialog.DoModal();
 }
 
+// The current controller and the resistance and inductance tests run with the sinusoidal voltage
+// scale, however they are opened.
+template <typename Dialog>
+int OpenSinusoidal(CMC_Setup* setup) {
+  const SinusoidalModeWhile sinusoidal(true);
+  return Open<Dialog>(setup);
+}
+
 constexpr SetupDialogEntry kDialogs[] = {
     {106, &Open<CDriveSetupDlg>},  {108, &Open<CMotorSetupDialog>},
     {110, &Open<CAdvancedDialog>}, {111, &Open<CAnalogReferenceDlg>},
     {295, &Open<CFiltersDialog>},  {3018, &Open<CDriveInfo>},
     {3056, &Open<CMassQuestion>},  {CTestVdcDetection::kTemplate, &Open<CTestVdcDetection>},
+    {CTestPhaseConnections::kTemplate, &Open<CTestPhaseConnections>},
+    {CTestRL::kTemplate, &OpenSinusoidal<CTestRL>},
+    {CTestCurrent::kTemplate, &OpenSinusoidal<CTestCurrent>},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "editor/advanced_dialog.h"
 #include "editor/analog_reference_dlg.h"
 #include "editor/drive_info.h"
+#include "commissioning/current_tuning.h"
 #include "commissioning/vdc_detection.h"
 #include "editor/motor_setup_dialog.h"
 #include "host/number_text.h"
@@ -583,6 +584,9 @@ void CDriveSetupDlg::OnCommand(int id) {
       return;
     case kDetect:
       RunSecondary<CTestVdcDetection>({.refresh_only = kVdcTestChanges});
+      return;
+    case kTuneCurrent:
+      RunSecondary<CTestCurrent>({.sinusoidal_mode = true});
       return;
     default:
       break;

@@ -5,10 +5,14 @@
 #include <initializer_list>
 #include <string>
 
+#include "commissioning/phase_connections.h"
+#include "commissioning/rl_identification.h"
 #include "conversions/calculator.h"
 #include "conversions/configuration.h"
 #include "conversions/motion_units.h"
+#include "conversions/scales.h"
 #include "host/text.h"
+#include "passes/passes.h"
 
 using kestrel::FindOptional;
 
@@ -41,10 +45,28 @@ constexpr const char* kGuidelines[] = {
 
 using Dlg = CMotorSetupDialog;
 
-// The buttons of the commissioning tests, which do not exist yet.
-constexpr int kTestButtons[] = {Dlg::kTestPhaseConnections,   Dlg::kIdentifyResistanceInductance,
-                                Dlg::kTestEncoderConnections, Dlg::kDetectResolution,
-                                Dlg::kTestHallConnections,    Dlg::kDetectHallConfiguration};
+// The buttons of the commissioning tests that do not exist yet.
+constexpr int kTestButtons[] = {Dlg::kTestEncoderConnections, Dlg::kDetectResolution,
+                                Dlg::kTestHallConnections, Dlg::kDetectHallConfiguration};
+
+// Runs a test the way the setup dialogs do: both passes before it; after OK both passes again.
+// Returns the test's modal result.
+template <typename Test>
+int RunTest(CMC_Setup& setup, CMC_EditSetupDlg* parent, bool sinusoidal_mode = false) {
+  kestrel::ComputeRegistersFromParameters(setup);
+  kestrel::ComputeParametersFromRegisters(setup);
+  int result = 0;
+  {
+    const kestrel::SinusoidalModeWhile sinusoidal(sinusoidal_mode);
+    Test test(setup, parent);
+    result = test.DoModal();
+  }
+  if (result == axis::kIdOk) {
+    kestrel::ComputeRegistersFromParameters(setup);
+    kestrel::ComputeParametersFromRegisters(setup);
+  }
+  return result;
+}
 
 constexpr int kBrakeRowControls[] = {
     Dlg::kBrakeOutput,      Dlg::kBrakeText,       Dlg::kReleaseDelayLabel, Dlg::kReleaseDelay,
@@ -262,6 +284,17 @@ void CMotorSetupDialog::OnCommand(int id) {
   if (std::find(std::begin(kTestButtons), std::end(kTestButtons), id) != std::end(kTestButtons))
     return;  // no commissioning test yet (the buttons are never enabled)
   switch (id) {
+    case kTestPhaseConnections:
+      if (RunTest<CTestPhaseConnections>(setup_, this) == axis::kIdOk) RefreshAllParameters();
+      return;
+    case kIdentifyResistanceInductance:
+      if (RunTest<CTestRL>(setup_, this, true) == axis::kIdOk) {
+        OnRefreshParameterValue("R");
+        OnRefreshParameterValue("L");
+        RefreshParameterControls("R");
+        RefreshParameterControls("L");
+      }
+      return;
     case kLimitSwitchWarning:
       MessageBox(kLimitSwitchMessage, axis::MessageButtons::kOk, axis::MessageIcon::kInformation);
       return;

@@ -23,10 +23,10 @@
 // Whole-setup passes: this dialog adds no calculator to either pass and runs none itself; its
 // opener runs both passes before it and after OK.
 //
-// The commissioning tests are not built yet. The buttons that open them stay visible and disabled
-// whatever the rules above say: 1175 "Test Phase Connections", 1177 "Identify Resistance and
-// Inductance", 1187 "Test Connections" (encoder), 1189 "Detect resolution", 1188 "Test
-// Connections" (Hall) and 1190 "Detect Hall Configuration".
+// Commissioning tests: 1175 "Test Phase Connections" and 1177 "Identify Resistance and Inductance"
+// run their tests (the two passes before and, after OK, again). The encoder and Hall tests are not
+// built yet: 1187 "Test Connections" (encoder), 1189 "Detect resolution", 1188 "Test Connections"
+// (Hall) and 1190 "Detect Hall Configuration" stay visible and disabled whatever the rules say.
 #pragma once
 
 #include "editor/my_setup_dlg.h"

@@ -28,9 +28,10 @@ using UserVariables = std::vector<std::pair<std::string, double>>;
 // How the drive records while a routine runs. Each point is taken at the end of a control-loop
 // period and holds the variables' values (internal units) in the order listed.
 struct LogRequest {
+  // The tests' log types: 1 for the speed and position loops' runs, 2 for the current loop's.
   enum class Rate : int {
-    kFastLoop = 1,  // every fast-loop (current-loop) period
-    kSlowLoop = 2,  // every slow-loop (speed and position loop) period
+    kSlowLoop = 1,  // every slow-loop (speed and position loop) period
+    kFastLoop = 2,  // every fast-loop (current-loop) period
   };
   std::vector<std::string> variables;  // drive variable names
   int points = 0;                      // how many points at most; the record stops when full

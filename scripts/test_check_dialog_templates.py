@@ -301,6 +301,9 @@ EXPECTED = {106: ("Drive Setup", 262406), 108: ("Brushless Motor Setup", 262407)
 EXPECTED[120] = ("CANopen Settings", 0)
 # The commissioning tests.
 EXPECTED[105] = ("VDC Detection Test", 0x40105)
+EXPECTED[288] = ("Motor Phase Connection Test", 0x4010B)
+EXPECTED[290] = ("Total Resistance and Inductance Identification Test", 0x4010C)
+EXPECTED[101] = ("Current Controller Tuning Test", 0x40108)
 
 
 def load_templates():

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string_view>
 
+#include "app/cli/simulated_drive.h"
+#include "app/cli/test_runner.h"
 #include "app/gui/render.h"
 #include "host/install_layout.h"
 #include "host/number_text.h"
@@ -45,8 +47,15 @@ they update SETUP in place, atomically):
                                   tune a controller from its pass band and damping, encode the
                                   gains into their registers and derive them back
   diff A B                        parameters whose values, ranges or units differ
-  edit SETUP [-o OUT]             open the drive setup dialog on the desktop; OK saves the
-                                  setup, Cancel writes nothing (exit status 1)
+  edit SETUP [--sim KEY=VALUE]... [-o OUT]
+                                  open the drive setup dialog on the desktop, the simulated
+                                  drive attached for its tests; OK saves the setup, Cancel
+                                  writes nothing (exit status 1)
+  test SETUP TEST [--sim KEY=VALUE]... [--answer yes|no] [--stop-after SECONDS] [--tune]
+       [--export FILE.csv] [--picture FILE.png] [-o OUT]
+                                  run one commissioning test headless on the simulated drive
+                                  (TEST: phase, rl, current, vdc); the setup is written when the
+                                  test's dialog ended with OK (--answer yes, the default)
   render SETUP DIR                draw every setup dialog as it opens on SETUP, offscreen, into
                                   DIR/<template id>-<name>.png
   render-template ID PNG          draw dialog template ID, unbound, into a PNG (developer's tool)
@@ -61,7 +70,8 @@ Options:
   -h, --help                      this text
   -V, --version                   the program's version
 
-Exit status: 0 success, 1 differences found (diff) or editing cancelled (edit), 2 error.
+Exit status: 0 success, 1 differences found (diff), editing cancelled (edit) or the test failed
+(test), 2 error.
 )";
 
 constexpr int kExitOk = 0;
@@ -73,6 +83,27 @@ struct Invocation {
   std::vector<std::string> operands;
   std::optional<std::string> output;
   std::string plugin_path;
+  // The command's own options, in the order given: name ("--sim") and value ("" for a flag).
+  std::vector<std::pair<std::string, std::string>> options;
+
+  std::vector<std::string> All(std::string_view name) const {
+    std::vector<std::string> values;
+    for (const auto& [option, value] : options) {
+      if (option == name) values.push_back(value);
+    }
+    return values;
+  }
+  bool Has(std::string_view name) const { return !All(name).empty(); }
+};
+
+// The commands' own options: whether each takes a value.
+struct OptionRow {
+  const char* name;
+  bool takes_value;
+};
+constexpr OptionRow kCommandOptions[] = {
+    {"--sim", true},    {"--answer", true},  {"--stop-after", true},
+    {"--export", true}, {"--picture", true}, {"--tune", false},
 };
 
 // The desktop front end library. It is never unloaded: Qt, once started, stays to the end of the
@@ -150,6 +181,7 @@ class Session {
 
   const PluginExports& Exports() const { return plugin_->Exports(); }
   std::FILE* out() const { return out_; }
+  std::FILE* err() const { return err_; }
 
  private:
   std::FILE* out_;
@@ -489,6 +521,53 @@ int CmdRender(Session& s, const Invocation& inv) {
   return failed == 0 ? kExitOk : kExitError;
 }
 
+int CmdTest(Session& s, const Invocation& inv) {
+  const TestSpec* spec = FindTestSpec(inv.operands[1]);
+  if (spec == nullptr) {
+    std::string names;
+    for (const TestSpec& known : TestSpecs()) names += (names.empty() ? "" : ", ") + std::string(known.name);
+    return s.Error("unknown test " + Quoted(inv.operands[1]) + " (" + names + ")");
+  }
+  TestOptions options;
+  for (const std::string& answer : inv.All("--answer")) {
+    if (answer != "yes" && answer != "no")
+      return s.Error("--answer takes yes or no, not " + Quoted(answer));
+    options.keep = answer == "yes";
+  }
+  for (const std::string& seconds : inv.All("--stop-after")) {
+    const std::optional<double> value = ParseNumber(seconds);
+    if (!value || *value < 0.0 || *value > 1e6)
+      return s.Error("--stop-after takes seconds from 0 to 1000000, not " + Quoted(seconds));
+    options.stop_after_s = *value;
+  }
+  options.tune = inv.Has("--tune");
+  for (const std::string& path : inv.All("--export")) options.export_csv = path;
+  for (const std::string& path : inv.All("--picture")) options.picture_png = path;
+  auto setup = s.Load(inv.operands[0]);
+  if (!setup) return kExitError;
+  const SetupService open = FindSetupService(OpenDialogServiceName(spec->template_id));
+  if (open == nullptr) return s.Error("the plug-in offers no test " + Quoted(spec->name));
+  const gui::FrontEnd* desktop = nullptr;
+  if (!options.picture_png.empty() && (desktop = s.Desktop("test --picture")) == nullptr)
+    return kExitError;
+  const std::vector<std::string> overrides = inv.All("--sim");
+  const TestOutcome outcome = RunTest(
+      *setup, *spec, options,
+      [&](const Clock& clock, std::string& error) {
+        return MakeSimulatedDrive(*setup, clock, overrides, error);
+      },
+      [&](CMC_Setup& target) { return open(&target); },
+      [&](DialogModel& dialog, const std::string& png) {
+        return desktop->draw_dialog(dialog, png);
+      },
+      s.out(), s.err());
+  if (!outcome.error.empty()) return s.Error(outcome.error);
+  if (outcome.kept) {
+    if (const int saved = s.Save(*setup, inv); saved != kExitOk) return saved;
+  }
+  return outcome.succeeded ? kExitOk : kExitDiffer;
+}
+
 int CmdRenderTemplate(Session& s, const Invocation& inv) {
   const std::string& id_text = inv.operands[0];
   char* end = nullptr;
@@ -510,6 +589,7 @@ struct CommandRow {
   bool writes;          // accepts -o
   int (*run)(Session&, const Invocation&);
   bool needs_plugin = true;
+  std::vector<std::string_view> options = {};  // the command's own options it takes
 };
 
 constexpr size_t kAny = static_cast<size_t>(-1);
@@ -524,10 +604,19 @@ const CommandRow kCommands[] = {
     {"offset", 2, 2, false, &CmdOffset},
     {"tune", 2, 2, true, &CmdTune},
     {"diff", 2, 2, false, &CmdDiff},
-    {"edit", 1, 1, true, &CmdEdit},
+    {"edit", 1, 1, true, &CmdEdit, true, {"--sim"}},
+    {"test", 2, 2, true, &CmdTest, true,
+     {"--sim", "--answer", "--stop-after", "--export", "--picture", "--tune"}},
     {"render", 2, 2, false, &CmdRender},
     {"render-template", 2, 2, false, &CmdRenderTemplate, false},
 };
+
+const OptionRow* FindOption(std::string_view name) {
+  for (const OptionRow& row : kCommandOptions) {
+    if (name == row.name) return &row;
+  }
+  return nullptr;
+}
 
 // Splits options from operands. Returns an error text, or "" on success.
 // `help` and `version` tell which of --help and --version was given (--help wins).
@@ -548,6 +637,14 @@ std::string Parse(const std::vector<std::string>& args, Invocation& inv, bool& h
       }
     } else if (arg.rfind("--plugin=", 0) == 0) {
       inv.plugin_path = arg.substr(9);
+    } else if (const OptionRow* option = FindOption(arg)) {
+      if (!option->takes_value) {
+        inv.options.emplace_back(arg, "");
+      } else if (i + 1 >= args.size()) {
+        return arg + " needs a value";
+      } else {
+        inv.options.emplace_back(arg, args[++i]);
+      }
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "-" &&
                !(std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.')) {
       return "unknown option \"" + arg + "\"";
@@ -585,6 +682,10 @@ int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (inv.operands.size() < row->min_operands || inv.operands.size() > row->max_operands)
     return session.Error("wrong number of arguments for " + inv.command + " (see axiscore --help)");
   if (inv.output && !row->writes) return session.Error(inv.command + " does not take -o");
+  for (const auto& [option, value] : inv.options) {
+    if (std::find(row->options.begin(), row->options.end(), option) == row->options.end())
+      return session.Error(inv.command + " does not take " + option);
+  }
 
   SetErrorReporter([err](const std::string& message) {
     std::fprintf(err, "axiscore: warning: %s\n", message.c_str());

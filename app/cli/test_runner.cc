@@ -1,0 +1,136 @@
+#include "app/cli/test_runner.h"
+
+#include <utility>
+
+#include "host/headless_platform.h"
+#include "host/number_text.h"
+#include "host/setup.h"
+#include "host/test_dlg.h"
+#include "host/text.h"
+
+namespace axis::cli {
+
+namespace {
+
+// Drive time a run may take before the scripted user gives up on it and presses Stop.
+constexpr double kLongestRun_s = 600.0;
+
+// The headless platform of a test run: prints each new status text as the dialog shows it.
+class TestRunPlatform : public HeadlessPlatform {
+ public:
+  explicit TestRunPlatform(std::FILE* out) : out_(out) {}
+  void ControlsChanged(DialogModel& dialog, int control_id) override {
+    if (control_id != CMC_TestDlg::kStatusText) return;
+    const std::string text = dialog.GetChildText(control_id);
+    if (text.empty() || text == last_status_) return;
+    last_status_ = text;
+    std::fprintf(out_, "%s\n", PrintableText(Latin1ToUtf8(text)).c_str());
+  }
+
+ private:
+  std::FILE* out_;
+  std::string last_status_;
+};
+
+CMC_TestDlg* AsTest(DialogModel& dialog) { return dynamic_cast<CMC_TestDlg*>(&dialog); }
+
+// What the test identified or measured, as `get` prints values: name, value, base unit.
+void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestSpec& spec, std::FILE* out) {
+  for (const char* name : spec.parameters) {
+    const CMC_Parameter* p = setup.FindParameterNoError(name);
+    if (p == nullptr) continue;
+    std::fprintf(out, "%s\t%s\t%s\n", PrintableText(Latin1ToUtf8(p->GetName())).c_str(),
+                 FormatNumber(p->GetValueInBaseUnit()).c_str(),
+                 PrintableText(Latin1ToUtf8(p->GetBaseUnitName())).c_str());
+  }
+  for (const auto& [id, label_and_unit] : spec.readouts) {
+    std::fprintf(out, "%s\t%s\n", label_and_unit,
+                 PrintableText(Latin1ToUtf8(dialog.GetChildText(id))).c_str());
+  }
+}
+
+}  // namespace
+
+const std::vector<TestSpec>& TestSpecs() {
+  static const std::vector<TestSpec> specs = {
+      {.name = "phase", .template_id = 288, .readouts = {{1020, "IA\tA"}, {1022, "IB\tA"}}},
+      {.name = "rl", .template_id = 290, .parameters = {"R", "L"}},
+      {.name = "current",
+       .template_id = 101,
+       .tab_id = 1300,
+       .run_page = 1,
+       .tune_button = 3149,
+       .parameters = {"Kp_C_scl", "Ki_C_scl", "PB_C"}},
+      {.name = "vdc", .template_id = 105, .parameters = {"Vdc"}},
+  };
+  return specs;
+}
+
+const TestSpec* FindTestSpec(const std::string& name) {
+  for (const TestSpec& spec : TestSpecs()) {
+    if (name == spec.name) return &spec;
+  }
+  return nullptr;
+}
+
+TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& options,
+                    const DriveFactory& make_drive, const DialogOpener& open,
+                    const DialogPainter& paint, std::FILE* out, std::FILE* err) {
+  TestOutcome outcome;
+  TestRunPlatform platform(out);
+  std::unique_ptr<CMC_Comm> drive = make_drive(platform.GetClock(), outcome.error);
+  if (!drive) return outcome;
+  Platform* previous = GetPlatform();
+  SetPlatform(&platform);
+  CMC_Comm* previous_drive = setup.GetComm();
+  setup.SetComm(drive.get());
+
+  const double limit_s = options.stop_after_s.value_or(kLongestRun_s);
+  const auto limit_ms = static_cast<int64_t>(limit_s * 1000.0 + 0.5);
+  if (spec.tab_id != 0) platform.SelectTab(spec.tab_id, spec.run_page);
+  if (options.tune && spec.tune_button != 0) platform.Click(spec.tune_button);
+  platform.Click(CMC_TestDlg::kStartStop)
+      .WaitUntil(
+          [](DialogModel& dialog) {
+            const CMC_TestDlg* test = AsTest(dialog);
+            return test == nullptr || !test->TestRunning();
+          },
+          limit_ms)
+      .Do([&](DialogModel& dialog) {
+        CMC_TestDlg* test = AsTest(dialog);
+        if (test == nullptr) return;
+        outcome.ran = true;
+        if (test->TestRunning()) test->UserClick(CMC_TestDlg::kStartStop);  // Stop
+        outcome.succeeded = test->TestResult() == 1;
+        std::fprintf(out, "result: %s\n", outcome.succeeded ? "succeeded" : "failed");
+        if (!outcome.succeeded && !test->ErrorText().empty())
+          std::fprintf(err, "%s\n", Latin1ToUtf8(test->ErrorText()).c_str());
+        PrintValues(setup, dialog, spec, out);
+        if (!options.picture_png.empty()) {
+          const std::string problem = paint(dialog, options.picture_png);
+          if (!problem.empty()) std::fprintf(err, "axiscore: %s\n", problem.c_str());
+        }
+      });
+  if (options.keep) {
+    platform.Do([](DialogModel& dialog) {
+      const ControlState* ok = dialog.Control(kIdOk);
+      if (ok != nullptr && ok->kind == ControlKind::kButton) {
+        dialog.UserClick(kIdOk);
+      } else {
+        dialog.UserClick(kIdCancel);  // Close, then Yes to keep what it found
+      }
+    });
+    platform.Answer(kIdYes);
+  } else {
+    platform.Click(kIdCancel).Answer(kIdNo);
+  }
+  const int result = open(setup);
+  setup.SetComm(previous_drive);
+  SetPlatform(previous);
+  if (result < 0 && outcome.error.empty())
+    outcome.error = "the test dialog " + std::to_string(spec.template_id) + " could not be opened";
+  outcome.kept = result == kIdOk;
+  return outcome;
+}
+
+}  // namespace axis::cli

@@ -1,0 +1,68 @@
+// `axiscore test`: one commissioning test run headless, as a user would run it in the desktop,
+// against a drive (the simulated one) on the headless platform's virtual clock.
+//
+// The scripted user presses "Tune" first where asked and the test has one, then Start, waits for
+// the verdict (or presses Stop after the given drive time), then ends the dialog: with the answer
+// yes the way that keeps its results (its OK button where it has one, else Close and Yes to its
+// question), with no the way that discards them (Close, and No). Status texts are printed as they
+// appear, then the verdict and the values the test identified or measured.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/clock.h"
+#include "host/comm.h"
+#include "host/dialog_model.h"
+
+class CMC_Setup;
+
+namespace axis::cli {
+
+// A test as the command line names it.
+struct TestSpec {
+  const char* name;  // "rl"
+  int template_id;
+  int tab_id = 0;    // a tab control to turn to its run page before Start (0: none)
+  int run_page = 0;
+  int tune_button = 0;  // 0: the test has no "Tune"
+  std::vector<const char*> parameters;  // printed after the run: name, value, base unit
+  std::vector<std::pair<int, const char*>> readouts;  // printed: label, control text, unit
+};
+
+// The tests the command line knows, and one by name (null when unknown).
+const std::vector<TestSpec>& TestSpecs();
+const TestSpec* FindTestSpec(const std::string& name);
+
+struct TestOptions {
+  bool keep = true;                      // --answer yes (default) or no
+  std::optional<double> stop_after_s;    // --stop-after SECONDS of drive time
+  bool tune = false;                     // --tune
+  std::string export_csv;                // --export FILE.csv
+  std::string picture_png;               // --picture FILE.png
+};
+
+struct TestOutcome {
+  bool ran = false;        // the dialog ran (else `error` says why)
+  bool succeeded = false;  // the last run's verdict
+  bool kept = false;       // the dialog ended with OK: the setup holds what the test left
+  std::string error;
+};
+
+// How the drive is made once the clock exists; null with `error` set when it cannot be.
+using DriveFactory =
+    std::function<std::unique_ptr<CMC_Comm>(const Clock& clock, std::string& error)>;
+// How a dialog is drawn into a PNG ("" on success, else why).
+using DialogPainter = std::function<std::string(DialogModel& dialog, const std::string& png)>;
+// Opens the test's dialog on the setup (the plug-in's service) and returns its modal result.
+using DialogOpener = std::function<int(CMC_Setup& setup)>;
+
+TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& options,
+                    const DriveFactory& make_drive, const DialogOpener& open,
+                    const DialogPainter& paint, std::FILE* out, std::FILE* err);
+
+}  // namespace axis::cli

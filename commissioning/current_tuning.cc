@@ -1,0 +1,280 @@
+#include "commissioning/current_tuning.h"
+
+#include <algorithm>
+
+#include "conversions/calculator.h"
+#include "conversions/gains.h"
+#include "tuning/tuning_service.h"
+
+namespace {
+
+constexpr const char* kMainRoutine = "Current_Controller_Tuning_Test";
+constexpr const char* kStatus[] = {"Launching the application for preliminary test",
+                                   "Waiting preliminary test to be finished",
+                                   "Launching the application for test", "Running test",
+                                   "Uploading results",
+                                   "Test running. Press \"Stop\" to end the test"};
+constexpr const char* kProcedure =
+    "1. Check/setup the test parameters below\r\n2. Go to the \"Test\" tab and press the \"Tune\" "
+    "button\r\n3. Set the desired passband and tune the controller\r\n4. Press the \"Start\" "
+    "button\r\n5. Wait until the test ends and displays the results\r\n6. If needed, change the "
+    "controller parameters during the test, until you get satisfactory results";
+
+// The controls that only move while no test runs.
+constexpr int kIdleOnly[] = {axis::kIdOk,
+                             CTestCurrent::kKpEdit,
+                             CTestCurrent::kKpLower,
+                             CTestCurrent::kKpSlider,
+                             CTestCurrent::kKpUpper,
+                             CTestCurrent::kKiEdit,
+                             CTestCurrent::kKiLower,
+                             CTestCurrent::kKiSlider,
+                             CTestCurrent::kKiUpper,
+                             0};
+
+}  // namespace
+
+const char* const CTestCurrent::kProtectionTripped =
+    "Test failed!\nCurrent protection triggered during test!";
+const char* const CTestCurrent::kProtectionBelowTestCurrent =
+    "Over current protection must be greater or equal to Test current.";
+
+CTestCurrent::CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent)
+    : CMyTestDlg(setup, kTemplate, 1, parent) {
+  step_count_ = 5;
+  AddParameterControls("TestCurrent", kTestCurrentEdit, kTestCurrentUnit);
+  AddParameterControls("TestProtectionCurrent", kProtectionEdit, kProtectionUnit);
+  // Each slider spans half to one and a half times the value, within the parameter's range.
+  const struct {
+    const char* name;
+    int slider, edit, unit, lower, upper;
+  } sliders[] = {{"Kp_C_scl", kKpSlider, kKpEdit, 0, kKpLower, kKpUpper},
+                 {"Ki_C_scl", kKiSlider, kKiEdit, 0, kKiLower, kKiUpper},
+                 {"PB_C", kPassBandSlider, kPassBandEdit, kPassBandUnit, kPassBandLower,
+                  kPassBandUpper}};
+  for (const auto& s : sliders) {
+    const CMC_Parameter* p = kestrel::FindOptional(setup_, s.name);
+    if (p == nullptr) continue;
+    const double value = p->GetValueInBaseUnit();
+    AddSliderParameterControls(s.name, s.slider, s.edit, s.unit, s.lower, s.upper,
+                               std::max(p->GetMinInBaseUnit(), 0.5 * value),
+                               std::min(p->GetMaxInBaseUnit(), 1.5 * value));
+  }
+  AddCheckParameterControls("isUseFilterOnCrtCtrlOutput", kFilterCheck);
+  AddParameterControls("FilterOnCurrentControllerOutput", kFilterEdit, kFilterUnit);
+  AddCheckParameterControls("isCompensateGravitationalLoads", kGravityCheck);
+  AddParameterControls("OffsetCurrent", kOffsetEdit, kOffsetUnit);
+}
+
+CTestCurrent::~CTestCurrent() = default;
+
+int CTestCurrent::OnInitDialog() {
+  CMyTestDlg::OnInitDialog();
+  RefreshAllParameters();
+  SetButtonImage(kPicture, "3015");
+  SetChildText(kProcedureText, kProcedure);
+  SelectTab(kTabs, kParametersPage);
+  LoadImage(preliminary_, kestrel::kPreliminaryRoutine);
+  LoadImage(main_, kMainRoutine);
+  logger_ = std::make_unique<CMC_SingleAxisLogger>(setup_, &main_);
+  logger_->ChangeSettings(100, 2, 1);
+  for (const char* name : {"Current_Reference", "Motor_Current", "Voltage_Reference"})
+    logger_->AddVariable(name, 1);
+  logger_->CorrectPointsNo();
+  CGraphFilter& curves = *logger_->GetDocument().GetAt(0);
+  curves.Add(CXYCurve(0, 1, 1, RGB16(2), 2));  // the reference
+  curves.Add(CXYCurve(0, 3, 2, RGB16(8), 2));  // the voltage, on the right axis
+  curves.Add(CXYCurve(0, 2, 1, RGB16(5), 2));  // the measured current
+  logger_->LocateItems();
+  plot_.SubclassDlgItem(kPlot, this, &curves);
+  plot_.RefreshGraph();
+  ShowTab(kParametersPage);
+  return 1;
+}
+
+void CTestCurrent::DoDataExchange() {
+  CMyTestDlg::DoDataExchange();
+  EnableChildren(kIdleOnly, running_flag_ == 0);
+  const auto flag = [&](const char* name) {
+    const CMC_Parameter* p = kestrel::FindOptional(setup_, name);
+    return p != nullptr && kestrel::Trunc(p->GetValueInBaseUnit()) != 0;
+  };
+  const int filter[] = {kFilterLabel, kFilterEdit, kFilterUnit, 0};
+  const int offset[] = {kOffsetUnit, kOffsetEdit, kOffsetLabel, 0};
+  ShowChildren(filter, flag("isUseFilterOnCrtCtrlOutput"));
+  ShowChildren(offset, flag("isCompensateGravitationalLoads"));
+}
+
+void CTestCurrent::ShowTab(int page) {
+  SelectTab(kTabs, page);
+  DoDataExchange();
+  if (page == kParametersPage) {
+    ShowChild(kDetailsButton, 0);
+    return;
+  }
+  // The last verdict stays in view on the test page.
+  if (result_ == 1) {
+    TestSucceeded(0);
+  } else if (!error_text_.empty()) {
+    TestFailed(0);
+  }
+}
+
+void CTestCurrent::OnTabChanged(int id, int page) {
+  if (id != kTabs) return CMyTestDlg::OnTabChanged(id, page);
+  if (page == kParametersPage && running_flag_ != 0) {
+    SelectTab(kTabs, kTestPage);  // the test runs on its page
+    return;
+  }
+  const auto value = [&](const char* name) { return setup_.GetParameterValueInBaseUnit(name); };
+  if (page == kTestPage && value("TestCurrent") > value("TestProtectionCurrent")) {
+    MessageBox(kProtectionBelowTestCurrent, axis::MessageButtons::kOk,
+               axis::MessageIcon::kWarning);
+    SelectTab(kTabs, kParametersPage);
+    return;
+  }
+  ShowTab(page);
+}
+
+void CTestCurrent::OnChangedParameterValue(const char* name) {
+  const auto is = [&](const char* other) {
+    return name != nullptr && axis::EqualsNoCase(name, other);
+  };
+  if (is("Kp_C_scl")) {
+    kestrel::RunAll(setup_, {kestrel::EncodeSFTKPI, kestrel::EncodeKPI});
+  } else if (is("Ki_C_scl")) {
+    kestrel::RunAll(setup_, {kestrel::EncodeSFTKII, kestrel::EncodeKII});
+  } else if (is("OffsetCurrent")) {
+    kestrel::EncodeFFL(setup_);
+  } else if (is("FilterOnCurrentControllerOutput")) {
+    kestrel::EncodeFILTERQ(setup_);
+  } else if (is("isUseFilterOnCrtCtrlOutput") || is("isCompensateGravitationalLoads")) {
+    ApplyOutputRules();
+  }
+  CMyTestDlg::OnChangedParameterValue(name);
+}
+
+void CTestCurrent::OnRefreshParameterValue(const char* name) {
+  if (running_flag_ != 0 && name != nullptr) {
+    if (axis::EqualsNoCase(name, "Kp_C_scl")) WriteToDrive({"SFTKPI", "KPI"});
+    if (axis::EqualsNoCase(name, "Ki_C_scl")) WriteToDrive({"SFTKII", "KII"});
+  }
+  CMyTestDlg::OnRefreshParameterValue(name);
+}
+
+bool CTestCurrent::WriteToDrive(std::initializer_list<const char*> registers) {
+  for (const char* name : registers) {
+    CMC_Parameter* reg = kestrel::FindOptional(setup_, name);
+    if (reg == nullptr || reg->WriteToChip() == 0) return false;
+  }
+  return true;
+}
+
+void CTestCurrent::ApplyOutputRules() {
+  kestrel::RunAll(setup_, {kestrel::EncodeFILTERQ, kestrel::EncodeFFL,
+                           kestrel::DeriveOffsetCurrent});
+  DoDataExchange();
+  RefreshAllParameters();
+}
+
+void CTestCurrent::Tune() {
+  // The gains as the registers hold them: computed, encoded, derived back.
+  kestrel::TuneAndEncode(setup_, kestrel::Loop::kCurrent);
+  if (running_flag_ != 0) WriteToDrive({"SFTKPI", "KPI", "SFTKII", "KII"});
+  RefreshAllParameters();
+}
+
+void CTestCurrent::OnCommand(int id) {
+  switch (id) {
+    case kTune:
+      Tune();
+      return;
+    case kSavePlots:
+      if (logger_ && running_flag_ == 0) logger_->SaveGraph("CurrentTuning");
+      return;
+    default:
+      CMyTestDlg::OnCommand(id);
+  }
+}
+
+void CTestCurrent::OnOK() {
+  CMyTestDlg::OnOK();
+  setup_.SetParameterValueInBaseUnit("Imax_Prot",
+                                     setup_.GetParameterValueInBaseUnit("TestProtectionCurrent"));
+}
+
+int CTestCurrent::BeginTest() {
+  RefreshAllParameters();
+  kestrel::RunAll(setup_, {kestrel::EncodeFILTERQ, kestrel::EncodeFFL,
+                           kestrel::DeriveOffsetCurrent});
+  if (!CurrentCounts("TestCurrent", test_current_counts_) ||
+      !CurrentCounts("TestProtectionCurrent", protection_counts_))
+    return 0;
+  running_flag_ = 1;
+  result_ = -1;
+  step_index_ = 0;
+  DoDataExchange();
+  SetInfoText(kStatus[0]);
+  return StartPreliminary(preliminary_, test_current_counts_, kStatus[1]) ? 1 : 0;
+}
+
+void CTestCurrent::OnPoll() {
+  constexpr unsigned kMask = kestrel::kShortCircuitEnableMask;
+  switch (step_index_) {
+    case 2:
+      if (PollRoutine(preliminary_, kMask) != Routine::kFinished ||
+          !ReadPreliminaryResults(preliminary_, reftst_, rinctst_))
+        return;
+      SetInfoText(kStatus[2]);
+      [[fallthrough]];
+    case 3:
+      if (!WriteInputs(main_, {{"RefTest", reftst_},
+                               {"RIncTest", rinctst_},
+                               {"In1", static_cast<double>(test_current_counts_)},
+                               {"Imax_Prot_Test", static_cast<double>(protection_counts_)}}) ||
+          !Launch(kMainRoutine, main_, logger_.get()))
+        return;
+      SetInfoText(kStatus[3]);
+      RearmTimer();
+      return;
+    case 4: {
+      double flag = 0.0;
+      if (PollRoutine(main_, kMask) != Routine::kFinished || !ReadResult(main_, "test_flag", flag))
+        return;
+      if (flag <= 0.0) {
+        Fail(kProtectionTripped);
+        return;
+      }
+      if (!logger_ || logger_->BeginUploadData() == 0) {
+        Fail(msc_pszErrInternal);
+        return;
+      }
+      plot_.RefreshGraph();
+      SetInfoText(kStatus[4]);
+      ReadPoints();
+      return;
+    }
+    case 5:
+      ReadPoints();
+      return;
+    default:
+      Fail(msc_pszErrInternal);
+  }
+}
+
+void CTestCurrent::ReadPoints() {
+  plot_.DoZoomOut();
+  while (logger_->ReadPoint(nullptr) != 0) {
+    plot_.UpdateLastPoint();
+    // The user may press Stop while the points come in.
+    if (axis::Platform* platform = axis::GetPlatform()) platform->DispatchPendingMessages();
+    if (continuous_run_ == 1 && stop_request_ != 0) break;
+    if (running_flag_ == 0 && continuous_run_ == 0) {
+      plot_.DoZoomOut();
+      return;
+    }
+  }
+  logger_->EndUploadData();
+  plot_.DoZoomOut();
+  TestSucceeded(1);
+}
