@@ -107,6 +107,23 @@ bool CMC_EditSetupDlg::Usable(int id, ControlKind kind) const {
   return c != nullptr && c->kind == kind && c->enabled && IsVisible(id);
 }
 
+void CMC_EditSetupDlg::AttachCustom(int control_id, axis::CustomControl* model) {
+  const auto it = custom_.find(control_id);
+  if (it != custom_.end() && it->second != model) {
+    it->second->SetChangeListener(nullptr);
+    custom_.erase(it);
+  }
+  if (model == nullptr) return;
+  custom_[control_id] = model;
+  model->SetChangeListener([this, control_id] { Touch(control_id); });
+  Touch(control_id);
+}
+
+axis::CustomControl* CMC_EditSetupDlg::Custom(int control_id) const {
+  const auto it = custom_.find(control_id);
+  return it == custom_.end() ? nullptr : it->second;
+}
+
 void CMC_EditSetupDlg::Touch(int id) {
   ++change_count_;
   if (listener_) listener_(id);

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "host/custom_control.h"
 #include "host/dialog_template.h"
 #include "host/platform.h"
 #include "host/setup.h"
@@ -136,6 +137,14 @@ class CMC_EditSetupDlg {
   // Runs the motor database controls of the template (host/motor_editor.h); 1 when they are there.
   int InitializeMotorEditor();
 
+  // Controls the front end draws itself (plots, bars): `model` is shown in control `control_id`
+  // and the control is redrawn (a change of that id) whenever the model says it changed. Null
+  // detaches. The model is not owned; it must stay alive while attached, and the dialog never
+  // touches it after it is detached or once the dialog is being destroyed.
+  void AttachCustom(int control_id, axis::CustomControl* model);
+  // The model attached to the control, or null.
+  axis::CustomControl* Custom(int control_id) const;
+
   // Running.
   int DoModal();  // 1 OK, 2 Cancel, -1 when the template failed to load or no platform is set
   void EndDialog(int result);
@@ -229,4 +238,5 @@ class CMC_EditSetupDlg {
   uint64_t change_count_ = 0;
   std::function<void(int id)> listener_;
   std::unique_ptr<axis::MotorEditor> motor_editor_;
+  std::map<int, axis::CustomControl*> custom_;
 };
