@@ -223,6 +223,7 @@ CGraphWindow::CGraphWindow(int axes, int options)
 
 int CGraphWindow::SubclassDlgItem(int control_id, CMC_EditSetupDlg* dialog, CGraphFilter* curves) {
   curves_ = curves;
+  ++redraw_count_;
   control_id_ = control_id;
   return AttachTo(control_id, dialog, this);
 }
@@ -254,7 +255,7 @@ void CGraphWindow::DoZoomOut() {
   x_range_ = x.Empty() ? axis::Range{0.0, 1.0} : Widened(x.lo, x.hi, 0.0);
   for (size_t a = 0; a < y.size(); ++a)
     y_ranges_[a] = y[a].Empty() ? axis::Range{-1.0, 1.0} : Widened(y[a].lo, y[a].hi, 0.05);
-  Changed();
+  Redraw();
 }
 
 axis::Range CGraphWindow::GetYRange(int axis) const {
@@ -264,7 +265,7 @@ axis::Range CGraphWindow::GetYRange(int axis) const {
 bool CGraphWindow::SetXRange(double min, double max) {
   if (!std::isfinite(min) || !std::isfinite(max) || !(min < max)) return false;
   x_range_ = {min, max};
-  Changed();
+  Redraw();
   return true;
 }
 
@@ -272,17 +273,19 @@ bool CGraphWindow::SetYRange(int axis, double min, double max) {
   if (axis < 1 || axis > axes_ || !std::isfinite(min) || !std::isfinite(max) || !(min < max))
     return false;
   y_ranges_[static_cast<size_t>(axis - 1)] = {min, max};
-  Changed();
+  Redraw();
   return true;
 }
 
 void CGraphWindow::SetXLabel(std::string label, std::string unit) {
   x_title_ = {true, std::move(label), std::move(unit)};
+  ++redraw_count_;
 }
 
 void CGraphWindow::SetYLabel(int axis, std::string label, std::string unit) {
-  if (axis >= 1 && axis <= axes_)
-    y_titles_[static_cast<size_t>(axis - 1)] = {true, std::move(label), std::move(unit)};
+  if (axis < 1 || axis > axes_) return;
+  y_titles_[static_cast<size_t>(axis - 1)] = {true, std::move(label), std::move(unit)};
+  ++redraw_count_;
 }
 
 std::string CGraphWindow::XTitle() const { return Titled(x_title_.label, x_title_.unit); }

@@ -180,18 +180,24 @@ class CGraphWindow : public axis::CustomControl {
   // Shows `curves` (not owned; null for none) in control `control_id` of `dialog` (null: no
   // dialog). Returns 1 when attached to a dialog.
   int SubclassDlgItem(int control_id, CMC_EditSetupDlg* dialog, CGraphFilter* curves);
-  void SetCurves(CGraphFilter* curves) { curves_ = curves; }
+  void SetCurves(CGraphFilter* curves) {
+    curves_ = curves;
+    Redraw();
+  }
   const CGraphFilter* GetCurves() const { return curves_; }
   int GetControlId() const { return control_id_; }
   int GetAxesCount() const { return axes_; }
   int GetOptions() const { return options_; }
 
-  // Draw again (the curves or the settings changed).
-  void RefreshGraph() { Changed(); }
-  // Fit the ranges to the curves (see above) and draw again.
+  // Draw everything again (the curves or the settings changed).
+  void RefreshGraph() { Redraw(); }
+  // Fit the ranges to the curves (see above) and draw everything again.
   void DoZoomOut();
-  // A point was appended to the curves: draw again.
+  // Points were appended to the curves, nothing else changed: a drawing may add just their lines.
   void UpdateLastPoint() { Changed(); }
+  // Counts the changes that need everything drawn again (all but UpdateLastPoint), so that a
+  // widget may keep its drawing of the curves and add the appended points while it stays the same.
+  uint64_t GetRedrawCount() const { return redraw_count_; }
 
   axis::Range GetXRange() const { return x_range_; }
   // The range of axis 1..GetAxesCount(); another axis answers with axis 1's.
@@ -218,6 +224,11 @@ class CGraphWindow : public axis::CustomControl {
   int CreateWMF(const char* name);
 
  private:
+  void Redraw() {
+    ++redraw_count_;
+    Changed();
+  }
+
   struct Title {
     bool set = false;
     std::string label;
@@ -232,6 +243,7 @@ class CGraphWindow : public axis::CustomControl {
   std::vector<axis::Range> y_ranges_;
   Title x_title_{true, "t", "s"};
   std::vector<Title> y_titles_;
+  uint64_t redraw_count_ = 0;
 };
 
 // A horizontal bar between a left and a right limit showing one value, drawn from the drawing

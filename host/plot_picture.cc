@@ -144,7 +144,7 @@ double YPixel(const CGraphWindow& plot, int axis, const PlotArea& area, double y
 }
 
 std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const CXYCurve& curve,
-                                               const PlotArea& area) {
+                                               const PlotArea& area, size_t first) {
   const Range x_range = plot.GetXRange(), y_range = plot.GetYRange(plot.AxisOf(curve));
   const auto to_pixel = [&area](Pixel unit) {
     return Pixel{area.left + unit.x * area.width, area.top + (1.0 - unit.y) * area.height};
@@ -153,7 +153,9 @@ std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const C
   bool open = false;  // the last run ends at the previous point, inside the area
   bool have_previous = false;
   Pixel previous;
-  for (const XYPoint& p : curve.Points()) {
+  const std::vector<XYPoint>& points = curve.Points();
+  for (size_t i = first; i < points.size(); ++i) {
+    const XYPoint& p = points[i];
     const Pixel unit{Fraction(x_range, p.x), Fraction(y_range, p.y)};
     if (!std::isfinite(unit.x) || !std::isfinite(unit.y)) {
       have_previous = open = false;

@@ -48,13 +48,14 @@ double YPixel(const CGraphWindow& plot, int axis, const PlotArea& area, double y
 
 // A curve in picture pixels as runs of joined points: lines join consecutive points, a point that
 // is not finite (or too far out to map) ends a run, and every line is clipped to the area, so a
-// curve leaving the area and coming back gives two runs. A lone point draws nothing.
+// curve leaving the area and coming back gives two runs. A lone point draws nothing. From
+// `first` on, only the lines from that point on (a drawing adding the points appended since).
 struct Pixel {
   double x = 0.0;
   double y = 0.0;
 };
 std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const CXYCurve& curve,
-                                               const PlotArea& area);
+                                               const PlotArea& area, size_t first = 0);
 
 // A legend line (Latin-1): "name [unit]", or the name alone.
 std::string LegendText(const CGraphFilter& curves, const CXYCurve& curve);

@@ -68,77 +68,90 @@ void DrawLegend(QPainter& painter, const CGraphFilter& curves, const axis::PlotA
   }
 }
 
-}  // namespace
-
-void PaintPlot(QPainter& painter, const CGraphWindow& plot, QSize size) {
-  painter.save();
+// The background and the grid, beneath the curves.
+void PaintPlotUnder(QPainter& painter, const CGraphWindow& plot, QSize size) {
   painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-  QFont font = painter.font();
-  font.setPixelSize(12);
-  painter.setFont(font);
+  if ((plot.GetOptions() & CGraphWindow::kNoGrid) != 0) return;
   const axis::PlotArea a = PlotAreaOf(plot, size.width(), size.height());
-  const QRectF area(a.left, a.top, a.width, a.height);
-  const std::vector<Tick> x_ticks = AxisTicks(plot.GetXRange(), TickCountX(a.width));
-  const std::vector<Tick> y_ticks = AxisTicks(plot.GetYRange(1), TickCountY(a.height));
-  const bool right_axis = plot.AxisUsed(2);
-  const std::vector<Tick> right_ticks =
-      right_axis ? AxisTicks(plot.GetYRange(2), TickCountY(a.height)) : std::vector<Tick>{};
-
-  if ((plot.GetOptions() & CGraphWindow::kNoGrid) == 0) {
-    painter.setPen(QPen(kGridColour, 1));
-    for (const Tick& t : x_ticks) {
-      const double x = XPixel(plot, a, t.value);
-      painter.drawLine(QPointF(x, a.top), QPointF(x, a.Bottom()));
-    }
-    for (const Tick& t : y_ticks) {
-      const double y = YPixel(plot, 1, a, t.value);
-      painter.drawLine(QPointF(a.left, y), QPointF(a.Right(), y));
-    }
+  painter.setPen(QPen(kGridColour, 1));
+  for (const Tick& t : AxisTicks(plot.GetXRange(), TickCountX(a.width))) {
+    const double x = XPixel(plot, a, t.value);
+    painter.drawLine(QPointF(x, a.top), QPointF(x, a.Bottom()));
   }
+  for (const Tick& t : AxisTicks(plot.GetYRange(1), TickCountY(a.height))) {
+    const double y = YPixel(plot, 1, a, t.value);
+    painter.drawLine(QPointF(a.left, y), QPointF(a.Right(), y));
+  }
+}
 
+// The curves' lines from point first[i] of curve i on (all of them without `first`).
+void PaintCurves(QPainter& painter, const CGraphWindow& plot, QSize size,
+                 const std::vector<size_t>* first) {
   const CGraphFilter* curves = plot.GetCurves();
+  if (curves == nullptr) return;
+  const axis::PlotArea a = PlotAreaOf(plot, size.width(), size.height());
+  painter.save();
   painter.setRenderHint(QPainter::Antialiasing, true);
-  painter.setClipRect(area);
-  for (int i = 0; curves != nullptr && i < curves->GetCount(); ++i) {
+  painter.setClipRect(QRectF(a.left, a.top, a.width, a.height));
+  for (int i = 0; i < curves->GetCount(); ++i) {
     const CXYCurve& curve = *curves->GetCurve(i);
     painter.setPen(QPen(ToQColor(curve.GetColour()), curve.GetLineWidth(), Qt::SolidLine,
                         Qt::RoundCap, Qt::RoundJoin));
-    for (const std::vector<Pixel>& run : CurvePolylines(plot, curve, a)) {
+    const size_t from = first == nullptr ? 0 : (*first)[static_cast<size_t>(i)];
+    for (const std::vector<Pixel>& run : CurvePolylines(plot, curve, a, from)) {
       QPolygonF line;
       line.reserve(static_cast<qsizetype>(run.size()));
       for (const Pixel& p : run) line << QPointF(p.x, p.y);
       painter.drawPolyline(line);
     }
   }
-  painter.setClipping(false);
-  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.restore();
+}
 
+// The frame, the ticks and their labels, the axis titles and the legend, above the curves.
+void PaintPlotOver(QPainter& painter, const CGraphWindow& plot, QSize size) {
+  painter.save();
+  QFont font = painter.font();
+  font.setPixelSize(12);
+  painter.setFont(font);
+  const axis::PlotArea a = PlotAreaOf(plot, size.width(), size.height());
+  const bool right_axis = plot.AxisUsed(2);
   painter.setPen(QPen(kTextColour, 1));
-  painter.drawRect(area);
-  for (const Tick& t : x_ticks) {
+  painter.drawRect(QRectF(a.left, a.top, a.width, a.height));
+  for (const Tick& t : AxisTicks(plot.GetXRange(), TickCountX(a.width))) {
     const double x = XPixel(plot, a, t.value);
     painter.drawLine(QPointF(x, a.Bottom()), QPointF(x, a.Bottom() + 4));
     DrawLabel(painter, x, a.Bottom() + 13, Qt::AlignHCenter, t.label);
   }
-  for (const Tick& t : y_ticks) {
+  for (const Tick& t : AxisTicks(plot.GetYRange(1), TickCountY(a.height))) {
     const double y = YPixel(plot, 1, a, t.value);
     painter.drawLine(QPointF(a.left - 4, y), QPointF(a.left, y));
     DrawLabel(painter, a.left - 6, y, Qt::AlignRight, t.label);
   }
-  for (const Tick& t : right_ticks) {
-    const double y = YPixel(plot, 2, a, t.value);
-    painter.drawLine(QPointF(a.Right(), y), QPointF(a.Right() + 4, y));
-    DrawLabel(painter, a.Right() + 6, y, Qt::AlignLeft, t.label);
+  if (right_axis) {
+    for (const Tick& t : AxisTicks(plot.GetYRange(2), TickCountY(a.height))) {
+      const double y = YPixel(plot, 2, a, t.value);
+      painter.drawLine(QPointF(a.Right(), y), QPointF(a.Right() + 4, y));
+      DrawLabel(painter, a.Right() + 6, y, Qt::AlignLeft, t.label);
+    }
   }
   DrawLabel(painter, a.left + a.width / 2, a.Bottom() + 32, Qt::AlignHCenter, plot.XTitle());
   DrawVerticalTitle(painter, 14, a.top + a.height / 2, plot.YTitle(1));
   if (right_axis)
     DrawVerticalTitle(painter, size.width() - 12.0, a.top + a.height / 2, plot.YTitle(2));
-
+  const CGraphFilter* curves = plot.GetCurves();
   if ((plot.GetOptions() & CGraphWindow::kNoLegend) == 0 && curves != nullptr &&
       curves->GetCount() > 0)
     DrawLegend(painter, *curves, a);
   painter.restore();
+}
+
+}  // namespace
+
+void PaintPlot(QPainter& painter, const CGraphWindow& plot, QSize size) {
+  PaintPlotUnder(painter, plot, size);
+  PaintCurves(painter, plot, size, nullptr);
+  PaintPlotOver(painter, plot, size);
 }
 
 void PaintBar(QPainter& painter, const CBarGraph& bar, QSize size) {
@@ -188,8 +201,38 @@ PlotWidget::PlotWidget(const CGraphWindow& model, QWidget* parent)
     : QWidget(parent), model_(model) {}
 
 void PlotWidget::paintEvent(QPaintEvent*) {
+  if (size().isEmpty()) return;
+  UpdateCurveLayer();
   QPainter painter(this);
-  PaintPlot(painter, model_, size());
+  PaintPlotUnder(painter, model_, size());
+  painter.drawImage(QPointF(0, 0), layer_);
+  PaintPlotOver(painter, model_, size());
+}
+
+void PlotWidget::UpdateCurveLayer() {
+  const CGraphFilter* curves = model_.GetCurves();
+  const size_t count = curves == nullptr ? 0 : static_cast<size_t>(curves->GetCount());
+  const qreal ratio = devicePixelRatioF();
+  bool anew = layer_.deviceIndependentSize() != QSizeF(size()) ||
+              layer_.devicePixelRatio() != ratio || redraw_count_ != model_.GetRedrawCount() ||
+              layer_curves_ != curves || drawn_.size() != count;
+  for (size_t i = 0; !anew && i < count; ++i)
+    anew = curves->GetCurve(static_cast<int>(i))->Points().size() < drawn_[i];
+  if (anew) {
+    layer_ = QImage((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    layer_.setDevicePixelRatio(ratio);
+    layer_.fill(Qt::transparent);
+    redraw_count_ = model_.GetRedrawCount();
+    layer_curves_ = curves;
+    drawn_.assign(count, 0);
+  }
+  // The lines from the last point drawn on: the appended points join the curve drawn so far.
+  std::vector<size_t> first(count);
+  for (size_t i = 0; i < count; ++i) first[i] = drawn_[i] == 0 ? 0 : drawn_[i] - 1;
+  QPainter painter(&layer_);
+  PaintCurves(painter, model_, size(), &first);
+  for (size_t i = 0; i < count; ++i)
+    drawn_[i] = curves->GetCurve(static_cast<int>(i))->Points().size();
 }
 
 BarWidget::BarWidget(const CBarGraph& model, QWidget* parent) : QWidget(parent), model_(model) {}

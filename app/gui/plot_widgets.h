@@ -5,7 +5,10 @@
 // says.
 #pragma once
 
+#include <QImage>
 #include <QWidget>
+#include <cstdint>
+#include <vector>
 
 #include "host/plot.h"
 
@@ -20,6 +23,9 @@ void PaintPlot(QPainter& painter, const CGraphWindow& plot, QSize size);
 // the rectangle is at least 36 px high, the limits and the value written below the bar.
 void PaintBar(QPainter& painter, const CBarGraph& bar, QSize size);
 
+// Keeps its drawing of the curves between paints: while the plot's redraw count stays the same
+// and no curve got shorter, a paint adds only the lines of the points appended since (a live run
+// draws point by point); any other change draws the curves anew.
 class PlotWidget : public QWidget {
  public:
   PlotWidget(const CGraphWindow& model, QWidget* parent);
@@ -29,7 +35,13 @@ class PlotWidget : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void UpdateCurveLayer();
+
   const CGraphWindow& model_;
+  QImage layer_;  // the curves on a transparent ground
+  uint64_t redraw_count_ = 0;
+  const CGraphFilter* layer_curves_ = nullptr;
+  std::vector<size_t> drawn_;  // points of each curve in the layer
 };
 
 class BarWidget : public QWidget {

@@ -85,6 +85,38 @@ TEST_F(PlotPixels, TheWidgetDrawsEachCurveOnItsAxis) {
   for (int y = 0; y < 500; ++y) ASSERT_FALSE(Near(image, 550, y, RGB16(2))) << y;
 }
 
+TEST_F(PlotPixels, AppendedPointsAreAddedAndAnyOtherChangeDrawsAnew) {
+  curves_.RemoveAllPoints();
+  PlotWidget widget(plot_, nullptr);
+  widget.resize(800, 500);
+  QImage image(800, 500, QImage::Format_ARGB32_Premultiplied);
+  const auto render = [&] {
+    image.fill(Qt::black);
+    widget.render(&image);
+  };
+  render();
+  for (int i = 0; i <= 10; ++i) {  // a live run: one point per paint
+    curves_.AddRow({static_cast<double>(i), 5, -0.5});
+    plot_.UpdateLastPoint();
+    render();
+  }
+  ExpectCurvesWhereTheyBelong(image);
+
+  // A shorter record in place of the last: the old lines are gone. At 8 on 0..10, y is 104.
+  curves_.RemoveAllPoints();
+  curves_.AddRow({0, 8, 0.5});
+  curves_.AddRow({10, 8, 0.5});
+  plot_.UpdateLastPoint();
+  render();
+  EXPECT_TRUE(Near(image, 550, 104, RGB16(2)));
+  EXPECT_FALSE(Near(image, 550, 236, RGB16(2)));
+  // Zoomed out to 0..20, 8 lies at y 280.
+  ASSERT_TRUE(plot_.SetYRange(1, 0, 20));
+  render();
+  EXPECT_TRUE(Near(image, 550, 280, RGB16(2)));
+  EXPECT_FALSE(Near(image, 550, 104, RGB16(2)));
+}
+
 TEST_F(PlotPixels, TheRegistryPngAndSvgShowTheSamePicture) {
   ExpectCurvesWhereTheyBelong(DrawCustomControl(plot_, QSize(800, 500)));
 

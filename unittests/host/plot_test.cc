@@ -454,9 +454,12 @@ TEST_F(AttachedControls, ModelChangesRedrawTheirControl) {
   EXPECT_EQ(dlg.Custom(1021), &bar);
   EXPECT_EQ(plot.GetCurves(), &curves);
   changed.clear();
+  const uint64_t redraws = plot.GetRedrawCount();
+  plot.UpdateLastPoint();
+  EXPECT_EQ(plot.GetRedrawCount(), redraws) << "appended points need no new drawing";
   plot.RefreshGraph();
   plot.DoZoomOut();
-  plot.UpdateLastPoint();
+  EXPECT_EQ(plot.GetRedrawCount(), redraws + 2);
   bar.SetCurrentValue(2);  // stored only
   bar.Repaint();
   EXPECT_EQ(changed, (std::vector<int>{1361, 1361, 1361, 1021}));
