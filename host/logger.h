@@ -28,8 +28,8 @@ class CMC_Logger {
   CMC_Logger& operator=(const CMC_Logger&) = delete;
 
   // Logs the drive variable `name`. Flag 1: it is also a column of curve set 0 (columns count from
-  // 1 in the order such variables were added; column 0 is the time), which curves can show; flag
-  // 0: it is only read through ReadPoint with an array. Returns 0 for an empty name.
+  // 1 in the order such variables were added; column 0 is the time), which curves can show; any
+  // other flag (0): it is only read through ReadPoint with an array. Returns 0 for an empty name.
   int AddVariable(const char* name, int flag);
   int GetVariablesCount() const { return static_cast<int>(variables_.size()); }
   // How many values ReadPoint writes into an array: the time, then one per variable.
