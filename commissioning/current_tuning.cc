@@ -4,6 +4,7 @@
 
 #include "conversions/calculator.h"
 #include "conversions/gains.h"
+#include "host/text.h"
 #include "tuning/tuning_service.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -35,5 +36,13 @@ class CustomControl {
  private:
   std::function<void()> listener_;
 };
+
+// Writes a picture of a control, as its widget draws it, into a PNG file of width x height px:
+// "" on success, else why. Only the desktop front end can draw widgets: it installs its writer
+// while it runs (null removes it); without one the host writes no PNG pictures.
+using PngWriter = std::string (*)(const CustomControl& control, int width, int height,
+                                  const std::string& path);
+void SetPngWriter(PngWriter writer);
+PngWriter GetPngWriter();
 
 }  // namespace axis

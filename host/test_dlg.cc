@@ -1,6 +1,7 @@
 #include "host/test_dlg.h"
 
 #include <algorithm>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "host/logger.h"
@@ -164,8 +165,10 @@ int CMC_TestDlg::ExecuteCode(const char* label, CMC_CoffFormat* image, CMC_Singl
     error_text_ = error;
     return 0;
   }
+  const std::optional<axis::LogRequest> log =
+      logger != nullptr ? std::optional(logger->Request()) : std::nullopt;
   if (!WriteRegisters(*comm) ||
-      !comm->Launch(label, image->Inputs(), logger != nullptr ? &logger->Request() : nullptr)) {
+      !comm->Launch(label, image->Inputs(), log ? &*log : nullptr)) {
     error_text_ = comm->GetLastErrorText();
     return 0;
   }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/gui/custom_widgets.h"
 #include "app/gui/qt_platform.h"
 #include "host/dialog_template.h"
 #include "host/edit_setup_dlg.h"
@@ -99,8 +100,11 @@ std::optional<int> RunOnDesktop(const std::function<int()>& edit, std::string& e
   EnsureApplication(false);
   QtPlatform platform;
   Platform* previous = GetPlatform();
+  const PngWriter previous_writer = GetPngWriter();
   SetPlatform(&platform);
+  SetPngWriter(&SaveCustomControlPng);
   const int result = edit();
+  SetPngWriter(previous_writer);
   SetPlatform(previous);
   return result;
 }
@@ -181,12 +185,19 @@ std::string DrawDialog(DialogModel& model, const std::string& png_path) {
   return Save(Draw(model), png_path);
 }
 
+std::string SaveCustomControlPicture(const axis::CustomControl& control, int width, int height,
+                                     const std::string& png_path) {
+  EnsureApplication(true);
+  return SaveCustomControlPng(control, width, height, png_path);
+}
+
 }  // namespace axis::gui
 
 // The library's only export (app/gui/front_end.map).
 extern "C" const axis::gui::FrontEnd* axis_front_end() {
-  static const axis::gui::FrontEnd table = {axis::gui::kFrontEndVersion, &axis::gui::RunOnDesktop,
-                                            &axis::gui::NewDialogRenderer,
-                                            &axis::gui::RenderTemplate, &axis::gui::DrawDialog};
+  static const axis::gui::FrontEnd table = {
+      axis::gui::kFrontEndVersion,      &axis::gui::RunOnDesktop,
+      &axis::gui::NewDialogRenderer,    &axis::gui::RenderTemplate,
+      &axis::gui::DrawDialog,           &axis::gui::SaveCustomControlPicture};
   return &table;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace axis {
+class CustomControl;
 class DialogModel;
 }
 
@@ -18,7 +19,8 @@ namespace axis::gui {
 // ("106-drive-setup" for template 106), or the id alone when there is no template file.
 std::string PictureName(int template_id);
 
-// Runs `edit` (which opens dialogs modally) with the desktop platform installed and returns its
+// Runs `edit` (which opens dialogs modally) with the desktop platform installed, and the host's
+// PNG writer (axis::SetPngWriter) drawing custom controls with their widgets, and returns its
 // result. Starts Qt on the windowing system the session has (QT_QPA_PLATFORM, else X11 or
 // Wayland); nullopt with `error` set when there is none to start on.
 std::optional<int> RunOnDesktop(const std::function<int()>& edit, std::string& error);
@@ -47,6 +49,12 @@ std::string RenderTemplate(int template_id, const std::string& png_path);
 // Draws a dialog model as it stands now (a test at the end of its run), offscreen, into a PNG.
 // Returns "" on success, else what went wrong.
 std::string DrawDialog(DialogModel& model, const std::string& png_path);
+// Draws a custom control's model (a plot, a bar graph) as its widget shows it into a PNG file of
+// width x height px (each brought into 1..16384); starts Qt offscreen unless QT_QPA_PLATFORM
+// chooses otherwise. Returns "" on success, else what went wrong (no widget for the model's kind,
+// a file that cannot be written).
+std::string SaveCustomControlPicture(const axis::CustomControl& control, int width, int height,
+                                     const std::string& png_path);
 
 // The desktop front end is a library of its own, libaxiscore-gui.so, that the command line loads
 // only for the commands that edit or draw, so that every other command starts without Qt. Its one
@@ -58,8 +66,10 @@ struct FrontEnd {
   std::unique_ptr<DialogRenderer> (*new_dialog_renderer)(const std::string& folder);
   std::string (*render_template)(int template_id, const std::string& png_path);
   std::string (*draw_dialog)(DialogModel& model, const std::string& png_path);
+  std::string (*save_custom_control_picture)(const axis::CustomControl& control, int width,
+                                             int height, const std::string& png_path);
 };
-inline constexpr int kFrontEndVersion = 2;
+inline constexpr int kFrontEndVersion = 3;
 inline constexpr const char* kFrontEndLibrary = "libaxiscore-gui.so";
 inline constexpr const char* kFrontEndEntry = "axis_front_end";
 

@@ -215,7 +215,7 @@ TEST_F(QtPlatformTest, CustomControlsShowTheWidgetOfTheirModel) {
     std::string_view Kind() const override { return kind; }
     std::string_view kind;
   } drawn("test-label"), unknown("nobody-draws-this");
-  RegisterCustomWidget("test-label", [](axis::CustomControl&, QWidget* parent) {
+  RegisterCustomWidget("test-label", [](const axis::CustomControl&, QWidget* parent) {
     return new QLabel(QStringLiteral("drawn"), parent);
   });
   RecordingDlg dlg(setup_, 900);

@@ -280,7 +280,7 @@ TEST_F(EditSetupDlgTest, RefreshAndStoreHoldValuesInsideTheRange) {
 TEST_F(EditSetupDlgTest, ControlTableStartsFromTheTemplateAndFollowsEnableAndShow) {
   RecordingDlg dlg(setup_, 900);
   ASSERT_EQ(dlg.LoadError(), "");
-  EXPECT_EQ(dlg.Controls().size(), 30u);
+  EXPECT_EQ(dlg.Controls().size(), 31u);
   EXPECT_EQ(dlg.GetChildText(1010), "&Enable");
   EXPECT_EQ(dlg.Control(77), nullptr);
   EXPECT_FALSE(dlg.IsVisible(1080)) << "hidden in the template";
