@@ -479,9 +479,20 @@ int CmdEdit(Session& s, const Invocation& inv) {
   if (desktop == nullptr) return kExitError;
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;
+  // The tests the dialogs open run against the simulated drive, paced to the wall clock.
+  const SteadyClock wall;
   std::string error;
+  std::unique_ptr<CMC_Comm> drive = MakeSimulatedDrive(*setup, wall, inv.All("--sim"), error);
+  if (!drive && inv.Has("--sim")) return s.Error(error);
+  if (!drive) {
+    // Editing needs no drive; only the tests the dialogs open do.
+    s.Note("warning: no simulated drive for the tests (" + error + ")");
+    error.clear();
+  }
+  setup->SetComm(drive.get());
   const std::optional<int> accepted =
       desktop->run_on_desktop([&] { return s.Exports().EditSetup(setup.get()); }, error);
+  setup->SetComm(nullptr);
   if (!accepted) return s.Error(error);
   if (*accepted != 1) {
     s.Note("the setup was not changed (the dialog was cancelled)");
@@ -565,6 +576,7 @@ int CmdTest(Session& s, const Invocation& inv) {
   if (outcome.kept) {
     if (const int saved = s.Save(*setup, inv); saved != kExitOk) return saved;
   }
+  if (!outcome.output_error.empty()) return s.Error(outcome.output_error);
   return outcome.succeeded ? kExitOk : kExitDiffer;
 }
 

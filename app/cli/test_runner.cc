@@ -4,6 +4,7 @@
 
 #include "host/headless_platform.h"
 #include "host/number_text.h"
+#include "host/plot.h"
 #include "host/setup.h"
 #include "host/test_dlg.h"
 #include "host/text.h"
@@ -33,6 +34,28 @@ class TestRunPlatform : public HeadlessPlatform {
 };
 
 CMC_TestDlg* AsTest(DialogModel& dialog) { return dynamic_cast<CMC_TestDlg*>(&dialog); }
+
+// Writes the curves of every plot the dialog shows as CSV: the first to `path`, any further one
+// beside it ("run.csv", "run-2.csv" ...). Returns "" or what went wrong.
+std::string ExportCurves(DialogModel& dialog, const std::string& path) {
+  std::vector<const CGraphFilter*> sets;
+  for (const auto& [id, control] : dialog.Controls()) {
+    if (const auto* plot = dynamic_cast<const CGraphWindow*>(control.custom)) {
+      if (plot->GetCurves() != nullptr) sets.push_back(plot->GetCurves());
+    }
+  }
+  if (sets.empty()) return "this test shows no plot: there are no curves to export";
+  const size_t dot = path.rfind('.');
+  const bool has_extension = dot != std::string::npos && path.find('/', dot) == std::string::npos;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    const std::string target =
+        i == 0 ? path
+               : (has_extension ? path.substr(0, dot) : path) + "-" + std::to_string(i + 1) +
+                     (has_extension ? path.substr(dot) : "");
+    if (std::string problem = sets[i]->ExportToASCII(target); !problem.empty()) return problem;
+  }
+  return "";
+}
 
 // What the test identified or measured, as `get` prints values: name, value, base unit.
 void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestSpec& spec, std::FILE* out) {
@@ -106,10 +129,10 @@ TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& o
         if (!outcome.succeeded && !test->ErrorText().empty())
           std::fprintf(err, "%s\n", Latin1ToUtf8(test->ErrorText()).c_str());
         PrintValues(setup, dialog, spec, out);
-        if (!options.picture_png.empty()) {
-          const std::string problem = paint(dialog, options.picture_png);
-          if (!problem.empty()) std::fprintf(err, "axiscore: %s\n", problem.c_str());
-        }
+        if (!options.export_csv.empty())
+          outcome.output_error = ExportCurves(dialog, options.export_csv);
+        if (!options.picture_png.empty() && outcome.output_error.empty())
+          outcome.output_error = paint(dialog, options.picture_png);
       });
   if (options.keep) {
     platform.Do([](DialogModel& dialog) {

@@ -51,6 +51,7 @@ struct TestOutcome {
   bool succeeded = false;  // the last run's verdict
   bool kept = false;       // the dialog ended with OK: the setup holds what the test left
   std::string error;
+  std::string output_error;  // --export or --picture could not be written
 };
 
 // How the drive is made once the clock exists; null with `error` set when it cannot be.
