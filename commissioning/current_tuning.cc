@@ -193,9 +193,19 @@ void CTestCurrent::OnCommand(int id) {
     case kSavePlots:
       if (logger_ && running_flag_ == 0) logger_->SaveGraph("CurrentTuning");
       return;
+    case kStartStop:
+      CMyTestDlg::OnCommand(id);
+      DoDataExchange();  // a run refused at its start, or stopped, frees what it held
+      return;
     default:
       CMyTestDlg::OnCommand(id);
   }
+}
+
+void CTestCurrent::OnTimer(int id) {
+  CMyTestDlg::OnTimer(id);
+  // A run that has ended gives OK and the gain controls back to the user.
+  if (running_flag_ == 0) DoDataExchange();
 }
 
 void CTestCurrent::OnOK() {
