@@ -67,7 +67,8 @@ CTestCurrent::CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent)
   AddParameterControls("OffsetCurrent", kOffsetEdit, kOffsetUnit);
 }
 
-CTestCurrent::~CTestCurrent() = default;
+// The plot is a member: it leaves its control before it is destroyed, ahead of the dialog base.
+CTestCurrent::~CTestCurrent() { AttachCustom(kPlot, nullptr); }
 
 int CTestCurrent::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
