@@ -67,7 +67,8 @@ CTestCurrent::CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent)
   AddParameterControls("OffsetCurrent", kOffsetEdit, kOffsetUnit);
 }
 
-CTestCurrent::~CTestCurrent() = default;
+// The plot is a member: it leaves its control before it is destroyed, ahead of the dialog base.
+CTestCurrent::~CTestCurrent() { AttachCustom(kPlot, nullptr); }
 
 int CTestCurrent::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
@@ -193,9 +194,19 @@ void CTestCurrent::OnCommand(int id) {
     case kSavePlots:
       if (logger_ && running_flag_ == 0) logger_->SaveGraph("CurrentTuning");
       return;
+    case kStartStop:
+      CMyTestDlg::OnCommand(id);
+      DoDataExchange();  // a run refused at its start, or stopped, frees what it held
+      return;
     default:
       CMyTestDlg::OnCommand(id);
   }
+}
+
+void CTestCurrent::OnTimer(int id) {
+  CMyTestDlg::OnTimer(id);
+  // A run that has ended gives OK and the gain controls back to the user.
+  if (running_flag_ == 0) DoDataExchange();
 }
 
 void CTestCurrent::OnOK() {

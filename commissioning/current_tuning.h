@@ -63,6 +63,7 @@ class CTestCurrent : public CMyTestDlg {
   void DoDataExchange() override;
   void OnOK() override;
   void OnCommand(int id) override;
+  void OnTimer(int id) override;
   void OnTabChanged(int id, int page) override;
   void OnChangedParameterValue(const char* name) override;
   void OnRefreshParameterValue(const char* name) override;

@@ -30,6 +30,13 @@ CTestPhaseConnections::CTestPhaseConnections(CMC_Setup& setup, CMC_EditSetupDlg*
   AddParameterControls("TestCurrent", kTestCurrentEdit, kTestCurrentUnit);
 }
 
+// The bars are members: they leave their controls before they are destroyed, ahead of the
+// dialog base.
+CTestPhaseConnections::~CTestPhaseConnections() {
+  AttachCustom(kPhaseABar, nullptr);
+  AttachCustom(kPhaseBBar, nullptr);
+}
+
 double CTestPhaseConnections::TestCurrent_A() {
   double counts_per_A = 0.0;
   if (!kestrel::CurrentScale(setup_, counts_per_A) || !(counts_per_A > 0.0)) return 0.0;

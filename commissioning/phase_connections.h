@@ -23,6 +23,7 @@ class CTestPhaseConnections : public CMyTestDlg {
   static const char* const kFailureText;
 
   CTestPhaseConnections(CMC_Setup& setup, CMC_EditSetupDlg* parent);
+  ~CTestPhaseConnections() override;
 
   int OnInitDialog() override;
   void DoDataExchange() override;

@@ -71,6 +71,9 @@ CTestRL::CTestRL(CMC_Setup& setup, CMC_EditSetupDlg* parent)
   AddParameterControls("L", kInductanceEdit, kInductanceUnit);
   AddParameterControls("TestCurrent", kTestCurrentEdit, kTestCurrentUnit);
   logger_ = std::make_unique<CMC_SingleAxisLogger>(setup_, nullptr);
+  // What the destructor puts back should the dialog never open (OnInitDialog saves it again).
+  if (const CMC_Parameter* vdc = kestrel::FindOptional(setup_, "Vdc"))
+    saved_vdc_V_ = vdc->GetValueInBaseUnit();
 }
 
 CTestRL::~CTestRL() { RestoreVdc(); }

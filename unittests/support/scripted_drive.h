@@ -3,6 +3,7 @@
 // registers were written in which order) without physics.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ class ScriptedDrive : public CMC_Comm {
   bool axis_on = false;
   std::vector<LogPoint> log;   // what UploadLog delivers
   bool has_log = true;
+  // Plays the routine just launched, after the launch is recorded: a test sets here what the
+  // routine does ("STARTED", the axis state, its outputs, drive variables, the record).
+  std::function<void(ScriptedDrive& drive, const LaunchCall& call)> on_launch;
   // The call counted from 0 (every operation counts) that fails, -1 for none, and its text.
   int fail_at = -1;
   std::string failure_text = "the drive does not answer";
@@ -69,6 +73,8 @@ class ScriptedDrive : public CMC_Comm {
                         request != nullptr ? *request : LogRequest{}});
     auto& vars = user[std::string(label)];
     for (const auto& [name, value] : inputs) vars[name] = value;
+    vars["STARTED"] = 0.0;  // until the routine has begun
+    if (on_launch) on_launch(*this, launches.back());
     return true;
   }
   bool ReadUserVariable(std::string_view label, std::string_view name, double& value) override {
