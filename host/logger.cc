@@ -100,7 +100,7 @@ CMC_SingleAxisLogger::CMC_SingleAxisLogger(CMC_Setup& setup, const CMC_CoffForma
 int CMC_SingleAxisLogger::ChangeSettings(int points, int log_type, int every) {
   if ((log_type != 1 && log_type != 2) || every < 1) return 0;
   points_ = points;
-  rate_ = log_type == 1 ? axis::LogRequest::Rate::kFastLoop : axis::LogRequest::Rate::kSlowLoop;
+  rate_ = static_cast<axis::LogRequest::Rate>(log_type);  // 1 slow loop, 2 fast loop
   every_ = every;
   uploading_ = false;
   ClearVariables();

@@ -92,8 +92,8 @@ class CMC_SingleAxisLogger : public CMC_Logger {
   // `image`: the routine the logger belongs to, or null; kept for the test, never read here.
   CMC_SingleAxisLogger(CMC_Setup& setup, const CMC_CoffFormat* image);
 
-  // A new set-up: `points` per record (see CorrectPointsNo), log type 1 (every fast-loop period) or
-  // 2 (every slow-loop period), one sample kept in `every`. The variables are forgotten: add them
+  // A new set-up: `points` per record (see CorrectPointsNo), log type 1 (every slow-loop period) or
+  // 2 (every fast-loop period), one sample kept in `every`. The variables are forgotten: add them
   // after. Returns 0 and changes nothing for another log type or `every` below 1.
   int ChangeSettings(int points, int log_type, int every);
 
@@ -125,7 +125,7 @@ class CMC_SingleAxisLogger : public CMC_Logger {
 
  private:
   const CMC_CoffFormat* image_;
-  axis::LogRequest::Rate rate_ = axis::LogRequest::Rate::kFastLoop;
+  axis::LogRequest::Rate rate_ = axis::LogRequest::Rate::kSlowLoop;
   int every_ = 1;
   std::vector<axis::LogPoint> record_;
   size_t next_ = 0;

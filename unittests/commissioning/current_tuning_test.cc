@@ -82,7 +82,7 @@ TEST_F(CurrentTuningTest, PositionsThenStepsTheCurrentAndPlotsTheRecord) {
     EXPECT_EQ(call.log.variables, (std::vector<std::string>{"Current_Reference", "Motor_Current",
                                                             "Voltage_Reference"}));
     EXPECT_EQ(call.log.points, 100);
-    EXPECT_EQ(call.log.rate, axis::LogRequest::Rate::kSlowLoop);
+    EXPECT_EQ(call.log.rate, axis::LogRequest::Rate::kFastLoop);
     EXPECT_EQ(call.log.every, 1);
   });
   // The points are read with the user's messages pumped between them: these two checks run

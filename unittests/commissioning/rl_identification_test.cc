@@ -91,11 +91,11 @@ TEST_F(RlTest, RunsItsFiveRoutinesStepByStep) {
   const struct { const char* label; axis::UserVariables inputs; std::vector<std::string> logged;
                  Rate rate; } steps[] = {
       {"Ident_R_or_Rs", {{"RefTest", 1200}, {"RIncTest", -7}, {"In1", 4915}}, {"IQ"},
-       Rate::kFastLoop},
+       Rate::kSlowLoop},
       {"Initial_Positioning_Test", {{"In1", 2457}}, {}, {}},
       {"Ident_R_or_Rs", {{"RefTest", 1300}, {"RIncTest", -9}, {"In1", 2457}}, {"IQ"},
-       Rate::kSlowLoop},
-      {"Ident_L_or_Tau_el", {{"In1", 4915}}, {"IQ", "ID"}, Rate::kSlowLoop},
+       Rate::kFastLoop},
+      {"Ident_L_or_Tau_el", {{"In1", 4915}}, {"IQ", "ID"}, Rate::kFastLoop},
   };
   // clang-format on
   for (size_t i = 0; i < std::size(steps); ++i) {

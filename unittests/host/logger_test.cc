@@ -73,11 +73,11 @@ TEST_F(LoggerTest, RequestFollowsTheSettings) {
   using Rate = LogRequest::Rate;
   // clang-format off
   const struct { int points, log_type, every, variables; int want_points; Rate rate; } rows[] = {
-      {100, 2, 1, 3, 100, Rate::kSlowLoop},
-      {2000, 1, 1, 4, 2000, Rate::kFastLoop},
-      {400, 1, 3, 1, 400, Rate::kFastLoop},
-      {5000, 2, 1, 8, 2048, Rate::kSlowLoop},  // not corrected yet: the request is
-      {0, 1, 1, 1, 1, Rate::kFastLoop},
+      {100, 2, 1, 3, 100, Rate::kFastLoop},
+      {2000, 1, 1, 4, 2000, Rate::kSlowLoop},
+      {400, 1, 3, 1, 400, Rate::kSlowLoop},
+      {5000, 2, 1, 8, 2048, Rate::kFastLoop},  // not corrected yet: the request is
+      {0, 1, 1, 1, 1, Rate::kSlowLoop},
   };
   // clang-format on
   const char* const names[] = {
@@ -101,7 +101,7 @@ TEST_F(LoggerTest, RequestFollowsTheSettings) {
   EXPECT_EQ(logger.ChangeSettings(100, 0, 1), 0);
   EXPECT_EQ(logger.ChangeSettings(100, 1, 0), 0) << "keeps no sample";
   EXPECT_EQ(logger.Request().points, 300);
-  EXPECT_EQ(logger.Request().rate, Rate::kSlowLoop);
+  EXPECT_EQ(logger.Request().rate, Rate::kFastLoop);
   EXPECT_EQ(logger.Request().every, 2);
 }
 
