@@ -130,7 +130,7 @@ bool CTestRL::LaunchResistanceRun(int current_counts, int log_type) {
 
 bool CTestRL::UploadMeans(double& mean_iq, double* mean_id, double* mean_square) {
   if (logger_->BeginUploadData() == 0) {
-    Fail(msc_pszErrInternal);
+    Fail(logger_->RecordEmpty() ? kNoRecord : CommErrorText());
     return false;
   }
   std::vector<double> point(static_cast<size_t>(logger_->GetValuesPerPoint()));

@@ -128,6 +128,7 @@ axis::LogRequest CMC_SingleAxisLogger::Request() const {
 int CMC_SingleAxisLogger::BeginUploadData() {
   uploading_ = false;
   record_.clear();
+  record_empty_ = false;
   next_ = 0;
   document_.GetAt(0)->RemoveAllPoints();
   CMC_Comm* comm = setup_.GetComm();
@@ -141,6 +142,7 @@ int CMC_SingleAxisLogger::BeginUploadData() {
     return 0;
   }
   if (record_.empty()) {
+    record_empty_ = true;
     error_ = "the drive recorded no point";
     return 0;
   }

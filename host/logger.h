@@ -110,6 +110,8 @@ class CMC_SingleAxisLogger : public CMC_Logger {
   // of set 0. Returns 1 when it holds points; 0 without a drive, when the upload failed or when the
   // record is empty (GetLastErrorText says which).
   int BeginUploadData() override;
+  // True when the last BeginUploadData reached the drive but the record held no point.
+  bool RecordEmpty() const { return record_empty_; }
   // The next point, non-zero while there is one. With `values` (room for GetValuesPerPoint()
   // doubles): the time in s, then each variable's value in internal units as the drive recorded
   // it, in the order added. With null: the point goes into curve set 0 as a row (the time, then
@@ -128,6 +130,7 @@ class CMC_SingleAxisLogger : public CMC_Logger {
   axis::LogRequest::Rate rate_ = axis::LogRequest::Rate::kSlowLoop;
   int every_ = 1;
   std::vector<axis::LogPoint> record_;
+  bool record_empty_ = false;
   size_t next_ = 0;
   bool uploading_ = false;
   // Per variable, taken at BeginUploadData: factor and offset to physical units.
