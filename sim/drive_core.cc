@@ -142,7 +142,7 @@ DriveCore::DriveCore(const Config& config) : config_(config), random_(config.mot
 
 std::string DriveCore::Init() {
   for (const auto& [name, value] : config_.registers) {
-    if (!register_index_.Insert(name, static_cast<int>(register_values_.size()))) continue;
+    if (!register_index_->Insert(name, static_cast<int>(register_values_.size()))) continue;
     register_names_.push_back(name);
     register_values_.push_back(axis::RoundToIntegral(value));
   }
@@ -156,7 +156,7 @@ std::string DriveCore::Init() {
       slot = static_cast<int>(variables_.size());
       variables_.push_back(0.0);
     }
-    variable_index_.Insert(name, slot);
+    variable_index_->Insert(name, slot);
   }
 
   const MotorParams& m = config_.motor;
@@ -196,7 +196,7 @@ std::string DriveCore::Init() {
 
 std::string DriveCore::DecodeRegisters() {
   const auto value = [this](const char* name, double fallback) {
-    const int i = register_index_.Find(name);
+    const int i = register_index_->Find(name);
     return i < 0 ? fallback : register_values_[static_cast<size_t>(i)];
   };
   for (const char* name : {"PWMPER", "CLPER", "SLPER"}) {
@@ -265,18 +265,18 @@ void DriveCore::BuildWinding() {
 }
 
 bool DriveCore::HasRegister(std::string_view name) const {
-  return register_index_.Find(name) >= 0;
+  return register_index_->Find(name) >= 0;
 }
 
 bool DriveCore::ReadRegister(std::string_view name, double& value) const {
-  const int i = register_index_.Find(name);
+  const int i = register_index_->Find(name);
   if (i < 0) return false;
   value = register_values_[static_cast<size_t>(i)];
   return true;
 }
 
 std::string DriveCore::WriteRegister(std::string_view name, double value) {
-  const int i = register_index_.Find(name);
+  const int i = register_index_->Find(name);
   if (i < 0) return "the drive has no register " + axis::Quoted(name);
   if (!std::isfinite(value))
     return "register " + axis::Quoted(name) + " takes a number, not " + axis::FormatNumber(value);
@@ -300,7 +300,7 @@ std::string DriveCore::WriteRegister(std::string_view name, double value) {
   return "";
 }
 
-int DriveCore::VariableIndex(std::string_view name) const { return variable_index_.Find(name); }
+int DriveCore::VariableIndex(std::string_view name) const { return variable_index_->Find(name); }
 
 void DriveCore::WriteVariable(int index, double value) {
   if (index == static_cast<int>(Var::kMER)) {
@@ -437,8 +437,8 @@ void DriveCore::Control() {
 void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
   const double v[3] = {v_alpha, -0.5 * v_alpha + 0.5 * kSqrt3 * v_beta,
                        -0.5 * v_alpha - 0.5 * kSqrt3 * v_beta};
-  const double high = v[0] > v[1] ? (v[0] > v[2] ? v[0] : v[2]) : (v[1] > v[2] ? v[1] : v[2]);
-  const double low = v[0] < v[1] ? (v[0] < v[2] ? v[0] : v[2]) : (v[1] < v[2] ? v[1] : v[2]);
+  const double high = std::max(std::max(v[0], v[1]), v[2]);
+  const double low = std::min(std::min(v[0], v[1]), v[2]);
   const double zero_sequence = -0.5 * (high + low);
   constexpr double kDutyPerCount = 1.1 / 65534.0;
   double direction[3] = {0.0, 0.0, 0.0};
@@ -471,7 +471,7 @@ void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
   }
   for (int x = 0; x < 3; ++x) {
     const double duty = 0.5 + (v[x] + zero_sequence) * kDutyPerCount + compensation_ * direction[x];
-    duty_[x] = duty < min_duty_ ? min_duty_ : (duty > max_duty_ ? max_duty_ : duty);
+    duty_[x] = std::min(std::max(duty, min_duty_), max_duty_);
   }
 }
 
@@ -505,7 +505,13 @@ void DriveCore::Physics() {
                                      m.bus_V * applied_duty_[1] - dead_error_V_ * sign[1],
                                      m.bus_V * applied_duty_[2] - dead_error_V_ * sign[2]};
     winding_->Step(pole, emf, winding_state_);
-    if (dead_error_V_ > 0.0) ResolveDeadTime(start, sign);
+    if (dead_error_V_ > 0.0) {
+      // Usually every current keeps its sign through the period; only when one has reached zero
+      // are the signs corrected.
+      const std::array<double, 3> ends = winding_->LineCurrents(winding_state_);
+      if (!(start[0] * ends[0] > 0.0 && start[1] * ends[1] > 0.0 && start[2] * ends[2] > 0.0))
+        ResolveDeadTime(start, sign);
+    }
   } else {
     // The power stage is off: the currents die away through the free-wheeling diodes into the
     // bus within the period (the bus voltage far exceeds the back-EMF of the motor).
@@ -533,10 +539,14 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
   if (!any) return;
   const auto& g = dead_line_;
   const std::array<double, 3> initial = sign;
-  // Currents at zero that the voltage cannot move against the dead time stay at zero.
+  // Currents smaller than the dead time takes away in half a period, under a voltage that would
+  // move them by no more than that either, end at zero: the dead time holds them there.
   bool held = true;
-  for (int x = 0; x < 3 && held; ++x)
-    held = std::fabs(start[x]) < 1e-9 && std::fabs(ends[x]) <= 0.5 * std::fabs(g[x][x]);
+  for (int x = 0; x < 3 && held; ++x) {
+    const double half_g = 0.5 * std::fabs(g[x][x]);
+    const double free_end = ends[x] - (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+    held = std::fabs(start[x]) <= half_g && std::fabs(free_end) <= half_g;
+  }
   if (held) {
     winding_state_ = {};
     return;

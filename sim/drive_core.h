@@ -204,11 +204,12 @@ class DriveCore {
 
   Config config_;
   // registers
-  axis::NameIndex register_index_;
+  // (The name tables are large and cold: on the heap, so the fast loop's state stays together.)
+  std::unique_ptr<axis::NameIndex> register_index_ = std::make_unique<axis::NameIndex>();
   std::vector<std::string> register_names_;
   std::vector<double> register_values_;
   // variables: Var slots first, then the setup's other variables
-  axis::NameIndex variable_index_;
+  std::unique_ptr<axis::NameIndex> variable_index_ = std::make_unique<axis::NameIndex>();
   std::vector<double> variables_;
   double slow_speed_ = 0.0;  // encoder counts in the last slow-loop period
   std::vector<bool> variable_present_;

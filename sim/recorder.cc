@@ -15,6 +15,7 @@ void Recorder::Arm(const axis::LogRequest& request, std::vector<int> slots, int 
   launch_ticks_ = launch_ticks;
   samples_seen_ = 0;
   data_.clear();
+  data_.reserve(static_cast<size_t>(request.points) * (slots_.size() + 1));
   points_ = 0;
 }
 

@@ -20,6 +20,7 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 constexpr int kMaxRecordPoints = 1'000'000;
+constexpr double kMaxRecordValues = 16'000'000;
 
 }  // namespace
 
@@ -138,8 +139,13 @@ std::string RoutineEngine::Launch(std::string_view label, const axis::UserVariab
     if (log->points < 1 || log->points > kMaxRecordPoints)
       return "a record takes from 1 to " + axis::FormatNumber(kMaxRecordPoints) + " points, not " +
              axis::FormatNumber(log->points);
-    if (log->every < 1) return "a record keeps one sample in 1 or more, not " +
-                               axis::FormatNumber(log->every);
+    if (log->every < 1 || log->every > kMaxRecordPoints)
+      return "a record keeps one sample in 1 to " + axis::FormatNumber(kMaxRecordPoints) +
+             ", not " + axis::FormatNumber(log->every);
+    if (static_cast<double>(log->points) * static_cast<double>(log->variables.size() + 1) >
+        kMaxRecordValues)
+      return "a record holds at most " + axis::FormatNumber(kMaxRecordValues) +
+             " values (points times variables)";
     if (log->rate != axis::LogRequest::Rate::kFastLoop &&
         log->rate != axis::LogRequest::Rate::kSlowLoop)
       return "a record is taken at the fast-loop (1) or the slow-loop (2) rate";

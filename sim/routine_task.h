@@ -3,11 +3,14 @@
 // A routine is written as straight-line code over the drive's state; `co_await Periods{n}` gives
 // the fast loop back for n periods (the firmware's controller and the physics run meanwhile) and
 // goes on at the start of the n-th period from now, right after the samples are taken.
+// `co_await EachPeriod{step}` calls step at that point of every period from the next one on, and
+// goes on in the period in which it returns true.
 #pragma once
 
 #include <coroutine>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <utility>
 
 namespace sim {
@@ -16,6 +19,7 @@ class RoutineTask {
  public:
   struct promise_type {
     int64_t periods_to_wait = 0;
+    std::function<bool()> each_period;
     RoutineTask get_return_object() { return RoutineTask(Handle::from_promise(*this)); }
     std::suspend_always initial_suspend() noexcept { return {}; }
     std::suspend_always final_suspend() noexcept { return {}; }
@@ -42,12 +46,19 @@ class RoutineTask {
   // Called once per fast-loop period: resumes the routine when its wait is over.
   void Tick() {
     if (!Running()) return;
-    if (--handle_.promise().periods_to_wait > 0) return;
+    promise_type& p = handle_.promise();
+    if (p.each_period) {
+      if (!p.each_period()) return;
+      p.each_period = nullptr;
+    } else if (--p.periods_to_wait > 0) {
+      return;
+    }
     handle_.resume();
   }
   // Resumes the routine now, whatever it waits for.
   void Wake() {
     if (!Running()) return;
+    handle_.promise().each_period = nullptr;
     handle_.promise().periods_to_wait = 1;
     Tick();
   }
@@ -68,6 +79,14 @@ struct Periods {
   void await_suspend(RoutineTask::Handle h) const noexcept {
     h.promise().periods_to_wait = n < 1 ? 1 : n;
   }
+  void await_resume() const noexcept {}
+};
+
+// Calls `step` once per period until it returns true.
+struct EachPeriod {
+  std::function<bool()> step;
+  bool await_ready() const noexcept { return false; }
+  void await_suspend(RoutineTask::Handle h) { h.promise().each_period = std::move(step); }
   void await_resume() const noexcept {}
 };
 

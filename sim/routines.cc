@@ -32,24 +32,20 @@ void StartRoutineLoop(DriveCore& d, const WindingProbe& probe) {
   d.SetMode(Mode::kRoutineCurrent);
 }
 
-// Probes the winding along the control frame's q axis (see WindingProbe).
-#define AXIS_PROBE_WINDING(run, probe)                          \
-  do {                                                          \
-    (run).drive().SetFrame(0.0, 0.0, 0.0);                      \
-    while (!(probe).done()) {                                   \
-      const double u = (probe).Step((run).drive().iq_counts()); \
-      (run).drive().SetVoltage(0.0, u);                         \
-      co_await Periods{1};                                      \
-    }                                                           \
-    (run).drive().SetVoltage(0.0, 0.0);                         \
-  } while (false)
+// Probes the winding along the control frame's q axis at angle 0 (see WindingProbe), one step a
+// period; the routine goes on when the probe is done.
+EachPeriod Probe(DriveCore& d, WindingProbe& probe) {
+  d.SetFrame(0.0, 0.0, 0.0);
+  return {[&d, &probe] {
+    d.SetVoltage(0.0, probe.Step(d.iq_counts()));
+    return probe.done();
+  }};
+}
 
-// Waits for the power stage (a fault may block it), then starts the routine with it on.
-#define AXIS_START_POWERED(run, mode)                                          \
-  do {                                                                         \
-    co_await Periods{(run).Periods(kStartupDelay_s)};                          \
-    while (!(run).StartAndSwitchOn(mode)) co_await Periods{(run).Periods(1e-3)}; \
-  } while (false)
+// Switches the power stage on in `mode` with "STARTED", once nothing blocks it.
+EachPeriod StartPowered(RoutineRun& run, Mode mode) {
+  return {[&run, mode] { return run.StartAndSwitchOn(mode); }};
+}
 
 // --- Initial_Positioning_Test ------------------------------------------------------------------
 // Aligns the mover with phase A and finds the voltage that holds the test current there.
@@ -69,9 +65,10 @@ RoutineTask InitialPositioning(RoutineRun& run) {
     run.SetStarted();
     co_return;
   }
-  AXIS_START_POWERED(run, Mode::kVoltage);
+  co_await Periods{run.Periods(kStartupDelay_s)};
+  co_await StartPowered(run, Mode::kVoltage);
   WindingProbe probe(test, d.voltage_limit());
-  AXIS_PROBE_WINDING(run, probe);
+  co_await Probe(d, probe);
   StartRoutineLoop(d, probe);
   // Two steps, so that a mover standing opposite phase A (where the pull is nil) is moved too:
   // the current first along 90 degrees, then turned onto phase A.
@@ -126,7 +123,8 @@ RoutineTask InitialPositioning(RoutineRun& run) {
 RoutineTask PhaseConnections(RoutineRun& run) {
   DriveCore& d = run.drive();
   const double target = run.Input("RefTest");
-  AXIS_START_POWERED(run, Mode::kVoltage);
+  co_await Periods{run.Periods(kStartupDelay_s)};
+  co_await StartPowered(run, Mode::kVoltage);
   d.SetFrame(0.0, 0.0, 0.0);
   const int64_t longest = run.Periods(2.0);
   double step = run.Input("RIncTest") / 65536.0;
@@ -182,9 +180,10 @@ RoutineTask PhaseConnections(RoutineRun& run) {
 RoutineTask Resistance(RoutineRun& run) {
   DriveCore& d = run.drive();
   const double test = run.Input("In1");
-  AXIS_START_POWERED(run, Mode::kVoltage);
+  co_await Periods{run.Periods(kStartupDelay_s)};
+  co_await StartPowered(run, Mode::kVoltage);
   WindingProbe probe(test, d.voltage_limit());
-  AXIS_PROBE_WINDING(run, probe);
+  co_await Probe(d, probe);
   StartRoutineLoop(d, probe);
   const double from = d.iq_counts();
   const int64_t ramp = run.Periods(0.02);
@@ -244,20 +243,25 @@ RoutineTask Resistance(RoutineRun& run) {
 // exact hold dynamics the host's L = U MD / (omega M2) then equals L x coth(x), x = R Ts_C / 2L:
 // within 0.52 % for any winding whose time constant is at least 4 periods, whatever omega.
 //
-// Frequency and amplitude come from the probe: the highest frequency up to an eighth of the
-// fast-loop rate (a moving mover's back-EMF falls with 1/omega^2 against omega L) at which the
-// voltage (3/4 of the limit) drives the test current, else the test current lowered to no less
-// than a quarter, else a lower frequency; TINCTST is nudged so that the record's points do not
-// alias the rotating frame's ripple (dead-time harmonics 6, 12, 18, 24 and a decaying offset)
-// onto a constant. The amplitude is ramped in over 20 ms, the current settles (10 time
-// constants as probed, 50 ms to 1 s), the amplitude is corrected once when the current is far
-// from the aim, and the record runs in steady state.
+// The dead time (uncompensated here) opposes the current: a resistance to the host's formula,
+// which takes only the part of the voltage at right angles to the current.
+//
+// Frequency and amplitude come from the probe: the highest frequency up to a sixth of the
+// fast-loop rate (a moving mover's back-EMF falls with 1/omega^2 against omega L, and a larger
+// voltage leaves the dead time a smaller share) at which the voltage (3/4 of the limit) drives
+// the test current, else the test current lowered to no less than a quarter, else a lower
+// frequency; TINCTST is nudged so that the record's points do not alias the rotating frame's
+// ripple (dead-time harmonics 6, 12, 18, 24 and a decaying offset) onto a constant. The
+// amplitude is ramped in over 20 ms, the current settles (10 time constants as probed, 50 ms to
+// 1 s), the amplitude is corrected up to three times toward the aimed current, and the record
+// runs in steady state.
 RoutineTask Inductance(RoutineRun& run) {
   DriveCore& d = run.drive();
   const double test = run.Input("In1");
-  AXIS_START_POWERED(run, Mode::kVoltage);
+  co_await Periods{run.Periods(kStartupDelay_s)};
+  co_await StartPowered(run, Mode::kVoltage);
   WindingProbe probe(test, d.voltage_limit());
-  AXIS_PROBE_WINDING(run, probe);
+  co_await Probe(d, probe);
   StartRoutineLoop(d, probe);  // back to no current before the rotation starts
 
   d.SetCurrentReference(0.0, 0.0);
@@ -330,7 +334,8 @@ RoutineTask CurrentStep(RoutineRun& run) {
   DriveCore& d = run.drive();
   const double step = Int16(run.Input("In1"));
   const double protection = Int16(run.Input("Imax_Prot_Test"));
-  AXIS_START_POWERED(run, Mode::kFirmwareCurrent);
+  co_await Periods{run.Periods(kStartupDelay_s)};
+  co_await StartPowered(run, Mode::kFirmwareCurrent);
   d.SetFrame(0.0, 0.0, 0.0);
   d.SetCurrentLimit(protection);
   run.StartRecord();
@@ -372,9 +377,6 @@ RoutineTask BusVoltage(RoutineRun& run) {
   co_await Periods{run.Periods(0.001)};
   d.SwitchOff();
 }
-
-#undef AXIS_PROBE_WINDING
-#undef AXIS_START_POWERED
 
 // Distance of x from the nearest whole number.
 double FromWhole(double x) { return std::fabs(x - std::nearbyint(x)); }
