@@ -11,9 +11,9 @@
 namespace {
 
 struct Variant {
-  double noise_A;     // rms on each current sensor
-  bool dead_time;     // the power stage's dead time (else none)
-  bool fast_record;   // three variables every fast-loop period (else every slow-loop period)
+  double noise_A;    // rms on each current sensor
+  bool dead_time;    // the power stage's dead time (else none)
+  bool fast_record;  // three variables every fast-loop period (else every slow-loop period)
 };
 
 // The current controller tuning routine, its record sized for one second of drive time: the
@@ -32,8 +32,8 @@ void CurrentLoop(benchmark::State& state, Variant variant) {
   }
   axis::LogRequest log;
   log.variables = {"Current_Reference", "Motor_Current", "Voltage_Reference"};
-  log.rate = variant.fast_record ? axis::LogRequest::Rate::kFastLoop
-                                 : axis::LogRequest::Rate::kSlowLoop;
+  log.rate =
+      variant.fast_record ? axis::LogRequest::Rate::kFastLoop : axis::LogRequest::Rate::kSlowLoop;
   log.points = variant.fast_record ? 20000 : 2000;
   double simulated_s = 0.0;
   for (auto _ : state) {

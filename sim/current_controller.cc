@@ -23,8 +23,8 @@ int32_t ShiftLeftSaturated(int64_t value, int32_t shift) {
 
 int32_t RegisterValue(double value, int32_t low, int32_t high) {
   if (std::isnan(value)) return low < 0 && high > 0 ? 0 : low;
-  return static_cast<int32_t>(std::clamp(std::nearbyint(value), static_cast<double>(low),
-                                         static_cast<double>(high)));
+  return static_cast<int32_t>(
+      std::clamp(std::nearbyint(value), static_cast<double>(low), static_cast<double>(high)));
 }
 
 int32_t StepPi(const PiRegisters& r, int32_t reference, int32_t measured, PiState& s) {
@@ -37,8 +37,7 @@ int32_t StepPi(const PiRegisters& r, int32_t reference, int32_t measured, PiStat
 
   const int32_t p = ShiftLeftSaturated(int64_t{e} * kp, kp_shift) >> 15;
   const int64_t integral_limit = int64_t{limit} << 15;
-  const int64_t integral =
-      int64_t{s.integral_q15} + ShiftLeftSaturated(int64_t{e} * ki, ki_shift);
+  const int64_t integral = int64_t{s.integral_q15} + ShiftLeftSaturated(int64_t{e} * ki, ki_shift);
   s.integral_q15 = static_cast<int32_t>(std::clamp(integral, -integral_limit, integral_limit));
   const int64_t output = int64_t{p} + (s.integral_q15 >> 15);
   return static_cast<int32_t>(std::clamp<int64_t>(output, -limit, limit));

@@ -19,12 +19,28 @@ constexpr double kPhaseSin[3] = {0.0, 0.86602540378443865, -0.86602540378443865}
 constexpr double kPhaseCos[3] = {1.0, -0.5, -0.5};
 
 // Names of the Var slots, in their order.
-constexpr const char* kVarNames[] = {
-    "MER",       "IQ",        "ID",       "Current_Reference", "Motor_Current",
-    "Voltage_Reference",      "THTST",    "TINCTST",           "REFTST_V",
-    "RINCTST_V", "var_i1",    "var_i2",   "var_u2",            "var_lf_long",
-    "APOS",      "APOS_MT",   "Motor_Position", "ASPD",        "ASPD_MT",
-    "Motor_Speed", "HALL",    "Electric_Angle"};
+constexpr const char* kVarNames[] = {"MER",
+                                     "IQ",
+                                     "ID",
+                                     "Current_Reference",
+                                     "Motor_Current",
+                                     "Voltage_Reference",
+                                     "THTST",
+                                     "TINCTST",
+                                     "REFTST_V",
+                                     "RINCTST_V",
+                                     "var_i1",
+                                     "var_i2",
+                                     "var_u2",
+                                     "var_lf_long",
+                                     "APOS",
+                                     "APOS_MT",
+                                     "Motor_Position",
+                                     "ASPD",
+                                     "ASPD_MT",
+                                     "Motor_Speed",
+                                     "HALL",
+                                     "Electric_Angle"};
 static_assert(std::size(kVarNames) == static_cast<size_t>(Var::kCount));
 
 struct SineTable {
@@ -53,7 +69,9 @@ double Sign(double x) { return (x > 0.0) - (x < 0.0); }
 // The mean of sign(i) over a period in which i changes linearly from `start` to `end`, with the
 // sign fading linearly within +-band of zero (band 0: the plain sign).
 double MeanDirection(double start, double end, double band) {
-  const auto ramp = [band](double i) { return band > 0.0 ? std::clamp(i / band, -1.0, 1.0) : Sign(i); };
+  const auto ramp = [band](double i) {
+    return band > 0.0 ? std::clamp(i / band, -1.0, 1.0) : Sign(i);
+  };
   // Integral of the ramped sign, F(i) = i for |i| <= band, else |i| - band/2 with i's sign.
   const auto integral = [band](double i) {
     const double a = std::fabs(i);
@@ -118,8 +136,8 @@ double SolveMeanSign(double start, double others, double g) {
 
 void SinCosTurns(double turns, double& s, double& c) {
   const SineTable& t = Sines();
-  double f = turns - Floor(turns);  // [0, 1)
-  if (!(f >= 0.0 && f < 1.0)) f = 0.0;   // NaN or an infinity
+  double f = turns - Floor(turns);      // [0, 1)
+  if (!(f >= 0.0 && f < 1.0)) f = 0.0;  // NaN or an infinity
   const double x = f * SineTable::kSize;
   const int i = std::min(static_cast<int>(x), SineTable::kSize - 1);
   const double frac = x - i;
@@ -166,8 +184,8 @@ std::string DriveCore::Init() {
   vdc_scale_ = d.adc_full_scale / d.vdc_max_measurable_V;
   adc_half_scale_ = std::floor(d.adc_full_scale / 2.0);
   forced_mer_ = config_.faults.forced_mer;
-  vdc_counts_ = static_cast<int32_t>(
-      std::clamp(std::nearbyint(m.bus_V * vdc_scale_), 0.0, d.adc_full_scale));
+  vdc_counts_ =
+      static_cast<int32_t>(std::clamp(std::nearbyint(m.bus_V * vdc_scale_), 0.0, d.adc_full_scale));
   counts_per_m_ = 1.0 / m.encoder_resolution_m;
   turns_per_m_ = 1.0 / m.pole_pitch_m;
   start_counts_ = static_cast<int64_t>(std::floor(m.start_position_m * counts_per_m_));
@@ -236,9 +254,8 @@ std::string DriveCore::DecodeRegisters() {
 
 void DriveCore::BuildWinding() {
   const MotorParams& m = config_.motor;
-  WindingParams p{.connection = m.connection,
-                  .open_terminal = m.open_terminal,
-                  .period_s = period_s_};
+  WindingParams p{
+      .connection = m.connection, .open_terminal = m.open_terminal, .period_s = period_s_};
   for (int j = 0; j < 3; ++j) {
     p.resistance_Ohm[j] = m.resistance_Ohm * m.resistance_factor[j];
     p.inductance_H[j] = m.inductance_H * m.inductance_factor[j];
@@ -289,7 +306,8 @@ std::string DriveCore::WriteRegister(std::string_view name, double value) {
   slot = stored;
   std::string error = DecodeRegisters();
   if (error.empty() && !(dead_time_s_ < 0.5 * pwm_period_s_))
-    error = "register " + axis::Quoted(name) + " would make the PWM period shorter than twice "
+    error = "register " + axis::Quoted(name) +
+            " would make the PWM period shorter than twice "
             "the dead time";
   if (!error.empty()) {
     slot = old;
@@ -334,9 +352,7 @@ void DriveCore::SetFrame(double angle_turns, double increment_turns, double adva
   frame_advance_ = advance_periods;
 }
 
-double DriveCore::ElectricalAngleTurns() const {
-  return mechanics_.position_m * turns_per_m_;
-}
+double DriveCore::ElectricalAngleTurns() const { return mechanics_.position_m * turns_per_m_; }
 
 // --- the period -----------------------------------------------------------------------------
 
@@ -349,7 +365,8 @@ void DriveCore::Sample() {
   const double sigma = config_.motor.current_noise_A;
   for (int x = 0; x < 2; ++x) {
     const double noisy_A = sigma > 0.0 ? line_A_[x] + sigma * random_.TableGaussian() : line_A_[x];
-    line_counts_[x] = ToCounts(std::clamp(noisy_A * current_scale_, -adc_half_scale_, adc_half_scale_));
+    line_counts_[x] =
+        ToCounts(std::clamp(noisy_A * current_scale_, -adc_half_scale_, adc_half_scale_));
   }
   line_counts_[2] = -line_counts_[0] - line_counts_[1];
   vdc_reading_ = vdc_counts_;
@@ -527,8 +544,7 @@ void DriveCore::Physics() {
 
 // Corrects a period solved with the dead-time signs of its start when a current has reached
 // zero within it (see Physics).
-void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
-                                std::array<double, 3> sign) {
+void DriveCore::ResolveDeadTime(const std::array<double, 3>& start, std::array<double, 3> sign) {
   std::array<double, 3> ends = winding_->LineCurrents(winding_state_);
   bool crossing[3];
   bool any = false;

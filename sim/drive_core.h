@@ -43,12 +43,12 @@ namespace sim {
 
 // The fault register "MER": the bits the drive sets.
 enum MerBit : uint16_t {
-  kMerShortCircuit = 0x0002,    // over-current: the power stage was switched off
-  kMerControlError = 0x0008,    // position or speed control error
-  kMerHallMissing = 0x0020,     // the Hall sensors give an impossible state
-  kMerPositiveLimit = 0x0040,   // stopped by the positive limit switch
-  kMerNegativeLimit = 0x0080,   // stopped by the negative limit switch
-  kMerEnableLow = 0x8000,       // the ENABLE input is in its disabled state
+  kMerShortCircuit = 0x0002,   // over-current: the power stage was switched off
+  kMerControlError = 0x0008,   // position or speed control error
+  kMerHallMissing = 0x0020,    // the Hall sensors give an impossible state
+  kMerPositiveLimit = 0x0040,  // stopped by the positive limit switch
+  kMerNegativeLimit = 0x0080,  // stopped by the negative limit switch
+  kMerEnableLow = 0x8000,      // the ENABLE input is in its disabled state
 };
 // Bits with which the power stage cannot be switched on.
 constexpr uint16_t kMerBlocksPowerStage = kMerShortCircuit | kMerControlError | kMerEnableLow;
@@ -70,14 +70,14 @@ enum class Var : int {
   kVarI2,
   kVarU2,
   kVarLfLong,
-  kAPOS,              // encoder position, counts
+  kAPOS,  // encoder position, counts
   kAPOS_MT,
   kMotorPosition,
-  kASPD,              // speed, encoder counts per slow-loop period
+  kASPD,  // speed, encoder counts per slow-loop period
   kASPD_MT,
   kMotorSpeed,
-  kHALL,              // the three Hall sensors, bit 0 = sensor 1
-  kElectricAngle,     // electrical angle from the encoder, 1/65536 of a period
+  kHALL,           // the three Hall sensors, bit 0 = sensor 1
+  kElectricAngle,  // electrical angle from the encoder, 1/65536 of a period
   kCount,
 };
 
@@ -93,10 +93,10 @@ enum class Mode {
 //   u[k] = u[k-1] + kp (e[k] - zero e[k-1]),
 // i.e. C(z) = kp (1 - zero z^-1) / (1 - z^-1), clamped to +-limit (the clamp is its anti-windup).
 struct RoutineLoop {
-  double kp = 0.0;     // voltage counts per current count
-  double zero = 0.0;   // integral zero, e^(-T / integral time)
-  double limit = 0.0;  // voltage counts
-  std::array<double, 2> u{};       // d, q
+  double kp = 0.0;            // voltage counts per current count
+  double zero = 0.0;          // integral zero, e^(-T / integral time)
+  double limit = 0.0;         // voltage counts
+  std::array<double, 2> u{};  // d, q
   std::array<double, 2> e_prev{};
 };
 
@@ -120,8 +120,8 @@ class DriveCore {
 
   // --- one period, in three parts (the routine engine runs between the first two) -------------
   void Sample();
-  void Control();   // protection, controller, variables
-  void Physics();   // the period's physics; ends the period
+  void Control();  // protection, controller, variables
+  void Physics();  // the period's physics; ends the period
   // Nothing moves and nothing is driven: periods may be skipped without computing them.
   bool Quiescent() const;
   void SkipPeriods(int64_t periods);
@@ -162,8 +162,8 @@ class DriveCore {
   int32_t id_counts() const { return id_counts_; }
   int32_t vdc_reading() const { return vdc_reading_; }
   int64_t encoder_counts() const { return encoder_counts_; }
-  double current_scale() const { return current_scale_; }     // counts per ampere
-  double voltage_limit() const { return voltage_limit_; }     // 32767 - SATIQ
+  double current_scale() const { return current_scale_; }  // counts per ampere
+  double voltage_limit() const { return voltage_limit_; }  // 32767 - SATIQ
   // The control frame: the angle of its q axis from phase A (turns), its increment per period,
   // and how many periods ahead of the sample instant the voltage is placed (1.5 makes up for the
   // computation delay and the hold).
@@ -224,8 +224,8 @@ class DriveCore {
   PiRegisters pi_d_, pi_q_;
   double voltage_limit_ = 0.0;
   double min_duty_ = 0.0, max_duty_ = 1.0;
-  double compensation_ = 0.0;         // the dead band as a share of the PWM period
-  double inverse_fade_counts_ = 0.0;  // 1 / the compensation's fade band
+  double compensation_ = 0.0;             // the dead band as a share of the PWM period
+  double inverse_fade_counts_ = 0.0;      // 1 / the compensation's fade band
   double compensated_dead_time_s_ = 0.0;  // the firmware's dead-time compensation (DBT)
   double protection_counts_ = 0.0;
   double current_scale_ = 0.0;
@@ -247,9 +247,9 @@ class DriveCore {
   Random random_;
   double start_position_m_ = 0.0;
   double counts_per_m_ = 0.0;
-  double turns_per_m_ = 0.0;    // electrical periods per metre
-  int64_t start_counts_ = 0;   // the encoder's count at power-on
-  int32_t vdc_counts_ = 0;     // the bus reading (the bus is stiff)
+  double turns_per_m_ = 0.0;        // electrical periods per metre
+  int64_t start_counts_ = 0;        // the encoder's count at power-on
+  int32_t vdc_counts_ = 0;          // the bus reading (the bus is stiff)
   std::array<double, 3> line_A_{};  // true line currents at the period's start
 
   // firmware state
@@ -275,15 +275,15 @@ class DriveCore {
   double frame_sincos_angle_ = 0.0;           // the angle they belong to
   double theta_sin_ = 0.0, theta_cos_ = 1.0;  // the mover's electrical angle at the sample
   double sampled_position_m_ = std::numeric_limits<double>::quiet_NaN();  // they belong to
-  double hall_sin_ = 0.0, hall_cos_ = 1.0;    // the Hall sensors' offset
+  double hall_sin_ = 0.0, hall_cos_ = 1.0;  // the Hall sensors' offset
   std::array<double, 2> voltage_dq_{};
   std::array<double, 2> current_ref_dq_{};
   std::array<double, 2> command_dq_{};
   RoutineLoop routine_loop_;
   PiState pi_state_d_, pi_state_q_;
-  std::array<double, 3> duty_{0.5, 0.5, 0.5};       // computed now, applied next period
+  std::array<double, 3> duty_{0.5, 0.5, 0.5};  // computed now, applied next period
   std::array<double, 3> applied_duty_{0.5, 0.5, 0.5};
-  bool applied_on_ = false;                           // the power stage during this period
+  bool applied_on_ = false;  // the power stage during this period
 };
 
 // sin and cos of an angle in turns, from a 4096-entry table with linear interpolation (error

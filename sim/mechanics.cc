@@ -4,8 +4,7 @@
 
 namespace sim {
 
-void StepMechanics(const MechanicsParams& p, double force_N, double period_s,
-                   MechanicsState& s) {
+void StepMechanics(const MechanicsParams& p, double force_N, double period_s, MechanicsState& s) {
   const double driving_N = force_N - p.mass_kg * p.gravity_m_per_s2;
   const double v = s.velocity_m_per_s;
   double next_v = v;

@@ -103,10 +103,9 @@ RoutineTask InitialPositioning(RoutineRun& run) {
   }
   const double reference = std::nearbyint(sum / static_cast<double>(window));
   const double increment =
-      reference == 0.0
-          ? 0.0
-          : std::max(1.0, std::nearbyint(std::fabs(reference) * 65536.0 /
-                                         static_cast<double>(run.Periods(0.02))));
+      reference == 0.0 ? 0.0
+                       : std::max(1.0, std::nearbyint(std::fabs(reference) * 65536.0 /
+                                                      static_cast<double>(run.Periods(0.02))));
   d.SetCommutationReference();
   d.SetVar(Var::kREFTST_V, reference);
   d.SetVar(Var::kRINCTST_V, increment);
@@ -306,8 +305,8 @@ RoutineTask Inductance(RoutineRun& run) {
     if ((current >= 0.7 * aim && current <= 1.25 * aim) || pass == 3) break;
     double next = current > 0.0 ? amplitude * aim / current : 2.0 * amplitude;
     if (pass > 0 && current != previous_current)
-      next = amplitude + (aim - current) * (amplitude - previous_amplitude) /
-                             (current - previous_current);
+      next = amplitude +
+             (aim - current) * (amplitude - previous_amplitude) / (current - previous_current);
     next = std::clamp(std::nearbyint(std::clamp(next, 0.5 * amplitude, 2.0 * amplitude)), 1.0,
                       available);
     if (next == amplitude) break;

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <functional>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "host/number_text.h"
 #include "host/text.h"
@@ -14,10 +14,10 @@ namespace {
 
 // How a key's value is read.
 enum class Kind {
-  kNumber,    // a finite decimal number
-  kText,      // a word ("star", "A")
-  kHexWord,   // a 16-bit bit field: "0x8002" or "8002" (hexadecimal), or a JSON number
-  kLabels,    // true/false, "*" (every routine) or routine labels separated by commas
+  kNumber,   // a finite decimal number
+  kText,     // a word ("star", "A")
+  kHexWord,  // a 16-bit bit field: "0x8002" or "8002" (hexadecimal), or a JSON number
+  kLabels,   // true/false, "*" (every routine) or routine labels separated by commas
 };
 
 struct Key {
@@ -173,7 +173,8 @@ std::string Refused(const Key& key, const std::string& why) {
 // "0x8002", "8002", "0X8002": a hexadecimal word.
 bool ParseHexWord(std::string_view text, double& value) {
   text = axis::TrimBlanks(text);
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
   if (text.empty() || text.size() > 8) return false;
   uint32_t word = 0;
   for (char ch : text) {
@@ -200,17 +201,35 @@ std::string ApplyChecked(Config& config, const Key& key, double number, std::str
 
 Config DefaultConfig() {
   Config c;
-  c.registers = {
-      {"PWMPER", 1000},  {"CLPER", 1},        {"SLPER", 10},      {"SATPWM", 2621},
-      {"DBT", 10280},    {"SFTKPI", 3},       {"KPI", 24053},     {"SFTKII", 0},
-      {"KII", 16759},    {"SATID", 2621},     {"SATIQ", 2621},    {"IMAXPROT", 26208},
-      {"REFTST", 5250},  {"RINCTST", 5250},   {"MECRESL", 30000}, {"ENC2THL", 143166},
-      {"FILTERQ", 32767}};
-  c.variables = {"MER",       "IQ",        "ID",          "Current_Reference", "Motor_Current",
-                 "Voltage_Reference",      "THTST",       "TINCTST",           "REFTST_V",
-                 "RINCTST_V", "var_i1",    "var_i2",      "var_u2",            "var_lf_long",
-                 "APOS",      "APOS_MT",   "Motor_Position", "ASPD",           "ASPD_MT",
-                 "Motor_Speed", "HALL",    "Electric_Angle", "AD2",            "AD5"};
+  c.registers = {{"PWMPER", 1000},  {"CLPER", 1},      {"SLPER", 10},      {"SATPWM", 2621},
+                 {"DBT", 10280},    {"SFTKPI", 3},     {"KPI", 24053},     {"SFTKII", 0},
+                 {"KII", 16759},    {"SATID", 2621},   {"SATIQ", 2621},    {"IMAXPROT", 26208},
+                 {"REFTST", 5250},  {"RINCTST", 5250}, {"MECRESL", 30000}, {"ENC2THL", 143166},
+                 {"FILTERQ", 32767}};
+  c.variables = {"MER",
+                 "IQ",
+                 "ID",
+                 "Current_Reference",
+                 "Motor_Current",
+                 "Voltage_Reference",
+                 "THTST",
+                 "TINCTST",
+                 "REFTST_V",
+                 "RINCTST_V",
+                 "var_i1",
+                 "var_i2",
+                 "var_u2",
+                 "var_lf_long",
+                 "APOS",
+                 "APOS_MT",
+                 "Motor_Position",
+                 "ASPD",
+                 "ASPD_MT",
+                 "Motor_Speed",
+                 "HALL",
+                 "Electric_Angle",
+                 "AD2",
+                 "AD5"};
   return c;
 }
 
@@ -297,11 +316,11 @@ std::string CheckConfig(const Config& c) {
            Number(d.current_range_A);
   if (!(d.vdc_max_measurable_V > 0.0 && std::isfinite(d.vdc_max_measurable_V)))
     return "VdcMaxMeasurable must be greater than 0 V, not " + Number(d.vdc_max_measurable_V);
-  const double finite[] = {m.resistance_Ohm,    m.inductance_H,      m.force_constant_N_per_A,
-                           m.motor_mass_kg,     m.load_mass_kg,      m.friction_N,
-                           m.viscous_N_s_per_m, m.gravity_m_per_s2,  m.stroke_min_m,
-                           m.stroke_max_m,      m.start_position_m,  m.pole_pitch_m,
-                           m.encoder_resolution_m, m.hall_offset_rad, m.bus_V,
+  const double finite[] = {m.resistance_Ohm,       m.inductance_H,     m.force_constant_N_per_A,
+                           m.motor_mass_kg,        m.load_mass_kg,     m.friction_N,
+                           m.viscous_N_s_per_m,    m.gravity_m_per_s2, m.stroke_min_m,
+                           m.stroke_max_m,         m.start_position_m, m.pole_pitch_m,
+                           m.encoder_resolution_m, m.hall_offset_rad,  m.bus_V,
                            m.current_noise_A};
   for (double v : finite) {
     if (!std::isfinite(v)) return "the simulated motor has a value that is not finite";

@@ -9,7 +9,8 @@ namespace sim {
 
 class Matrix {
  public:
-  Matrix(int rows, int cols) : rows_(rows), cols_(cols), a_(static_cast<std::size_t>(rows * cols)) {}
+  Matrix(int rows, int cols)
+      : rows_(rows), cols_(cols), a_(static_cast<std::size_t>(rows * cols)) {}
   static Matrix Identity(int n);
 
   int rows() const { return rows_; }

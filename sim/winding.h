@@ -64,8 +64,8 @@ class Winding {
       const auto& gamma = gamma_[r];
       state.branch_current_A[r] = phi[0] * i[0] + phi[1] * i[1] + phi[2] * i[2] +
                                   gamma[0] * pole_V[0] + gamma[1] * pole_V[1] +
-                                  gamma[2] * pole_V[2] + gamma[3] * emf_V[0] +
-                                  gamma[4] * emf_V[1] + gamma[5] * emf_V[2];
+                                  gamma[2] * pole_V[2] + gamma[3] * emf_V[0] + gamma[4] * emf_V[1] +
+                                  gamma[5] * emf_V[2];
     }
   }
 

@@ -108,8 +108,9 @@ TEST(SimulationSection, TypesAreCheckedAndTheWholeConfigIsChecked) {
   }
   Config outside = DefaultConfig();
   ASSERT_EQ(ApplySimulationKey(outside, "position", "0.9"), "");
-  EXPECT_EQ(CheckConfig(outside), "the start position must lie within the stroke (strokeMin to "
-                                  "strokeMax)");
+  EXPECT_EQ(CheckConfig(outside),
+            "the start position must lie within the stroke (strokeMin to "
+            "strokeMax)");
 }
 
 // The drive copies its constants, every register and its variables from the setup, and its true
@@ -177,7 +178,8 @@ TEST(Registers, TimingRegistersAreCheckedAndTakeEffect) {
     axis::VirtualClock clock;
     std::string error;
     EXPECT_EQ(SimulatedDrive::Create(c, clock, error), nullptr) << name;
-    EXPECT_EQ(error, std::string("register \"") + name + "\" takes a whole number from 1 to 65535, not " +
+    EXPECT_EQ(error, std::string("register \"") + name +
+                         "\" takes a whole number from 1 to 65535, not " +
                          axis::FormatNumber(value));
   }
   Config c = DefaultConfig();
@@ -190,9 +192,11 @@ TEST(Registers, TimingRegistersAreCheckedAndTakeEffect) {
   auto drive = SimulatedDrive::Create(DefaultConfig(), clock, error);
   ASSERT_NE(drive, nullptr);
   EXPECT_FALSE(drive->WriteRegister("PWMPER", 0.0));
-  EXPECT_EQ(drive->GetLastErrorText(), "register \"PWMPER\" takes a whole number from 1 to 65535, not 0");
+  EXPECT_EQ(drive->GetLastErrorText(),
+            "register \"PWMPER\" takes a whole number from 1 to 65535, not 0");
   EXPECT_FALSE(drive->WriteRegister("KPI", NAN));
-  EXPECT_FALSE(drive->WriteRegister("PWMPER", 12.0));  // 0.6 us PWM period: shorter than the dead time
+  EXPECT_FALSE(
+      drive->WriteRegister("PWMPER", 12.0));  // 0.6 us PWM period: shorter than the dead time
   double pwmper = 0.0;
   ASSERT_TRUE(drive->ReadRegister("PWMPER", pwmper));
   EXPECT_EQ(pwmper, 1000.0);

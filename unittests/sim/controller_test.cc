@@ -58,8 +58,8 @@ TEST(FixedPointPi, IntegralDoesNotWindUp) {
 // and a zero at Ki / Kp. The continuous loop's step response,
 // y(t) = 1 - e^(-wt) + (Kp / L - Ki / (L w)) t e^(-wt) with w = 3000 1/s, worked out: 63 % at
 // 0.174 ms, a peak of 6.3 % over the step. The drive adds its delay of one
-// and a half periods (0.075 ms), which also adds to the overshoot. The proportional gain's shift off by one either way gives a
-// response that differs from it by more than a fifth of the step.
+// and a half periods (0.075 ms), which also adds to the overshoot. The proportional gain's shift
+// off by one either way gives a response that differs from it by more than a fifth of the step.
 TEST(FixedPointPi, ShiftOffByOneChangesTheStepResponse) {
   const auto response = [](double kpi_shift, double* rise_s) {
     Config c = DefaultConfig();
@@ -67,8 +67,8 @@ TEST(FixedPointPi, ShiftOffByOneChangesTheStepResponse) {
       if (r.first == "SFTKPI") r.second = kpi_shift;
     }
     testing::HostSide host(c);
-    const axis::LogRequest log =
-        testing::Record({"Current_Reference", "Motor_Current"}, 400, axis::LogRequest::Rate::kFastLoop);
+    const axis::LogRequest log = testing::Record({"Current_Reference", "Motor_Current"}, 400,
+                                                 axis::LogRequest::Rate::kFastLoop);
     EXPECT_TRUE(host.Run("Current_Controller_Tuning_Test",
                          {{"In1", 3000}, {"Imax_Prot_Test", 30000}}, &log));
     EXPECT_EQ(host.User("Current_Controller_Tuning_Test", "test_flag"), 1.0);
@@ -112,10 +112,10 @@ TEST(FixedPointPi, RunsFromTheRegistersWritten) {
   testing::HostSide host(DefaultConfig());
   ASSERT_TRUE(host.drive().WriteRegister("KPI", 0));
   ASSERT_TRUE(host.drive().WriteRegister("KII", 0));
-  const axis::LogRequest log =
-      testing::Record({"Motor_Current", "Voltage_Reference"}, 100, axis::LogRequest::Rate::kSlowLoop);
-  ASSERT_TRUE(host.Run("Current_Controller_Tuning_Test", {{"In1", 3000}, {"Imax_Prot_Test", 30000}},
-                       &log));
+  const axis::LogRequest log = testing::Record({"Motor_Current", "Voltage_Reference"}, 100,
+                                               axis::LogRequest::Rate::kSlowLoop);
+  ASSERT_TRUE(
+      host.Run("Current_Controller_Tuning_Test", {{"In1", 3000}, {"Imax_Prot_Test", 30000}}, &log));
   for (const auto& p : host.Record()) {
     EXPECT_EQ(p[2], 0.0);
     EXPECT_EQ(p[1], 0.0);

@@ -70,7 +70,8 @@ class HostSide {
 
 // The host's mean of a recorded column: the first point sets it, each further point k = 1, 2 ...
 // updates it as ((k - 1) mean + x) / k (so with two points or more it is the mean of points 2..N).
-inline double HostMean(const std::vector<axis::LogPoint>& points, double (*f)(const axis::LogPoint&)) {
+inline double HostMean(const std::vector<axis::LogPoint>& points,
+                       double (*f)(const axis::LogPoint&)) {
   double mean = 0.0;
   for (size_t k = 0; k < points.size(); ++k) {
     const double x = f(points[k]);

@@ -55,7 +55,8 @@ Identified IdentifyAsTheHost(HostSide& host, int test_counts, bool delta) {
   const double omega = kTwoPi * host.Variable("TINCTST") / (65535.0 * kTsC);
   const auto points = host.Record();
   const double md = HostMean(points, [](const axis::LogPoint& p) { return p[2]; });
-  const double m2 = HostMean(points, [](const axis::LogPoint& p) { return p[1] * p[1] + p[2] * p[2]; });
+  const double m2 =
+      HostMean(points, [](const axis::LogPoint& p) { return p[1] * p[1] + p[2] * p[2]; });
   out.l_H = amplitude * md * kCurrentScale / (omega * m2 * voltage_scale);
   if (delta) {
     out.r_Ohm *= 3.0;
@@ -74,17 +75,19 @@ struct Motor {
 // to 0.5 % of the test current; the demo's force constant and mass (the mover is free).
 TEST(Identification, ResistanceAndInductanceWithinOnePercent) {
   const Motor motors[] = {
-      {"star", 2.5, 3e-3, 1e-6, 0.0},        {"star", 0.3, 0.3e-3, 2e-6, 0.005},
-      {"star", 1.5, 0.3e-3, 2e-6, 0.005},    {"star", 0.3, 30e-3, 2e-6, 0.005},
-      {"star", 20.0, 30e-3, 0.0, 0.005},     {"star", 20.0, 4e-3, 2e-6, 0.005},
-      {"delta", 0.3, 0.3e-3, 2e-6, 0.005},   {"delta", 1.5, 0.3e-3, 0.5e-6, 0.005},
-      {"delta", 0.3, 30e-3, 2e-6, 0.005},    {"delta", 20.0, 4e-3, 2e-6, 0.005},
+      {"star", 2.5, 3e-3, 1e-6, 0.0},      {"star", 0.3, 0.3e-3, 2e-6, 0.005},
+      {"star", 1.5, 0.3e-3, 2e-6, 0.005},  {"star", 0.3, 30e-3, 2e-6, 0.005},
+      {"star", 20.0, 30e-3, 0.0, 0.005},   {"star", 20.0, 4e-3, 2e-6, 0.005},
+      {"delta", 0.3, 0.3e-3, 2e-6, 0.005}, {"delta", 1.5, 0.3e-3, 0.5e-6, 0.005},
+      {"delta", 0.3, 30e-3, 2e-6, 0.005},  {"delta", 20.0, 4e-3, 2e-6, 0.005},
       {"delta", 20.0, 30e-3, 1e-6, 0.0},
   };
   const double test_A = 1.5;
   for (const Motor& m : motors) {
     Config config = DefaultConfig();
-    for (auto [key, value] : {std::pair{"R", m.r_Ohm}, {"L", m.l_H}, {"deadTime", m.dead_time_s},
+    for (auto [key, value] : {std::pair{"R", m.r_Ohm},
+                              {"L", m.l_H},
+                              {"deadTime", m.dead_time_s},
                               {"currentNoise", m.noise_of_test * test_A}}) {
       ASSERT_EQ(ApplySimulationKey(config, key, axis::FormatNumber(value)), "");
     }
@@ -96,9 +99,8 @@ TEST(Identification, ResistanceAndInductanceWithinOnePercent) {
                               " L=" + axis::FormatNumber(m.l_H);
     EXPECT_NEAR(got.r_Ohm / m.r_Ohm, 1.0, 0.01) << motor << " R = " << got.r_Ohm;
     EXPECT_NEAR(got.l_H / m.l_H, 1.0, 0.01) << motor << " L = " << got.l_H;
-    RecordProperty(motor, "R " + axis::FormatNumber(100 * (got.r_Ohm / m.r_Ohm - 1), 3) +
-                              " %, L " + axis::FormatNumber(100 * (got.l_H / m.l_H - 1), 3) +
-                              " %");
+    RecordProperty(motor, "R " + axis::FormatNumber(100 * (got.r_Ohm / m.r_Ohm - 1), 3) + " %, L " +
+                              axis::FormatNumber(100 * (got.l_H / m.l_H - 1), 3) + " %");
   }
 }
 

@@ -31,27 +31,44 @@ TEST(Winding, StepResponsesMatchTheCircuits) {
     std::function<std::array<double, 3>(int)> want;  // line currents A, B, C after k periods
   } rows[] = {
       // Star: A carries V across its phase in series with B || C: 2V/3 / R.
-      {"star", Connection::kStar, Terminal::kNone, {v, 0, 0},
+      {"star",
+       Connection::kStar,
+       Terminal::kNone,
+       {v, 0, 0},
        [&](int k) {
          const double a = 2 * v / 3 / r * rise(k);
          return std::array<double, 3>{a, -a / 2, -a / 2};
        }},
       // Delta: branches A-B and C-A each see V.
-      {"delta", Connection::kDelta, Terminal::kNone, {v, 0, 0},
+      {"delta",
+       Connection::kDelta,
+       Terminal::kNone,
+       {v, 0, 0},
        [&](int k) {
          const double b = v / r * rise(k);
          return std::array<double, 3>{2 * b, -b, -b};
        }},
       // Star, lead A open: nothing flows from A; B to C through two phases in series.
-      {"star open A", Connection::kStar, Terminal::kA, {v, 0, 0},
-       [&](int) { return std::array<double, 3>{0, 0, 0}; }},
-      {"star open A, B driven", Connection::kStar, Terminal::kA, {0, v, 0},
+      {"star open A",
+       Connection::kStar,
+       Terminal::kA,
+       {v, 0, 0},
+       [&](int) {
+         return std::array<double, 3>{0, 0, 0};
+       }},
+      {"star open A, B driven",
+       Connection::kStar,
+       Terminal::kA,
+       {0, v, 0},
        [&](int k) {
          const double b = v / (2 * r) * rise(k);
          return std::array<double, 3>{0, b, -b};
        }},
       // Delta, lead A open: B-C directly, and through A-B and C-A in series.
-      {"delta open A, B driven", Connection::kDelta, Terminal::kA, {0, v, 0},
+      {"delta open A, B driven",
+       Connection::kDelta,
+       Terminal::kA,
+       {0, v, 0},
        [&](int k) {
          const double b = 1.5 * v / r * rise(k);
          return std::array<double, 3>{0, b, -b};
@@ -110,10 +127,16 @@ TEST(Mover, FallsAtTheSpeedItsBackEmfBrakes) {
   for (const char* connection : {"star", "delta"}) {
     Config c = DefaultConfig();
     const bool delta = connection[0] == 'd';
-    for (auto [key, value] : {std::pair{"R", delta ? 3 * r : r}, {"L", delta ? 3 * l : l},
-                              {"Kf", kf}, {"motorMass", 1.0}, {"loadMass", mass - 1.0},
-                              {"friction", 0.0}, {"gravity", g}, {"strokeMin", -20.0},
-                              {"deadTime", 0.0}, {"polePitch", pitch}}) {
+    for (auto [key, value] : {std::pair{"R", delta ? 3 * r : r},
+                              {"L", delta ? 3 * l : l},
+                              {"Kf", kf},
+                              {"motorMass", 1.0},
+                              {"loadMass", mass - 1.0},
+                              {"friction", 0.0},
+                              {"gravity", g},
+                              {"strokeMin", -20.0},
+                              {"deadTime", 0.0},
+                              {"polePitch", pitch}}) {
       ASSERT_EQ(ApplySimulationKey(c, key, axis::FormatNumber(value)), "") << key;
     }
     ASSERT_EQ(ApplySimulationKey(c, "connection", connection), "");
@@ -145,18 +168,22 @@ TEST(Mover, FallsAtTheSpeedItsBackEmfBrakes) {
 }
 
 TEST(Mover, DryFrictionHoldsAndEndStopsStop) {
-  const MechanicsParams p{.mass_kg = 2.0, .friction_N = 5.0, .viscous_N_s_per_m = 0.0,
-                          .gravity_m_per_s2 = 0.0, .stroke_min_m = -0.1, .stroke_max_m = 0.1};
+  const MechanicsParams p{.mass_kg = 2.0,
+                          .friction_N = 5.0,
+                          .viscous_N_s_per_m = 0.0,
+                          .gravity_m_per_s2 = 0.0,
+                          .stroke_min_m = -0.1,
+                          .stroke_max_m = 0.1};
   const struct {
     double force_N, velocity, position;
     int periods;
     double want_velocity, want_position;
   } rows[] = {
-      {4.9, 0.0, 0.0, 1000, 0.0, 0.0},                   // below the breakaway force: held
-      {-5.0, 0.0, 0.0, 1000, 0.0, 0.0},                  // at it: held
-      {9.0, 0.0, 0.0, 1000, 4.0 / 2.0 * 0.05, NAN},      // above: (F - Fc) / m
-      {0.0, 0.1, 0.0, 2000, 0.0, 0.1 * 0.1 / 2 / 2.5},   // coasting stops after v m / Fc
-      {100.0, 1.0, 0.09, 1000, 0.0, 0.1},                // runs into the end stop and stays
+      {4.9, 0.0, 0.0, 1000, 0.0, 0.0},                  // below the breakaway force: held
+      {-5.0, 0.0, 0.0, 1000, 0.0, 0.0},                 // at it: held
+      {9.0, 0.0, 0.0, 1000, 4.0 / 2.0 * 0.05, NAN},     // above: (F - Fc) / m
+      {0.0, 0.1, 0.0, 2000, 0.0, 0.1 * 0.1 / 2 / 2.5},  // coasting stops after v m / Fc
+      {100.0, 1.0, 0.09, 1000, 0.0, 0.1},               // runs into the end stop and stays
   };
   for (const auto& row : rows) {
     MechanicsState s{.position_m = row.position, .velocity_m_per_s = row.velocity};

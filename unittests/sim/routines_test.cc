@@ -85,8 +85,10 @@ TEST(PhaseConnections, HealthyMotorsPassAndAnOpenLeadFails) {
   for (const char* connection : {"star", "delta"}) {
     for (const char* open : {"none", "A", "B", "C"}) {
       for (const char* dead_time : {"0", "2e-6"}) {
-        const Config c = With({{"connection", connection}, {"openPhase", open},
-                               {"deadTime", dead_time}, {"currentNoise", "0.0075"}});
+        const Config c = With({{"connection", connection},
+                               {"openPhase", open},
+                               {"deadTime", dead_time},
+                               {"currentNoise", "0.0075"}});
         EXPECT_EQ(HostPassesPhaseTest(c, 1.5), std::string(open) == "none")
             << connection << ", open " << open << ", dead time " << dead_time;
       }
@@ -122,9 +124,9 @@ TEST(CurrentSteps, FollowTheRecordAndReportTheProtection) {
   HostSide host(DefaultConfig());
   const LogRequest log = Record({"Current_Reference", "Motor_Current", "Voltage_Reference"}, 100,
                                 LogRequest::Rate::kSlowLoop);
-  ASSERT_TRUE(host.Run("Current_Controller_Tuning_Test",
-                       {{"RefTest", 100}, {"RIncTest", 10}, {"In1", 2000}, {"Imax_Prot_Test", 8000}},
-                       &log));
+  ASSERT_TRUE(host.Run(
+      "Current_Controller_Tuning_Test",
+      {{"RefTest", 100}, {"RIncTest", 10}, {"In1", 2000}, {"Imax_Prot_Test", 8000}}, &log));
   EXPECT_EQ(host.User("Current_Controller_Tuning_Test", "test_flag"), 1.0);
   const auto points = host.Record();
   ASSERT_EQ(points.size(), 100u);
@@ -133,16 +135,16 @@ TEST(CurrentSteps, FollowTheRecordAndReportTheProtection) {
   EXPECT_NEAR(at_step, 45, 1);
   EXPECT_EQ(points.front()[1], 0.0);
   EXPECT_EQ(points.back()[1], 0.0);
-  EXPECT_NEAR(points[50][2], 2000, 40);  // the current has followed
+  EXPECT_NEAR(points[50][2], 2000, 40);                     // the current has followed
   EXPECT_NEAR(points[1][0] - points[0][0], 500e-6, 1e-12);  // slow-loop points
 
-  ASSERT_TRUE(host.Run("Current_Controller_Tuning_Test", {{"In1", 2000}, {"Imax_Prot_Test", 1000}},
-                       &log));
+  ASSERT_TRUE(
+      host.Run("Current_Controller_Tuning_Test", {{"In1", 2000}, {"Imax_Prot_Test", 1000}}, &log));
   EXPECT_EQ(host.User("Current_Controller_Tuning_Test", "test_flag"), 0.0);
   EXPECT_EQ(host.Variable("MER"), 0.0);
   // A protection level that overflowed to a negative 16-bit number trips at once.
-  ASSERT_TRUE(host.Run("Current_Controller_Tuning_Test", {{"In1", 2000}, {"Imax_Prot_Test", -32768}},
-                       &log));
+  ASSERT_TRUE(host.Run("Current_Controller_Tuning_Test",
+                       {{"In1", 2000}, {"Imax_Prot_Test", -32768}}, &log));
   EXPECT_EQ(host.User("Current_Controller_Tuning_Test", "test_flag"), 0.0);
 }
 
@@ -211,18 +213,31 @@ TEST(Launch, RefusesWithAClearReason) {
     const LogRequest* log;
     const char* message;
   } rows[] = {
-      {"Speed_Controller_Tuning_Test", {}, nullptr,
+      {"Speed_Controller_Tuning_Test",
+       {},
+       nullptr,
        "the drive has no routine \"Speed_Controller_Tuning_Test\""},
-      {"Ident_R_or_Rs", {{"In1", NAN}}, nullptr,
+      {"Ident_R_or_Rs",
+       {{"In1", NAN}},
+       nullptr,
        "routine \"Ident_R_or_Rs\": \"In1\" must be a number from 1 to 32767, not nan"},
-      {"Ident_R_or_Rs", {{"In1", 0}}, nullptr,
+      {"Ident_R_or_Rs",
+       {{"In1", 0}},
+       nullptr,
        "routine \"Ident_R_or_Rs\": \"In1\" must be a number from 1 to 32767, not 0"},
-      {"Ident_L_or_Tau_el", {}, nullptr,
+      {"Ident_L_or_Tau_el",
+       {},
+       nullptr,
        "routine \"Ident_L_or_Tau_el\" needs the user variable \"In1\""},
-      {"VDC_Detection_Test", {{"In1", 5}}, nullptr,
+      {"VDC_Detection_Test",
+       {{"In1", 5}},
+       nullptr,
        "routine \"VDC_Detection_Test\" takes no user variable \"In1\""},
       {"Ident_R_or_Rs", {{"In1", 100}}, &unknown_variable, "no drive variable \"XYZ\" to record"},
-      {"Ident_R_or_Rs", {{"In1", 100}}, &no_points, "a record takes from 1 to 1000000 points, not 0"},
+      {"Ident_R_or_Rs",
+       {{"In1", 100}},
+       &no_points,
+       "a record takes from 1 to 1000000 points, not 0"},
   };
   for (const auto& row : rows) {
     HostSide host(DefaultConfig());
@@ -248,8 +263,8 @@ TEST(Launch, RefusesWithAClearReason) {
 TEST(WindingProbe, LearnsTheWinding) {
   const struct {
     double a, b, offset;
-  } rows[] = {{0.9990, 0.004, -5.0}, {0.9753, 0.05, -20.0}, {0.7788, 1.3, -300.0},
-              {0.9999, 0.0044, 0.0}};
+  } rows[] = {
+      {0.9990, 0.004, -5.0}, {0.9753, 0.05, -20.0}, {0.7788, 1.3, -300.0}, {0.9999, 0.0044, 0.0}};
   for (const auto& row : rows) {
     WindingProbe probe(4914, 30146);
     double i = 0.0, u_applied = 0.0;
