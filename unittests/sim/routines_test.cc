@@ -303,6 +303,65 @@ TEST(Positioning, AlignsTheMoverFromAnyStart) {
   }
 }
 
+// The drive follows the clock in whole fast-loop periods, whenever it is asked: a host polling
+// every millisecond gets the very record that one polling every 50 ms gets, and the drive's time
+// never runs ahead of the clock.
+TEST(Clock, TheRecordDoesNotDependOnHowOftenTheHostAsks) {
+  const auto record = [](double poll_s) {
+    HostSide host(With({{"currentNoise", "0.01"}}));
+    const LogRequest log =
+        Record({"Motor_Current", "Voltage_Reference"}, 300, LogRequest::Rate::kFastLoop);
+    EXPECT_TRUE(host.drive().Launch("Current_Controller_Tuning_Test",
+                                    {{"In1", 3000}, {"Imax_Prot_Test", 30000}}, &log));
+    for (double t = 0.0; t < 0.2; t += poll_s) {
+      host.Wait(poll_s);
+      bool on = false;
+      EXPECT_TRUE(host.drive().GetAxisOn(on));
+      const double clock_s = host.clock().NowNs() * 1e-9;
+      EXPECT_LE(host.drive().time_s(), clock_s + 1e-12);
+      EXPECT_GT(host.drive().time_s(), clock_s - 50e-6);
+    }
+    return host.Record();
+  };
+  EXPECT_EQ(record(0.001), record(0.05));
+}
+
+// The drive's command line: assignments to registers and variables, clearing the latched
+// faults, switching off; nothing is done unless every statement is understood.
+TEST(CommandLine, AssignsClearsAndRefusesWhatItDoesNotKnow) {
+  HostSide host(DefaultConfig());
+  EXPECT_TRUE(host.drive().ExecuteString("KPI=1234; var_i1 = -5;!CAP;ENCAPI1;"));
+  double value = 0.0;
+  ASSERT_TRUE(host.drive().ReadRegister("KPI", value));
+  EXPECT_EQ(value, 1234.0);
+  EXPECT_EQ(host.Variable("var_i1"), -5.0);
+  EXPECT_FALSE(host.drive().ExecuteString("KPI=1; JUMP 5"));
+  EXPECT_EQ(host.drive().GetLastErrorText(), "unknown command \"JUMP 5\"");
+  ASSERT_TRUE(host.drive().ReadRegister("KPI", value));
+  EXPECT_EQ(value, 1234.0);
+  EXPECT_FALSE(host.drive().ExecuteString("NOSUCH=1"));
+  EXPECT_EQ(host.drive().GetLastErrorText(), "the drive has no register or variable \"NOSUCH\"");
+  EXPECT_FALSE(host.drive().ExecuteString("KPI=abc"));
+
+  // A trip latches the short-circuit bit until FAULTR clears it; AXISOFF ends a routine.
+  ASSERT_TRUE(host.drive().WriteRegister("IMAXPROT", 3000));
+  ASSERT_TRUE(host.drive().Launch("Ident_R_or_Rs", {{"In1", 4914}}, nullptr));
+  host.Wait(0.5);
+  EXPECT_EQ(host.Variable("MER"), 0x0002);
+  EXPECT_TRUE(host.drive().ExecuteString("FAULTR"));
+  EXPECT_EQ(host.Variable("MER"), 0.0);
+  ASSERT_TRUE(host.drive().Launch("Ident_L_or_Tau_el", {{"In1", 1000}}, nullptr));
+  host.Wait(0.05);
+  bool on = false;
+  ASSERT_TRUE(host.drive().GetAxisOn(on));
+  EXPECT_TRUE(on);
+  EXPECT_TRUE(host.drive().ExecuteString("AXISOFF"));
+  host.Wait(0.5);
+  ASSERT_TRUE(host.drive().GetAxisOn(on));
+  EXPECT_FALSE(on);
+  EXPECT_EQ(host.Variable("TINCTST"), 0.0);  // never delivered
+}
+
 // The same setup, seed and calls give the same record, bit for bit; another seed another one.
 TEST(Determinism, SameSeedSameRecord) {
   const auto record = [](const char* seed) {
