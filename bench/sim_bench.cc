@@ -1,0 +1,92 @@
+// How many times faster than real time the simulated drive runs: simulated drive time per second
+// of wall time ("x_realtime"), with the 20 kHz fast loop, the firmware's fixed-point current
+// controller, the mechanics and the recorder running.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "host/clock.h"
+#include "sim/simulated_drive.h"
+
+namespace {
+
+struct Variant {
+  double noise_A;    // rms on each current sensor
+  bool dead_time;    // the power stage's dead time (else none)
+  bool fast_record;  // three variables every fast-loop period (else every slow-loop period)
+};
+
+// The current controller tuning routine, its record sized for one second of drive time: the
+// demo drive and motor, current steps of 0.9 A through the firmware's PI controller (a tenth of
+// the time at zero, then the step, then zero again), the mover free.
+void CurrentLoop(benchmark::State& state, Variant variant) {
+  axis::VirtualClock clock;
+  sim::Config config = sim::DefaultConfig();
+  config.motor.current_noise_A = variant.noise_A;
+  if (!variant.dead_time) config.motor.dead_time_s = 0.0;
+  std::string error;
+  auto drive = sim::SimulatedDrive::Create(config, clock, error);
+  if (drive == nullptr) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  axis::LogRequest log;
+  log.variables = {"Current_Reference", "Motor_Current", "Voltage_Reference"};
+  log.rate =
+      variant.fast_record ? axis::LogRequest::Rate::kFastLoop : axis::LogRequest::Rate::kSlowLoop;
+  log.points = variant.fast_record ? 20000 : 2000;
+  double simulated_s = 0.0;
+  for (auto _ : state) {
+    const double before = drive->time_s();
+    drive->Launch("Current_Controller_Tuning_Test", {{"In1", 3000}, {"Imax_Prot_Test", 30000}},
+                  &log);
+    clock.Advance(axis::kNsPerSecond + 10 * axis::kNsPerMs);
+    bool on = true;
+    drive->GetAxisOn(on);
+    simulated_s += drive->time_s() - before;
+  }
+  state.counters["x_realtime"] = benchmark::Counter(simulated_s, benchmark::Counter::kIsRate);
+}
+BENCHMARK_CAPTURE(CurrentLoop, demo_drive_fast_record, Variant{0.0, true, true})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CurrentLoop, demo_drive_slow_record, Variant{0.0, true, false})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CurrentLoop, sensor_noise_fast_record, Variant{0.01, true, true})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CurrentLoop, no_dead_time_slow_record, Variant{0.0, false, false})
+    ->Unit(benchmark::kMillisecond);
+
+// The inductance routine (rotating voltage, slow-loop record of 400 points), as the
+// identification test runs it, polled every 20 ms.
+void InductanceRoutine(benchmark::State& state) {
+  axis::VirtualClock clock;
+  sim::Config config = sim::DefaultConfig();
+  config.motor.current_noise_A = 0.0075;
+  std::string error;
+  auto drive = sim::SimulatedDrive::Create(config, clock, error);
+  if (drive == nullptr) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  axis::LogRequest log;
+  log.variables = {"IQ", "ID"};
+  log.points = 400;
+  log.rate = axis::LogRequest::Rate::kSlowLoop;
+  double simulated_s = 0.0;
+  for (auto _ : state) {
+    const double before = drive->time_s();
+    drive->Launch("Ident_L_or_Tau_el", {{"In1", 4914}}, &log);
+    bool on = true;
+    do {
+      clock.Advance(20 * axis::kNsPerMs);
+      drive->GetAxisOn(on);
+    } while (on || drive->time_s() - before < 0.05);
+    simulated_s += drive->time_s() - before;
+  }
+  state.counters["x_realtime"] = benchmark::Counter(simulated_s, benchmark::Counter::kIsRate);
+}
+BENCHMARK(InductanceRoutine)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,661 @@
+#include "sim/drive_core.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "host/number_text.h"
+#include "host/numeric.h"
+#include "host/text.h"
+
+namespace sim {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kSqrt3 = 1.7320508075688772;
+constexpr double kTwoThirds = 2.0 / 3.0;
+// Phase axes of A, B, C as sin and cos of 0, 120 and 240 degrees.
+constexpr double kPhaseSin[3] = {0.0, 0.86602540378443865, -0.86602540378443865};
+constexpr double kPhaseCos[3] = {1.0, -0.5, -0.5};
+
+// Names of the Var slots, in their order.
+constexpr const char* kVarNames[] = {"MER",
+                                     "IQ",
+                                     "ID",
+                                     "Current_Reference",
+                                     "Motor_Current",
+                                     "Voltage_Reference",
+                                     "THTST",
+                                     "TINCTST",
+                                     "REFTST_V",
+                                     "RINCTST_V",
+                                     "var_i1",
+                                     "var_i2",
+                                     "var_u2",
+                                     "var_lf_long",
+                                     "APOS",
+                                     "APOS_MT",
+                                     "Motor_Position",
+                                     "ASPD",
+                                     "ASPD_MT",
+                                     "Motor_Speed",
+                                     "HALL",
+                                     "Electric_Angle"};
+static_assert(std::size(kVarNames) == static_cast<size_t>(Var::kCount));
+
+struct SineTable {
+  static constexpr int kSize = 4096;
+  double value[kSize + 1];
+  SineTable() {
+    for (int i = 0; i <= kSize; ++i) value[i] = std::sin(2.0 * kPi * i / kSize);
+  }
+};
+
+const SineTable& Sines() {
+  static const SineTable table;
+  return table;
+}
+
+bool FoldedEqual(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (axis::FoldCase(a[i]) != axis::FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+double Sign(double x) { return (x > 0.0) - (x < 0.0); }
+
+// The mean of sign(i) over a period in which i changes linearly from `start` to `end`, with the
+// sign fading linearly within +-band of zero (band 0: the plain sign).
+double MeanDirection(double start, double end, double band) {
+  const auto ramp = [band](double i) {
+    return band > 0.0 ? std::clamp(i / band, -1.0, 1.0) : Sign(i);
+  };
+  // Integral of the ramped sign, F(i) = i for |i| <= band, else |i| - band/2 with i's sign.
+  const auto integral = [band](double i) {
+    const double a = std::fabs(i);
+    const double f = a <= band ? (band > 0.0 ? a * a / (2.0 * band) : 0.0) : a - band / 2.0;
+    return f;
+  };
+  if (end == start) return ramp(start);
+  return (integral(end) - integral(start)) / (end - start);
+}
+
+// The nearest whole number (ties to even) and the floor, without a library call; for
+// |x| < 2^51, which every quantity of the fast loop is (anything larger or NaN goes to the
+// library).
+inline double Round(double x) {
+  constexpr double kMagic = 6755399441055744.0;  // 1.5 * 2^52
+  if (!(std::fabs(x) < 2251799813685248.0)) return std::nearbyint(x);
+  return (x + kMagic) - kMagic;
+}
+inline double Floor(double x) {
+  const double r = Round(x);
+  return r > x ? r - 1.0 : r;
+}
+
+// A value as a 32-bit count: rounded, saturated; NaN gives 0.
+inline int32_t ToCounts(double value) {
+  constexpr double kMagic = 6755399441055744.0;  // 1.5 * 2^52: adding it rounds to a whole number
+  if (std::fabs(value) <= 2147483647.0) return static_cast<int32_t>((value + kMagic) - kMagic);
+  if (!(value == value)) return 0;
+  return value > 0.0 ? INT32_MAX : INT32_MIN;
+}
+
+std::string Whole(std::string_view name, double low, double high, double value) {
+  return "register " + axis::Quoted(name) + " takes a whole number from " +
+         axis::FormatNumber(low) + " to " + axis::FormatNumber(high) + ", not " +
+         axis::FormatNumber(value);
+}
+
+// The mean sign s over a period of a current that starts at `start` and ends at `others + g s`
+// (g <= 0: the dead-time error of sign s lowers it), the current taken as linear in between:
+//   start > 0 and an end >= 0 with s = 1: s = 1 (it stays positive);
+//   otherwise it crosses zero after the share start / (start - end) of the period, so
+//   s = (start + end) / (start - end), a quadratic in s with one root in [-1, 1];
+//   start = 0: +1 or -1 when the current moves off zero even against the error, else it sticks
+//   there (end = 0, s = -others / g).
+// start < 0 mirrors start > 0.
+double SolveMeanSign(double start, double others, double g) {
+  if (!(g < 0.0)) return MeanDirection(start, others, 0.0);  // an open lead: no error
+  if (std::fabs(start) < 1e-9) {  // at zero (a current that stuck there ends within rounding)
+    if (others + g > 0.0) return 1.0;
+    if (others - g < 0.0) return -1.0;
+    return std::clamp(-others / g, -1.0, 1.0);
+  }
+  if (start < 0.0) return -SolveMeanSign(-start, -others, g);
+  if (others + g >= 0.0) return 1.0;
+  // -g s^2 + (start - others - g) s - (start + others) = 0
+  const double a = -g, b = start - others - g, c = -(start + others);
+  const double root = (-b + std::sqrt(std::max(0.0, b * b - 4.0 * a * c))) / (2.0 * a);
+  return std::clamp(root, -1.0, 1.0);
+}
+
+}  // namespace
+
+void SinCosTurns(double turns, double& s, double& c) {
+  const SineTable& t = Sines();
+  double f = turns - Floor(turns);      // [0, 1)
+  if (!(f >= 0.0 && f < 1.0)) f = 0.0;  // NaN or an infinity
+  const double x = f * SineTable::kSize;
+  const int i = std::min(static_cast<int>(x), SineTable::kSize - 1);
+  const double frac = x - i;
+  const auto at = [&t](int k) { return t.value[k & (SineTable::kSize - 1)]; };
+  s = at(i) + frac * (at(i + 1) - at(i));
+  const int q = i + SineTable::kSize / 4;  // cos(x) = sin(x + 1/4 turn)
+  c = at(q) + frac * (at(q + 1) - at(q));
+}
+
+std::unique_ptr<DriveCore> DriveCore::Create(const Config& config, std::string& error) {
+  error = CheckConfig(config);
+  if (!error.empty()) return nullptr;
+  std::unique_ptr<DriveCore> core(new DriveCore(config));
+  error = core->Init();
+  if (!error.empty()) return nullptr;
+  return core;
+}
+
+DriveCore::DriveCore(const Config& config) : config_(config), random_(config.motor.seed) {}
+
+std::string DriveCore::Init() {
+  for (const auto& [name, value] : config_.registers) {
+    if (!register_index_->Insert(name, static_cast<int>(register_values_.size()))) continue;
+    register_names_.push_back(name);
+    register_values_.push_back(axis::RoundToIntegral(value));
+  }
+  variables_.assign(static_cast<size_t>(Var::kCount), 0.0);
+  for (const std::string& name : config_.variables) {
+    int slot = -1;
+    for (int v = 0; v < static_cast<int>(Var::kCount) && slot < 0; ++v) {
+      if (FoldedEqual(name, kVarNames[v])) slot = v;
+    }
+    if (slot < 0) {
+      slot = static_cast<int>(variables_.size());
+      variables_.push_back(0.0);
+    }
+    variable_index_->Insert(name, slot);
+  }
+
+  const MotorParams& m = config_.motor;
+  const DriveConstants& d = config_.drive;
+  dsp_frequency_Hz_ = std::nearbyint(d.dsp_frequency_Hz);
+  current_scale_ = d.adc_full_scale / (2.0 * d.current_range_A);
+  vdc_scale_ = d.adc_full_scale / d.vdc_max_measurable_V;
+  adc_half_scale_ = std::floor(d.adc_full_scale / 2.0);
+  forced_mer_ = config_.faults.forced_mer;
+  vdc_counts_ =
+      static_cast<int32_t>(std::clamp(std::nearbyint(m.bus_V * vdc_scale_), 0.0, d.adc_full_scale));
+  counts_per_m_ = 1.0 / m.encoder_resolution_m;
+  turns_per_m_ = 1.0 / m.pole_pitch_m;
+  start_counts_ = static_cast<int64_t>(std::floor(m.start_position_m * counts_per_m_));
+  hall_sin_ = std::sin(m.hall_offset_rad);
+  hall_cos_ = std::cos(m.hall_offset_rad);
+
+  const std::string error = DecodeRegisters();
+  if (!error.empty()) return error;
+  dead_time_s_ = std::isnan(m.dead_time_s) ? compensated_dead_time_s_ : m.dead_time_s;
+  if (!(dead_time_s_ < 0.5 * pwm_period_s_))
+    return "the dead time (" + axis::FormatNumber(dead_time_s_) +
+           " s) must be shorter than half the PWM period";
+
+  mechanics_params_ = {.mass_kg = m.motor_mass_kg + m.load_mass_kg,
+                       .friction_N = m.friction_N,
+                       .viscous_N_s_per_m = m.viscous_N_s_per_m,
+                       .gravity_m_per_s2 = m.gravity_m_per_s2,
+                       .stroke_min_m = m.stroke_min_m,
+                       .stroke_max_m = m.stroke_max_m};
+  mechanics_.position_m = m.start_position_m;
+  start_position_m_ = m.start_position_m;
+  BuildWinding();
+  Sample();  // the variables hold the drive's state from the start
+  return "";
+}
+
+std::string DriveCore::DecodeRegisters() {
+  const auto value = [this](const char* name, double fallback) {
+    const int i = register_index_->Find(name);
+    return i < 0 ? fallback : register_values_[static_cast<size_t>(i)];
+  };
+  for (const char* name : {"PWMPER", "CLPER", "SLPER"}) {
+    if (!HasRegister(name))
+      return "the drive needs its register " + axis::Quoted(name) + " (the setup has none)";
+    const double v = value(name, 0.0);
+    if (!(v >= 1.0 && v <= 65535.0)) return Whole(name, 1, 65535, v);
+  }
+  const double pwmper = value("PWMPER", 1.0);
+  clper_ = static_cast<int32_t>(value("CLPER", 1.0));
+  slper_ = static_cast<int32_t>(value("SLPER", 1.0));
+  ticks_per_period_ = 2 * static_cast<int64_t>(pwmper) * clper_;
+  period_s_ = static_cast<double>(ticks_per_period_) / dsp_frequency_Hz_;
+  pwm_period_s_ = 2.0 * pwmper / dsp_frequency_Hz_;
+  slow_divider_ = std::max(1, static_cast<int>(std::lround(static_cast<double>(slper_) / clper_)));
+
+  pi_q_ = {.kp_mantissa = RegisterValue(value("KPI", 0.0), 0, 32767),
+           .kp_shift = RegisterValue(value("SFTKPI", 0.0), 0, 31),
+           .ki_mantissa = RegisterValue(value("KII", 0.0), 0, 32767),
+           .ki_shift = RegisterValue(value("SFTKII", 0.0), 0, 31),
+           .saturation = RegisterValue(value("SATIQ", 0.0), 0, 32767)};
+  pi_d_ = pi_q_;
+  pi_d_.saturation = RegisterValue(value("SATID", 0.0), 0, 32767);
+  voltage_limit_ = 32767.0 - pi_q_.saturation;
+  min_duty_ = RegisterValue(value("SATPWM", 0.0), 0, 32767) / 65535.0;
+  max_duty_ = 1.0 - min_duty_;
+  // DBT: the two 8-bit dead bands of the PWM unit in DSP clock ticks; the longer one counts.
+  const uint32_t dbt = axis::TruncToWord(value("DBT", 0.0)) & 0xFFFFu;
+  compensated_dead_time_s_ = std::max((dbt >> 8) & 0xFFu, dbt & 0xFFu) / dsp_frequency_Hz_;
+  compensation_ = compensated_dead_time_s_ / pwm_period_s_;
+  inverse_fade_counts_ = 1.0 / (0.01 * adc_half_scale_);
+  enc2thl_ = axis::TruncToWord(value("ENC2THL", 0.0));
+  const double imaxprot = value("IMAXPROT", 0.0);
+  protection_counts_ = imaxprot > 0.0 ? std::min(imaxprot, adc_half_scale_) : adc_half_scale_;
+  return "";
+}
+
+void DriveCore::BuildWinding() {
+  const MotorParams& m = config_.motor;
+  WindingParams p{
+      .connection = m.connection, .open_terminal = m.open_terminal, .period_s = period_s_};
+  for (int j = 0; j < 3; ++j) {
+    p.resistance_Ohm[j] = m.resistance_Ohm * m.resistance_factor[j];
+    p.inductance_H[j] = m.inductance_H * m.inductance_factor[j];
+  }
+  winding_ = std::make_unique<Winding>(p);
+  // How the dead-time error of each terminal (per unit of mean sign) moves the branch and line
+  // currents at the end of a period.
+  dead_error_V_ = m.bus_V * std::min(dead_time_s_ / pwm_period_s_, 0.5);
+  const double error_V = -dead_error_V_;
+  const auto response = winding_->PoleResponse();
+  for (int y = 0; y < 3; ++y) {
+    WindingState column;
+    for (int j = 0; j < 3; ++j) {
+      dead_branch_[j][y] = response[j][y] * error_V;
+      column.branch_current_A[j] = dead_branch_[j][y];
+    }
+    const std::array<double, 3> line = winding_->LineCurrents(column);
+    for (int x = 0; x < 3; ++x) dead_line_[x][y] = line[x];
+  }
+  double largest_A = 0.0;
+  for (int x = 0; x < 3; ++x) largest_A = std::max(largest_A, std::fabs(dead_line_[x][x]));
+  dead_tolerance_A_ = 1e-3 * largest_A;
+  dead_sweeps_ = largest_A > 0.01 * config_.drive.current_range_A ? 4 : 1;
+}
+
+bool DriveCore::HasRegister(std::string_view name) const {
+  return register_index_->Find(name) >= 0;
+}
+
+bool DriveCore::ReadRegister(std::string_view name, double& value) const {
+  const int i = register_index_->Find(name);
+  if (i < 0) return false;
+  value = register_values_[static_cast<size_t>(i)];
+  return true;
+}
+
+std::string DriveCore::WriteRegister(std::string_view name, double value) {
+  const int i = register_index_->Find(name);
+  if (i < 0) return "the drive has no register " + axis::Quoted(name);
+  if (!std::isfinite(value))
+    return "register " + axis::Quoted(name) + " takes a number, not " + axis::FormatNumber(value);
+  const double stored = axis::RoundToIntegral(value);
+  if (stored < -2147483648.0 || stored > 4294967295.0)
+    return Whole(name, -2147483648.0, 4294967295.0, value);
+  double& slot = register_values_[static_cast<size_t>(i)];
+  const double old = slot;
+  const double old_period = period_s_;
+  slot = stored;
+  std::string error = DecodeRegisters();
+  if (error.empty() && !(dead_time_s_ < 0.5 * pwm_period_s_))
+    error = "register " + axis::Quoted(name) +
+            " would make the PWM period shorter than twice "
+            "the dead time";
+  if (!error.empty()) {
+    slot = old;
+    DecodeRegisters();
+    return error;
+  }
+  if (period_s_ != old_period) BuildWinding();
+  return "";
+}
+
+int DriveCore::VariableIndex(std::string_view name) const { return variable_index_->Find(name); }
+
+void DriveCore::WriteVariable(int index, double value) {
+  if (index == static_cast<int>(Var::kMER)) {
+    // Writing the fault register clears the latched faults it does not hold.
+    mer_latched_ &= static_cast<uint16_t>(axis::TruncToWord(value));
+    SetVar(Var::kMER, mer());
+    return;
+  }
+  variables_[static_cast<size_t>(index)] = value;
+}
+
+bool DriveCore::SwitchOn(Mode mode) {
+  if ((mer() & kMerBlocksPowerStage) != 0) return false;
+  axis_on_ = true;
+  mode_ = mode;
+  limit_on_ = false;
+  limit_tripped_ = false;
+  pi_state_d_ = {};
+  pi_state_q_ = {};
+  routine_loop_.u = {};
+  routine_loop_.e_prev = {};
+  command_dq_ = {};
+  return true;
+}
+
+void DriveCore::SwitchOff() { axis_on_ = false; }
+
+void DriveCore::SetFrame(double angle_turns, double increment_turns, double advance_periods) {
+  frame_angle_ = angle_turns - std::floor(angle_turns);
+  frame_increment_ = increment_turns;
+  frame_advance_ = advance_periods;
+}
+
+double DriveCore::ElectricalAngleTurns() const { return mechanics_.position_m * turns_per_m_; }
+
+// --- the period -----------------------------------------------------------------------------
+
+void DriveCore::Sample() {
+  // The slow loop samples in the fast-loop period in which a multiple of SLPER PWM periods ends.
+  pwm_in_slow_ += clper_;
+  slow_tick_ = pwm_in_slow_ >= slper_;
+  if (slow_tick_) pwm_in_slow_ %= slper_;
+  line_A_ = winding_->LineCurrents(winding_state_);
+  const double sigma = config_.motor.current_noise_A;
+  for (int x = 0; x < 2; ++x) {
+    const double noisy_A = sigma > 0.0 ? line_A_[x] + sigma * random_.TableGaussian() : line_A_[x];
+    line_counts_[x] =
+        ToCounts(std::clamp(noisy_A * current_scale_, -adc_half_scale_, adc_half_scale_));
+  }
+  line_counts_[2] = -line_counts_[0] - line_counts_[1];
+  vdc_reading_ = vdc_counts_;
+  if (mechanics_.position_m != sampled_position_m_) {  // the mover has moved
+    sampled_position_m_ = mechanics_.position_m;
+    encoder_counts_ =
+        static_cast<int64_t>(Floor(mechanics_.position_m * counts_per_m_)) - start_counts_;
+    SinCosTurns(ElectricalAngleTurns(), theta_sin_, theta_cos_);
+  }
+  // Park transform into the control frame at the sample instant: q at the frame angle, d 90
+  // degrees behind it.
+  if (frame_angle_ != frame_sincos_angle_) {
+    SinCosTurns(frame_angle_, frame_sin_, frame_cos_);
+    frame_sincos_angle_ = frame_angle_;
+  }
+  const double alpha = line_counts_[0];
+  const double beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
+  iq_counts_ = ToCounts(alpha * frame_cos_ + beta * frame_sin_);
+  id_counts_ = ToCounts(alpha * frame_sin_ - beta * frame_cos_);
+}
+
+void DriveCore::Control() {
+  if (axis_on_) {
+    for (int32_t counts : line_counts_) {
+      if (std::fabs(static_cast<double>(counts)) >= protection_counts_) {
+        SwitchOff();
+        mer_latched_ |= kMerShortCircuit;
+        tripped_ = true;
+        break;
+      }
+    }
+  }
+  if (axis_on_ && limit_on_) {
+    const double iq = iq_counts_, id = id_counts_;
+    if (iq * iq + id * id > limit_squared_) {
+      SwitchOff();
+      limit_tripped_ = true;
+    }
+  }
+  if (axis_on_) {
+    const double measured[2] = {static_cast<double>(id_counts_), static_cast<double>(iq_counts_)};
+    switch (mode_) {
+      case Mode::kVoltage:
+        command_dq_ = voltage_dq_;
+        break;
+      case Mode::kRoutineCurrent: {
+        RoutineLoop& r = routine_loop_;
+        for (int a = 0; a < 2; ++a) {
+          const double e = current_ref_dq_[a] - measured[a];
+          r.u[a] = std::clamp(r.u[a] + r.kp * (e - r.zero * r.e_prev[a]), -r.limit, r.limit);
+          r.e_prev[a] = e;
+          command_dq_[a] = r.u[a];
+        }
+        break;
+      }
+      case Mode::kFirmwareCurrent:
+        command_dq_[0] = StepPi(pi_d_, ToCounts(current_ref_dq_[0]), id_counts_, pi_state_d_);
+        command_dq_[1] = StepPi(pi_q_, ToCounts(current_ref_dq_[1]), iq_counts_, pi_state_q_);
+        break;
+    }
+    // The vector stays within the modulator's range.
+    const double squared = command_dq_[0] * command_dq_[0] + command_dq_[1] * command_dq_[1];
+    if (squared > 32767.0 * 32767.0) {
+      const double scale = 32767.0 / std::sqrt(squared);
+      command_dq_[0] *= scale;
+      command_dq_[1] *= scale;
+    }
+    double s = frame_sin_, c = frame_cos_;
+    if (frame_advance_ != 0.0) SinCosTurns(frame_angle_ + frame_advance_ * frame_increment_, s, c);
+    // The firmware's command registers are whole counts.
+    const double v_alpha = Round(command_dq_[1] * c + command_dq_[0] * s);
+    const double v_beta = Round(command_dq_[1] * s - command_dq_[0] * c);
+    ModulatorOutput(v_alpha, v_beta);
+  }
+  if (frame_increment_ != 0.0) {
+    frame_angle_ += frame_increment_;
+    frame_angle_ -= Floor(frame_angle_);
+  }
+  if (slow_tick_) {
+    slow_speed_ = static_cast<double>(encoder_counts_ - previous_slow_encoder_);
+    previous_slow_encoder_ = encoder_counts_;
+  }
+}
+
+void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
+  const double v[3] = {v_alpha, -0.5 * v_alpha + 0.5 * kSqrt3 * v_beta,
+                       -0.5 * v_alpha - 0.5 * kSqrt3 * v_beta};
+  const double high = std::max(std::max(v[0], v[1]), v[2]);
+  const double low = std::min(std::min(v[0], v[1]), v[2]);
+  const double zero_sequence = -0.5 * (high + low);
+  constexpr double kDutyPerCount = 1.1 / 65534.0;
+  double direction[3] = {0.0, 0.0, 0.0};
+  // Dead-time compensation (in the firmware's current control; the routines' own modes measure
+  // around the dead time instead): the firmware lengthens each phase's pulse by its dead band in
+  // the direction of the phase's current, averaged over the period in which this command will be
+  // applied. It expects the currents of that period to be the sampled vector turned with the
+  // control frame (by as much as the command is placed ahead, -+ half a period at the period's
+  // ends) and to change linearly in between. Within 1 % of the current range of zero the
+  // direction fades linearly, so that sensor noise does not toggle it.
+  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) {
+    if (frame_increment_ == 0.0) {  // a still frame: the currents expected are the sampled ones
+      for (int x = 0; x < 3; ++x)
+        direction[x] = std::clamp(line_counts_[x] * inverse_fade_counts_, -1.0, 1.0);
+    } else {
+      const double i_alpha = line_counts_[0];
+      const double i_beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
+      double ends[2][3];
+      for (int e = 0; e < 2; ++e) {
+        double s = 0.0, c = 1.0;
+        SinCosTurns((frame_advance_ + (e == 0 ? -0.5 : 0.5)) * frame_increment_, s, c);
+        const double a = i_alpha * c - i_beta * s, b = i_alpha * s + i_beta * c;
+        ends[e][0] = a;
+        ends[e][1] = -0.5 * a + 0.5 * kSqrt3 * b;
+        ends[e][2] = -0.5 * a - 0.5 * kSqrt3 * b;
+      }
+      for (int x = 0; x < 3; ++x)
+        direction[x] = MeanDirection(ends[0][x], ends[1][x], 1.0 / inverse_fade_counts_);
+    }
+  }
+  for (int x = 0; x < 3; ++x) {
+    const double duty = 0.5 + (v[x] + zero_sequence) * kDutyPerCount + compensation_ * direction[x];
+    duty_[x] = std::min(std::max(duty, min_duty_), max_duty_);
+  }
+}
+
+void DriveCore::Physics() {
+  const MotorParams& m = config_.motor;
+  const bool on = applied_on_ && axis_on_;
+  const double s = theta_sin_, c = theta_cos_;  // the electrical angle at the period's start
+  // d(flux of phase X)/dx = -(2/3) Kf sin(theta - phase_X); a delta branch sees the difference of
+  // its two terminals' phases.
+  double phase_k[3];
+  for (int x = 0; x < 3; ++x)
+    phase_k[x] = -kTwoThirds * m.force_constant_N_per_A * (s * kPhaseCos[x] - c * kPhaseSin[x]);
+  std::array<double, 3> k{};
+  for (int j = 0; j < 3; ++j)
+    k[j] = m.connection == Connection::kStar ? phase_k[j] : phase_k[j] - phase_k[(j + 1) % 3];
+  const auto& branch = winding_state_.branch_current_A;
+  const double force_N = k[0] * branch[0] + k[1] * branch[1] + k[2] * branch[2];
+
+  if (on) {
+    // Dead time: while a phase's current flows out of the motor (negative) its pole sits at the
+    // bus during the dead band, else at 0 V: an error of -s Vdc t_dead / T_pwm, s the sign of the
+    // current averaged over the period. Like dry friction it always opposes the current, so a
+    // current may cross zero within a period or stick at zero. The period is solved with the
+    // signs at its start; when a current has reached zero by its end, ResolveDeadTime corrects
+    // the signs (the error enters linearly, see PoleResponse).
+    const std::array<double, 3>& start = line_A_;
+    const std::array<double, 3> sign{Sign(start[0]), Sign(start[1]), Sign(start[2])};
+    const double v = mechanics_.velocity_m_per_s;
+    const std::array<double, 3> emf{k[0] * v, k[1] * v, k[2] * v};
+    const std::array<double, 3> pole{m.bus_V * applied_duty_[0] - dead_error_V_ * sign[0],
+                                     m.bus_V * applied_duty_[1] - dead_error_V_ * sign[1],
+                                     m.bus_V * applied_duty_[2] - dead_error_V_ * sign[2]};
+    winding_->Step(pole, emf, winding_state_);
+    if (dead_error_V_ > 0.0) {
+      // Usually every current keeps its sign through the period; only when one has reached zero
+      // are the signs corrected.
+      const std::array<double, 3> ends = winding_->LineCurrents(winding_state_);
+      if (!(start[0] * ends[0] > 0.0 && start[1] * ends[1] > 0.0 && start[2] * ends[2] > 0.0))
+        ResolveDeadTime(start, sign);
+    }
+  } else {
+    // The power stage is off: the currents die away through the free-wheeling diodes into the
+    // bus within the period (the bus voltage far exceeds the back-EMF of the motor).
+    winding_state_ = {};
+  }
+  StepMechanics(mechanics_params_, force_N, period_s_, mechanics_);
+
+  applied_duty_ = duty_;
+  applied_on_ = axis_on_;
+  ++fast_count_;
+  time_ticks_ += ticks_per_period_;
+}
+
+// Corrects a period solved with the dead-time signs of its start when a current has reached
+// zero within it (see Physics).
+void DriveCore::ResolveDeadTime(const std::array<double, 3>& start, std::array<double, 3> sign) {
+  std::array<double, 3> ends = winding_->LineCurrents(winding_state_);
+  bool crossing[3];
+  bool any = false;
+  for (int x = 0; x < 3; ++x) {
+    crossing[x] = std::fabs(start[x]) < 1e-9 || Sign(ends[x]) == -sign[x];
+    any = any || crossing[x];
+  }
+  if (!any) return;
+  const auto& g = dead_line_;
+  const std::array<double, 3> initial = sign;
+  // Currents smaller than the dead time takes away in half a period, under a voltage that would
+  // move them by no more than that either, end at zero: the dead time holds them there.
+  bool held = true;
+  for (int x = 0; x < 3 && held; ++x) {
+    const double half_g = 0.5 * std::fabs(g[x][x]);
+    const double free_end = ends[x] - (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+    held = std::fabs(start[x]) <= half_g && std::fabs(free_end) <= half_g;
+  }
+  if (held) {
+    winding_state_ = {};
+    return;
+  }
+  // Each crossing current's mean sign is solved with the others held, round the phases; the
+  // signs' common part moves no current (the line currents add up to zero), so the rounds stop
+  // when the end currents no longer change (at most 4; a winding on which the dead time moves
+  // the current by less than 1 % of the current range in a period needs one).
+  for (int round = 0; any && round < dead_sweeps_; ++round) {
+    any = false;
+    for (int x = 0; x < 3; ++x) {
+      if (!crossing[x]) continue;
+      const double others = ends[x] - g[x][x] * sign[x];
+      const double change = SolveMeanSign(start[x], others, g[x][x]) - sign[x];
+      if (change == 0.0) continue;
+      sign[x] += change;
+      for (int y = 0; y < 3; ++y) {
+        ends[y] += g[y][x] * change;
+        any = any || std::fabs(g[y][x] * change) > dead_tolerance_A_;
+      }
+    }
+  }
+  for (int j = 0; j < 3; ++j) {
+    for (int y = 0; y < 3; ++y)
+      winding_state_.branch_current_A[j] += dead_branch_[j][y] * (sign[y] - initial[y]);
+  }
+}
+
+// The firmware's variables are computed when read, from the state of the last period.
+double DriveCore::VariableValue(int index) const {
+  switch (static_cast<Var>(index)) {
+    case Var::kMER:
+      return mer();
+    case Var::kIQ:
+    case Var::kMotorCurrent:
+      return iq_counts_;
+    case Var::kID:
+      return id_counts_;
+    case Var::kCurrentReference:
+      return Round(current_ref_dq_[1]);
+    case Var::kVoltageReference:
+      return axis_on_ ? Round(command_dq_[1]) : 0.0;
+    case Var::kTHTST:
+      return Floor(frame_angle_ * 65536.0);
+    case Var::kAPOS:
+    case Var::kAPOS_MT:
+    case Var::kMotorPosition:
+      return static_cast<double>(encoder_counts_);
+    case Var::kASPD:
+    case Var::kASPD_MT:
+    case Var::kMotorSpeed:
+      return slow_speed_;
+    case Var::kHALL: {
+      // Hall sensor n is on while sin(theta + offset - n 120 degrees) >= 0.
+      int hall = 0;
+      const double s = theta_sin_ * hall_cos_ + theta_cos_ * hall_sin_;  // sin(theta + offset)
+      const double c = theta_cos_ * hall_cos_ - theta_sin_ * hall_sin_;
+      for (int n = 0; n < 3; ++n) {
+        if (s * kPhaseCos[n] - c * kPhaseSin[n] >= 0.0) hall |= 1 << n;
+      }
+      return hall;
+    }
+    case Var::kElectricAngle: {
+      const uint64_t steps =
+          static_cast<uint64_t>(encoder_counts_ - commutation_reference_) * uint64_t{enc2thl_};
+      return static_cast<double>((steps >> 16) & 0xFFFFu);
+    }
+    default:
+      return variables_[static_cast<size_t>(index)];
+  }
+}
+
+bool DriveCore::Quiescent() const {
+  if (axis_on_ || applied_on_ || mechanics_.velocity_m_per_s != 0.0) return false;
+  for (double i : winding_state_.branch_current_A) {
+    if (i != 0.0) return false;
+  }
+  const MechanicsParams& p = mechanics_params_;
+  const double weight_N = p.mass_kg * p.gravity_m_per_s2;
+  if (std::fabs(weight_N) <= p.friction_N) return true;
+  return (weight_N > 0.0 && mechanics_.position_m <= p.stroke_min_m) ||
+         (weight_N < 0.0 && mechanics_.position_m >= p.stroke_max_m);
+}
+
+void DriveCore::SkipPeriods(int64_t periods) {
+  if (periods <= 0) return;
+  fast_count_ += periods;
+  time_ticks_ += periods * ticks_per_period_;
+  pwm_in_slow_ = static_cast<int32_t>((pwm_in_slow_ + (periods % slper_) * clper_) % slper_);
+  slow_tick_ = false;
+  frame_angle_ += frame_increment_ * static_cast<double>(periods % (int64_t{1} << 40));
+  frame_angle_ -= std::floor(frame_angle_);
+  slow_speed_ = 0.0;
+}
+
+}  // namespace sim

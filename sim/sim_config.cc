@@ -1,0 +1,349 @@
+#include "sim/sim_config.h"
+
+#include <cmath>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "host/number_text.h"
+#include "host/text.h"
+
+namespace sim {
+
+namespace {
+
+// How a key's value is read.
+enum class Kind {
+  kNumber,   // a finite decimal number
+  kText,     // a word ("star", "A")
+  kHexWord,  // a 16-bit bit field: "0x8002" or "8002" (hexadecimal), or a JSON number
+  kLabels,   // true/false, "*" (every routine) or routine labels separated by commas
+};
+
+struct Key {
+  const char* name;
+  Kind kind;
+  // Applies the value; returns "" or what is wrong with it (without the key's name).
+  std::function<std::string(Config&, double, std::string_view)> apply;
+};
+
+std::string Number(double value) { return axis::FormatNumber(value); }
+
+// Setters for numbers with a range; `open_low` excludes the lower bound.
+auto Positive(double MotorParams::*field) {
+  return [field](Config& c, double v, std::string_view) -> std::string {
+    if (!(v > 0.0)) return "must be greater than 0, not " + Number(v);
+    c.motor.*field = v;
+    return "";
+  };
+}
+auto NotNegative(double MotorParams::*field) {
+  return [field](Config& c, double v, std::string_view) -> std::string {
+    if (!(v >= 0.0)) return "must be 0 or more, not " + Number(v);
+    c.motor.*field = v;
+    return "";
+  };
+}
+auto Any(double MotorParams::*field) {
+  return [field](Config& c, double v, std::string_view) -> std::string {
+    c.motor.*field = v;
+    return "";
+  };
+}
+auto Factor(std::array<double, 3> MotorParams::*field, int phase) {
+  return [field, phase](Config& c, double v, std::string_view) -> std::string {
+    if (!(v > 0.0)) return "must be greater than 0, not " + Number(v);
+    (c.motor.*field)[static_cast<size_t>(phase)] = v;
+    return "";
+  };
+}
+
+std::string ApplyConnection(Config& c, double, std::string_view text) {
+  if (text == "star") {
+    c.motor.connection = Connection::kStar;
+  } else if (text == "delta") {
+    c.motor.connection = Connection::kDelta;
+  } else {
+    return "must be \"star\" or \"delta\", not " + axis::Quoted(text);
+  }
+  return "";
+}
+
+std::string ApplyOpenPhase(Config& c, double, std::string_view text) {
+  if (text.empty() || text == "none") {
+    c.motor.open_terminal = Terminal::kNone;
+  } else if (text == "A" || text == "B" || text == "C") {
+    c.motor.open_terminal = static_cast<Terminal>(text[0] - 'A');
+  } else {
+    return "must be \"A\", \"B\", \"C\" or \"none\", not " + axis::Quoted(text);
+  }
+  return "";
+}
+
+std::string ApplySeed(Config& c, double v, std::string_view) {
+  if (!(v >= 0.0 && v <= 9007199254740992.0 && v == std::floor(v)))
+    return "must be a whole number from 0 to 2^53, not " + Number(v);
+  c.motor.seed = static_cast<uint64_t>(v);
+  return "";
+}
+
+std::string ApplyFaults(Config& c, double v, std::string_view) {
+  if (!(v >= 0.0 && v <= 65535.0 && v == std::floor(v)))
+    return "must be a 16-bit word (0 to 0xFFFF), not " + Number(v);
+  c.faults.forced_mer = static_cast<uint16_t>(v);
+  return "";
+}
+
+std::string ApplyNeverStart(Config& c, double, std::string_view text) {
+  c.faults.never_start.clear();
+  c.faults.never_start_all = false;
+  if (text == "false" || text == "0" || text.empty()) return "";
+  if (text == "true" || text == "1" || text == "*") {
+    c.faults.never_start_all = true;
+    return "";
+  }
+  while (!text.empty()) {
+    const size_t comma = text.find(',');
+    const std::string_view label = axis::TrimBlanks(text.substr(0, comma));
+    if (label.empty()) return "has an empty routine label in the list";
+    c.faults.never_start.emplace_back(label);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  return "";
+}
+
+std::string ApplyLinkFail(Config& c, double v, std::string_view) {
+  if (!(v >= 0.0)) return "must be 0 s or more, not " + Number(v);
+  c.faults.link_fail_after_s = v;
+  return "";
+}
+
+const std::vector<Key>& Keys() {
+  static const std::vector<Key> keys = {
+      {"R", Kind::kNumber, NotNegative(&MotorParams::resistance_Ohm)},
+      {"L", Kind::kNumber, Positive(&MotorParams::inductance_H)},
+      {"connection", Kind::kText, ApplyConnection},
+      {"rA", Kind::kNumber, Factor(&MotorParams::resistance_factor, 0)},
+      {"rB", Kind::kNumber, Factor(&MotorParams::resistance_factor, 1)},
+      {"rC", Kind::kNumber, Factor(&MotorParams::resistance_factor, 2)},
+      {"lA", Kind::kNumber, Factor(&MotorParams::inductance_factor, 0)},
+      {"lB", Kind::kNumber, Factor(&MotorParams::inductance_factor, 1)},
+      {"lC", Kind::kNumber, Factor(&MotorParams::inductance_factor, 2)},
+      {"openPhase", Kind::kText, ApplyOpenPhase},
+      {"Kf", Kind::kNumber, Any(&MotorParams::force_constant_N_per_A)},
+      {"motorMass", Kind::kNumber, Positive(&MotorParams::motor_mass_kg)},
+      {"loadMass", Kind::kNumber, NotNegative(&MotorParams::load_mass_kg)},
+      {"friction", Kind::kNumber, NotNegative(&MotorParams::friction_N)},
+      {"viscous", Kind::kNumber, NotNegative(&MotorParams::viscous_N_s_per_m)},
+      {"gravity", Kind::kNumber, Any(&MotorParams::gravity_m_per_s2)},
+      {"strokeMin", Kind::kNumber, Any(&MotorParams::stroke_min_m)},
+      {"strokeMax", Kind::kNumber, Any(&MotorParams::stroke_max_m)},
+      {"position", Kind::kNumber, Any(&MotorParams::start_position_m)},
+      {"polePitch", Kind::kNumber, Positive(&MotorParams::pole_pitch_m)},
+      {"encRes", Kind::kNumber, Positive(&MotorParams::encoder_resolution_m)},
+      {"hallOffset", Kind::kNumber, Any(&MotorParams::hall_offset_rad)},
+      {"vdc", Kind::kNumber, Positive(&MotorParams::bus_V)},
+      {"deadTime", Kind::kNumber, NotNegative(&MotorParams::dead_time_s)},
+      {"currentNoise", Kind::kNumber, NotNegative(&MotorParams::current_noise_A)},
+      {"seed", Kind::kNumber, ApplySeed},
+      {"faults", Kind::kHexWord, ApplyFaults},
+      {"neverStart", Kind::kLabels, ApplyNeverStart},
+      {"linkFailAfter", Kind::kNumber, ApplyLinkFail},
+  };
+  return keys;
+}
+
+const Key* FindKey(std::string_view name) {
+  for (const Key& key : Keys()) {
+    if (name == key.name) return &key;
+  }
+  return nullptr;
+}
+
+std::string UnknownKey(std::string_view name) {
+  std::string known;
+  for (const Key& key : Keys()) known += std::string(known.empty() ? "" : ", ") + key.name;
+  return "unknown simulation key " + axis::Quoted(name) + " (known keys: " + known + ")";
+}
+
+std::string Refused(const Key& key, const std::string& why) {
+  return "simulation key " + axis::Quoted(key.name) + " " + why;
+}
+
+// "0x8002", "8002", "0X8002": a hexadecimal word.
+bool ParseHexWord(std::string_view text, double& value) {
+  text = axis::TrimBlanks(text);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
+  if (text.empty() || text.size() > 8) return false;
+  uint32_t word = 0;
+  for (char ch : text) {
+    int digit = -1;
+    if (ch >= '0' && ch <= '9') digit = ch - '0';
+    if (ch >= 'a' && ch <= 'f') digit = ch - 'a' + 10;
+    if (ch >= 'A' && ch <= 'F') digit = ch - 'A' + 10;
+    if (digit < 0) return false;
+    word = word * 16 + static_cast<uint32_t>(digit);
+  }
+  value = word;
+  return true;
+}
+
+std::string ApplyChecked(Config& config, const Key& key, double number, std::string_view text) {
+  Config trial = config;
+  const std::string why = key.apply(trial, number, text);
+  if (!why.empty()) return Refused(key, why);
+  config = std::move(trial);
+  return "";
+}
+
+}  // namespace
+
+Config DefaultConfig() {
+  Config c;
+  c.registers = {{"PWMPER", 1000},  {"CLPER", 1},      {"SLPER", 10},      {"SATPWM", 2621},
+                 {"DBT", 10280},    {"SFTKPI", 3},     {"KPI", 24053},     {"SFTKII", 0},
+                 {"KII", 16759},    {"SATID", 2621},   {"SATIQ", 2621},    {"IMAXPROT", 26208},
+                 {"REFTST", 5250},  {"RINCTST", 5250}, {"MECRESL", 30000}, {"ENC2THL", 143166},
+                 {"FILTERQ", 32767}};
+  c.variables = {"MER",
+                 "IQ",
+                 "ID",
+                 "Current_Reference",
+                 "Motor_Current",
+                 "Voltage_Reference",
+                 "THTST",
+                 "TINCTST",
+                 "REFTST_V",
+                 "RINCTST_V",
+                 "var_i1",
+                 "var_i2",
+                 "var_u2",
+                 "var_lf_long",
+                 "APOS",
+                 "APOS_MT",
+                 "Motor_Position",
+                 "ASPD",
+                 "ASPD_MT",
+                 "Motor_Speed",
+                 "HALL",
+                 "Electric_Angle",
+                 "AD2",
+                 "AD5"};
+  return c;
+}
+
+std::string ApplySimulationKey(Config& config, std::string_view key_name, std::string_view value) {
+  const Key* key = FindKey(key_name);
+  if (key == nullptr) return UnknownKey(key_name);
+  switch (key->kind) {
+    case Kind::kNumber: {
+      const std::optional<double> number = axis::ParseNumber(value);
+      if (!number) return Refused(*key, "needs a number, not " + axis::Quoted(value));
+      return ApplyChecked(config, *key, *number, value);
+    }
+    case Kind::kHexWord: {
+      double word = 0.0;
+      if (!ParseHexWord(value, word))
+        return Refused(*key, "needs a hexadecimal word such as 0x8000, not " + axis::Quoted(value));
+      return ApplyChecked(config, *key, word, value);
+    }
+    case Kind::kText:
+    case Kind::kLabels:
+      return ApplyChecked(config, *key, 0.0, axis::TrimBlanks(value));
+  }
+  return UnknownKey(key_name);
+}
+
+std::string ApplySimulationSection(Config& config, std::string_view json_text) {
+  const nlohmann::json section = nlohmann::json::parse(json_text, nullptr, false);
+  if (section.is_discarded() || !section.is_object())
+    return "the \"simulation\" section is not a JSON object";
+  for (const auto& [name, value] : section.items()) {
+    const Key* key = FindKey(name);
+    if (key == nullptr) return UnknownKey(name);
+    std::string error;
+    switch (key->kind) {
+      case Kind::kNumber:
+        if (!value.is_number()) return Refused(*key, "needs a number");
+        error = ApplyChecked(config, *key, value.get<double>(), "");
+        break;
+      case Kind::kHexWord:
+        if (value.is_number()) {
+          error = ApplyChecked(config, *key, value.get<double>(), "");
+        } else if (value.is_string()) {
+          error = ApplySimulationKey(config, name, value.get<std::string>());
+        } else {
+          return Refused(*key, "needs a hexadecimal text such as \"0x8000\" or a number");
+        }
+        break;
+      case Kind::kText:
+        if (!value.is_string()) return Refused(*key, "needs a text");
+        error = ApplyChecked(config, *key, 0.0, value.get<std::string>());
+        break;
+      case Kind::kLabels:
+        if (value.is_boolean()) {
+          error = ApplyChecked(config, *key, 0.0, value.get<bool>() ? "true" : "false");
+        } else if (value.is_string()) {
+          error = ApplyChecked(config, *key, 0.0, value.get<std::string>());
+        } else if (value.is_array()) {
+          std::string list;
+          for (const auto& label : value) {
+            if (!label.is_string()) return Refused(*key, "needs routine labels as texts");
+            list += (list.empty() ? "" : ",") + label.get<std::string>();
+          }
+          error = ApplyChecked(config, *key, 0.0, list);
+        } else {
+          return Refused(*key, "needs true, false, a routine label or a list of labels");
+        }
+        break;
+    }
+    if (!error.empty()) return error;
+  }
+  return "";
+}
+
+std::string CheckConfig(const Config& c) {
+  const MotorParams& m = c.motor;
+  const DriveConstants& d = c.drive;
+  if (!(d.dsp_frequency_Hz >= 1.0 && d.dsp_frequency_Hz <= 1e10))
+    return "the drive's clock DSP_freq must be from 1 Hz to 10 GHz, not " +
+           Number(d.dsp_frequency_Hz) + " Hz";
+  if (!(d.adc_full_scale >= 1.0 && d.adc_full_scale <= 4294967295.0))
+    return "the ADC full scale must be at least 1, not " + Number(d.adc_full_scale);
+  if (!(d.current_range_A > 0.0 && std::isfinite(d.current_range_A)))
+    return "the drive's current range ImaxPS must be greater than 0 A, not " +
+           Number(d.current_range_A);
+  if (!(d.vdc_max_measurable_V > 0.0 && std::isfinite(d.vdc_max_measurable_V)))
+    return "VdcMaxMeasurable must be greater than 0 V, not " + Number(d.vdc_max_measurable_V);
+  const double finite[] = {m.resistance_Ohm,       m.inductance_H,     m.force_constant_N_per_A,
+                           m.motor_mass_kg,        m.load_mass_kg,     m.friction_N,
+                           m.viscous_N_s_per_m,    m.gravity_m_per_s2, m.stroke_min_m,
+                           m.stroke_max_m,         m.start_position_m, m.pole_pitch_m,
+                           m.encoder_resolution_m, m.hall_offset_rad,  m.bus_V,
+                           m.current_noise_A};
+  for (double v : finite) {
+    if (!std::isfinite(v)) return "the simulated motor has a value that is not finite";
+  }
+  for (int p = 0; p < 3; ++p) {
+    if (!std::isfinite(m.resistance_factor[p]) || !std::isfinite(m.inductance_factor[p]))
+      return "the simulated motor has an imbalance factor that is not finite";
+  }
+  if (!(m.stroke_min_m < m.stroke_max_m))
+    return "the stroke's lower end (strokeMin) must lie below its upper end (strokeMax)";
+  if (!(m.start_position_m >= m.stroke_min_m && m.start_position_m <= m.stroke_max_m))
+    return "the start position must lie within the stroke (strokeMin to strokeMax)";
+  if (m.encoder_resolution_m > m.pole_pitch_m)
+    return "the encoder resolution (encRes) must not exceed the pole pitch";
+  if ((m.stroke_max_m - m.stroke_min_m) / m.encoder_resolution_m > 9e15)
+    return "the stroke spans more encoder counts than the drive can count";
+  return "";
+}
+
+std::vector<std::string> SimulationKeys() {
+  std::vector<std::string> names;
+  for (const Key& key : Keys()) names.emplace_back(key.name);
+  return names;
+}
+
+}  // namespace sim
