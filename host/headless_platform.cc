@@ -116,6 +116,13 @@ void HeadlessPlatform::AdvanceClock(DialogModel& dialog, int64_t ms, const Condi
   const int64_t now_ms = Now();
   const int64_t target =
       now_ms > std::numeric_limits<int64_t>::max() / kNsPerMs - ms ? now_ms : now_ms + ms;
+  const std::optional<WaitState> outer = wait_;
+  wait_ = WaitState{&dialog, target, until ? &until : nullptr};
+  struct Restore {
+    std::optional<WaitState>& wait;
+    std::optional<WaitState> outer;
+    ~Restore() { wait = outer; }
+  } restore{wait_, outer};
   while (dialog.IsRunning()) {
     if (until && until(dialog)) return;
     auto next =
@@ -173,6 +180,9 @@ bool HeadlessPlatform::KillTimer(DialogModel& dialog, int id) {
 
 void HeadlessPlatform::DispatchPendingMessages() {
   if (running_.empty() || actions_.empty()) return;
+  if (wait_ && wait_->dialog->IsRunning() && Now() < wait_->target_ms &&
+      !(wait_->until != nullptr && (*wait_->until)(*wait_->dialog)))
+    return;
   const Action action = actions_.front();
   actions_.pop_front();
   Apply(*running_.back(), action);

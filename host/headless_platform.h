@@ -4,7 +4,9 @@
 // front of the queue one at a time and applied to the innermost running dialog, so an action that
 // opens a nested dialog hands the following actions to it. When the queue runs dry, the running
 // dialog is cancelled (OnCancel, and EndDialog(2) if it refused), so a test never hangs.
-// DispatchPendingMessages applies at most one action, which lets a scripted user stop a long loop.
+// DispatchPendingMessages applies at most one action, which lets a scripted user stop a long loop;
+// inside a wait (from a timer that the wait fired) it applies none until the wait is over, since
+// the actions after a wait happen after it.
 //
 // "Wait N ms" advances the virtual clock, firing due timers in time order (timers due at the same
 // moment fire in the order they were set); it stops early when the dialog it was applied to ends.
@@ -134,6 +136,13 @@ class HeadlessPlatform : public Platform {
   std::deque<std::optional<std::string>> text_answers_;
   std::vector<DialogModel*> running_;
   std::vector<Timer> timers_;
+  // The wait being applied, while AdvanceClock runs: its dialog, end and condition.
+  struct WaitState {
+    DialogModel* dialog = nullptr;
+    int64_t target_ms = 0;
+    const Condition* until = nullptr;
+  };
+  std::optional<WaitState> wait_;
   uint64_t timer_order_ = 0;
   VirtualClock clock_;
   std::vector<MessageLogEntry> message_log_;
