@@ -210,5 +210,23 @@ TEST_F(HeadlessPlatformTest, DispatchLetsTheScriptedUserStopALoop) {
   EXPECT_EQ(platform_.Now(), 5);
 }
 
+TEST_F(HeadlessPlatformTest, DispatchInsideAWaitKeepsTheActionsAfterIt) {
+  // A timer that asks for pending messages at every firing takes no action before the wait it
+  // fires in is over: the fixed wait's end, or the moment the awaited condition holds.
+  TimerDlg dlg(setup_, 900);
+  dlg.on_init = [](TimerDlg& d) { GetPlatform()->SetTimer(d, 7, 10); };
+  dlg.on_timer = [](TimerDlg&, int) { GetPlatform()->DispatchPendingMessages(); };
+  std::vector<std::pair<int64_t, int>> clicks;
+  dlg.on_command = [&](TimerDlg&, int id) {
+    clicks.emplace_back(platform_.Now(), id);
+    return true;
+  };
+  platform_.Wait(35).Click(1071);
+  platform_.WaitUntil([&](DialogModel&) { return dlg.fired.size() >= 5; }, 100).Click(1070);
+  platform_.EndOk();
+  ASSERT_EQ(dlg.DoModal(), kIdOk);
+  EXPECT_EQ(clicks, (std::vector<std::pair<int64_t, int>>{{35, 1071}, {50, 1070}}));
+}
+
 }  // namespace
 }  // namespace axis
