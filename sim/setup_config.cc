@@ -48,4 +48,34 @@ std::string ConfigFromSetup(const CMC_Setup& setup, Config& config) {
   return "";
 }
 
+std::unique_ptr<SimulatedDrive> DriveForSetup(const CMC_Setup& setup, const axis::Clock& clock,
+                                              const std::vector<std::string>& overrides,
+                                              std::string& error) {
+  Config config;
+  error = ConfigFromSetup(setup, config);
+  if (!error.empty()) {
+    error = "the simulated drive: " + error;
+    return nullptr;
+  }
+  for (const std::string& assignment : overrides) {
+    const size_t eq = assignment.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      error = "--sim takes KEY=VALUE, not " + axis::Quoted(assignment);
+      return nullptr;
+    }
+    error = ApplySimulationKey(config, std::string_view(assignment).substr(0, eq),
+                               std::string_view(assignment).substr(eq + 1));
+    if (!error.empty()) {
+      error = "--sim " + assignment + ": " + error;
+      return nullptr;
+    }
+  }
+  error = CheckConfig(config);
+  if (!error.empty()) {
+    error = "the simulated drive: " + error;
+    return nullptr;
+  }
+  return SimulatedDrive::Create(config, clock, error);
+}
+
 }  // namespace sim

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string_view>
 
-#include "app/cli/simulated_drive.h"
 #include "app/cli/test_runner.h"
 #include "app/gui/render.h"
 #include "host/install_layout.h"
@@ -21,6 +20,7 @@
 #include "host/setup.h"
 #include "host/setup_file.h"
 #include "host/text.h"
+#include "sim/setup_config.h"
 
 namespace axis::cli {
 
@@ -482,7 +482,7 @@ int CmdEdit(Session& s, const Invocation& inv) {
   // The tests the dialogs open run against the simulated drive, paced to the wall clock.
   const SteadyClock wall;
   std::string error;
-  std::unique_ptr<CMC_Comm> drive = MakeSimulatedDrive(*setup, wall, inv.All("--sim"), error);
+  std::unique_ptr<CMC_Comm> drive = sim::DriveForSetup(*setup, wall, inv.All("--sim"), error);
   if (!drive && inv.Has("--sim")) return s.Error(error);
   if (!drive) {
     // Editing needs no drive; only the tests the dialogs open do.
@@ -536,7 +536,8 @@ int CmdTest(Session& s, const Invocation& inv) {
   const TestSpec* spec = FindTestSpec(inv.operands[1]);
   if (spec == nullptr) {
     std::string names;
-    for (const TestSpec& known : TestSpecs()) names += (names.empty() ? "" : ", ") + std::string(known.name);
+    for (const TestSpec& known : TestSpecs())
+      names += (names.empty() ? "" : ", ") + std::string(known.name);
     return s.Error("unknown test " + Quoted(inv.operands[1]) + " (" + names + ")");
   }
   TestOptions options;
@@ -565,7 +566,7 @@ int CmdTest(Session& s, const Invocation& inv) {
   const TestOutcome outcome = RunTest(
       *setup, *spec, options,
       [&](const Clock& clock, std::string& error) {
-        return MakeSimulatedDrive(*setup, clock, overrides, error);
+        return sim::DriveForSetup(*setup, clock, overrides, error);
       },
       [&](CMC_Setup& target) { return open(&target); },
       [&](DialogModel& dialog, const std::string& png) {
@@ -617,7 +618,12 @@ const CommandRow kCommands[] = {
     {"tune", 2, 2, true, &CmdTune},
     {"diff", 2, 2, false, &CmdDiff},
     {"edit", 1, 1, true, &CmdEdit, true, {"--sim"}},
-    {"test", 2, 2, true, &CmdTest, true,
+    {"test",
+     2,
+     2,
+     true,
+     &CmdTest,
+     true,
      {"--sim", "--answer", "--stop-after", "--export", "--picture", "--tune"}},
     {"render", 2, 2, false, &CmdRender},
     {"render-template", 2, 2, false, &CmdRenderTemplate, false},
