@@ -554,6 +554,8 @@ int CmdTest(Session& s, const Invocation& inv) {
   }
   options.tune = inv.Has("--tune");
   for (const std::string& path : inv.All("--export")) options.export_csv = path;
+  if (!options.export_csv.empty() && !spec->plots)
+    return s.Error("--export: the " + std::string(spec->name) + " test plots no curves");
   for (const std::string& path : inv.All("--picture")) options.picture_png = path;
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;

@@ -48,10 +48,10 @@ std::string ExportCurves(DialogModel& dialog, const std::string& path) {
   const size_t dot = path.rfind('.');
   const bool has_extension = dot != std::string::npos && path.find('/', dot) == std::string::npos;
   for (size_t i = 0; i < sets.size(); ++i) {
-    const std::string target =
-        i == 0 ? path
-               : (has_extension ? path.substr(0, dot) : path) + "-" + std::to_string(i + 1) +
-                     (has_extension ? path.substr(dot) : "");
+    const std::string target = i == 0 ? path
+                                      : (has_extension ? path.substr(0, dot) : path) + "-" +
+                                            std::to_string(i + 1) +
+                                            (has_extension ? path.substr(dot) : "");
     if (std::string problem = sets[i]->ExportToASCII(target); !problem.empty()) return problem;
   }
   return "";
@@ -83,6 +83,7 @@ const std::vector<TestSpec>& TestSpecs() {
        .tab_id = 1300,
        .run_page = 1,
        .tune_button = 3149,
+       .plots = true,
        .parameters = {"Kp_C_scl", "Ki_C_scl", "PB_C"}},
       {.name = "vdc", .template_id = 105, .parameters = {"Vdc"}},
   };
@@ -126,27 +127,21 @@ TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& o
         if (test->TestRunning()) test->UserClick(CMC_TestDlg::kStartStop);  // Stop
         outcome.succeeded = test->TestResult() == 1;
         std::fprintf(out, "result: %s\n", outcome.succeeded ? "succeeded" : "failed");
-        if (!outcome.succeeded && !test->ErrorText().empty())
-          std::fprintf(err, "%s\n", Latin1ToUtf8(test->ErrorText()).c_str());
+        if (!outcome.succeeded) outcome.failure = Latin1ToUtf8(test->ErrorText());
+        if (!outcome.failure.empty()) std::fprintf(err, "%s\n", outcome.failure.c_str());
         PrintValues(setup, dialog, spec, out);
         if (!options.export_csv.empty())
           outcome.output_error = ExportCurves(dialog, options.export_csv);
         if (!options.picture_png.empty() && outcome.output_error.empty())
           outcome.output_error = paint(dialog, options.picture_png);
       });
-  if (options.keep) {
-    platform.Do([](DialogModel& dialog) {
-      const ControlState* ok = dialog.Control(kIdOk);
-      if (ok != nullptr && ok->kind == ControlKind::kButton) {
-        dialog.UserClick(kIdOk);
-      } else {
-        dialog.UserClick(kIdCancel);  // Close, then Yes to keep what it found
-      }
-    });
-    platform.Answer(kIdYes);
-  } else {
-    platform.Click(kIdCancel).Answer(kIdNo);
-  }
+  // Only a run that succeeded is kept: a failed or stopped one leaves the setup as it was.
+  platform.Do([&](DialogModel& dialog) {
+    const bool keep = options.keep && outcome.succeeded;
+    platform.Answer(keep ? kIdYes : kIdNo);
+    const ControlState* ok = dialog.Control(kIdOk);
+    dialog.UserClick(keep && ok != nullptr && ok->kind == ControlKind::kButton ? kIdOk : kIdCancel);
+  });
   const int result = open(setup);
   setup.SetComm(previous_drive);
   SetPlatform(previous);

@@ -2,9 +2,10 @@
 // against a drive (the simulated one) on the headless platform's virtual clock.
 //
 // The scripted user presses "Tune" first where asked and the test has one, then Start, waits for
-// the verdict (or presses Stop after the given drive time), then ends the dialog: with the answer
-// yes the way that keeps its results (its OK button where it has one, else Close and Yes to its
-// question), with no the way that discards them (Close, and No). Status texts are printed as they
+// the verdict (or presses Stop after the given drive time), then ends the dialog: after a run that
+// succeeded and with the answer yes, the way that keeps its results (its OK button where it has
+// one, else Close and Yes to its question); otherwise the way that discards them (Close, and No),
+// so that a failed or stopped run never changes the setup. Status texts are printed as they
 // appear, then the verdict and the values the test identified or measured.
 #pragma once
 
@@ -27,9 +28,10 @@ namespace axis::cli {
 struct TestSpec {
   const char* name;  // "rl"
   int template_id;
-  int tab_id = 0;    // a tab control to turn to its run page before Start (0: none)
+  int tab_id = 0;  // a tab control to turn to its run page before Start (0: none)
   int run_page = 0;
-  int tune_button = 0;  // 0: the test has no "Tune"
+  int tune_button = 0;                  // 0: the test has no "Tune"
+  bool plots = false;                   // it plots curves (that --export can write)
   std::vector<const char*> parameters;  // printed after the run: name, value, base unit
   std::vector<std::pair<int, const char*>> readouts;  // printed: label, control text, unit
 };
@@ -39,17 +41,18 @@ const std::vector<TestSpec>& TestSpecs();
 const TestSpec* FindTestSpec(const std::string& name);
 
 struct TestOptions {
-  bool keep = true;                      // --answer yes (default) or no
-  std::optional<double> stop_after_s;    // --stop-after SECONDS of drive time
-  bool tune = false;                     // --tune
-  std::string export_csv;                // --export FILE.csv
-  std::string picture_png;               // --picture FILE.png
+  bool keep = true;                    // --answer yes (default) or no
+  std::optional<double> stop_after_s;  // --stop-after SECONDS of drive time
+  bool tune = false;                   // --tune
+  std::string export_csv;              // --export FILE.csv
+  std::string picture_png;             // --picture FILE.png
 };
 
 struct TestOutcome {
   bool ran = false;        // the dialog ran (else `error` says why)
   bool succeeded = false;  // the last run's verdict
   bool kept = false;       // the dialog ended with OK: the setup holds what the test left
+  std::string failure;     // the failure text as the dialog shows it ("" unless it failed)
   std::string error;
   std::string output_error;  // --export or --picture could not be written
 };

@@ -103,6 +103,13 @@ TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
       {{"--plugin", "libkestrel.so", "get", demo, "PWM_freq"},
        "cannot load the plug-in \"libkestrel.so\": ./libkestrel.so: cannot open shared object "
        "file: No such file or directory\n"},
+      {{"test", demo, "torque"}, "unknown test \"torque\" (phase, rl, current, vdc)\n"},
+      {{"test", demo, "rl", "--answer", "maybe"}, "--answer takes yes or no, not \"maybe\"\n"},
+      {{"test", demo, "rl", "--stop-after", "-3"},
+       "--stop-after takes seconds from 0 to 1000000, not \"-3\"\n"},
+      {{"test", demo, "vdc", "--export", "bus.csv"}, "--export: the vdc test plots no curves\n"},
+      {{"test", demo, "rl", "--sim", "furlongs=3"}, ""},
+      {{"test", demo, "rl", "--sim", "R"}, "--sim takes KEY=VALUE, not \"R\"\n"},
       {{"show", Path("absent.json")}, ""}};
   // clang-format on
   for (const auto& [args, err] : rows) {
@@ -251,6 +258,50 @@ TEST_F(Cli, TuneWritesGainsTheRegistersCanHold) {
   EXPECT_LE(mantissa, 32767);
   // The gain shown is exactly the one the registers give.
   EXPECT_DOUBLE_EQ(kp, mantissa * std::ldexp(1.0, static_cast<int>(shift)) / 32767.0);
+}
+
+TEST_F(Cli, TestRunsOnTheSimulatedDriveAndWritesOnlyWhatItKeeps) {
+  const std::string demo = Path("demo-linear.json"), original = ReadFile(demo);
+  const std::string out = Path("out.json"), csv = Path("step.csv");
+  const std::string no_routines =
+      "The setup describes no drive routines (it has no \"routines\" section).\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;           // the failure text
+    bool writes_out;           // out.json holds the kept result
+    std::string out_contains;  // a line of standard output
+  } rows[] = {
+      {{"rl", "--sim", "R=4", "-o", out}, 0, "", true, "result: succeeded\nR\t3.99"},
+      {{"rl", "--sim", "R=4", "--answer", "no", "-o", out}, 0, "", false, "R\t3.99"},
+      {{"phase", "--sim", "openPhase=C", "-o", out},
+       1,
+       "Possible causes of failure:\n\t- one of the motor phases is disconnected",
+       false,
+       "result: failed\n"},
+      {{"current", "--tune", "--stop-after", "0.001", "-o", out}, 1, "", false, "Test stopped\n"},
+      {{"current", "--tune", "--export", csv, "-o", out}, 0, "", true, "Uploading results\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args[2]);
+    std::filesystem::remove(out);
+    std::vector<std::string> args = {"test", demo};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err.substr(0, row.err.size()), row.err);
+    EXPECT_NE(r.out.find(row.out_contains), std::string::npos) << r.out;
+    EXPECT_EQ(std::filesystem::exists(out), row.writes_out);
+    EXPECT_EQ(ReadFile(demo), original);
+  }
+  EXPECT_EQ(ReadFile(csv).substr(0, 60),
+            "t_s,Current_Reference_A,Voltage_Reference_V,Motor_Current_A\n");
+  // Without -o the kept result goes into the setup itself; a setup without routines cannot run.
+  EXPECT_EQ(Run({"test", demo, "vdc", "--sim", "vdc=24"}).status, 0);
+  EXPECT_EQ(Run({"get", demo, "Vdc"}).out, "Vdc\t24\tV\t5\t90\n");
+  const Result minimal = Run({"test", Path("minimal-linear.json"), "rl"});
+  EXPECT_EQ(minimal.status, 1);
+  EXPECT_EQ(minimal.err, no_routines);
 }
 
 TEST_F(Cli, HelpListsEveryCommandAndVersionNamesTheRelease) {
