@@ -38,11 +38,15 @@ void DrawLabel(QPainter& painter, double x, double y, Qt::Alignment horizontal,
   painter.drawText(box, static_cast<int>(horizontal | Qt::AlignVCenter), Latin1(text));
 }
 
-void DrawVerticalTitle(QPainter& painter, double x, double y, const std::string& text) {
+// A title along the height of the plot area, shortened with an ellipsis when longer than it.
+void DrawVerticalTitle(QPainter& painter, double x, double y, double length,
+                       const std::string& text) {
   painter.save();
   painter.translate(x, y);
   painter.rotate(-90);
-  DrawLabel(painter, 0, 0, Qt::AlignHCenter, text);
+  const QString elided =
+      QFontMetricsF(painter.font()).elidedText(Latin1(text), Qt::ElideMiddle, length);
+  painter.drawText(QRectF(-length / 2, -10, length, 20), Qt::AlignCenter, elided);
   painter.restore();
 }
 
@@ -136,9 +140,9 @@ void PaintPlotOver(QPainter& painter, const CGraphWindow& plot, QSize size) {
     }
   }
   DrawLabel(painter, a.left + a.width / 2, a.Bottom() + 32, Qt::AlignHCenter, plot.XTitle());
-  DrawVerticalTitle(painter, 14, a.top + a.height / 2, plot.YTitle(1));
+  DrawVerticalTitle(painter, 14, a.top + a.height / 2, a.height, plot.YTitle(1));
   if (right_axis)
-    DrawVerticalTitle(painter, size.width() - 12.0, a.top + a.height / 2, plot.YTitle(2));
+    DrawVerticalTitle(painter, size.width() - 12.0, a.top + a.height / 2, a.height, plot.YTitle(2));
   const CGraphFilter* curves = plot.GetCurves();
   if ((plot.GetOptions() & CGraphWindow::kNoLegend) == 0 && curves != nullptr &&
       curves->GetCount() > 0)

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTest>
 #include <filesystem>
 #include <memory>
@@ -13,9 +14,13 @@
 #include "app/gui/qt_platform.h"
 #include "app/gui/render.h"
 #include "gui/gui_test_support.h"
+#include "host/clock.h"
+#include "host/plot.h"
 #include "host/plugin_loader.h"
 #include "host/plugin_services.h"
 #include "host/setup_file.h"
+#include "host/test_dlg.h"
+#include "sim/setup_config.h"
 
 namespace axis::gui {
 namespace {
@@ -42,11 +47,11 @@ DialogWindow* TopWindow(int template_id) {
   return window->Model().Template().id == template_id ? window : nullptr;
 }
 
-// Saved as <build>/screenshots/<template file name>.png.
-void Screenshot(DialogWindow* window) {
+// Saved as <build>/screenshots/<template file name><suffix>.png.
+void Screenshot(DialogWindow* window, const std::string& suffix = "") {
   const fs::path folder = fs::path(AXIS_BUILD_DIR) / "screenshots";
   fs::create_directories(folder);
-  const fs::path png = folder / (PictureName(window->Model().Template().id) + ".png");
+  const fs::path png = folder / (PictureName(window->Model().Template().id) + suffix + ".png");
   EXPECT_TRUE(window->grab().save(QString::fromStdString(png.string()), "PNG")) << png;
 }
 
@@ -142,6 +147,49 @@ TEST_F(FrontEnd, CancelReportsNotAccepted) {
     OnWindow(kDriveSetup, [](DialogWindow* drive) { Press(*drive, kIdCancel); });
   });
   EXPECT_EQ(LoadedPlugin().Exports().EditSetup(setup_.get()), 0);
+}
+
+// The tests run in their windows against the simulated drive in real time, as in `axiscore edit`:
+// Start through the button, the verdict and the plotted points in the window, Close.
+TEST_F(FrontEnd, TestsRunInTheirWindowsOnTheSimulatedDrive) {
+  const SteadyClock wall;
+  std::string error;
+  const std::unique_ptr<CMC_Comm> drive = sim::DriveForSetup(*setup_, wall, {}, error);
+  ASSERT_NE(drive, nullptr) << error;
+  setup_->SetComm(drive.get());
+  const struct {
+    int id;
+    int page;  // the tab page Start is on (-1: no tabs)
+  } tests[] = {{288, -1}, {101, 1}};
+  for (const auto& test : tests) {
+    SCOPED_TRACE(test.id);
+    int verdict = 0;
+    size_t points = 0;
+    OnWindow(test.id, [&](DialogWindow* window) {
+      if (test.page >= 0) {
+        if (auto* tabs = window->findChild<QTabWidget*>()) tabs->setCurrentIndex(test.page);
+      }
+      Press(*window, CMC_TestDlg::kStartStop);
+      auto* model = dynamic_cast<CMC_TestDlg*>(&window->Model());
+      ASSERT_NE(model, nullptr);
+      WhenReady([model] { return !model->TestRunning(); },
+                [&, window, model] {
+                  verdict = model->TestResult();
+                  for (const auto& [id, control] : model->Controls()) {
+                    const auto* plot = dynamic_cast<const CGraphWindow*>(control.custom);
+                    if (plot != nullptr && plot->GetCurves()->GetCount() > 0)
+                      points += plot->GetCurves()->GetCurve(0)->Points().size();
+                  }
+                  Screenshot(window, "-run");
+                  Press(*window, kIdCancel);
+                },
+                steps_.get());
+    });
+    EXPECT_EQ(FindSetupService(OpenDialogServiceName(test.id))(setup_.get()), kIdCancel);
+    EXPECT_EQ(verdict, 1);
+    EXPECT_EQ(points, test.id == 101 ? 100u : 0u);
+  }
+  setup_->SetComm(nullptr);
 }
 
 }  // namespace
