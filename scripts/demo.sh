@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds, and runs the main job on the bundled demo drive: the drive
-# setup dialog on a copy of setups/demo-linear.json. Without a display the dialogs are drawn into
-# PNG files instead, and the completed setup is shown as a table.
+# setup dialog on a copy of setups/demo-linear.json (without a display the dialogs are drawn into
+# PNG files instead), then the commissioning tests on the simulated drive, and the completed setup
+# shown as a table.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -18,5 +19,12 @@ else
   echo "No display here: drawing every setup dialog as it opens on the demo drive into $work/dialogs."
   build/bin/axiscore render "$setup" "$work/dialogs"
 fi
+echo "Commissioning tests on the simulated drive (results kept in $setup):"
+for test in vdc phase rl; do
+  echo "--- $test"
+  build/bin/axiscore test "$setup" "$test"
+done
+echo "--- current (tuned from the pass band; the step response in $work/current-step.csv)"
+build/bin/axiscore test "$setup" current --tune --export "$work/current-step.csv"
 build/bin/axiscore compute "$setup"
 build/bin/axiscore show "$setup"
