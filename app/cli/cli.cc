@@ -533,10 +533,10 @@ int CmdRender(Session& s, const Invocation& inv) {
 }
 
 int CmdTest(Session& s, const Invocation& inv) {
-  const TestSpec* spec = FindTestSpec(inv.operands[1]);
-  if (spec == nullptr) {
+  const TestEntry* entry = FindTestEntry(inv.operands[1]);
+  if (entry == nullptr) {
     std::string names;
-    for (const TestSpec& known : TestSpecs())
+    for (const TestEntry& known : TestEntries())
       names += (names.empty() ? "" : ", ") + std::string(known.name);
     return s.Error("unknown test " + Quoted(inv.operands[1]) + " (" + names + ")");
   }
@@ -554,19 +554,19 @@ int CmdTest(Session& s, const Invocation& inv) {
   }
   options.tune = inv.Has("--tune");
   for (const std::string& path : inv.All("--export")) options.export_csv = path;
-  if (!options.export_csv.empty() && !spec->plots)
-    return s.Error("--export: the " + std::string(spec->name) + " test plots no curves");
+  if (!options.export_csv.empty() && !entry->plots)
+    return s.Error("--export: the " + std::string(entry->name) + " test plots no curves");
   for (const std::string& path : inv.All("--picture")) options.picture_png = path;
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;
-  const SetupService open = FindSetupService(OpenDialogServiceName(spec->template_id));
-  if (open == nullptr) return s.Error("the plug-in offers no test " + Quoted(spec->name));
+  const SetupService open = FindSetupService(OpenDialogServiceName(entry->template_id));
+  if (open == nullptr) return s.Error("the plug-in offers no test " + Quoted(entry->name));
   const gui::FrontEnd* desktop = nullptr;
   if (!options.picture_png.empty() && (desktop = s.Desktop("test --picture")) == nullptr)
     return kExitError;
   const std::vector<std::string> overrides = inv.All("--sim");
   const TestOutcome outcome = RunTest(
-      *setup, *spec, options,
+      *setup, *entry, options,
       [&](const Clock& clock, std::string& error) {
         return sim::DriveForSetup(*setup, clock, overrides, error);
       },

@@ -58,15 +58,15 @@ std::string ExportCurves(DialogModel& dialog, const std::string& path) {
 }
 
 // What the test identified or measured, as `get` prints values: name, value, base unit.
-void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestSpec& spec, std::FILE* out) {
-  for (const char* name : spec.parameters) {
+void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestEntry& entry, std::FILE* out) {
+  for (const char* name : entry.parameters) {
     const CMC_Parameter* p = setup.FindParameterNoError(name);
     if (p == nullptr) continue;
     std::fprintf(out, "%s\t%s\t%s\n", PrintableText(Latin1ToUtf8(p->GetName())).c_str(),
                  FormatNumber(p->GetValueInBaseUnit()).c_str(),
                  PrintableText(Latin1ToUtf8(p->GetBaseUnitName())).c_str());
   }
-  for (const auto& [id, label_and_unit] : spec.readouts) {
+  for (const auto& [id, label_and_unit] : entry.readouts) {
     std::fprintf(out, "%s\t%s\n", label_and_unit,
                  PrintableText(Latin1ToUtf8(dialog.GetChildText(id))).c_str());
   }
@@ -74,8 +74,8 @@ void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestSpec& spec, st
 
 }  // namespace
 
-const std::vector<TestSpec>& TestSpecs() {
-  static const std::vector<TestSpec> specs = {
+const std::vector<TestEntry>& TestEntries() {
+  static const std::vector<TestEntry> entries = {
       {.name = "phase", .template_id = 288, .readouts = {{1020, "IA\tA"}, {1022, "IB\tA"}}},
       {.name = "rl", .template_id = 290, .parameters = {"R", "L"}},
       {.name = "current",
@@ -87,17 +87,17 @@ const std::vector<TestSpec>& TestSpecs() {
        .parameters = {"Kp_C_scl", "Ki_C_scl", "PB_C"}},
       {.name = "vdc", .template_id = 105, .parameters = {"Vdc"}},
   };
-  return specs;
+  return entries;
 }
 
-const TestSpec* FindTestSpec(const std::string& name) {
-  for (const TestSpec& spec : TestSpecs()) {
-    if (name == spec.name) return &spec;
+const TestEntry* FindTestEntry(const std::string& name) {
+  for (const TestEntry& entry : TestEntries()) {
+    if (name == entry.name) return &entry;
   }
   return nullptr;
 }
 
-TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& options,
+TestOutcome RunTest(CMC_Setup& setup, const TestEntry& entry, const TestOptions& options,
                     const DriveFactory& make_drive, const DialogOpener& open,
                     const DialogPainter& paint, std::FILE* out, std::FILE* err) {
   TestOutcome outcome;
@@ -111,8 +111,8 @@ TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& o
 
   const double limit_s = options.stop_after_s.value_or(kLongestRun_s);
   const auto limit_ms = static_cast<int64_t>(limit_s * 1000.0 + 0.5);
-  if (spec.tab_id != 0) platform.SelectTab(spec.tab_id, spec.run_page);
-  if (options.tune && spec.tune_button != 0) platform.Click(spec.tune_button);
+  if (entry.tab_id != 0) platform.SelectTab(entry.tab_id, entry.run_page);
+  if (options.tune && entry.tune_button != 0) platform.Click(entry.tune_button);
   platform.Click(CMC_TestDlg::kStartStop)
       .WaitUntil(
           [](DialogModel& dialog) {
@@ -129,7 +129,7 @@ TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& o
         std::fprintf(out, "result: %s\n", outcome.succeeded ? "succeeded" : "failed");
         if (!outcome.succeeded) outcome.failure = Latin1ToUtf8(test->ErrorText());
         if (!outcome.failure.empty()) std::fprintf(err, "%s\n", outcome.failure.c_str());
-        PrintValues(setup, dialog, spec, out);
+        PrintValues(setup, dialog, entry, out);
         if (!options.export_csv.empty())
           outcome.output_error = ExportCurves(dialog, options.export_csv);
         if (!options.picture_png.empty() && outcome.output_error.empty())
@@ -146,7 +146,7 @@ TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& o
   setup.SetComm(previous_drive);
   SetPlatform(previous);
   if (result < 0 && outcome.error.empty())
-    outcome.error = "the test dialog " + std::to_string(spec.template_id) + " could not be opened";
+    outcome.error = "the test dialog " + std::to_string(entry.template_id) + " could not be opened";
   outcome.kept = result == kIdOk;
   return outcome;
 }

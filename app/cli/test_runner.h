@@ -25,7 +25,7 @@ class CMC_Setup;
 namespace axis::cli {
 
 // A test as the command line names it.
-struct TestSpec {
+struct TestEntry {
   const char* name;  // "rl"
   int template_id;
   int tab_id = 0;  // a tab control to turn to its run page before Start (0: none)
@@ -37,8 +37,8 @@ struct TestSpec {
 };
 
 // The tests the command line knows, and one by name (null when unknown).
-const std::vector<TestSpec>& TestSpecs();
-const TestSpec* FindTestSpec(const std::string& name);
+const std::vector<TestEntry>& TestEntries();
+const TestEntry* FindTestEntry(const std::string& name);
 
 struct TestOptions {
   bool keep = true;                    // --answer yes (default) or no
@@ -65,7 +65,7 @@ using DialogPainter = std::function<std::string(DialogModel& dialog, const std::
 // Opens the test's dialog on the setup (the plug-in's service) and returns its modal result.
 using DialogOpener = std::function<int(CMC_Setup& setup)>;
 
-TestOutcome RunTest(CMC_Setup& setup, const TestSpec& spec, const TestOptions& options,
+TestOutcome RunTest(CMC_Setup& setup, const TestEntry& entry, const TestOptions& options,
                     const DriveFactory& make_drive, const DialogOpener& open,
                     const DialogPainter& paint, std::FILE* out, std::FILE* err);
 

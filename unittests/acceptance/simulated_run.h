@@ -27,8 +27,8 @@ class SimulatedRunTest : public EditorTest {
   SimulatedRun Run(const char* test, const std::vector<std::string>& keys,
                    const cli::TestOptions& options = {}) {
     SimulatedRun run;
-    const cli::TestSpec* spec = cli::FindTestSpec(test);
-    if (spec == nullptr) {
+    const cli::TestEntry* entry = cli::FindTestEntry(test);
+    if (entry == nullptr) {
       ADD_FAILURE() << "no test " << test;
       return run;
     }
@@ -36,11 +36,11 @@ class SimulatedRunTest : public EditorTest {
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
     run.outcome = cli::RunTest(
-        *setup_, *spec, options,
+        *setup_, *entry, options,
         [&](const Clock& clock, std::string& error) -> std::unique_ptr<CMC_Comm> {
           return sim::DriveForSetup(*setup_, clock, keys, error);
         },
-        [&](CMC_Setup& setup) { return Open(setup, spec->template_id); },
+        [&](CMC_Setup& setup) { return Open(setup, entry->template_id); },
         [](DialogModel&, const std::string&) { return std::string("no pictures in these tests"); },
         out, out);
     std::fclose(out);
