@@ -12,7 +12,8 @@ namespace {
 constexpr const char* kMainRoutine = "Current_Controller_Tuning_Test";
 constexpr const char* kStatus[] = {"Launching the application for preliminary test",
                                    "Waiting preliminary test to be finished",
-                                   "Launching the application for test", "Running test",
+                                   "Launching the application for test",
+                                   "Running test",
                                    "Uploading results",
                                    "Test running. Press \"Stop\" to end the test"};
 constexpr const char* kProcedure =
@@ -49,10 +50,10 @@ CTestCurrent::CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent)
   const struct {
     const char* name;
     int slider, edit, unit, lower, upper;
-  } sliders[] = {{"Kp_C_scl", kKpSlider, kKpEdit, 0, kKpLower, kKpUpper},
-                 {"Ki_C_scl", kKiSlider, kKiEdit, 0, kKiLower, kKiUpper},
-                 {"PB_C", kPassBandSlider, kPassBandEdit, kPassBandUnit, kPassBandLower,
-                  kPassBandUpper}};
+  } sliders[] = {
+      {"Kp_C_scl", kKpSlider, kKpEdit, 0, kKpLower, kKpUpper},
+      {"Ki_C_scl", kKiSlider, kKiEdit, 0, kKiLower, kKiUpper},
+      {"PB_C", kPassBandSlider, kPassBandEdit, kPassBandUnit, kPassBandLower, kPassBandUpper}};
   for (const auto& s : sliders) {
     const CMC_Parameter* p = kestrel::FindOptional(setup_, s.name);
     if (p == nullptr) continue;
@@ -130,8 +131,7 @@ void CTestCurrent::OnTabChanged(int id, int page) {
   }
   const auto value = [&](const char* name) { return setup_.GetParameterValueInBaseUnit(name); };
   if (page == kTestPage && value("TestCurrent") > value("TestProtectionCurrent")) {
-    MessageBox(kProtectionBelowTestCurrent, axis::MessageButtons::kOk,
-               axis::MessageIcon::kWarning);
+    MessageBox(kProtectionBelowTestCurrent, axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
     SelectTab(kTabs, kParametersPage);
     return;
   }
@@ -173,8 +173,8 @@ bool CTestCurrent::WriteToDrive(std::initializer_list<const char*> registers) {
 }
 
 void CTestCurrent::ApplyOutputRules() {
-  kestrel::RunAll(setup_, {kestrel::EncodeFILTERQ, kestrel::EncodeFFL,
-                           kestrel::DeriveOffsetCurrent});
+  kestrel::RunAll(setup_,
+                  {kestrel::EncodeFILTERQ, kestrel::EncodeFFL, kestrel::DeriveOffsetCurrent});
   DoDataExchange();
   RefreshAllParameters();
 }
@@ -217,8 +217,8 @@ void CTestCurrent::OnOK() {
 
 int CTestCurrent::BeginTest() {
   RefreshAllParameters();
-  kestrel::RunAll(setup_, {kestrel::EncodeFILTERQ, kestrel::EncodeFFL,
-                           kestrel::DeriveOffsetCurrent});
+  kestrel::RunAll(setup_,
+                  {kestrel::EncodeFILTERQ, kestrel::EncodeFFL, kestrel::DeriveOffsetCurrent});
   if (!CurrentCounts("TestCurrent", test_current_counts_) ||
       !CurrentCounts("TestProtectionCurrent", protection_counts_))
     return 0;
@@ -234,9 +234,7 @@ void CTestCurrent::OnPoll() {
   constexpr unsigned kMask = kestrel::kShortCircuitEnableMask;
   switch (step_index_) {
     case 2:
-      if (PollRoutine(preliminary_, kMask) != Routine::kFinished ||
-          !ReadPreliminaryResults(preliminary_, reftst_, rinctst_))
-        return;
+      if (!PreliminaryFinished(preliminary_, reftst_, rinctst_)) return;
       SetInfoText(kStatus[2]);
       [[fallthrough]];
     case 3:

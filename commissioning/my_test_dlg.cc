@@ -58,8 +58,8 @@ int CMyTestDlg::CheckDriveFaults(int end_test, unsigned mask) {
   if (mer == nullptr || mer->ReadFromChip() == 0) {
     text = msc_pszErrInternal;
   } else {
-    const unsigned faults = static_cast<unsigned>(axis::TruncToInt64(mer->GetValueInBaseUnit())) &
-                            0xFFFFu & mask;
+    const unsigned faults =
+        static_cast<unsigned>(axis::TruncToInt64(mer->GetValueInBaseUnit())) & 0xFFFFu & mask;
     for (const kestrel::DriveFault& fault : kestrel::kDriveFaults) {
       if ((faults & fault.bit) != 0) {
         text = fault.text;
@@ -93,8 +93,9 @@ CMyTestDlg::Routine CMyTestDlg::PollRoutine(CMC_CoffFormat& image, unsigned mask
   return CheckDriveFaults(1, mask) == 0 ? Routine::kFailed : Routine::kFinished;
 }
 
-bool CMyTestDlg::ReadPreliminaryResults(CMC_CoffFormat& preliminary, double& reftst,
-                                         double& rinctst) {
+bool CMyTestDlg::PreliminaryFinished(CMC_CoffFormat& preliminary, double& reftst, double& rinctst) {
+  if (PollRoutine(preliminary, kestrel::kShortCircuitEnableMask) != Routine::kFinished)
+    return false;
   double in1 = 0.0;
   std::string error;
   if (GetUserVariableValue(&preliminary, "In1", in1, error) == 0) {
@@ -109,7 +110,8 @@ bool CMyTestDlg::ReadPreliminaryResults(CMC_CoffFormat& preliminary, double& ref
     Fail(msc_pszErrInZero);
     return false;
   }
-  return ReadDriveVariable("REFTST_V", true, reftst) && ReadDriveVariable("RINCTST_V", true, rinctst);
+  return ReadDriveVariable("REFTST_V", true, reftst) &&
+         ReadDriveVariable("RINCTST_V", true, rinctst);
 }
 
 bool CMyTestDlg::WriteInputs(CMC_CoffFormat& image, const axis::UserVariables& inputs) {
@@ -160,8 +162,9 @@ bool CMyTestDlg::CurrentCounts(const char* name, int& counts) {
   const CMC_Parameter* current = kestrel::FindOptional(setup_, name);
   double counts_per_A = 0.0;
   if (current == nullptr || !kestrel::CurrentScale(setup_, counts_per_A)) {
-    MessageBox(std::string("The setup has no \"") + name + "\" or no current scale to run the test.",
-               axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
+    MessageBox(
+        std::string("The setup has no \"") + name + "\" or no current scale to run the test.",
+        axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
     return false;
   }
   const double value = current->GetValueInInternalUnit();

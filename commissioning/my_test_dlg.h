@@ -75,9 +75,10 @@ class CMyTestDlg : public CMC_TestDlg {
   // Polls the routine of `image`: not begun yet (faults of `mask` checked), running, or finished
   // (faults checked once more). Re-arms the timer while waiting; fails the run on an error.
   Routine PollRoutine(CMC_CoffFormat& image, unsigned mask);
-  // After the preliminary routine: "In1" read back and checked, then "REFTST_V" and "RINCTST_V"
-  // in internal units. False when the run failed.
-  bool ReadPreliminaryResults(CMC_CoffFormat& preliminary, double& reftst, double& rinctst);
+  // Polls the preliminary positioning routine (short circuit and ENABLE watched); true once it
+  // has finished and its results are read: "In1" read back and checked, then "REFTST_V" and
+  // "RINCTST_V" in internal units. False while it runs and when the run failed.
+  bool PreliminaryFinished(CMC_CoffFormat& preliminary, double& reftst, double& rinctst);
   // Writes the user variables into the image, each write failing the run on error.
   bool WriteInputs(CMC_CoffFormat& image, const axis::UserVariables& inputs);
   // Launches the routine; the internal error fails the run when the drive refuses.

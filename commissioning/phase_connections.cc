@@ -91,9 +91,7 @@ int CTestPhaseConnections::BeginTest() {
 void CTestPhaseConnections::OnPoll() {
   switch (step_index_) {
     case 2:
-      if (PollRoutine(preliminary_, kestrel::kShortCircuitEnableMask) != Routine::kFinished ||
-          !ReadPreliminaryResults(preliminary_, reftst_, rinctst_))
-        return;
+      if (!PreliminaryFinished(preliminary_, reftst_, rinctst_)) return;
       SetInfoText(kStatus[2]);
       [[fallthrough]];
     case 3:

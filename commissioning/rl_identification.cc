@@ -157,9 +157,7 @@ void CTestRL::OnPoll() {
   constexpr unsigned kMask = kestrel::kShortCircuitEnableMask;
   switch (step_index_) {
     case 2:
-      if (PollRoutine(preliminary_, kMask) != Routine::kFinished ||
-          !ReadPreliminaryResults(preliminary_, reftst_, rinctst_))
-        return;
+      if (!PreliminaryFinished(preliminary_, reftst_, rinctst_)) return;
       SetInfoText(kStatus[2]);
       [[fallthrough]];
     case 3:
@@ -179,9 +177,7 @@ void CTestRL::OnPoll() {
       RearmTimer();
       return;
     case 6:
-      if (PollRoutine(preliminary_, kMask) != Routine::kFinished ||
-          !ReadPreliminaryResults(preliminary_, reftst_, rinctst_))
-        return;
+      if (!PreliminaryFinished(preliminary_, reftst_, rinctst_)) return;
       SetInfoText(kStatus[6]);
       [[fallthrough]];
     case 7:
@@ -217,15 +213,15 @@ void CTestRL::AnalyseResistance() {
     return;
   CMC_Parameter* vdc = kestrel::FindOptional(setup_, "Vdc");
   double bus_counts_per_V = 0.0;
-  if (vdc == nullptr || !kestrel::VdcScale(setup_, bus_counts_per_V) ||
-      !(bus_counts_per_V > 0.0)) {
+  if (vdc == nullptr || !kestrel::VdcScale(setup_, bus_counts_per_V) || !(bus_counts_per_V > 0.0)) {
     Fail(msc_pszErrInternal);
     return;
   }
   // From here on the voltage scale uses the DC bus as measured.
   vdc->SetValueInBaseUnit(bus_counts / bus_counts_per_V);
   double counts_per_A = 0.0, counts_per_V = 0.0;
-  if (!kestrel::CurrentScale(setup_, counts_per_A) || !kestrel::VoltageScale(setup_, counts_per_V)) {
+  if (!kestrel::CurrentScale(setup_, counts_per_A) ||
+      !kestrel::VoltageScale(setup_, counts_per_V)) {
     Fail(msc_pszErrInternal);
     return;
   }
@@ -284,11 +280,11 @@ void CTestRL::OnCancel() {
   RestoreVdc();
   std::vector<kestrel::ChangedValue> changed;
   if (saved_r_Ohm_ != r_Ohm_)
-    changed.push_back({"Phase resistance", axis::FormatNumber(saved_r_Ohm_, 6),
-                       axis::FormatNumber(r_Ohm_, 6)});
+    changed.push_back(
+        {"Phase resistance", axis::FormatNumber(saved_r_Ohm_, 6), axis::FormatNumber(r_Ohm_, 6)});
   if (saved_l_H_ != l_H_)
-    changed.push_back({"Phase inductance", axis::FormatNumber(saved_l_H_, 6),
-                       axis::FormatNumber(l_H_, 6)});
+    changed.push_back(
+        {"Phase inductance", axis::FormatNumber(saved_l_H_, 6), axis::FormatNumber(l_H_, 6)});
   switch (AskToKeepValues(changed)) {
     case axis::kIdYes:
       EndDialog(axis::kIdOk);
