@@ -16,7 +16,10 @@ namespace axis {
 
 class CustomControl {
  public:
-  virtual ~CustomControl() = default;
+  // A model that goes away before its dialog detaches itself from it.
+  virtual ~CustomControl() {
+    if (on_destroyed_) on_destroyed_();
+  }
   CustomControl() = default;
   CustomControl(const CustomControl&) = delete;
   CustomControl& operator=(const CustomControl&) = delete;
@@ -24,8 +27,13 @@ class CustomControl {
   // Names the widget that draws this model ("bar", "plot", "phase" ...).
   virtual std::string_view Kind() const = 0;
 
-  // The dialog showing the model listens here (one listener; null to stop).
-  void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
+  // The dialog showing the model listens here (one dialog; nulls to stop): `listener` when the
+  // picture changed, `on_destroyed` when the model goes away, so that the dialog never keeps it.
+  void SetChangeListener(std::function<void()> listener,
+                         std::function<void()> on_destroyed = nullptr) {
+    listener_ = std::move(listener);
+    on_destroyed_ = std::move(on_destroyed);
+  }
 
  protected:
   // Tells the dialog (and through it the front end) that the picture must be drawn again.
@@ -35,6 +43,7 @@ class CustomControl {
 
  private:
   std::function<void()> listener_;
+  std::function<void()> on_destroyed_;
 };
 
 // Writes a picture of a control, as its widget draws it, into a PNG file of width x height px:

@@ -214,7 +214,13 @@ bool DialogModel::AttachCustom(int id, CustomControl* model) {
   if (c == nullptr || c->kind != ControlKind::kCustom) return false;
   if (c->custom != nullptr && c->custom != model) c->custom->SetChangeListener(nullptr);
   c->custom = model;
-  if (model != nullptr) model->SetChangeListener([this, id] { Touch(id); });
+  if (model != nullptr) {
+    model->SetChangeListener([this, id] { Touch(id); },
+                             [this, id] {
+                               if (ControlState* control = Mutable(id)) control->custom = nullptr;
+                               Touch(id);
+                             });
+  }
   Touch(id);
   return true;
 }

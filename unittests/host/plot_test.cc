@@ -464,6 +464,11 @@ TEST_F(AttachedControls, ModelChangesRedrawTheirControl) {
   bar.Repaint();
   EXPECT_EQ(changed, (std::vector<int>{1095, 1095, 1095, 1096}));
   EXPECT_EQ(plot.SubclassDlgItem(1362, nullptr, &curves), 0);
+  {
+    CBarGraph short_lived;
+    EXPECT_EQ(short_lived.SubclassDlgItem(1096, &dlg), 1);
+  }
+  EXPECT_EQ(dlg.Control(1096)->custom, nullptr) << "a model that went away is detached";
 }
 
 TEST_F(AttachedControls, CreateWmfWritesTheSvgOrAPngThroughTheFrontEnd) {
