@@ -182,15 +182,14 @@ class DriveCore {
   }
   bool limit_tripped() const { return limit_tripped_; }
   // Modes kRoutineCurrent and kFirmwareCurrent: the current references (counts).
-  void SetCurrentReference(double id, double iq) { current_ref_dq_ = {id, iq}; }
+  void SetCurrentReference(double id, double iq);
   const std::array<double, 2>& command_dq() const { return command_dq_; }
   // Remembers the present encoder count as the electrical angle 0 (after initial positioning).
   void SetCommutationReference() { commutation_reference_ = encoder_counts_; }
 
   // --- the physics, for tests ---------------------------------------------------------------
   const MechanicsState& mechanics() const { return mechanics_; }
-  const WindingState& winding_state() const { return winding_state_; }
-  std::array<double, 3> line_currents_A() const { return winding_->LineCurrents(winding_state_); }
+  const std::array<double, 3>& line_currents_A() const { return line_A_; }
   double true_dead_time_s() const { return dead_time_s_; }
 
  private:
@@ -199,8 +198,15 @@ class DriveCore {
   std::string DecodeRegisters();  // timing and controller registers into the fields below
   void BuildWinding();
   double ElectricalAngleTurns() const;
+  int32_t SensorCounts(double current_A) const;
+  void SampleEncoder();
+  void Protect();
+  void Regulate();
   void ModulatorOutput(double v_alpha, double v_beta);
+  std::array<double, 3> TurningCompensation() const;
+  void DrivenPeriod();
   void ResolveDeadTime(const std::array<double, 3>& start, std::array<double, 3> sign);
+  void ClearCurrents();
 
   Config config_;
   // registers
@@ -222,6 +228,7 @@ class DriveCore {
   int32_t clper_ = 1, slper_ = 1;
   int slow_divider_ = 1;
   PiRegisters pi_d_, pi_q_;
+  PiGains gains_d_, gains_q_;
   double voltage_limit_ = 0.0;
   double min_duty_ = 0.0, max_duty_ = 1.0;
   double compensation_ = 0.0;             // the dead band as a share of the PWM period
@@ -237,11 +244,16 @@ class DriveCore {
   double dead_time_s_ = 0.0;
   // Branch and line currents moved by each terminal's dead-time error over a period.
   std::array<std::array<double, 3>, 3> dead_branch_{}, dead_line_{};
-  double dead_error_V_ = 0.0;      // Vdc t_dead / T_pwm
-  double dead_tolerance_A_ = 0.0;  // end currents settled within this
-  int dead_sweeps_ = 1;            // at most so many rounds
+  std::array<double, 3> dead_line_inverse_{};  // 1 / dead_line_[x][x] (0 for an open lead)
+  std::array<double, 3> dead_hold_A_{};        // half of |dead_line_[x][x]|
+  std::array<double, 3> dead_tolerance_sign_{};  // mean signs settled within this
+  double dead_error_V_ = 0.0;                    // Vdc t_dead / T_pwm
+  int dead_sweeps_ = 1;                          // at most so many rounds
   std::unique_ptr<Winding> winding_;
-  WindingState winding_state_;
+  bool balanced_ = false;      // the winding's line currents are its state (Winding::StepLines)
+  WindingState winding_state_;  // else its branch currents
+  double bus_V_ = 0.0;
+  double noise_A_ = 0.0;
   MechanicsParams mechanics_params_;
   MechanicsState mechanics_;
   Random random_;
@@ -250,7 +262,7 @@ class DriveCore {
   double turns_per_m_ = 0.0;        // electrical periods per metre
   int64_t start_counts_ = 0;        // the encoder's count at power-on
   int32_t vdc_counts_ = 0;          // the bus reading (the bus is stiff)
-  std::array<double, 3> line_A_{};  // true line currents at the period's start
+  std::array<double, 3> line_A_{};  // the true line currents (at the period's start in Sample)
 
   // firmware state
   int64_t fast_count_ = 0;
@@ -275,9 +287,13 @@ class DriveCore {
   double frame_sincos_angle_ = 0.0;           // the angle they belong to
   double theta_sin_ = 0.0, theta_cos_ = 1.0;  // the mover's electrical angle at the sample
   double sampled_position_m_ = std::numeric_limits<double>::quiet_NaN();  // they belong to
+  // The flux linked by each terminal's star-equivalent phase, and by each branch, per metre of
+  // travel at that angle (V per m/s, N per A).
+  std::array<double, 3> phase_k_{}, branch_k_{};
   double hall_sin_ = 0.0, hall_cos_ = 1.0;  // the Hall sensors' offset
   std::array<double, 2> voltage_dq_{};
   std::array<double, 2> current_ref_dq_{};
+  std::array<int32_t, 2> current_ref_counts_{};  // the firmware's whole counts of them
   std::array<double, 2> command_dq_{};
   RoutineLoop routine_loop_;
   PiState pi_state_d_, pi_state_q_;
