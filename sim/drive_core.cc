@@ -108,30 +108,20 @@ std::string Whole(std::string_view name, double low, double high, double value) 
          axis::FormatNumber(value);
 }
 
-// The mean sign s over a period of a current that starts at `start` and ends at `others + g s`
-// (g <= 0: the dead-time error of sign s lowers it; `inverse_g` is 1 / g), the current taken as
-// linear in between:
-//   start > 0 and an end >= 0 with s = 1: s = 1 (it stays positive);
-//   otherwise it crosses zero after the share start / (start - end) of the period, so
-//   s = (start + end) / (start - end), a quadratic in s with one root in [-1, 1];
-//   start = 0: +1 or -1 when the current moves off zero even against the error, else it sticks
-//   there (end = 0, s = -others / g).
-// start < 0 mirrors start > 0.
-inline double SolveMeanSign(double start, double others, double g, double inverse_g) {
-  if (!(g < 0.0)) return MeanDirection(start, others, 0.0);  // an open lead: no error
-  if (std::fabs(start) < 1e-9) {  // at zero (a current that stuck there ends within rounding)
-    if (others + g > 0.0) return 1.0;
-    if (others - g < 0.0) return -1.0;
-    return std::clamp(-others * inverse_g, -1.0, 1.0);
-  }
-  const double mirror = start < 0.0 ? -1.0 : 1.0;
-  start *= mirror;
-  others *= mirror;
-  if (others + g >= 0.0) return mirror;
-  // -g s^2 + (start - others - g) s - (start + others) = 0
-  const double a = -g, b = start - others - g, c = -(start + others);
-  const double root = (-b + std::sqrt(std::max(0.0, b * b - 4.0 * a * c))) * (-0.5 * inverse_g);
-  return mirror * std::clamp(root, -1.0, 1.0);
+// The mean sign s over a period of a current that the dead-time error of its own sign pushes
+// toward zero: it starts at S and ends at O + g s (g < 0, O the end without that error), and
+// is taken as linear in between. Mirrored so that S >= 0 (m the sign of S, +1 at zero: s is m
+// times the value here) and scaled with k = 1 / (-2 g):
+//     u = k (m O - |S| - g),   q = 4 k |S|,   m s = min(sqrt(u^2 + q) + u - 1, 1).
+// S = 0 (q = 0): 2u - 1 = -O / g for u >= 0, else -1: the current moves off zero (s = +-1) or the
+// error holds it there (its end 0, s = -O / g).
+// S > 0: a current that keeps its sign (O + g >= 0) gives 1 or more, hence 1. One that crosses
+// zero does so after the share S / (S - E) of the period, so s = (S + E) / (S - E) with
+// E = O + g s: the quadratic -g s^2 + (S - O - g) s - (S + O) = 0, whose root in [-1, 1] is the
+// larger one, u - 1 + sqrt(u^2 + q). The square root is at least |u|, so the value is never below
+// -1.
+inline double MirroredMeanSign(double u, double q) {
+  return std::min((std::sqrt(u * u + q) + u) - 1.0, 1.0);
 }
 
 }  // namespace
@@ -283,7 +273,7 @@ void DriveCore::BuildWinding() {
   double largest_A = 0.0;
   for (int x = 0; x < 3; ++x) {
     largest_A = std::max(largest_A, std::fabs(dead_line_[x][x]));
-    dead_line_inverse_[x] = dead_line_[x][x] < 0.0 ? 1.0 / dead_line_[x][x] : 0.0;
+    dead_scale_[x] = dead_line_[x][x] < 0.0 ? -0.5 / dead_line_[x][x] : 0.0;
     dead_hold_A_[x] = 0.5 * std::fabs(dead_line_[x][x]);
   }
   // A change of terminal y's mean sign that moves no end current by more than a thousandth of
@@ -385,6 +375,11 @@ void DriveCore::Sample() {
   pwm_in_slow_ += clper_;
   slow_tick_ = pwm_in_slow_ >= slper_;
   if (slow_tick_) pwm_in_slow_ %= slper_;
+  if (mechanics_.position_m != sampled_position_m_) SampleEncoder();  // the mover has moved
+  // The winding's period depends on nothing the firmware does in it but whether the power stage
+  // stays on: it is computed now, from the period's start, and kept by Physics if so. (Computed
+  // first, it runs alongside the firmware's work instead of after it.)
+  if (applied_on_) DrivenPeriod();
   double a = line_A_[0], b = line_A_[1];
   if (noise_A_ > 0.0) {
     a += noise_A_ * random_.TableGaussian();
@@ -393,7 +388,6 @@ void DriveCore::Sample() {
   const int32_t a_counts = SensorCounts(a), b_counts = SensorCounts(b);
   line_counts_ = {a_counts, b_counts, -a_counts - b_counts};
   vdc_reading_ = vdc_counts_;
-  if (mechanics_.position_m != sampled_position_m_) SampleEncoder();  // the mover has moved
   // Park transform into the control frame at the sample instant: q at the frame angle, d 90
   // degrees behind it.
   if (frame_angle_ != frame_sincos_angle_) {
@@ -558,7 +552,8 @@ void DriveCore::Physics() {
   const double force_N =
       phase_k_[0] * line_A_[0] + phase_k_[1] * line_A_[1] + phase_k_[2] * line_A_[2];
   if (applied_on_ && axis_on_) {
-    DrivenPeriod();
+    line_A_ = driven_line_;
+    winding_state_ = driven_state_;
   } else {
     // The power stage is off: the currents die away through the free-wheeling diodes into the
     // bus within the period (the bus voltage far exceeds the back-EMF of the motor).
@@ -572,82 +567,99 @@ void DriveCore::Physics() {
   time_ticks_ += ticks_per_period_;
 }
 
-// The winding over a period with the power stage on.
+// The winding over a period with the power stage on, into driven_line_ and driven_state_.
+//
+// Dead time: while a phase's current flows out of the motor (negative) its pole sits at the bus
+// during the dead band, else at 0 V: an error of -s Vdc t_dead / T_pwm, s the sign of the current
+// averaged over the period. Like dry friction it always opposes the current, so a current may
+// cross zero within a period or stick at zero. The error enters linearly: the period's ends are
+// free + G s, free the ends without it and G = dead_line_. Usually every current keeps the sign
+// it starts with; only when one has reached zero are the mean signs solved for.
 void DriveCore::DrivenPeriod() {
-  // Dead time: while a phase's current flows out of the motor (negative) its pole sits at the
-  // bus during the dead band, else at 0 V: an error of -s Vdc t_dead / T_pwm, s the sign of the
-  // current averaged over the period. Like dry friction it always opposes the current, so a
-  // current may cross zero within a period or stick at zero. The period is solved with the
-  // signs at its start; when a current has reached zero by its end, ResolveDeadTime corrects
-  // the signs (the error enters linearly, see PoleResponse).
   const std::array<double, 3> start = line_A_;
-  const std::array<double, 3> sign{Sign(start[0]), Sign(start[1]), Sign(start[2])};
-  const std::array<double, 3> pole{bus_V_ * applied_duty_[0] - dead_error_V_ * sign[0],
-                                   bus_V_ * applied_duty_[1] - dead_error_V_ * sign[1],
-                                   bus_V_ * applied_duty_[2] - dead_error_V_ * sign[2]};
+  const std::array<double, 3> pole{bus_V_ * applied_duty_[0], bus_V_ * applied_duty_[1],
+                                   bus_V_ * applied_duty_[2]};
   const double v = mechanics_.velocity_m_per_s;
+  std::array<double, 3>& end = driven_line_;
+  end = start;
   if (balanced_) {
-    winding_->StepLines(pole, {phase_k_[0] * v, phase_k_[1] * v, phase_k_[2] * v}, line_A_);
+    winding_->StepLines(pole, {phase_k_[0] * v, phase_k_[1] * v, phase_k_[2] * v}, end);
   } else {
-    winding_->Step(pole, {branch_k_[0] * v, branch_k_[1] * v, branch_k_[2] * v}, winding_state_);
-    line_A_ = winding_->LineCurrents(winding_state_);
+    driven_state_ = winding_state_;
+    winding_->Step(pole, {branch_k_[0] * v, branch_k_[1] * v, branch_k_[2] * v}, driven_state_);
+    end = winding_->LineCurrents(driven_state_);
   }
-  // Usually every current keeps its sign through the period; only when one has reached zero
-  // are the signs corrected.
-  const std::array<double, 3>& end = line_A_;
-  if (dead_error_V_ > 0.0 &&
-      !(start[0] * end[0] > 0.0 && start[1] * end[1] > 0.0 && start[2] * end[2] > 0.0))
-    ResolveDeadTime(start, sign);
+  if (!(dead_error_V_ > 0.0)) return;
+  const std::array<double, 3> free = end;
+  std::array<double, 3> sign{Sign(start[0]), Sign(start[1]), Sign(start[2])};
+  const auto& g = dead_line_;
+  for (int x = 0; x < 3; ++x)
+    end[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+  if (!(start[0] * end[0] > 0.0 && start[1] * end[1] > 0.0 && start[2] * end[2] > 0.0))
+    ResolveDeadTime(start, free, sign);
+  if (!balanced_) {  // a winding solved in its branches takes the error there too
+    for (int j = 0; j < 3; ++j) {
+      for (int y = 0; y < 3; ++y)
+        driven_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
+    }
+    end = winding_->LineCurrents(driven_state_);
+  }
 }
 
-// Corrects a period solved with the dead-time signs of its start when a current has reached
-// zero within it (see DrivenPeriod).
-void DriveCore::ResolveDeadTime(const std::array<double, 3>& start, std::array<double, 3> sign) {
-  std::array<double, 3>& ends = line_A_;
+// The mean signs of a period in which a current has reached zero (see DrivenPeriod): `sign`
+// holds the signs at the start and comes back with the mean signs; driven_line_ is set to the
+// period's ends.
+void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
+                                const std::array<double, 3>& free, std::array<double, 3>& sign) {
   const auto& g = dead_line_;
+  std::array<double, 3>& ends = driven_line_;
   // The currents that started at zero or now have the other sign.
-  const std::array<bool, 3> crossing{std::fabs(start[0]) < 1e-9 || sign[0] * ends[0] < 0.0,
-                                     std::fabs(start[1]) < 1e-9 || sign[1] * ends[1] < 0.0,
-                                     std::fabs(start[2]) < 1e-9 || sign[2] * ends[2] < 0.0};
+  std::array<bool, 3> crossing;
+  for (int x = 0; x < 3; ++x) crossing[x] = (std::fabs(start[x]) < 1e-9) | (sign[x] * ends[x] < 0.0);
   if (!(crossing[0] || crossing[1] || crossing[2])) return;
   // Currents smaller than the dead time takes away in half a period, under a voltage that would
   // move them by no more than that either, end at zero: the dead time holds them there.
   bool held = true;
-  for (int x = 0; x < 3 && held; ++x) {
-    const double free_end = ends[x] - (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
-    held = std::fabs(start[x]) <= dead_hold_A_[x] && std::fabs(free_end) <= dead_hold_A_[x];
-  }
+  for (int x = 0; x < 3; ++x)
+    held &= (std::fabs(start[x]) <= dead_hold_A_[x]) & (std::fabs(free[x]) <= dead_hold_A_[x]);
   if (held) {
-    ClearCurrents();
+    sign = {};
+    ends = {};
+    driven_state_ = {};
     return;
   }
   // Each crossing current's mean sign is solved with the others held, round the phases; the
   // signs' common part moves no current (the line currents add up to zero), so the rounds stop
   // when the end currents no longer change (at most 4; a winding on which the dead time moves
-  // the current by less than 1 % of the current range in a period needs one).
-  const std::array<double, 3> initial = sign;
+  // the current by less than 1 % of the current range in a period needs one). A current is
+  // solved in the form of MirroredMeanSign, u = k m others - k (|start| + g[x][x]), its others
+  // being the end without its own error.
+  std::array<double, 3> m, q, k_m, offset;
+  for (int x = 0; x < 3; ++x) {
+    // (A current within 1e-9 A of zero stuck there, within rounding.)
+    const double mirrored_start = std::fabs(start[x]) < 1e-9 ? 0.0 : std::fabs(start[x]);
+    const double k = dead_scale_[x];
+    m[x] = start[x] <= -1e-9 ? -1.0 : 1.0;
+    q[x] = 4.0 * k * mirrored_start;
+    k_m[x] = k * m[x];
+    offset[x] = -k * (mirrored_start + g[x][x]);
+  }
   bool moving = true;
   for (int round = 0; moving && round < dead_sweeps_; ++round) {
     moving = false;
     for (int x = 0; x < 3; ++x) {
-      if (!crossing[x]) continue;
-      const double others = ends[x] - g[x][x] * sign[x];
-      const double change =
-          SolveMeanSign(start[x], others, g[x][x], dead_line_inverse_[x]) - sign[x];
-      sign[x] += change;
-      for (int y = 0; y < 3; ++y) ends[y] += g[y][x] * change;
-      moving = moving || std::fabs(change) > dead_tolerance_sign_[x];
+      if (!crossing[x] || dead_scale_[x] == 0.0) continue;  // an open lead: no error reaches it
+      double others = free[x];
+      for (int y = 0; y < 3; ++y) {
+        if (y != x) others += g[x][y] * sign[y];
+      }
+      const double mean_sign = m[x] * MirroredMeanSign(k_m[x] * others + offset[x], q[x]);
+      moving = moving || std::fabs(mean_sign - sign[x]) > dead_tolerance_sign_[x];
+      sign[x] = mean_sign;
     }
   }
-  // The line currents now hold the period's ends; a winding solved in its branches takes the same
-  // correction there.
-  if (!balanced_) {
-    for (int j = 0; j < 3; ++j) {
-      for (int y = 0; y < 3; ++y)
-        winding_state_.branch_current_A[j] += dead_branch_[j][y] * (sign[y] - initial[y]);
-    }
-    line_A_ = winding_->LineCurrents(winding_state_);
-  }
+  for (int x = 0; x < 3; ++x)
+    ends[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
 }
 
 void DriveCore::ClearCurrents() {

@@ -205,7 +205,8 @@ class DriveCore {
   void ModulatorOutput(double v_alpha, double v_beta);
   std::array<double, 3> TurningCompensation() const;
   void DrivenPeriod();
-  void ResolveDeadTime(const std::array<double, 3>& start, std::array<double, 3> sign);
+  void ResolveDeadTime(const std::array<double, 3>& start, const std::array<double, 3>& free,
+                       std::array<double, 3>& sign);
   void ClearCurrents();
 
   Config config_;
@@ -244,7 +245,7 @@ class DriveCore {
   double dead_time_s_ = 0.0;
   // Branch and line currents moved by each terminal's dead-time error over a period.
   std::array<std::array<double, 3>, 3> dead_branch_{}, dead_line_{};
-  std::array<double, 3> dead_line_inverse_{};  // 1 / dead_line_[x][x] (0 for an open lead)
+  std::array<double, 3> dead_scale_{};  // -1 / (2 dead_line_[x][x]) (0 for an open lead)
   std::array<double, 3> dead_hold_A_{};        // half of |dead_line_[x][x]|
   std::array<double, 3> dead_tolerance_sign_{};  // mean signs settled within this
   double dead_error_V_ = 0.0;                    // Vdc t_dead / T_pwm
@@ -252,6 +253,9 @@ class DriveCore {
   std::unique_ptr<Winding> winding_;
   bool balanced_ = false;      // the winding's line currents are its state (Winding::StepLines)
   WindingState winding_state_;  // else its branch currents
+  // The winding at the end of this period should the power stage stay on (see Sample).
+  std::array<double, 3> driven_line_{};
+  WindingState driven_state_;
   double bus_V_ = 0.0;
   double noise_A_ = 0.0;
   MechanicsParams mechanics_params_;
