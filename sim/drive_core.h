@@ -306,8 +306,4 @@ class DriveCore {
   bool applied_on_ = false;  // the power stage during this period
 };
 
-// sin and cos of an angle in turns, from a 4096-entry table with linear interpolation (error
-// below 3e-7), as the firmware's sine table does it.
-void SinCosTurns(double turns, double& s, double& c);
-
 }  // namespace sim
