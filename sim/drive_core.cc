@@ -87,9 +87,15 @@ inline double Round(double x) {
   if (!(std::fabs(x) < 2251799813685248.0)) return std::nearbyint(x);
   return (x + kMagic) - kMagic;
 }
+// The floor as a whole number, for |x| < 2^51; without a branch on x, which would be taken at
+// random.
+inline int64_t FloorToInt(double x) {
+  const int64_t toward_zero = static_cast<int64_t>(x);
+  return toward_zero - (x < static_cast<double>(toward_zero));
+}
 inline double Floor(double x) {
-  const double r = Round(x);
-  return r > x ? r - 1.0 : r;
+  if (!(std::fabs(x) < 2251799813685248.0)) return std::floor(x);
+  return static_cast<double>(FloorToInt(x));
 }
 
 // A value as a 32-bit count: rounded (ties to even), saturated; NaN gives 0.
@@ -105,18 +111,6 @@ std::string Whole(std::string_view name, double low, double high, double value) 
          axis::FormatNumber(value);
 }
 
-// The mean sign s over a period of a current that the dead-time error of its own sign pushes
-// toward zero: it starts at S and ends at O + g s (g < 0, O the end without that error), and
-// is taken as linear in between. Mirrored so that S >= 0 (m the sign of S, +1 at zero: s is m
-// times the value here) and scaled with k = 1 / (-2 g):
-//     u = k (m O - |S| - g),   q = 4 k |S|,   m s = min(sqrt(u^2 + q) + u - 1, 1).
-// S = 0 (q = 0): 2u - 1 = -O / g for u >= 0, else -1: the current moves off zero (s = +-1) or the
-// error holds it there (its end 0, s = -O / g).
-// S > 0: a current that keeps its sign (O + g >= 0) gives 1 or more, hence 1. One that crosses
-// zero does so after the share S / (S - E) of the period, so s = (S + E) / (S - E) with
-// E = O + g s: the quadratic -g s^2 + (S - O - g) s - (S + O) = 0, whose root in [-1, 1] is the
-// larger one, u - 1 + sqrt(u^2 + q). The square root is at least |u|, so the value is never below
-// -1.
 // sin and cos of an angle in turns, from a 4096-entry table with linear interpolation (error
 // below 3e-7), as the firmware's sine table does it: the whole 4096ths of a turn pick the
 // entries, the rest interpolates.
@@ -127,15 +121,27 @@ inline void SinCosTurns(double turns, double& s, double& c) {
     const double f = turns - Floor(turns);
     x = f >= 0.0 && f < 1.0 ? f * kSize : 0.0;
   }
-  const double whole = Floor(x);
-  const int i = static_cast<int>(static_cast<int64_t>(whole) & (kSize - 1));
-  const double frac = x - whole;
+  const int64_t whole = FloorToInt(x);
+  const int i = static_cast<int>(whole & (kSize - 1));
+  const double frac = x - static_cast<double>(whole);
   const double* t = kSines.value;
   s = t[i] + frac * (t[i + 1] - t[i]);
   const int q = (i + kSize / 4) & (kSize - 1);  // cos(x) = sin(x + 1/4 turn)
   c = t[q] + frac * (t[q + 1] - t[q]);
 }
 
+// The mean sign s over a period of a current that the dead-time error of its own sign pushes
+// toward zero: it starts at S and ends at O + g s (g < 0, O the end without that error), and
+// is taken as linear in between. Mirrored so that S >= 0 (m the sign of S, either at zero: s is
+// m times the value here) and scaled with k = 1 / (-2 g):
+//     u = k (m O - |S| - g),   q = 4 k |S|,   m s = min(sqrt(u^2 + q) + u - 1, 1).
+// S = 0 (q = 0): 2u - 1 = -m O / g for u >= 0, else -1: the current moves off zero (s = +-1) or
+// the error holds it there (its end 0, s = -O / g).
+// S > 0: a current that keeps its sign (O + g >= 0) gives 1 or more, hence 1. One that crosses
+// zero does so after the share S / (S - E) of the period, so s = (S + E) / (S - E) with
+// E = O + g s: the quadratic -g s^2 + (S - O - g) s - (S + O) = 0, whose root in [-1, 1] is the
+// larger one, u - 1 + sqrt(u^2 + q). The square root is at least |u|, so the value is never below
+// -1.
 inline double MirroredMeanSign(double u, double q) {
   return std::min((std::sqrt(u * u + q) + u) - 1.0, 1.0);
 }
@@ -384,6 +390,11 @@ void DriveCore::Sample() {
   // stays on: it is computed now, from the period's start, and kept by Physics if so. (Computed
   // first, it runs alongside the firmware's work instead of after it.)
   if (applied_on_) DrivenPeriod();
+  // The mover's period too: its force comes from the currents at the period's start.
+  const double force_N =
+      phase_k_[0] * line_A_[0] + phase_k_[1] * line_A_[1] + phase_k_[2] * line_A_[2];
+  moved_ = mechanics_;
+  StepMechanics(mechanics_params_, force_N, period_s_, moved_);
   double a = line_A_[0], b = line_A_[1];
   if (noise_A_ > 0.0) {
     a += noise_A_ * random_.TableGaussian();
@@ -551,10 +562,6 @@ std::array<double, 3> DriveCore::TurningCompensation() const {
 }
 
 void DriveCore::Physics() {
-  // The force of the currents at the period's start: each line current times its terminal's
-  // flux slope (a delta's branches add up to the same; a circulating current makes none).
-  const double force_N =
-      phase_k_[0] * line_A_[0] + phase_k_[1] * line_A_[1] + phase_k_[2] * line_A_[2];
   if (applied_on_ && axis_on_) {
     line_A_ = driven_line_;
     winding_state_ = driven_state_;
@@ -563,7 +570,7 @@ void DriveCore::Physics() {
     // bus within the period (the bus voltage far exceeds the back-EMF of the motor).
     ClearCurrents();
   }
-  StepMechanics(mechanics_params_, force_N, period_s_, mechanics_);
+  mechanics_ = moved_;
 
   applied_duty_ = duty_;
   applied_on_ = axis_on_;
@@ -643,7 +650,7 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
     // (A current within 1e-9 A of zero stuck there, within rounding.)
     const double mirrored_start = std::fabs(start[x]) < 1e-9 ? 0.0 : std::fabs(start[x]);
     const double k = dead_scale_[x];
-    m[x] = start[x] <= -1e-9 ? -1.0 : 1.0;
+    m[x] = std::copysign(1.0, start[x]);  // (either sign at zero: the result is the same)
     q[x] = 4.0 * k * mirrored_start;
     k_m[x] = k * m[x];
     offset[x] = -k * (mirrored_start + g[x][x]);

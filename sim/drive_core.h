@@ -260,6 +260,7 @@ class DriveCore {
   double noise_A_ = 0.0;
   MechanicsParams mechanics_params_;
   MechanicsState mechanics_;
+  MechanicsState moved_;  // the mover at the end of this period (see Sample)
   Random random_;
   double start_position_m_ = 0.0;
   double counts_per_m_ = 0.0;
