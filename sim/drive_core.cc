@@ -280,6 +280,15 @@ void DriveCore::BuildWinding() {
       dead_line_[x][y] = line_response[x][y] * error_V;
     }
   }
+  for (int a = -1; a <= 1; ++a) {
+    for (int b = -1; b <= 1; ++b) {
+      for (int c = -1; c <= 1; ++c) {
+        auto& shift = dead_shift_A_[DeadShiftIndex({a, b, c})];
+        for (int x = 0; x < 3; ++x)
+          shift[x] = dead_line_[x][0] * a + dead_line_[x][1] * b + dead_line_[x][2] * c;
+      }
+    }
+  }
   double largest_A = 0.0;
   for (int x = 0; x < 3; ++x) {
     largest_A = std::max(largest_A, std::fabs(dead_line_[x][x]));
@@ -364,6 +373,7 @@ void DriveCore::SwitchOff() { axis_on_ = false; }
 void DriveCore::SetCurrentReference(double id, double iq) {
   current_ref_dq_ = {id, iq};
   current_ref_counts_ = {ToCounts(id), ToCounts(iq)};
+  compensation_stale_ = true;
 }
 
 void DriveCore::SetFrame(double angle_turns, double increment_turns, double advance_periods) {
@@ -408,6 +418,7 @@ void DriveCore::Sample() {
   if (frame_angle_ != frame_sincos_angle_) {
     SinCosTurns(frame_angle_, frame_sin_, frame_cos_);
     frame_sincos_angle_ = frame_angle_;
+    compensation_stale_ = true;
   }
   const double alpha = a_counts;
   const double beta = (a_counts + 2.0 * b_counts) * (1.0 / kSqrt3);
@@ -518,17 +529,18 @@ void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
   const double zero_sequence = -0.5 * (high + low);
   // Dead-time compensation (in the firmware's current control; the routines' own modes measure
   // around the dead time instead): the firmware lengthens each phase's pulse by its dead band in
-  // the direction of the phase's current, averaged over the period in which this command will be
-  // applied. Within 1 % of the current range of zero the direction fades linearly, so that sensor
-  // noise does not toggle it. In a still frame the currents it expects are the ones sampled.
+  // the direction of the phase's current reference, averaged over the period in which this
+  // command will be applied. Within 1 % of the current range of zero the direction fades
+  // linearly. (The reference, not the measured current: near zero the measurement is noise, and
+  // a compensation that follows it holds a small current at zero.)
   std::array<double, 3> direction{};
   if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) {
-    if (frame_increment_ == 0.0) {
-      for (int x = 0; x < 3; ++x)
-        direction[x] = std::min(std::max(line_counts_[x] * inverse_fade_counts_, -1.0), 1.0);
-    } else {
-      direction = TurningCompensation();
+    // In a still frame it changes only with the reference or the frame.
+    if (frame_increment_ != 0.0 || compensation_stale_) {
+      compensation_direction_ = CompensationDirection();
+      compensation_stale_ = frame_increment_ != 0.0;
     }
+    direction = compensation_direction_;
   }
   constexpr double kDutyPerCount = 1.1 / 65534.0;
   const auto duty = [&](double v, double d) {
@@ -539,23 +551,29 @@ void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
   duty_ = {duty(v_a, direction[0]), duty(v_b, direction[1]), duty(v_c, direction[2])};
 }
 
-// The compensation's directions in a turning frame: the firmware expects the currents of the
-// period in which the command is applied to be the sampled vector turned with the frame (by as
-// much as the command is placed ahead, -+ half a period at the period's ends) and to change
-// linearly in between.
-std::array<double, 3> DriveCore::TurningCompensation() const {
-  const double i_alpha = line_counts_[0];
-  const double i_beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
-  double ends[2][3];
+// The compensation's directions: the current reference in the phases, in a still frame as it
+// stands; in a turning frame turned with it (by as much as the command is placed ahead, -+ half
+// a period at the period's ends) and taken as changing linearly in between.
+std::array<double, 3> DriveCore::CompensationDirection() const {
+  const double d = current_ref_counts_[0], q = current_ref_counts_[1];
+  const double i_alpha = q * frame_cos_ + d * frame_sin_;
+  const double i_beta = q * frame_sin_ - d * frame_cos_;
+  const auto phases = [](double a, double b) {
+    return std::array<double, 3>{a, -0.5 * a + 0.5 * kSqrt3 * b, -0.5 * a - 0.5 * kSqrt3 * b};
+  };
+  std::array<double, 3> direction;
+  if (frame_increment_ == 0.0) {
+    const std::array<double, 3> i = phases(i_alpha, i_beta);
+    for (int x = 0; x < 3; ++x)
+      direction[x] = std::min(std::max(i[x] * inverse_fade_counts_, -1.0), 1.0);
+    return direction;
+  }
+  std::array<double, 3> ends[2];
   for (int e = 0; e < 2; ++e) {
     double s = 0.0, c = 1.0;
     SinCosTurns((frame_advance_ + (e == 0 ? -0.5 : 0.5)) * frame_increment_, s, c);
-    const double a = i_alpha * c - i_beta * s, b = i_alpha * s + i_beta * c;
-    ends[e][0] = a;
-    ends[e][1] = -0.5 * a + 0.5 * kSqrt3 * b;
-    ends[e][2] = -0.5 * a - 0.5 * kSqrt3 * b;
+    ends[e] = phases(i_alpha * c - i_beta * s, i_alpha * s + i_beta * c);
   }
-  std::array<double, 3> direction;
   for (int x = 0; x < 3; ++x)
     direction[x] = MeanDirection(ends[0][x], ends[1][x], 1.0 / inverse_fade_counts_);
   return direction;
@@ -572,7 +590,6 @@ void DriveCore::Physics() {
   }
   mechanics_ = moved_;
 
-  applied_duty_ = duty_;
   applied_on_ = axis_on_;
   ++fast_count_;
   time_ticks_ += ticks_per_period_;
@@ -588,8 +605,8 @@ void DriveCore::Physics() {
 // it starts with; only when one has reached zero are the mean signs solved for.
 void DriveCore::DrivenPeriod() {
   const std::array<double, 3> start = line_A_;
-  const std::array<double, 3> pole{bus_V_ * applied_duty_[0], bus_V_ * applied_duty_[1],
-                                   bus_V_ * applied_duty_[2]};
+  // The command computed in the last period (the firmware's next one is not computed yet).
+  const std::array<double, 3> pole{bus_V_ * duty_[0], bus_V_ * duty_[1], bus_V_ * duty_[2]};
   const double v = mechanics_.velocity_m_per_s;
   std::array<double, 3>& end = driven_line_;
   end = start;
@@ -602,10 +619,13 @@ void DriveCore::DrivenPeriod() {
   }
   if (!(dead_error_V_ > 0.0)) return;
   const std::array<double, 3> free = end;
-  std::array<double, 3> sign{Sign(start[0]), Sign(start[1]), Sign(start[2])};
-  const auto& g = dead_line_;
-  for (int x = 0; x < 3; ++x)
-    end[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+  const auto sign_of = [](double i) { return (i > 0.0) - (i < 0.0); };
+  const std::array<int, 3> start_sign{sign_of(start[0]), sign_of(start[1]), sign_of(start[2])};
+  const std::array<double, 3>& shift = dead_shift_A_[DeadShiftIndex(start_sign)];
+  for (int x = 0; x < 3; ++x) end[x] = free[x] + shift[x];
+  std::array<double, 3> sign{static_cast<double>(start_sign[0]),
+                             static_cast<double>(start_sign[1]),
+                             static_cast<double>(start_sign[2])};
   if (!(start[0] * end[0] > 0.0 && start[1] * end[1] > 0.0 && start[2] * end[2] > 0.0))
     ResolveDeadTime(start, free, sign);
   if (!balanced_) {  // a winding solved in its branches takes the error there too
@@ -654,6 +674,22 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
     q[x] = 4.0 * k * mirrored_start;
     k_m[x] = k * m[x];
     offset[x] = -k * (mirrored_start + g[x][x]);
+  }
+  if (dead_sweeps_ == 1) {
+    // One round, every current from the others' signs at the start (its others are then the
+    // end with the error of its own start sign taken out): the three solve side by side, no
+    // phase is favoured by the order in which they are taken, and nothing branches on the
+    // currents.
+    std::array<double, 3> mean;
+    for (int x = 0; x < 3; ++x) {
+      const double others = ends[x] - g[x][x] * sign[x];
+      const double solved = m[x] * MirroredMeanSign(k_m[x] * others + offset[x], q[x]);
+      mean[x] = crossing[x] && dead_scale_[x] != 0.0 ? solved : sign[x];
+    }
+    sign = mean;
+    for (int x = 0; x < 3; ++x)
+      ends[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+    return;
   }
   bool moving = true;
   for (int round = 0; moving && round < dead_sweeps_; ++round) {

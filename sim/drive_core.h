@@ -203,7 +203,7 @@ class DriveCore {
   void Protect();
   void Regulate();
   void ModulatorOutput(double v_alpha, double v_beta);
-  std::array<double, 3> TurningCompensation() const;
+  std::array<double, 3> CompensationDirection() const;
   void DrivenPeriod();
   void ResolveDeadTime(const std::array<double, 3>& start, const std::array<double, 3>& free,
                        std::array<double, 3>& sign);
@@ -246,6 +246,12 @@ class DriveCore {
   // Branch and line currents moved by each terminal's dead-time error over a period.
   std::array<std::array<double, 3>, 3> dead_branch_{}, dead_line_{};
   std::array<double, 3> dead_scale_{};  // -1 / (2 dead_line_[x][x]) (0 for an open lead)
+  // The line currents moved by the dead time in a period in which their signs stay s (each -1,
+  // 0 or +1): dead_line_ s, for every combination (see DeadShiftIndex).
+  std::array<std::array<double, 3>, 27> dead_shift_A_{};
+  static int DeadShiftIndex(const std::array<int, 3>& s) {
+    return 9 * (s[0] + 1) + 3 * (s[1] + 1) + (s[2] + 1);
+  }
   std::array<double, 3> dead_hold_A_{};        // half of |dead_line_[x][x]|
   std::array<double, 3> dead_tolerance_sign_{};  // mean signs settled within this
   double dead_error_V_ = 0.0;                    // Vdc t_dead / T_pwm
@@ -299,11 +305,14 @@ class DriveCore {
   std::array<double, 2> voltage_dq_{};
   std::array<double, 2> current_ref_dq_{};
   std::array<int32_t, 2> current_ref_counts_{};  // the firmware's whole counts of them
+  // The dead-time compensation's directions, and whether the reference or the frame has changed
+  // since they were computed.
+  std::array<double, 3> compensation_direction_{};
+  bool compensation_stale_ = true;
   std::array<double, 2> command_dq_{};
   RoutineLoop routine_loop_;
   PiState pi_state_d_, pi_state_q_;
   std::array<double, 3> duty_{0.5, 0.5, 0.5};  // computed now, applied next period
-  std::array<double, 3> applied_duty_{0.5, 0.5, 0.5};
   bool applied_on_ = false;  // the power stage during this period
 };
 
