@@ -15,6 +15,7 @@
 // difference of 3e-5). The integral is clamped to the output range (anti-windup).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace sim {
@@ -31,7 +32,33 @@ struct PiState {
   int32_t integral_q15 = 0;
 };
 
+// The registers as the arithmetic uses them: mantissas clamped to 0..32767, shifts past 31
+// counting as 31, the output limit 32767 - SAT. The firmware decodes them when they are written,
+// not every period.
+struct PiGains {
+  PiGains() = default;
+  explicit PiGains(const PiRegisters& registers);
+  int32_t kp = 0, kp_shift = 0;
+  int32_t ki = 0, ki_shift = 0;
+  int32_t limit = 0;
+  int64_t integral_limit = 0;  // limit in Q15
+};
+
 // One period; returns the voltage command (counts).
+inline int32_t StepPi(const PiGains& g, int32_t reference, int32_t measured, PiState& s) {
+  const auto saturate32 = [](int64_t v) {
+    return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+  };
+  const int32_t e = std::clamp<int32_t>(reference - measured, -32768, 32767);
+  // |e * gain| < 2^30 and the shift is at most 31: the shifted product fits in 64 bits.
+  const int32_t p = saturate32(int64_t{e} * g.kp * (int64_t{1} << g.kp_shift)) >> 15;
+  const int64_t integral_limit = g.integral_limit;
+  const int64_t integral =
+      int64_t{s.integral_q15} + saturate32(int64_t{e} * g.ki * (int64_t{1} << g.ki_shift));
+  s.integral_q15 = static_cast<int32_t>(std::clamp(integral, -integral_limit, integral_limit));
+  const int64_t output = int64_t{p} + (s.integral_q15 >> 15);
+  return static_cast<int32_t>(std::clamp<int64_t>(output, -g.limit, g.limit));
+}
 int32_t StepPi(const PiRegisters& registers, int32_t reference, int32_t measured, PiState& state);
 
 // A register value as the firmware holds it: the nearest integer saturated to [low, high].

@@ -51,10 +51,7 @@ struct SineTable {
   }
 };
 
-const SineTable& Sines() {
-  static const SineTable table;
-  return table;
-}
+const SineTable kSines;
 
 bool FoldedEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -90,15 +87,20 @@ inline double Round(double x) {
   if (!(std::fabs(x) < 2251799813685248.0)) return std::nearbyint(x);
   return (x + kMagic) - kMagic;
 }
+// The floor as a whole number, for |x| < 2^51; without a branch on x, which would be taken at
+// random.
+inline int64_t FloorToInt(double x) {
+  const int64_t toward_zero = static_cast<int64_t>(x);
+  return toward_zero - (x < static_cast<double>(toward_zero));
+}
 inline double Floor(double x) {
-  const double r = Round(x);
-  return r > x ? r - 1.0 : r;
+  if (!(std::fabs(x) < 2251799813685248.0)) return std::floor(x);
+  return static_cast<double>(FloorToInt(x));
 }
 
-// A value as a 32-bit count: rounded, saturated; NaN gives 0.
+// A value as a 32-bit count: rounded (ties to even), saturated; NaN gives 0.
 inline int32_t ToCounts(double value) {
-  constexpr double kMagic = 6755399441055744.0;  // 1.5 * 2^52: adding it rounds to a whole number
-  if (std::fabs(value) <= 2147483647.0) return static_cast<int32_t>((value + kMagic) - kMagic);
+  if (std::fabs(value) <= 2147483647.0) return static_cast<int32_t>(std::lrint(value));
   if (!(value == value)) return 0;
   return value > 0.0 ? INT32_MAX : INT32_MIN;
 }
@@ -109,43 +111,43 @@ std::string Whole(std::string_view name, double low, double high, double value) 
          axis::FormatNumber(value);
 }
 
-// The mean sign s over a period of a current that starts at `start` and ends at `others + g s`
-// (g <= 0: the dead-time error of sign s lowers it), the current taken as linear in between:
-//   start > 0 and an end >= 0 with s = 1: s = 1 (it stays positive);
-//   otherwise it crosses zero after the share start / (start - end) of the period, so
-//   s = (start + end) / (start - end), a quadratic in s with one root in [-1, 1];
-//   start = 0: +1 or -1 when the current moves off zero even against the error, else it sticks
-//   there (end = 0, s = -others / g).
-// start < 0 mirrors start > 0.
-double SolveMeanSign(double start, double others, double g) {
-  if (!(g < 0.0)) return MeanDirection(start, others, 0.0);  // an open lead: no error
-  if (std::fabs(start) < 1e-9) {  // at zero (a current that stuck there ends within rounding)
-    if (others + g > 0.0) return 1.0;
-    if (others - g < 0.0) return -1.0;
-    return std::clamp(-others / g, -1.0, 1.0);
+// sin and cos of an angle in turns, from a 4096-entry table with linear interpolation (error
+// below 3e-7), as the firmware's sine table does it: the whole 4096ths of a turn pick the
+// entries, the rest interpolates.
+inline void SinCosTurns(double turns, double& s, double& c) {
+  constexpr int kSize = SineTable::kSize;
+  double x = turns * kSize;
+  if (!(std::fabs(x) < 0x1p51)) {  // far out, NaN or an infinity
+    const double f = turns - Floor(turns);
+    x = f >= 0.0 && f < 1.0 ? f * kSize : 0.0;
   }
-  if (start < 0.0) return -SolveMeanSign(-start, -others, g);
-  if (others + g >= 0.0) return 1.0;
-  // -g s^2 + (start - others - g) s - (start + others) = 0
-  const double a = -g, b = start - others - g, c = -(start + others);
-  const double root = (-b + std::sqrt(std::max(0.0, b * b - 4.0 * a * c))) / (2.0 * a);
-  return std::clamp(root, -1.0, 1.0);
+  const int64_t whole = FloorToInt(x);
+  const int i = static_cast<int>(whole & (kSize - 1));
+  const double frac = x - static_cast<double>(whole);
+  const double* t = kSines.value;
+  s = t[i] + frac * (t[i + 1] - t[i]);
+  const int q = (i + kSize / 4) & (kSize - 1);  // cos(x) = sin(x + 1/4 turn)
+  c = t[q] + frac * (t[q + 1] - t[q]);
+}
+
+// The mean sign s over a period of a current that the dead-time error of its own sign pushes
+// toward zero: it starts at S and ends at O + g s (g < 0, O the end without that error), and
+// is taken as linear in between. Mirrored so that S >= 0 (m the sign of S, either at zero: s is
+// m times the value here) and scaled with k = 1 / (-2 g):
+//     u = k (m O - |S| - g),   q = 4 k |S|,   m s = min(sqrt(u^2 + q) + u - 1, 1).
+// S = 0 (q = 0): 2u - 1 = -m O / g for u >= 0, else -1: the current moves off zero (s = +-1) or
+// the error holds it there (its end 0, s = -O / g).
+// S > 0: a current that keeps its sign (O + g >= 0) gives 1 or more, hence 1. One that crosses
+// zero does so after the share S / (S - E) of the period, so s = (S + E) / (S - E) with
+// E = O + g s: the quadratic -g s^2 + (S - O - g) s - (S + O) = 0, whose root in [-1, 1] is the
+// larger one, u - 1 + sqrt(u^2 + q). The square root is at least |u|, so the value is never below
+// -1.
+inline double MirroredMeanSign(double u, double q) {
+  return std::min((std::sqrt(u * u + q) + u) - 1.0, 1.0);
 }
 
 }  // namespace
 
-void SinCosTurns(double turns, double& s, double& c) {
-  const SineTable& t = Sines();
-  double f = turns - Floor(turns);      // [0, 1)
-  if (!(f >= 0.0 && f < 1.0)) f = 0.0;  // NaN or an infinity
-  const double x = f * SineTable::kSize;
-  const int i = std::min(static_cast<int>(x), SineTable::kSize - 1);
-  const double frac = x - i;
-  const auto at = [&t](int k) { return t.value[k & (SineTable::kSize - 1)]; };
-  s = at(i) + frac * (at(i + 1) - at(i));
-  const int q = i + SineTable::kSize / 4;  // cos(x) = sin(x + 1/4 turn)
-  c = at(q) + frac * (at(q + 1) - at(q));
-}
 
 std::unique_ptr<DriveCore> DriveCore::Create(const Config& config, std::string& error) {
   error = CheckConfig(config);
@@ -191,6 +193,8 @@ std::string DriveCore::Init() {
   start_counts_ = static_cast<int64_t>(std::floor(m.start_position_m * counts_per_m_));
   hall_sin_ = std::sin(m.hall_offset_rad);
   hall_cos_ = std::cos(m.hall_offset_rad);
+  bus_V_ = m.bus_V;
+  noise_A_ = m.current_noise_A;
 
   const std::string error = DecodeRegisters();
   if (!error.empty()) return error;
@@ -238,6 +242,8 @@ std::string DriveCore::DecodeRegisters() {
            .saturation = RegisterValue(value("SATIQ", 0.0), 0, 32767)};
   pi_d_ = pi_q_;
   pi_d_.saturation = RegisterValue(value("SATID", 0.0), 0, 32767);
+  gains_d_ = PiGains(pi_d_);
+  gains_q_ = PiGains(pi_q_);
   voltage_limit_ = 32767.0 - pi_q_.saturation;
   min_duty_ = RegisterValue(value("SATPWM", 0.0), 0, 32767) / 65535.0;
   max_duty_ = 1.0 - min_duty_;
@@ -261,23 +267,41 @@ void DriveCore::BuildWinding() {
     p.inductance_H[j] = m.inductance_H * m.inductance_factor[j];
   }
   winding_ = std::make_unique<Winding>(p);
+  balanced_ = winding_->balanced();
   // How the dead-time error of each terminal (per unit of mean sign) moves the branch and line
   // currents at the end of a period.
   dead_error_V_ = m.bus_V * std::min(dead_time_s_ / pwm_period_s_, 0.5);
   const double error_V = -dead_error_V_;
-  const auto response = winding_->PoleResponse();
-  for (int y = 0; y < 3; ++y) {
-    WindingState column;
-    for (int j = 0; j < 3; ++j) {
-      dead_branch_[j][y] = response[j][y] * error_V;
-      column.branch_current_A[j] = dead_branch_[j][y];
+  const auto branch_response = winding_->PoleResponse();
+  const auto line_response = winding_->LinePoleResponse();
+  for (int x = 0; x < 3; ++x) {
+    for (int y = 0; y < 3; ++y) {
+      dead_branch_[x][y] = branch_response[x][y] * error_V;
+      dead_line_[x][y] = line_response[x][y] * error_V;
     }
-    const std::array<double, 3> line = winding_->LineCurrents(column);
-    for (int x = 0; x < 3; ++x) dead_line_[x][y] = line[x];
+  }
+  for (int a = -1; a <= 1; ++a) {
+    for (int b = -1; b <= 1; ++b) {
+      for (int c = -1; c <= 1; ++c) {
+        auto& shift = dead_shift_A_[DeadShiftIndex({a, b, c})];
+        for (int x = 0; x < 3; ++x)
+          shift[x] = dead_line_[x][0] * a + dead_line_[x][1] * b + dead_line_[x][2] * c;
+      }
+    }
   }
   double largest_A = 0.0;
-  for (int x = 0; x < 3; ++x) largest_A = std::max(largest_A, std::fabs(dead_line_[x][x]));
-  dead_tolerance_A_ = 1e-3 * largest_A;
+  for (int x = 0; x < 3; ++x) {
+    largest_A = std::max(largest_A, std::fabs(dead_line_[x][x]));
+    dead_scale_[x] = dead_line_[x][x] < 0.0 ? -0.5 / dead_line_[x][x] : 0.0;
+    dead_hold_A_[x] = 0.5 * std::fabs(dead_line_[x][x]);
+  }
+  // A change of terminal y's mean sign that moves no end current by more than a thousandth of
+  // the largest the dead time can move one is settled.
+  for (int y = 0; y < 3; ++y) {
+    double moved_A = 0.0;
+    for (int x = 0; x < 3; ++x) moved_A = std::max(moved_A, std::fabs(dead_line_[x][y]));
+    dead_tolerance_sign_[y] = moved_A > 0.0 ? 1e-3 * largest_A / moved_A : HUGE_VAL;
+  }
   dead_sweeps_ = largest_A > 0.01 * config_.drive.current_range_A ? 4 : 1;
 }
 
@@ -346,6 +370,12 @@ bool DriveCore::SwitchOn(Mode mode) {
 
 void DriveCore::SwitchOff() { axis_on_ = false; }
 
+void DriveCore::SetCurrentReference(double id, double iq) {
+  current_ref_dq_ = {id, iq};
+  current_ref_counts_ = {ToCounts(id), ToCounts(iq)};
+  compensation_stale_ = true;
+}
+
 void DriveCore::SetFrame(double angle_turns, double increment_turns, double advance_periods) {
   frame_angle_ = angle_turns - std::floor(angle_turns);
   frame_increment_ = increment_turns;
@@ -355,78 +385,73 @@ void DriveCore::SetFrame(double angle_turns, double increment_turns, double adva
 double DriveCore::ElectricalAngleTurns() const { return mechanics_.position_m * turns_per_m_; }
 
 // --- the period -----------------------------------------------------------------------------
+//
+// These run every fast-loop period: the common case stays short and straight, and whatever a
+// period seldom needs (sensor noise, a moving mover, a rotating frame, an unbalanced winding, a
+// current reaching zero) is a call of its own.
 
 void DriveCore::Sample() {
   // The slow loop samples in the fast-loop period in which a multiple of SLPER PWM periods ends.
   pwm_in_slow_ += clper_;
   slow_tick_ = pwm_in_slow_ >= slper_;
   if (slow_tick_) pwm_in_slow_ %= slper_;
-  line_A_ = winding_->LineCurrents(winding_state_);
-  const double sigma = config_.motor.current_noise_A;
-  for (int x = 0; x < 2; ++x) {
-    const double noisy_A = sigma > 0.0 ? line_A_[x] + sigma * random_.TableGaussian() : line_A_[x];
-    line_counts_[x] =
-        ToCounts(std::clamp(noisy_A * current_scale_, -adc_half_scale_, adc_half_scale_));
+  if (mechanics_.position_m != sampled_position_m_) SampleEncoder();  // the mover has moved
+  // The winding's period depends on nothing the firmware does in it but whether the power stage
+  // stays on: it is computed now, from the period's start, and kept by Physics if so. (Computed
+  // first, it runs alongside the firmware's work instead of after it.)
+  if (applied_on_) DrivenPeriod();
+  // The mover's period too: its force comes from the currents at the period's start.
+  const double force_N =
+      phase_k_[0] * line_A_[0] + phase_k_[1] * line_A_[1] + phase_k_[2] * line_A_[2];
+  moved_ = mechanics_;
+  StepMechanics(mechanics_params_, force_N, period_s_, moved_);
+  double a = line_A_[0], b = line_A_[1];
+  if (noise_A_ > 0.0) {
+    a += noise_A_ * random_.TableGaussian();
+    b += noise_A_ * random_.TableGaussian();
   }
-  line_counts_[2] = -line_counts_[0] - line_counts_[1];
+  const int32_t a_counts = SensorCounts(a), b_counts = SensorCounts(b);
+  line_counts_ = {a_counts, b_counts, -a_counts - b_counts};
   vdc_reading_ = vdc_counts_;
-  if (mechanics_.position_m != sampled_position_m_) {  // the mover has moved
-    sampled_position_m_ = mechanics_.position_m;
-    encoder_counts_ =
-        static_cast<int64_t>(Floor(mechanics_.position_m * counts_per_m_)) - start_counts_;
-    SinCosTurns(ElectricalAngleTurns(), theta_sin_, theta_cos_);
-  }
   // Park transform into the control frame at the sample instant: q at the frame angle, d 90
   // degrees behind it.
   if (frame_angle_ != frame_sincos_angle_) {
     SinCosTurns(frame_angle_, frame_sin_, frame_cos_);
     frame_sincos_angle_ = frame_angle_;
+    compensation_stale_ = true;
   }
-  const double alpha = line_counts_[0];
-  const double beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
+  const double alpha = a_counts;
+  const double beta = (a_counts + 2.0 * b_counts) * (1.0 / kSqrt3);
   iq_counts_ = ToCounts(alpha * frame_cos_ + beta * frame_sin_);
   id_counts_ = ToCounts(alpha * frame_sin_ - beta * frame_cos_);
 }
 
+int32_t DriveCore::SensorCounts(double current_A) const {
+  return ToCounts(std::min(std::max(current_A * current_scale_, -adc_half_scale_), adc_half_scale_));
+}
+
+// The encoder, and the flux slopes at the mover's electrical angle.
+void DriveCore::SampleEncoder() {
+  sampled_position_m_ = mechanics_.position_m;
+  encoder_counts_ =
+      static_cast<int64_t>(Floor(mechanics_.position_m * counts_per_m_)) - start_counts_;
+  SinCosTurns(ElectricalAngleTurns(), theta_sin_, theta_cos_);
+  // d(flux of phase X)/dx = -(2/3) Kf sin(theta - phase_X); a delta branch sees the difference of
+  // its two terminals' phases.
+  const double kf = config_.motor.force_constant_N_per_A;
+  for (int x = 0; x < 3; ++x)
+    phase_k_[x] = -kTwoThirds * kf * (theta_sin_ * kPhaseCos[x] - theta_cos_ * kPhaseSin[x]);
+  for (int j = 0; j < 3; ++j) {
+    branch_k_[j] = config_.motor.connection == Connection::kStar
+                       ? phase_k_[j]
+                       : phase_k_[j] - phase_k_[(j + 1) % 3];
+  }
+}
+
 void DriveCore::Control() {
+  if (axis_on_) Protect();
   if (axis_on_) {
-    for (int32_t counts : line_counts_) {
-      if (std::fabs(static_cast<double>(counts)) >= protection_counts_) {
-        SwitchOff();
-        mer_latched_ |= kMerShortCircuit;
-        tripped_ = true;
-        break;
-      }
-    }
-  }
-  if (axis_on_ && limit_on_) {
-    const double iq = iq_counts_, id = id_counts_;
-    if (iq * iq + id * id > limit_squared_) {
-      SwitchOff();
-      limit_tripped_ = true;
-    }
-  }
-  if (axis_on_) {
-    const double measured[2] = {static_cast<double>(id_counts_), static_cast<double>(iq_counts_)};
-    switch (mode_) {
-      case Mode::kVoltage:
-        command_dq_ = voltage_dq_;
-        break;
-      case Mode::kRoutineCurrent: {
-        RoutineLoop& r = routine_loop_;
-        for (int a = 0; a < 2; ++a) {
-          const double e = current_ref_dq_[a] - measured[a];
-          r.u[a] = std::clamp(r.u[a] + r.kp * (e - r.zero * r.e_prev[a]), -r.limit, r.limit);
-          r.e_prev[a] = e;
-          command_dq_[a] = r.u[a];
-        }
-        break;
-      }
-      case Mode::kFirmwareCurrent:
-        command_dq_[0] = StepPi(pi_d_, ToCounts(current_ref_dq_[0]), id_counts_, pi_state_d_);
-        command_dq_[1] = StepPi(pi_q_, ToCounts(current_ref_dq_[1]), iq_counts_, pi_state_q_);
-        break;
-    }
+    Regulate();
     // The vector stays within the modulator's range.
     const double squared = command_dq_[0] * command_dq_[0] + command_dq_[1] * command_dq_[1];
     if (squared > 32767.0 * 32767.0) {
@@ -451,144 +476,242 @@ void DriveCore::Control() {
   }
 }
 
-void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
-  const double v[3] = {v_alpha, -0.5 * v_alpha + 0.5 * kSqrt3 * v_beta,
-                       -0.5 * v_alpha - 0.5 * kSqrt3 * v_beta};
-  const double high = std::max(std::max(v[0], v[1]), v[2]);
-  const double low = std::min(std::min(v[0], v[1]), v[2]);
-  const double zero_sequence = -0.5 * (high + low);
-  constexpr double kDutyPerCount = 1.1 / 65534.0;
-  double direction[3] = {0.0, 0.0, 0.0};
-  // Dead-time compensation (in the firmware's current control; the routines' own modes measure
-  // around the dead time instead): the firmware lengthens each phase's pulse by its dead band in
-  // the direction of the phase's current, averaged over the period in which this command will be
-  // applied. It expects the currents of that period to be the sampled vector turned with the
-  // control frame (by as much as the command is placed ahead, -+ half a period at the period's
-  // ends) and to change linearly in between. Within 1 % of the current range of zero the
-  // direction fades linearly, so that sensor noise does not toggle it.
-  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) {
-    if (frame_increment_ == 0.0) {  // a still frame: the currents expected are the sampled ones
-      for (int x = 0; x < 3; ++x)
-        direction[x] = std::clamp(line_counts_[x] * inverse_fade_counts_, -1.0, 1.0);
-    } else {
-      const double i_alpha = line_counts_[0];
-      const double i_beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
-      double ends[2][3];
-      for (int e = 0; e < 2; ++e) {
-        double s = 0.0, c = 1.0;
-        SinCosTurns((frame_advance_ + (e == 0 ? -0.5 : 0.5)) * frame_increment_, s, c);
-        const double a = i_alpha * c - i_beta * s, b = i_alpha * s + i_beta * c;
-        ends[e][0] = a;
-        ends[e][1] = -0.5 * a + 0.5 * kSqrt3 * b;
-        ends[e][2] = -0.5 * a - 0.5 * kSqrt3 * b;
-      }
-      for (int x = 0; x < 3; ++x)
-        direction[x] = MeanDirection(ends[0][x], ends[1][x], 1.0 / inverse_fade_counts_);
-    }
+// The over-current protection, and a routine's own current limit.
+void DriveCore::Protect() {
+  const int32_t largest = std::max(std::max(std::abs(line_counts_[0]), std::abs(line_counts_[1])),
+                                   std::abs(line_counts_[2]));
+  if (largest >= protection_counts_) {
+    SwitchOff();
+    mer_latched_ |= kMerShortCircuit;
+    tripped_ = true;
+    return;
   }
-  for (int x = 0; x < 3; ++x) {
-    const double duty = 0.5 + (v[x] + zero_sequence) * kDutyPerCount + compensation_ * direction[x];
-    duty_[x] = std::min(std::max(duty, min_duty_), max_duty_);
+  if (limit_on_) {
+    const double iq = iq_counts_, id = id_counts_;
+    if (iq * iq + id * id > limit_squared_) {
+      SwitchOff();
+      limit_tripped_ = true;
+    }
   }
 }
 
-void DriveCore::Physics() {
-  const MotorParams& m = config_.motor;
-  const bool on = applied_on_ && axis_on_;
-  const double s = theta_sin_, c = theta_cos_;  // the electrical angle at the period's start
-  // d(flux of phase X)/dx = -(2/3) Kf sin(theta - phase_X); a delta branch sees the difference of
-  // its two terminals' phases.
-  double phase_k[3];
-  for (int x = 0; x < 3; ++x)
-    phase_k[x] = -kTwoThirds * m.force_constant_N_per_A * (s * kPhaseCos[x] - c * kPhaseSin[x]);
-  std::array<double, 3> k{};
-  for (int j = 0; j < 3; ++j)
-    k[j] = m.connection == Connection::kStar ? phase_k[j] : phase_k[j] - phase_k[(j + 1) % 3];
-  const auto& branch = winding_state_.branch_current_A;
-  const double force_N = k[0] * branch[0] + k[1] * branch[1] + k[2] * branch[2];
-
-  if (on) {
-    // Dead time: while a phase's current flows out of the motor (negative) its pole sits at the
-    // bus during the dead band, else at 0 V: an error of -s Vdc t_dead / T_pwm, s the sign of the
-    // current averaged over the period. Like dry friction it always opposes the current, so a
-    // current may cross zero within a period or stick at zero. The period is solved with the
-    // signs at its start; when a current has reached zero by its end, ResolveDeadTime corrects
-    // the signs (the error enters linearly, see PoleResponse).
-    const std::array<double, 3>& start = line_A_;
-    const std::array<double, 3> sign{Sign(start[0]), Sign(start[1]), Sign(start[2])};
-    const double v = mechanics_.velocity_m_per_s;
-    const std::array<double, 3> emf{k[0] * v, k[1] * v, k[2] * v};
-    const std::array<double, 3> pole{m.bus_V * applied_duty_[0] - dead_error_V_ * sign[0],
-                                     m.bus_V * applied_duty_[1] - dead_error_V_ * sign[1],
-                                     m.bus_V * applied_duty_[2] - dead_error_V_ * sign[2]};
-    winding_->Step(pole, emf, winding_state_);
-    if (dead_error_V_ > 0.0) {
-      // Usually every current keeps its sign through the period; only when one has reached zero
-      // are the signs corrected.
-      const std::array<double, 3> ends = winding_->LineCurrents(winding_state_);
-      if (!(start[0] * ends[0] > 0.0 && start[1] * ends[1] > 0.0 && start[2] * ends[2] > 0.0))
-        ResolveDeadTime(start, sign);
+// The controller of the present mode: the voltage command in the control frame.
+void DriveCore::Regulate() {
+  switch (mode_) {
+    case Mode::kVoltage:
+      command_dq_ = voltage_dq_;
+      break;
+    case Mode::kRoutineCurrent: {
+      const double measured[2] = {static_cast<double>(id_counts_),
+                                  static_cast<double>(iq_counts_)};
+      RoutineLoop& r = routine_loop_;
+      for (int a = 0; a < 2; ++a) {
+        const double e = current_ref_dq_[a] - measured[a];
+        r.u[a] = std::clamp(r.u[a] + r.kp * (e - r.zero * r.e_prev[a]), -r.limit, r.limit);
+        r.e_prev[a] = e;
+        command_dq_[a] = r.u[a];
+      }
+      break;
     }
+    case Mode::kFirmwareCurrent:
+      command_dq_[0] = StepPi(gains_d_, current_ref_counts_[0], id_counts_, pi_state_d_);
+      command_dq_[1] = StepPi(gains_q_, current_ref_counts_[1], iq_counts_, pi_state_q_);
+      break;
+  }
+}
+
+void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
+  const double v_a = v_alpha;
+  const double v_b = -0.5 * v_alpha + 0.5 * kSqrt3 * v_beta;
+  const double v_c = -0.5 * v_alpha - 0.5 * kSqrt3 * v_beta;
+  const double high = std::max(std::max(v_a, v_b), v_c);
+  const double low = std::min(std::min(v_a, v_b), v_c);
+  const double zero_sequence = -0.5 * (high + low);
+  // Dead-time compensation (in the firmware's current control; the routines' own modes measure
+  // around the dead time instead): the firmware lengthens each phase's pulse by its dead band in
+  // the direction of the phase's current reference, averaged over the period in which this
+  // command will be applied. Within 1 % of the current range of zero the direction fades
+  // linearly. (The reference, not the measured current: near zero the measurement is noise, and
+  // a compensation that follows it holds a small current at zero.)
+  std::array<double, 3> direction{};
+  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) {
+    // In a still frame it changes only with the reference or the frame.
+    if (frame_increment_ != 0.0 || compensation_stale_) {
+      compensation_direction_ = CompensationDirection();
+      compensation_stale_ = frame_increment_ != 0.0;
+    }
+    direction = compensation_direction_;
+  }
+  constexpr double kDutyPerCount = 1.1 / 65534.0;
+  const auto duty = [&](double v, double d) {
+    return std::min(std::max(0.5 + (v + zero_sequence) * kDutyPerCount + compensation_ * d,
+                             min_duty_),
+                    max_duty_);
+  };
+  duty_ = {duty(v_a, direction[0]), duty(v_b, direction[1]), duty(v_c, direction[2])};
+}
+
+// The compensation's directions: the current reference in the phases, in a still frame as it
+// stands; in a turning frame turned with it (by as much as the command is placed ahead, -+ half
+// a period at the period's ends) and taken as changing linearly in between.
+std::array<double, 3> DriveCore::CompensationDirection() const {
+  const double d = current_ref_counts_[0], q = current_ref_counts_[1];
+  const double i_alpha = q * frame_cos_ + d * frame_sin_;
+  const double i_beta = q * frame_sin_ - d * frame_cos_;
+  const auto phases = [](double a, double b) {
+    return std::array<double, 3>{a, -0.5 * a + 0.5 * kSqrt3 * b, -0.5 * a - 0.5 * kSqrt3 * b};
+  };
+  std::array<double, 3> direction;
+  if (frame_increment_ == 0.0) {
+    const std::array<double, 3> i = phases(i_alpha, i_beta);
+    for (int x = 0; x < 3; ++x)
+      direction[x] = std::min(std::max(i[x] * inverse_fade_counts_, -1.0), 1.0);
+    return direction;
+  }
+  std::array<double, 3> ends[2];
+  for (int e = 0; e < 2; ++e) {
+    double s = 0.0, c = 1.0;
+    SinCosTurns((frame_advance_ + (e == 0 ? -0.5 : 0.5)) * frame_increment_, s, c);
+    ends[e] = phases(i_alpha * c - i_beta * s, i_alpha * s + i_beta * c);
+  }
+  for (int x = 0; x < 3; ++x)
+    direction[x] = MeanDirection(ends[0][x], ends[1][x], 1.0 / inverse_fade_counts_);
+  return direction;
+}
+
+void DriveCore::Physics() {
+  if (applied_on_ && axis_on_) {
+    line_A_ = driven_line_;
+    winding_state_ = driven_state_;
   } else {
     // The power stage is off: the currents die away through the free-wheeling diodes into the
     // bus within the period (the bus voltage far exceeds the back-EMF of the motor).
-    winding_state_ = {};
+    ClearCurrents();
   }
-  StepMechanics(mechanics_params_, force_N, period_s_, mechanics_);
+  mechanics_ = moved_;
 
-  applied_duty_ = duty_;
   applied_on_ = axis_on_;
   ++fast_count_;
   time_ticks_ += ticks_per_period_;
 }
 
-// Corrects a period solved with the dead-time signs of its start when a current has reached
-// zero within it (see Physics).
-void DriveCore::ResolveDeadTime(const std::array<double, 3>& start, std::array<double, 3> sign) {
-  std::array<double, 3> ends = winding_->LineCurrents(winding_state_);
-  bool crossing[3];
-  bool any = false;
-  for (int x = 0; x < 3; ++x) {
-    crossing[x] = std::fabs(start[x]) < 1e-9 || Sign(ends[x]) == -sign[x];
-    any = any || crossing[x];
+// The winding over a period with the power stage on, into driven_line_ and driven_state_.
+//
+// Dead time: while a phase's current flows out of the motor (negative) its pole sits at the bus
+// during the dead band, else at 0 V: an error of -s Vdc t_dead / T_pwm, s the sign of the current
+// averaged over the period. Like dry friction it always opposes the current, so a current may
+// cross zero within a period or stick at zero. The error enters linearly: the period's ends are
+// free + G s, free the ends without it and G = dead_line_. Usually every current keeps the sign
+// it starts with; only when one has reached zero are the mean signs solved for.
+void DriveCore::DrivenPeriod() {
+  const std::array<double, 3> start = line_A_;
+  // The command computed in the last period (the firmware's next one is not computed yet).
+  const std::array<double, 3> pole{bus_V_ * duty_[0], bus_V_ * duty_[1], bus_V_ * duty_[2]};
+  const double v = mechanics_.velocity_m_per_s;
+  std::array<double, 3>& end = driven_line_;
+  end = start;
+  if (balanced_) {
+    winding_->StepLines(pole, {phase_k_[0] * v, phase_k_[1] * v, phase_k_[2] * v}, end);
+  } else {
+    driven_state_ = winding_state_;
+    winding_->Step(pole, {branch_k_[0] * v, branch_k_[1] * v, branch_k_[2] * v}, driven_state_);
+    end = winding_->LineCurrents(driven_state_);
   }
-  if (!any) return;
+  if (!(dead_error_V_ > 0.0)) return;
+  const std::array<double, 3> free = end;
+  const auto sign_of = [](double i) { return (i > 0.0) - (i < 0.0); };
+  const std::array<int, 3> start_sign{sign_of(start[0]), sign_of(start[1]), sign_of(start[2])};
+  const std::array<double, 3>& shift = dead_shift_A_[DeadShiftIndex(start_sign)];
+  for (int x = 0; x < 3; ++x) end[x] = free[x] + shift[x];
+  std::array<double, 3> sign{static_cast<double>(start_sign[0]),
+                             static_cast<double>(start_sign[1]),
+                             static_cast<double>(start_sign[2])};
+  if (!(start[0] * end[0] > 0.0 && start[1] * end[1] > 0.0 && start[2] * end[2] > 0.0))
+    ResolveDeadTime(start, free, sign);
+  if (!balanced_) {  // a winding solved in its branches takes the error there too
+    for (int j = 0; j < 3; ++j) {
+      for (int y = 0; y < 3; ++y)
+        driven_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
+    }
+    end = winding_->LineCurrents(driven_state_);
+  }
+}
+
+// The mean signs of a period in which a current has reached zero (see DrivenPeriod): `sign`
+// holds the signs at the start and comes back with the mean signs; driven_line_ is set to the
+// period's ends.
+void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
+                                const std::array<double, 3>& free, std::array<double, 3>& sign) {
   const auto& g = dead_line_;
-  const std::array<double, 3> initial = sign;
+  std::array<double, 3>& ends = driven_line_;
+  // The currents that started at zero or now have the other sign.
+  std::array<bool, 3> crossing;
+  for (int x = 0; x < 3; ++x) crossing[x] = (std::fabs(start[x]) < 1e-9) | (sign[x] * ends[x] < 0.0);
+  if (!(crossing[0] || crossing[1] || crossing[2])) return;
   // Currents smaller than the dead time takes away in half a period, under a voltage that would
   // move them by no more than that either, end at zero: the dead time holds them there.
   bool held = true;
-  for (int x = 0; x < 3 && held; ++x) {
-    const double half_g = 0.5 * std::fabs(g[x][x]);
-    const double free_end = ends[x] - (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
-    held = std::fabs(start[x]) <= half_g && std::fabs(free_end) <= half_g;
-  }
+  for (int x = 0; x < 3; ++x)
+    held &= (std::fabs(start[x]) <= dead_hold_A_[x]) & (std::fabs(free[x]) <= dead_hold_A_[x]);
   if (held) {
-    winding_state_ = {};
+    sign = {};
+    ends = {};
+    driven_state_ = {};
     return;
   }
   // Each crossing current's mean sign is solved with the others held, round the phases; the
   // signs' common part moves no current (the line currents add up to zero), so the rounds stop
   // when the end currents no longer change (at most 4; a winding on which the dead time moves
-  // the current by less than 1 % of the current range in a period needs one).
-  for (int round = 0; any && round < dead_sweeps_; ++round) {
-    any = false;
+  // the current by less than 1 % of the current range in a period needs one). A current is
+  // solved in the form of MirroredMeanSign, u = k m others - k (|start| + g[x][x]), its others
+  // being the end without its own error.
+  std::array<double, 3> m, q, k_m, offset;
+  for (int x = 0; x < 3; ++x) {
+    // (A current within 1e-9 A of zero stuck there, within rounding.)
+    const double mirrored_start = std::fabs(start[x]) < 1e-9 ? 0.0 : std::fabs(start[x]);
+    const double k = dead_scale_[x];
+    m[x] = std::copysign(1.0, start[x]);  // (either sign at zero: the result is the same)
+    q[x] = 4.0 * k * mirrored_start;
+    k_m[x] = k * m[x];
+    offset[x] = -k * (mirrored_start + g[x][x]);
+  }
+  if (dead_sweeps_ == 1) {
+    // One round, every current from the others' signs at the start (its others are then the
+    // end with the error of its own start sign taken out): the three solve side by side, no
+    // phase is favoured by the order in which they are taken, and nothing branches on the
+    // currents.
+    std::array<double, 3> mean;
     for (int x = 0; x < 3; ++x) {
-      if (!crossing[x]) continue;
       const double others = ends[x] - g[x][x] * sign[x];
-      const double change = SolveMeanSign(start[x], others, g[x][x]) - sign[x];
-      if (change == 0.0) continue;
-      sign[x] += change;
+      const double solved = m[x] * MirroredMeanSign(k_m[x] * others + offset[x], q[x]);
+      mean[x] = crossing[x] && dead_scale_[x] != 0.0 ? solved : sign[x];
+    }
+    sign = mean;
+    for (int x = 0; x < 3; ++x)
+      ends[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+    return;
+  }
+  bool moving = true;
+  for (int round = 0; moving && round < dead_sweeps_; ++round) {
+    moving = false;
+    for (int x = 0; x < 3; ++x) {
+      if (!crossing[x] || dead_scale_[x] == 0.0) continue;  // an open lead: no error reaches it
+      double others = free[x];
       for (int y = 0; y < 3; ++y) {
-        ends[y] += g[y][x] * change;
-        any = any || std::fabs(g[y][x] * change) > dead_tolerance_A_;
+        if (y != x) others += g[x][y] * sign[y];
       }
+      const double mean_sign = m[x] * MirroredMeanSign(k_m[x] * others + offset[x], q[x]);
+      moving = moving || std::fabs(mean_sign - sign[x]) > dead_tolerance_sign_[x];
+      sign[x] = mean_sign;
     }
   }
-  for (int j = 0; j < 3; ++j) {
-    for (int y = 0; y < 3; ++y)
-      winding_state_.branch_current_A[j] += dead_branch_[j][y] * (sign[y] - initial[y]);
-  }
+  for (int x = 0; x < 3; ++x)
+    ends[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+}
+
+void DriveCore::ClearCurrents() {
+  winding_state_ = {};
+  line_A_ = {};
 }
 
 // The firmware's variables are computed when read, from the state of the last period.
@@ -637,8 +760,8 @@ double DriveCore::VariableValue(int index) const {
 
 bool DriveCore::Quiescent() const {
   if (axis_on_ || applied_on_ || mechanics_.velocity_m_per_s != 0.0) return false;
-  for (double i : winding_state_.branch_current_A) {
-    if (i != 0.0) return false;
+  for (int j = 0; j < 3; ++j) {
+    if (winding_state_.branch_current_A[j] != 0.0 || line_A_[j] != 0.0) return false;
   }
   const MechanicsParams& p = mechanics_params_;
   const double weight_N = p.mass_kg * p.gravity_m_per_s2;

@@ -182,15 +182,14 @@ class DriveCore {
   }
   bool limit_tripped() const { return limit_tripped_; }
   // Modes kRoutineCurrent and kFirmwareCurrent: the current references (counts).
-  void SetCurrentReference(double id, double iq) { current_ref_dq_ = {id, iq}; }
+  void SetCurrentReference(double id, double iq);
   const std::array<double, 2>& command_dq() const { return command_dq_; }
   // Remembers the present encoder count as the electrical angle 0 (after initial positioning).
   void SetCommutationReference() { commutation_reference_ = encoder_counts_; }
 
   // --- the physics, for tests ---------------------------------------------------------------
   const MechanicsState& mechanics() const { return mechanics_; }
-  const WindingState& winding_state() const { return winding_state_; }
-  std::array<double, 3> line_currents_A() const { return winding_->LineCurrents(winding_state_); }
+  const std::array<double, 3>& line_currents_A() const { return line_A_; }
   double true_dead_time_s() const { return dead_time_s_; }
 
  private:
@@ -199,8 +198,16 @@ class DriveCore {
   std::string DecodeRegisters();  // timing and controller registers into the fields below
   void BuildWinding();
   double ElectricalAngleTurns() const;
+  int32_t SensorCounts(double current_A) const;
+  void SampleEncoder();
+  void Protect();
+  void Regulate();
   void ModulatorOutput(double v_alpha, double v_beta);
-  void ResolveDeadTime(const std::array<double, 3>& start, std::array<double, 3> sign);
+  std::array<double, 3> CompensationDirection() const;
+  void DrivenPeriod();
+  void ResolveDeadTime(const std::array<double, 3>& start, const std::array<double, 3>& free,
+                       std::array<double, 3>& sign);
+  void ClearCurrents();
 
   Config config_;
   // registers
@@ -222,6 +229,7 @@ class DriveCore {
   int32_t clper_ = 1, slper_ = 1;
   int slow_divider_ = 1;
   PiRegisters pi_d_, pi_q_;
+  PiGains gains_d_, gains_q_;
   double voltage_limit_ = 0.0;
   double min_duty_ = 0.0, max_duty_ = 1.0;
   double compensation_ = 0.0;             // the dead band as a share of the PWM period
@@ -237,20 +245,35 @@ class DriveCore {
   double dead_time_s_ = 0.0;
   // Branch and line currents moved by each terminal's dead-time error over a period.
   std::array<std::array<double, 3>, 3> dead_branch_{}, dead_line_{};
-  double dead_error_V_ = 0.0;      // Vdc t_dead / T_pwm
-  double dead_tolerance_A_ = 0.0;  // end currents settled within this
-  int dead_sweeps_ = 1;            // at most so many rounds
+  std::array<double, 3> dead_scale_{};  // -1 / (2 dead_line_[x][x]) (0 for an open lead)
+  // The line currents moved by the dead time in a period in which their signs stay s (each -1,
+  // 0 or +1): dead_line_ s, for every combination (see DeadShiftIndex).
+  std::array<std::array<double, 3>, 27> dead_shift_A_{};
+  static int DeadShiftIndex(const std::array<int, 3>& s) {
+    return 9 * (s[0] + 1) + 3 * (s[1] + 1) + (s[2] + 1);
+  }
+  std::array<double, 3> dead_hold_A_{};        // half of |dead_line_[x][x]|
+  std::array<double, 3> dead_tolerance_sign_{};  // mean signs settled within this
+  double dead_error_V_ = 0.0;                    // Vdc t_dead / T_pwm
+  int dead_sweeps_ = 1;                          // at most so many rounds
   std::unique_ptr<Winding> winding_;
-  WindingState winding_state_;
+  bool balanced_ = false;      // the winding's line currents are its state (Winding::StepLines)
+  WindingState winding_state_;  // else its branch currents
+  // The winding at the end of this period should the power stage stay on (see Sample).
+  std::array<double, 3> driven_line_{};
+  WindingState driven_state_;
+  double bus_V_ = 0.0;
+  double noise_A_ = 0.0;
   MechanicsParams mechanics_params_;
   MechanicsState mechanics_;
+  MechanicsState moved_;  // the mover at the end of this period (see Sample)
   Random random_;
   double start_position_m_ = 0.0;
   double counts_per_m_ = 0.0;
   double turns_per_m_ = 0.0;        // electrical periods per metre
   int64_t start_counts_ = 0;        // the encoder's count at power-on
   int32_t vdc_counts_ = 0;          // the bus reading (the bus is stiff)
-  std::array<double, 3> line_A_{};  // true line currents at the period's start
+  std::array<double, 3> line_A_{};  // the true line currents (at the period's start in Sample)
 
   // firmware state
   int64_t fast_count_ = 0;
@@ -275,19 +298,22 @@ class DriveCore {
   double frame_sincos_angle_ = 0.0;           // the angle they belong to
   double theta_sin_ = 0.0, theta_cos_ = 1.0;  // the mover's electrical angle at the sample
   double sampled_position_m_ = std::numeric_limits<double>::quiet_NaN();  // they belong to
+  // The flux linked by each terminal's star-equivalent phase, and by each branch, per metre of
+  // travel at that angle (V per m/s, N per A).
+  std::array<double, 3> phase_k_{}, branch_k_{};
   double hall_sin_ = 0.0, hall_cos_ = 1.0;  // the Hall sensors' offset
   std::array<double, 2> voltage_dq_{};
   std::array<double, 2> current_ref_dq_{};
+  std::array<int32_t, 2> current_ref_counts_{};  // the firmware's whole counts of them
+  // The dead-time compensation's directions, and whether the reference or the frame has changed
+  // since they were computed.
+  std::array<double, 3> compensation_direction_{};
+  bool compensation_stale_ = true;
   std::array<double, 2> command_dq_{};
   RoutineLoop routine_loop_;
   PiState pi_state_d_, pi_state_q_;
   std::array<double, 3> duty_{0.5, 0.5, 0.5};  // computed now, applied next period
-  std::array<double, 3> applied_duty_{0.5, 0.5, 0.5};
   bool applied_on_ = false;  // the power stage during this period
 };
-
-// sin and cos of an angle in turns, from a 4096-entry table with linear interpolation (error
-// below 3e-7), as the firmware's sine table does it.
-void SinCosTurns(double turns, double& s, double& c);
 
 }  // namespace sim

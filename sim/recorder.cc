@@ -8,21 +8,23 @@ void Recorder::Arm(const axis::LogRequest& request, std::vector<int> slots, int 
                    int64_t launch_ticks) {
   armed_ = true;
   triggered_ = false;
+  recording_ = false;
   has_record_ = true;
   request_ = request;
+  slow_only_ = request.rate == axis::LogRequest::Rate::kSlowLoop;
   slots_ = std::move(slots);
   slow_divider_ = slow_divider;
   launch_ticks_ = launch_ticks;
-  samples_seen_ = 0;
-  data_.clear();
-  data_.reserve(static_cast<size_t>(request.points) * (slots_.size() + 1));
+  until_kept_ = 1;
+  const size_t values = static_cast<size_t>(request.points) * (slots_.size() + 1);
+  if (data_.size() < values) data_.resize(values);
   points_ = 0;
 }
 
-bool Recorder::full() const { return points_ >= request_.points; }
-
 void Recorder::Trigger() {
-  if (armed_) triggered_ = true;
+  if (!armed_) return;
+  triggered_ = true;
+  recording_ = !full();
 }
 
 int64_t Recorder::Decimation() const {
@@ -38,21 +40,19 @@ int64_t Recorder::PeriodsNeeded() const {
   return remaining * request_.every * per_sample + per_sample;
 }
 
-void Recorder::Sample(const DriveCore& core, bool slow_tick, int64_t end_ticks,
-                      double dsp_frequency_Hz) {
-  if (!armed_ || !triggered_ || full()) return;
-  if (request_.rate == axis::LogRequest::Rate::kSlowLoop && !slow_tick) return;
-  if (samples_seen_++ % request_.every != 0) return;
-  data_.push_back(static_cast<double>(end_ticks - launch_ticks_) / dsp_frequency_Hz);
-  for (int slot : slots_) data_.push_back(core.VariableValue(slot));
-  ++points_;
+void Recorder::Take(const DriveCore& core, int64_t end_ticks, double dsp_frequency_Hz) {
+  until_kept_ = request_.every;
+  double* point = data_.data() + static_cast<size_t>(points_) * (slots_.size() + 1);
+  *point++ = static_cast<double>(end_ticks - launch_ticks_) / dsp_frequency_Hz;
+  for (int slot : slots_) *point++ = core.VariableValue(slot);
+  recording_ = ++points_ < request_.points;
 }
 
 std::vector<axis::LogPoint> Recorder::Points() const {
   std::vector<axis::LogPoint> points;
   const size_t stride = slots_.size() + 1;
   points.reserve(static_cast<size_t>(points_));
-  for (size_t p = 0; p + stride <= data_.size(); p += stride)
+  for (size_t p = 0; p < static_cast<size_t>(points_) * stride; p += stride)
     points.emplace_back(data_.begin() + static_cast<std::ptrdiff_t>(p),
                         data_.begin() + static_cast<std::ptrdiff_t>(p + stride));
   return points;

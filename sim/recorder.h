@@ -19,10 +19,12 @@ class Recorder {
   // Forgets any record and prepares one; `slots` are the drive's variable indices.
   void Arm(const axis::LogRequest& request, std::vector<int> slots, int slow_divider,
            int64_t launch_ticks);
-  void Disarm() { armed_ = false; }
+  void Disarm() { armed_ = recording_ = false; }
   bool armed() const { return armed_; }
   bool triggered() const { return triggered_; }
-  bool full() const;
+  bool full() const { return points_ >= request_.points; }
+  // Armed, triggered and not yet full.
+  bool recording() const { return recording_; }
   bool has_record() const { return has_record_; }
 
   void Trigger();
@@ -32,20 +34,29 @@ class Recorder {
   int64_t Decimation() const;
   // At the end of each control-loop period: `slow_tick` says whether a slow-loop sample falls in
   // it, `end_ticks` is the drive's time (DSP ticks) at the end of the period.
-  void Sample(const DriveCore& core, bool slow_tick, int64_t end_ticks, double dsp_frequency_Hz);
+  void Sample(const DriveCore& core, bool slow_tick, int64_t end_ticks, double dsp_frequency_Hz) {
+    if (!recording_ || (slow_only_ && !slow_tick) || --until_kept_ > 0) return;
+    Take(core, end_ticks, dsp_frequency_Hz);
+  }
 
   std::vector<axis::LogPoint> Points() const;
 
  private:
+  void Take(const DriveCore& core, int64_t end_ticks, double dsp_frequency_Hz);
+
   bool armed_ = false;
   bool triggered_ = false;
+  bool recording_ = false;
+  bool slow_only_ = false;  // samples at the slow-loop rate
   bool has_record_ = false;
   axis::LogRequest request_;
   std::vector<int> slots_;
   int slow_divider_ = 1;
   int64_t launch_ticks_ = 0;
-  int64_t samples_seen_ = 0;
-  std::vector<double> data_;  // points, each: time, then one value per variable
+  int until_kept_ = 1;  // samples until the next one kept
+  // Points, each: time, then one value per variable. Sized for the record at Arm (and kept for
+  // the next one), so that taking a point only writes it.
+  std::vector<double> data_;
   int points_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "sim/winding.h"
 
+#include <cmath>
 #include <vector>
 
 #include "sim/small_matrix.h"
@@ -79,6 +80,19 @@ Terminal Winding::To(Connection connection, int branch) {
 }
 
 Winding::Winding(const WindingParams& params) : params_(params) {
+  const auto& resistance = params.resistance_Ohm;
+  const auto& inductance = params.inductance_H;
+  balanced_ = params.open_terminal == Terminal::kNone && resistance[0] == resistance[1] &&
+              resistance[1] == resistance[2] && inductance[0] == inductance[1] &&
+              inductance[1] == inductance[2];
+  if (balanced_) {
+    // A delta's line currents see a third of a branch's R and L (see above).
+    const double share = params.connection == Connection::kDelta ? 1.0 / 3.0 : 1.0;
+    const double r_line = resistance[0] * share, l_line = inductance[0] * share;
+    const double periods = r_line * params.period_s / l_line;  // the period in time constants
+    line_decay_ = std::exp(-periods);
+    line_gain_ = periods > 0.0 ? -std::expm1(-periods) / r_line : params.period_s / l_line;
+  }
   const Matrix basis = CurrentBasis(params.connection, params.open_terminal);  // B, 3 x m
   const int m = basis.cols();
   if (m == 0) return;  // nothing can flow
@@ -119,6 +133,21 @@ Winding::Winding(const WindingParams& params) : params_(params) {
     for (int j = 0; j < 3; ++j) phi_[i][j] = branch_phi(i, j);
     for (int j = 0; j < 6; ++j) gamma_[i][j] = branch_gamma(i, j);
   }
+}
+
+std::array<std::array<double, 3>, 3> Winding::LinePoleResponse() const {
+  std::array<std::array<double, 3>, 3> r{};
+  for (int t = 0; t < 3; ++t) {
+    if (balanced_) {  // the pole voltage less the mean of the three (see StepLines)
+      for (int x = 0; x < 3; ++x) r[x][t] = line_gain_ * ((x == t ? 1.0 : 0.0) - 1.0 / 3.0);
+      continue;
+    }
+    WindingState column;
+    for (int j = 0; j < 3; ++j) column.branch_current_A[j] = gamma_[j][t];
+    const std::array<double, 3> line = LineCurrents(column);
+    for (int x = 0; x < 3; ++x) r[x][t] = line[x];
+  }
+  return r;
 }
 
 std::array<std::array<double, 3>, 3> Winding::PoleResponse() const {

@@ -27,6 +27,20 @@
 // with A = -(B' L B)^-1 B' R B, G = (B' L B)^-1 B' [D, -I] and u = (p_A, p_B, p_C, e_1, e_2, e_3).
 // Phi and Gamma come from one matrix exponential of the block matrix [[A, G], [0, 0]] T. The step
 // is mapped back to branch currents, so a period costs a 3x3 and a 3x6 product.
+//
+// Balanced windings (the same R and L in every branch, every lead connected) have a cheaper model
+// of the same physics in their line currents alone (see StepLines). Star: each line current is its
+// phase current, and the node law puts the neutral at the mean pole voltage less the mean EMF,
+//
+//     L di_x/dt = -R i_x - (e_x - mean e) + (p_x - mean p).
+//
+// Delta: line current A is i_AB - i_CA; subtracting the two branch equations gives the same
+// equation with R/3, L/3 and the EMF (e_AB - e_CA) / 3, which for the motor's sinusoidal EMF is the
+// star-equivalent phase EMF. The current circulating round the delta is driven only by the mean of
+// the branch EMFs, which is nil for a sinusoidal EMF, so it stays at zero and the line currents say
+// everything. Held over the period, the equation is solved exactly:
+//
+//     i[k+1] = a i[k] + b u,   a = e^(-R T / L),  b = (1 - a) / R  (T / L without resistance).
 #pragma once
 
 #include <array>
@@ -69,9 +83,24 @@ class Winding {
     }
   }
 
+  // Whether StepLines may be used instead of Step (a balanced winding, every lead connected).
+  bool balanced() const { return balanced_; }
+
+  // A balanced winding only: one period on its line currents (into the motor at each terminal)
+  // with pole voltages `pole_V` and star-equivalent phase EMFs `phase_emf_V` held over the period.
+  void StepLines(const std::array<double, 3>& pole_V, const std::array<double, 3>& phase_emf_V,
+                 std::array<double, 3>& line_A) const {
+    const double u[3] = {pole_V[0] - phase_emf_V[0], pole_V[1] - phase_emf_V[1],
+                         pole_V[2] - phase_emf_V[2]};
+    const double mean = (u[0] + u[1] + u[2]) * (1.0 / 3.0);
+    for (int x = 0; x < 3; ++x) line_A[x] = line_decay_ * line_A[x] + line_gain_ * (u[x] - mean);
+  }
+
   // The branch currents' change at the end of a period per volt held at each terminal's pole:
   // [branch][terminal].
   std::array<std::array<double, 3>, 3> PoleResponse() const;
+  // The same for the line currents: [line][terminal].
+  std::array<std::array<double, 3>, 3> LinePoleResponse() const;
 
   // Current flowing from the drive into the motor at each terminal.
   std::array<double, 3> LineCurrents(const WindingState& state) const {
@@ -89,6 +118,8 @@ class Winding {
   WindingParams params_;
   std::array<std::array<double, 3>, 3> phi_{};    // branch currents -> branch currents
   std::array<std::array<double, 6>, 3> gamma_{};  // (poles, EMFs) -> branch currents
+  bool balanced_ = false;
+  double line_decay_ = 0.0, line_gain_ = 0.0;  // a and b of the balanced model
 };
 
 }  // namespace sim
