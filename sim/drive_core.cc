@@ -148,7 +148,6 @@ inline double MirroredMeanSign(double u, double q) {
 
 }  // namespace
 
-
 std::unique_ptr<DriveCore> DriveCore::Create(const Config& config, std::string& error) {
   error = CheckConfig(config);
   if (!error.empty()) return nullptr;
@@ -373,7 +372,6 @@ void DriveCore::SwitchOff() { axis_on_ = false; }
 void DriveCore::SetCurrentReference(double id, double iq) {
   current_ref_dq_ = {id, iq};
   current_ref_counts_ = {ToCounts(id), ToCounts(iq)};
-  compensation_stale_ = true;
 }
 
 void DriveCore::SetFrame(double angle_turns, double increment_turns, double advance_periods) {
@@ -418,7 +416,6 @@ void DriveCore::Sample() {
   if (frame_angle_ != frame_sincos_angle_) {
     SinCosTurns(frame_angle_, frame_sin_, frame_cos_);
     frame_sincos_angle_ = frame_angle_;
-    compensation_stale_ = true;
   }
   const double alpha = a_counts;
   const double beta = (a_counts + 2.0 * b_counts) * (1.0 / kSqrt3);
@@ -427,7 +424,8 @@ void DriveCore::Sample() {
 }
 
 int32_t DriveCore::SensorCounts(double current_A) const {
-  return ToCounts(std::min(std::max(current_A * current_scale_, -adc_half_scale_), adc_half_scale_));
+  return ToCounts(
+      std::min(std::max(current_A * current_scale_, -adc_half_scale_), adc_half_scale_));
 }
 
 // The encoder, and the flux slopes at the mover's electrical angle.
@@ -441,6 +439,7 @@ void DriveCore::SampleEncoder() {
   const double kf = config_.motor.force_constant_N_per_A;
   for (int x = 0; x < 3; ++x)
     phase_k_[x] = -kTwoThirds * kf * (theta_sin_ * kPhaseCos[x] - theta_cos_ * kPhaseSin[x]);
+  if (balanced_) return;  // its lines are stepped with the phases' slopes
   for (int j = 0; j < 3; ++j) {
     branch_k_[j] = config_.motor.connection == Connection::kStar
                        ? phase_k_[j]
@@ -502,8 +501,7 @@ void DriveCore::Regulate() {
       command_dq_ = voltage_dq_;
       break;
     case Mode::kRoutineCurrent: {
-      const double measured[2] = {static_cast<double>(id_counts_),
-                                  static_cast<double>(iq_counts_)};
+      const double measured[2] = {static_cast<double>(id_counts_), static_cast<double>(iq_counts_)};
       RoutineLoop& r = routine_loop_;
       for (int a = 0; a < 2; ++a) {
         const double e = current_ref_dq_[a] - measured[a];
@@ -529,41 +527,48 @@ void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
   const double zero_sequence = -0.5 * (high + low);
   // Dead-time compensation (in the firmware's current control; the routines' own modes measure
   // around the dead time instead): the firmware lengthens each phase's pulse by its dead band in
-  // the direction of the phase's current reference, averaged over the period in which this
-  // command will be applied. Within 1 % of the current range of zero the direction fades
-  // linearly. (The reference, not the measured current: near zero the measurement is noise, and
-  // a compensation that follows it holds a small current at zero.)
+  // the direction of the phase's current, averaged over the period in which this command will
+  // be applied. Within 1 % of the current range of zero the direction fades linearly, so that
+  // sensor noise does not toggle it.
   std::array<double, 3> direction{};
-  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) {
-    // In a still frame it changes only with the reference or the frame.
-    if (frame_increment_ != 0.0 || compensation_stale_) {
-      compensation_direction_ = CompensationDirection();
-      compensation_stale_ = frame_increment_ != 0.0;
-    }
-    direction = compensation_direction_;
-  }
+  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) direction = CompensationDirection();
   constexpr double kDutyPerCount = 1.1 / 65534.0;
   const auto duty = [&](double v, double d) {
-    return std::min(std::max(0.5 + (v + zero_sequence) * kDutyPerCount + compensation_ * d,
-                             min_duty_),
-                    max_duty_);
+    return std::min(
+        std::max(0.5 + (v + zero_sequence) * kDutyPerCount + compensation_ * d, min_duty_),
+        max_duty_);
   };
   duty_ = {duty(v_a, direction[0]), duty(v_b, direction[1]), duty(v_c, direction[2])};
 }
 
-// The compensation's directions: the current reference in the phases, in a still frame as it
-// stands; in a turning frame turned with it (by as much as the command is placed ahead, -+ half
-// a period at the period's ends) and taken as changing linearly in between.
+// The compensation's directions. The currents it expects are the sampled ones; while they are
+// within the fade band of zero and the reference is not, the reference's (the current is on its
+// way there: a compensation that waited for it would let the dead time hold it at zero). In a
+// turning frame they are turned with the frame (by as much as the command is placed ahead, -+
+// half a period at the period's ends) and change linearly in between.
 std::array<double, 3> DriveCore::CompensationDirection() const {
-  const double d = current_ref_counts_[0], q = current_ref_counts_[1];
-  const double i_alpha = q * frame_cos_ + d * frame_sin_;
-  const double i_beta = q * frame_sin_ - d * frame_cos_;
+  const double band = 1.0 / inverse_fade_counts_;
+  double i_alpha = line_counts_[0];
+  double i_beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
+  bool expected_sampled = true;
+  if (i_alpha * i_alpha + i_beta * i_beta < band * band) {
+    const double d = current_ref_counts_[0], q = current_ref_counts_[1];
+    if (d * d + q * q >= band * band) {
+      i_alpha = q * frame_cos_ + d * frame_sin_;
+      i_beta = q * frame_sin_ - d * frame_cos_;
+      expected_sampled = false;
+    }
+  }
   const auto phases = [](double a, double b) {
     return std::array<double, 3>{a, -0.5 * a + 0.5 * kSqrt3 * b, -0.5 * a - 0.5 * kSqrt3 * b};
   };
   std::array<double, 3> direction;
   if (frame_increment_ == 0.0) {
-    const std::array<double, 3> i = phases(i_alpha, i_beta);
+    const std::array<double, 3> i =
+        expected_sampled ? std::array<double, 3>{static_cast<double>(line_counts_[0]),
+                                                 static_cast<double>(line_counts_[1]),
+                                                 static_cast<double>(line_counts_[2])}
+                         : phases(i_alpha, i_beta);
     for (int x = 0; x < 3; ++x)
       direction[x] = std::min(std::max(i[x] * inverse_fade_counts_, -1.0), 1.0);
     return direction;
@@ -574,8 +579,7 @@ std::array<double, 3> DriveCore::CompensationDirection() const {
     SinCosTurns((frame_advance_ + (e == 0 ? -0.5 : 0.5)) * frame_increment_, s, c);
     ends[e] = phases(i_alpha * c - i_beta * s, i_alpha * s + i_beta * c);
   }
-  for (int x = 0; x < 3; ++x)
-    direction[x] = MeanDirection(ends[0][x], ends[1][x], 1.0 / inverse_fade_counts_);
+  for (int x = 0; x < 3; ++x) direction[x] = MeanDirection(ends[0][x], ends[1][x], band);
   return direction;
 }
 
@@ -623,15 +627,13 @@ void DriveCore::DrivenPeriod() {
   const std::array<int, 3> start_sign{sign_of(start[0]), sign_of(start[1]), sign_of(start[2])};
   const std::array<double, 3>& shift = dead_shift_A_[DeadShiftIndex(start_sign)];
   for (int x = 0; x < 3; ++x) end[x] = free[x] + shift[x];
-  std::array<double, 3> sign{static_cast<double>(start_sign[0]),
-                             static_cast<double>(start_sign[1]),
+  std::array<double, 3> sign{static_cast<double>(start_sign[0]), static_cast<double>(start_sign[1]),
                              static_cast<double>(start_sign[2])};
   if (!(start[0] * end[0] > 0.0 && start[1] * end[1] > 0.0 && start[2] * end[2] > 0.0))
     ResolveDeadTime(start, free, sign);
   if (!balanced_) {  // a winding solved in its branches takes the error there too
     for (int j = 0; j < 3; ++j) {
-      for (int y = 0; y < 3; ++y)
-        driven_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
+      for (int y = 0; y < 3; ++y) driven_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
     }
     end = winding_->LineCurrents(driven_state_);
   }
@@ -646,7 +648,8 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
   std::array<double, 3>& ends = driven_line_;
   // The currents that started at zero or now have the other sign.
   std::array<bool, 3> crossing;
-  for (int x = 0; x < 3; ++x) crossing[x] = (std::fabs(start[x]) < 1e-9) | (sign[x] * ends[x] < 0.0);
+  for (int x = 0; x < 3; ++x)
+    crossing[x] = (std::fabs(start[x]) < 1e-9) | (sign[x] * ends[x] < 0.0);
   if (!(crossing[0] || crossing[1] || crossing[2])) return;
   // Currents smaller than the dead time takes away in half a period, under a voltage that would
   // move them by no more than that either, end at zero: the dead time holds them there.

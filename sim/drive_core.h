@@ -252,12 +252,12 @@ class DriveCore {
   static int DeadShiftIndex(const std::array<int, 3>& s) {
     return 9 * (s[0] + 1) + 3 * (s[1] + 1) + (s[2] + 1);
   }
-  std::array<double, 3> dead_hold_A_{};        // half of |dead_line_[x][x]|
+  std::array<double, 3> dead_hold_A_{};          // half of |dead_line_[x][x]|
   std::array<double, 3> dead_tolerance_sign_{};  // mean signs settled within this
   double dead_error_V_ = 0.0;                    // Vdc t_dead / T_pwm
   int dead_sweeps_ = 1;                          // at most so many rounds
   std::unique_ptr<Winding> winding_;
-  bool balanced_ = false;      // the winding's line currents are its state (Winding::StepLines)
+  bool balanced_ = false;       // the winding's line currents are its state (Winding::StepLines)
   WindingState winding_state_;  // else its branch currents
   // The winding at the end of this period should the power stage stay on (see Sample).
   std::array<double, 3> driven_line_{};
@@ -305,15 +305,11 @@ class DriveCore {
   std::array<double, 2> voltage_dq_{};
   std::array<double, 2> current_ref_dq_{};
   std::array<int32_t, 2> current_ref_counts_{};  // the firmware's whole counts of them
-  // The dead-time compensation's directions, and whether the reference or the frame has changed
-  // since they were computed.
-  std::array<double, 3> compensation_direction_{};
-  bool compensation_stale_ = true;
   std::array<double, 2> command_dq_{};
   RoutineLoop routine_loop_;
   PiState pi_state_d_, pi_state_q_;
   std::array<double, 3> duty_{0.5, 0.5, 0.5};  // computed now, applied next period
-  bool applied_on_ = false;  // the power stage during this period
+  bool applied_on_ = false;                    // the power stage during this period
 };
 
 }  // namespace sim

@@ -66,9 +66,7 @@ bool RoutineRun::StartAndSwitchOn(Mode mode) {
 
 void RoutineRun::StartRecord() { engine_.recorder_.Trigger(); }
 
-bool RoutineRun::recording() const {
-  return engine_.recorder_.recording();
-}
+bool RoutineRun::recording() const { return engine_.recorder_.recording(); }
 
 int64_t RoutineRun::RecordPeriods() const { return engine_.recorder_.PeriodsNeeded(); }
 
