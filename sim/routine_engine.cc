@@ -24,9 +24,9 @@ constexpr double kMaxRecordValues = 16'000'000;
 
 }  // namespace
 
-const RoutineSpec* FindRoutine(std::string_view label) {
-  for (const RoutineSpec& spec : Routines()) {
-    if (label == spec.label) return &spec;
+const RoutineDefinition* FindRoutine(std::string_view label) {
+  for (const RoutineDefinition& routine : Routines()) {
+    if (label == routine.label) return &routine;
   }
   return nullptr;
 }
@@ -34,15 +34,15 @@ const RoutineSpec* FindRoutine(std::string_view label) {
 // --- RoutineRun ------------------------------------------------------------------------------
 
 double RoutineRun::Input(std::string_view name) const {
-  for (size_t i = 0; i < spec_.inputs.size(); ++i) {
-    if (SameName(name, spec_.inputs[i].name)) return inputs_[i];
+  for (size_t i = 0; i < definition_.inputs.size(); ++i) {
+    if (SameName(name, definition_.inputs[i].name)) return inputs_[i];
   }
   return 0.0;
 }
 
 void RoutineRun::SetInput(std::string_view name, double value) {
-  for (size_t i = 0; i < spec_.inputs.size(); ++i) {
-    const InputSpec& in = spec_.inputs[i];
+  for (size_t i = 0; i < definition_.inputs.size(); ++i) {
+    const RoutineInput& in = definition_.inputs[i];
     if (SameName(name, in.name) && value >= in.low && value <= in.high) inputs_[i] = value;
   }
 }
@@ -55,7 +55,7 @@ void RoutineRun::Deliver(std::string_view name, double value) {
 
 void RoutineRun::SetStarted() {
   Deliver("STARTED", 1.0);
-  if (!spec_.triggers_record) StartRecord();
+  if (!definition_.triggers_record) StartRecord();
 }
 
 bool RoutineRun::StartAndSwitchOn(Mode mode) {
@@ -109,27 +109,27 @@ bool RoutineEngine::NeverStarts(std::string_view label) const {
 std::string RoutineEngine::Launch(std::string_view label, const axis::UserVariables& inputs,
                                   const axis::LogRequest* log) {
   Stop();  // launching while another routine runs stops that one first
-  const RoutineSpec* spec = FindRoutine(label);
-  if (spec == nullptr) return "the drive has no routine " + axis::Quoted(label);
+  const RoutineDefinition* definition = FindRoutine(label);
+  if (definition == nullptr) return "the drive has no routine " + axis::Quoted(label);
 
   std::vector<double> values;
-  for (const InputSpec& in : spec->inputs) values.push_back(in.fallback);
+  for (const RoutineInput& in : definition->inputs) values.push_back(in.fallback);
   for (const auto& [name, value] : inputs) {
     size_t i = 0;
-    while (i < spec->inputs.size() && !SameName(name, spec->inputs[i].name)) ++i;
-    if (i == spec->inputs.size())
+    while (i < definition->inputs.size() && !SameName(name, definition->inputs[i].name)) ++i;
+    if (i == definition->inputs.size())
       return "routine " + axis::Quoted(label) + " takes no user variable " + axis::Quoted(name);
-    const InputSpec& in = spec->inputs[i];
+    const RoutineInput& in = definition->inputs[i];
     if (!(value >= in.low && value <= in.high))
       return "routine " + axis::Quoted(label) + ": " + axis::Quoted(name) + " must be a number " +
              "from " + axis::FormatNumber(in.low) + " to " + axis::FormatNumber(in.high) +
              ", not " + axis::FormatNumber(value);
     values[i] = value;
   }
-  for (size_t i = 0; i < spec->inputs.size(); ++i) {
+  for (size_t i = 0; i < definition->inputs.size(); ++i) {
     if (std::isnan(values[i]))
       return "routine " + axis::Quoted(label) + " needs the user variable " +
-             axis::Quoted(spec->inputs[i].name);
+             axis::Quoted(definition->inputs[i].name);
   }
 
   std::vector<int> slots;
@@ -160,9 +160,9 @@ std::string RoutineEngine::Launch(std::string_view label, const axis::UserVariab
     routine = &launched_.back();
   }
   routine->variables.clear();
-  for (size_t i = 0; i < spec->inputs.size(); ++i)
-    routine->variables.emplace_back(spec->inputs[i].name, values[i]);
-  for (const char* name : spec->outputs) {
+  for (size_t i = 0; i < definition->inputs.size(); ++i)
+    routine->variables.emplace_back(definition->inputs[i].name, values[i]);
+  for (const char* name : definition->outputs) {
     double* slot = FindVariable(routine->variables, name);
     const double value = std::string_view(name) == "STARTED" ? 0.0 : kNotDelivered;
     if (slot != nullptr) {
@@ -180,8 +180,8 @@ std::string RoutineEngine::Launch(std::string_view label, const axis::UserVariab
     recorder_.Disarm();
   }
   if (NeverStarts(label)) return "";
-  run_ = std::make_unique<RoutineRun>(*this, core_, *spec, std::move(values));
-  task_ = spec->run(*run_);
+  run_ = std::make_unique<RoutineRun>(*this, core_, *definition, std::move(values));
+  task_ = definition->run(*run_);
   return "";
 }
 

@@ -30,16 +30,16 @@ using RoutineFunction = RoutineTask (*)(RoutineRun&);
 
 // A user variable that the routine takes before it starts: the values it accepts, and the value
 // it works with when the launch does not give one (NaN: the launch must give it).
-struct InputSpec {
+struct RoutineInput {
   const char* name;
   double low;
   double high;
   double fallback;
 };
 
-struct RoutineSpec {
+struct RoutineDefinition {
   const char* label;
-  std::vector<InputSpec> inputs;
+  std::vector<RoutineInput> inputs;
   std::vector<const char*> outputs;          // user variables it delivers ("STARTED" first)
   std::vector<const char*> drive_variables;  // drive variables it leaves results in
   std::vector<const char*> logged;           // what a host records while it runs
@@ -47,16 +47,16 @@ struct RoutineSpec {
   RoutineFunction run;
 };
 
-const RoutineSpec* FindRoutine(std::string_view label);
+const RoutineDefinition* FindRoutine(std::string_view label);
 
 class RoutineEngine;
 
 // What a running routine sees: its inputs and outputs, the drive, the record.
 class RoutineRun {
  public:
-  RoutineRun(RoutineEngine& engine, DriveCore& core, const RoutineSpec& spec,
+  RoutineRun(RoutineEngine& engine, DriveCore& core, const RoutineDefinition& routine,
              std::vector<double> inputs)
-      : engine_(engine), core_(core), spec_(spec), inputs_(std::move(inputs)) {}
+      : engine_(engine), core_(core), definition_(routine), inputs_(std::move(inputs)) {}
 
   DriveCore& drive() { return core_; }
   // An input by name (its fallback when the launch did not give it).
@@ -77,13 +77,13 @@ class RoutineRun {
   int64_t RecordDecimation() const;
   // A duration in whole fast-loop periods (at least 1).
   int64_t Periods(double seconds) const;
-  const RoutineSpec& spec() const { return spec_; }
+  const RoutineDefinition& definition() const { return definition_; }
 
  private:
   RoutineEngine& engine_;
   DriveCore& core_;
-  const RoutineSpec& spec_;
-  std::vector<double> inputs_;  // in the order of spec_.inputs
+  const RoutineDefinition& definition_;
+  std::vector<double> inputs_;  // in the order of definition_.inputs
 };
 
 class RoutineEngine {

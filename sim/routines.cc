@@ -419,8 +419,8 @@ Rotation ChooseRotation(double gain, double resistance, double test_current, dou
   return rotation;
 }
 
-const std::vector<RoutineSpec>& Routines() {
-  static const std::vector<RoutineSpec> routines = {
+const std::vector<RoutineDefinition>& Routines() {
+  static const std::vector<RoutineDefinition> routines = {
       {"Initial_Positioning_Test",
        {{"In1", kInt32Min, kInt32Max, 0.0}},
        {"STARTED", "In1"},

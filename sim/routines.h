@@ -14,7 +14,7 @@
 namespace sim {
 
 // Every routine this drive holds, with its user variables.
-const std::vector<RoutineSpec>& Routines();
+const std::vector<RoutineDefinition>& Routines();
 
 // The rotating voltage of the inductance routine, chosen from what the winding probe learnt.
 struct Rotation {

@@ -223,15 +223,15 @@ TEST(Routines, AgreeWithTheBundledSetups) {
     for (const auto& n : list) out.push_back(n.get<std::string>());
     return out;
   };
-  for (const RoutineSpec& spec : Routines()) {
-    SCOPED_TRACE(spec.label);
-    ASSERT_TRUE(routines.contains(spec.label));
-    const nlohmann::json& r = routines[spec.label];
+  for (const RoutineDefinition& routine : Routines()) {
+    SCOPED_TRACE(routine.label);
+    ASSERT_TRUE(routines.contains(routine.label));
+    const nlohmann::json& r = routines[routine.label];
     std::vector<std::string> inputs, outputs, drive_variables, logged;
-    for (const InputSpec& in : spec.inputs) inputs.push_back(in.name);
-    for (const char* n : spec.outputs) outputs.push_back(n);
-    for (const char* n : spec.drive_variables) drive_variables.push_back(n);
-    for (const char* n : spec.logged) logged.push_back(n);
+    for (const RoutineInput& in : routine.inputs) inputs.push_back(in.name);
+    for (const char* n : routine.outputs) outputs.push_back(n);
+    for (const char* n : routine.drive_variables) drive_variables.push_back(n);
+    for (const char* n : routine.logged) logged.push_back(n);
     EXPECT_EQ(inputs, names(r["inputs"]));
     EXPECT_EQ(outputs, names(r["outputs"]));
     EXPECT_EQ(drive_variables, names(r.value("driveVariables", nlohmann::json::array())));

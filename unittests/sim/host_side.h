@@ -68,18 +68,6 @@ class HostSide {
   std::unique_ptr<SimulatedDrive> drive_;
 };
 
-// The host's mean of a recorded column: the first point sets it, each further point k = 1, 2 ...
-// updates it as ((k - 1) mean + x) / k (so with two points or more it is the mean of points 2..N).
-inline double HostMean(const std::vector<axis::LogPoint>& points,
-                       double (*f)(const axis::LogPoint&)) {
-  double mean = 0.0;
-  for (size_t k = 0; k < points.size(); ++k) {
-    const double x = f(points[k]);
-    mean = k == 0 ? x : ((static_cast<double>(k) - 1.0) * mean + x) / static_cast<double>(k);
-  }
-  return mean;
-}
-
 inline axis::LogRequest Record(std::vector<std::string> variables, int points,
                                axis::LogRequest::Rate rate) {
   axis::LogRequest r;
