@@ -66,9 +66,9 @@ void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestEntry& entry, 
                  FormatNumber(p->GetValueInBaseUnit()).c_str(),
                  PrintableText(Latin1ToUtf8(p->GetBaseUnitName())).c_str());
   }
-  for (const auto& [id, label_and_unit] : entry.readouts) {
-    std::fprintf(out, "%s\t%s\n", label_and_unit,
-                 PrintableText(Latin1ToUtf8(dialog.GetChildText(id))).c_str());
+  for (const TestEntry::Readout& r : entry.readouts) {
+    std::fprintf(out, "%s\t%s\t%s\n", r.name,
+                 PrintableText(Latin1ToUtf8(dialog.GetChildText(r.control))).c_str(), r.unit);
   }
 }
 
@@ -76,7 +76,7 @@ void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestEntry& entry, 
 
 const std::vector<TestEntry>& TestEntries() {
   static const std::vector<TestEntry> entries = {
-      {.name = "phase", .template_id = 288, .readouts = {{1020, "IA\tA"}, {1022, "IB\tA"}}},
+      {.name = "phase", .template_id = 288, .readouts = {{1020, "IA", "A"}, {1022, "IB", "A"}}},
       {.name = "rl", .template_id = 290, .parameters = {"R", "L"}},
       {.name = "current",
        .template_id = 101,

@@ -33,7 +33,12 @@ struct TestEntry {
   int tune_button = 0;                  // 0: the test has no "Tune"
   bool plots = false;                   // it plots curves (that --export can write)
   std::vector<const char*> parameters;  // printed after the run: name, value, base unit
-  std::vector<std::pair<int, const char*>> readouts;  // printed: label, control text, unit
+  struct Readout {
+    int control;  // the dialog control whose text is the value
+    const char* name;
+    const char* unit;
+  };
+  std::vector<Readout> readouts;  // printed like the parameters: name, value, unit
 };
 
 // The tests the command line knows, and one by name (null when unknown).

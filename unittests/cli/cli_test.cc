@@ -274,6 +274,7 @@ TEST_F(Cli, TestRunsOnTheSimulatedDriveAndWritesOnlyWhatItKeeps) {
   } rows[] = {
       {{"rl", "--sim", "R=4", "-o", out}, 0, "", true, "result: succeeded\nR\t3.99"},
       {{"rl", "--sim", "R=4", "--answer", "no", "-o", out}, 0, "", false, "R\t3.99"},
+      {{"phase", "--sim", "R=5", "-o", out}, 0, "", false, "IA\t1.5\tA\nIB\t-0.75\tA\n"},
       {{"phase", "--sim", "openPhase=C", "-o", out},
        1,
        "Possible causes of failure:\n\t- one of the motor phases is disconnected",
