@@ -184,7 +184,7 @@ bool ResolveUnits(const std::string& base, const std::string& display, std::stri
 }
 }  // namespace
 
-CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterSpec& desc, std::string* error) {
+CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterDescription& desc, std::string* error) {
   if (!CheckNewName(desc.name, parameter_index_, "parameter", error)) return nullptr;
   const CMC_Unit *base, *display;
   if (!ResolveUnits(desc.base_unit, desc.display_unit, error, base, display)) return nullptr;
@@ -198,7 +198,7 @@ CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterSpec& desc, std::str
   return parameters_.items_.back().get();
 }
 
-CMC_Variable* CMC_Setup::AddVariable(const axis::VariableSpec& desc, std::string* error) {
+CMC_Variable* CMC_Setup::AddVariable(const axis::VariableDescription& desc, std::string* error) {
   if (!CheckNewName(desc.name, variable_index_, "variable", error)) return nullptr;
   const CMC_Unit *base, *display;
   if (!ResolveUnits(desc.base_unit, desc.display_unit, error, base, display)) return nullptr;

@@ -157,7 +157,7 @@ class CMC_Parameters {
 
 namespace axis {
 
-struct ParameterSpec {
+struct ParameterDescription {
   std::string name;
   double value = 0.0;
   double min = 0.0;
@@ -168,7 +168,7 @@ struct ParameterSpec {
   bool is_integer = false;
 };
 
-struct VariableSpec {
+struct VariableDescription {
   std::string name;
   std::string base_unit;
   std::string display_unit;
@@ -212,8 +212,8 @@ class CMC_Setup {
 
   // Building a setup. Both return null (and add nothing) for an empty name, a name already
   // present (case ignored) or an unknown unit; `error` then says which.
-  CMC_Parameter* AddParameter(const axis::ParameterSpec& desc, std::string* error = nullptr);
-  CMC_Variable* AddVariable(const axis::VariableSpec& desc, std::string* error = nullptr);
+  CMC_Parameter* AddParameter(const axis::ParameterDescription& desc, std::string* error = nullptr);
+  CMC_Variable* AddVariable(const axis::VariableDescription& desc, std::string* error = nullptr);
   // Room for that many parameters and variables in all, so that adding them does not regrow.
   void Reserve(size_t parameters, size_t variables);
 

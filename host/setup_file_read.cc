@@ -371,7 +371,7 @@ class Loader {
               entry, at, {"name", "value", "min", "max", "unit", "display", "type", "integer"})) {
         return false;
       }
-      ParameterSpec desc;
+      ParameterDescription desc;
       int64_t type = kTypePhysical;
       if (!RequiredText(entry, at, "name", desc.name) ||
           !NewName(desc.name, EarlierParameter(setup, desc.name), at, "/parameters/") ||
@@ -401,7 +401,7 @@ class Loader {
           !OnlyKnownMembers(entry, at, {"name", "unit", "display", "kind", "value"})) {
         return false;
       }
-      VariableSpec desc;
+      VariableDescription desc;
       const Json* value = Member(entry, "value");
       if (!RequiredText(entry, at, "name", desc.name) ||
           !NewName(desc.name, EarlierVariable(setup, desc.name), at, "/variables/") ||

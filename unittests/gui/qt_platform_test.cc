@@ -40,12 +40,12 @@ class QtPlatformTest : public ::testing::Test {
   QtPlatformTest() {
     EnsureApplication();
     // clang-format off
-    const ParameterSpec parameters[] = {{"PeakCurrent", 10.0, 0.0, 20.0, "A"},
+    const ParameterDescription parameters[] = {{"PeakCurrent", 10.0, 0.0, 20.0, "A"},
                                    {"Enable", 0.0, 0.0, 1.0, "", "", kTypeSwitch},
                                    {"Mode", 2.0, 0.0, 2.0, "", "", kTypeChoice},
                                    {"Speed", 0.5, 0.0, 5.0, "m/s"}};
     // clang-format on
-    for (const ParameterSpec& parameter : parameters)
+    for (const ParameterDescription& parameter : parameters)
       EXPECT_NE(setup_.AddParameter(parameter), nullptr);
   }
   void SetUp() override { SetPlatform(&platform_); }

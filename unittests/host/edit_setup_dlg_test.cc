@@ -23,14 +23,14 @@ class EditSetupDlgTest : public testing::DialogTest {
  protected:
   EditSetupDlgTest() {
     // clang-format off
-    const ParameterSpec parameters[] = {{"PeakCurrent", 10.0, 0.0, 20.0, "A", "", kTypePhysical, false},
+    const ParameterDescription parameters[] = {{"PeakCurrent", 10.0, 0.0, 20.0, "A", "", kTypePhysical, false},
                                    {"KPP", 100.0, 0.0, 32767.0, "", "", kTypeRegister, true},
                                    {"Enable", 0.0, 0.0, 1.0, "", "", kTypeSwitch, false},
                                    {"Mode", 2.0, 0.0, 2.0, "", "", kTypeChoice, false},
                                    {"Invert", 1.0, 0.0, 1.0, "", "", kTypeSwitch, false},
                                    {"Speed", 0.5, 0.0, 5.0, "m/s", "", kTypePhysical, false}};
     // clang-format on
-    for (const ParameterSpec& parameter : parameters)
+    for (const ParameterDescription& parameter : parameters)
       EXPECT_NE(setup_.AddParameter(parameter), nullptr);
   }
   CMC_Parameter& P(const char* name) { return *setup_.FindParameter(name); }

@@ -19,7 +19,7 @@ class SetupTest : public ::testing::Test {
  protected:
   SetupTest() {
     // clang-format off
-    const axis::ParameterSpec parameters[] = {
+    const axis::ParameterDescription parameters[] = {
         {"PWM_freq", 20000, 1000, 50000, "Hz", "kHz"},
         {"PWMPER", 1000, 0, 65535, "", "", axis::kTypeRegister, true},
         {"PolePitch", 0.03, 0, 1, "m", "mm"}};
@@ -44,7 +44,7 @@ TEST_F(SetupTest, LookupIgnoresCaseAndReportsMissingNamesOnlyWhenAsked) {
 
 TEST_F(SetupTest, RefusesDuplicateNamesAndUnknownOrMismatchedUnits) {
   // clang-format off
-  const struct { axis::ParameterSpec parameter; const char* error; } rows[] = {
+  const struct { axis::ParameterDescription parameter; const char* error; } rows[] = {
       {{.name = "pwmper"}, "duplicate parameter name \"pwmper\""},
       {{.name = "X", .base_unit = "furlong"}, "unknown base unit \"furlong\""},
       {{.name = "Y", .base_unit = "m", .display_unit = "rpm"},
