@@ -22,11 +22,8 @@ constexpr double kPi = 3.141592653589793;
 const Colour kRed = RGB16(2), kBlue = RGB16(5), kLightBlue = RGB16(13), kWhite = RGB16(15);
 
 bool AnyNear(const QImage& image, Colour colour) {
-  for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width(); ++x) {
-      if (Near(image, x, y, colour)) return true;
-    }
-  }
+  for (int i = 0; i < image.width() * image.height(); ++i)
+    if (Near(image, i % image.width(), i / image.width(), colour)) return true;
   return false;
 }
 
@@ -36,13 +33,10 @@ TEST(DiagramPixels, ThePhasePointerPointsAtTheAngleModuloATurn) {
   // in its direction: up (50, 30), left (30, 50), right (70, 50).
   // clang-format off
   const struct { double theta; bool enabled, up, left, right; } rows[] = {
-      {kPi / 2, true, true, false, false},
-      {kPi, true, false, true, false},
-      {0, true, false, false, true},
-      {-1.5 * kPi, true, true, false, false},
-      {3 * kPi, true, false, true, false},
+      {kPi / 2, true, true, false, false}, {kPi, true, false, true, false},
+      {0, true, false, false, true}, {-1.5 * kPi, true, true, false, false},
+      {3 * kPi, true, false, true, false}, {kPi / 2, false, false, false, false},
       {std::numeric_limits<double>::quiet_NaN(), true, false, false, false},
-      {kPi / 2, false, false, false, false},
   };
   // clang-format on
   for (const auto& row : rows) {
@@ -70,9 +64,8 @@ TEST(DiagramPixels, EachHallSliceTakesTheColourOfItsStatus) {
   strip.EnableDiagram();
   const QImage shown = DrawCustomControl(strip, QSize(300, 40));
   for (int i = 0; i < 6; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_TRUE(Near(shown, 25 + 50 * i, 6, enabled[i]));
-    EXPECT_TRUE(Near(greyed, 25 + 50 * i, 6, kWhite));
+    EXPECT_TRUE(Near(shown, 25 + 50 * i, 6, enabled[i])) << i;
+    EXPECT_TRUE(Near(greyed, 25 + 50 * i, 6, kWhite)) << i;
   }
 }
 
@@ -82,10 +75,8 @@ TEST(DiagramPixels, TheEncoderMarkerSitsAtThePositionOrAtTheEndItLiesBeyond) {
   // triangle crosses y 8; on -1000..1000, 500 lies at x 295.25 and -500 at x 104.75.
   // clang-format off
   const struct { long min, max, position; bool enabled; int x; Colour colour; } rows[] = {
-      {-1000, 1000, 500, true, 295, kBlue},
-      {-1000, 1000, -500, true, 104, kBlue},
-      {-1000, 1000, 5000, true, 390, kRed},
-      {-1000, 1000, -5000, true, 9, kRed},
+      {-1000, 1000, 500, true, 295, kBlue}, {-1000, 1000, -500, true, 104, kBlue},
+      {-1000, 1000, 5000, true, 390, kRed}, {-1000, 1000, -5000, true, 9, kRed},
       {0, 0, 7, true, 200, kBlue},  // an empty scale: the middle
       {-1000, 1000, 500, false, -100, kBlue},
   };
@@ -112,27 +103,22 @@ TEST(DiagramPictures, EachDiagramSmallAndLarger) {
   const std::filesystem::path folder = std::filesystem::path(AXIS_BUILD_DIR) / "screenshots";
   std::filesystem::create_directories(folder);
   CPhaseDiagram dial, dial_off;
+  CLinearHallDiagram strip, strip_off;
+  CLinearEncoderDiagram scale, beyond, empty, scale_off;
   dial.EnableDiagram();
   dial.SetTheta(2.0);
   dial_off.SetTheta(2.0);
-  CLinearHallDiagram strip, strip_off;
   strip.EnableDiagram();
-  const int statuses[] = {1, 1, 2, 0, 0, 0};
-  for (int i = 0; i < 6; ++i) strip.SetSliceStatus(i, statuses[i]);
-  CLinearEncoderDiagram scale, beyond, empty, scale_off;
-  for (CLinearEncoderDiagram* e : {&scale, &beyond, &empty}) e->EnableDiagram();
+  for (int i : {0, 1, 2}) strip.SetSliceStatus(i, i == 2 ? 2 : 1);
   scale.SetLimits(-1200000, 1200000);
   scale.SetPosition(345678);
   beyond.SetLimits(-4096, 4096);
   beyond.SetPosition(-10000);
   empty.SetPosition(12);
   scale_off.SetLimits(-4096, 4096);
-  const struct {
-    const char* name;
-    const CustomControl& model;
-    int width, height;
-  } pictures[] = {
-      // clang-format off
+  for (CLinearEncoderDiagram* e : {&scale, &beyond, &empty}) e->EnableDiagram();
+  // clang-format off
+  const struct { const char* name; const CustomControl& model; int width, height; } pictures[] = {
       {"phase", dial, 60, 60}, {"phase", dial, 140, 140}, {"phase", dial, 240, 80},
       {"phase-disabled", dial_off, 100, 100},
       {"hall", strip, 120, 22}, {"hall", strip, 180, 30}, {"hall", strip, 400, 60},
@@ -140,8 +126,8 @@ TEST(DiagramPictures, EachDiagramSmallAndLarger) {
       {"encoder", scale, 200, 24}, {"encoder", scale, 130, 40}, {"encoder", scale, 180, 40},
       {"encoder", scale, 400, 70}, {"encoder-beyond", beyond, 240, 45},
       {"encoder-empty", empty, 240, 45}, {"encoder-disabled", scale_off, 240, 45},
-      // clang-format on
   };
+  // clang-format on
   for (const auto& p : pictures) {
     const std::string file = std::string("diagram-") + p.name + "-" + std::to_string(p.width) +
                              "x" + std::to_string(p.height) + ".png";
