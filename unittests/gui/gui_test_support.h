@@ -1,22 +1,25 @@
 // Shared pieces of the GUI tests: the offscreen Qt application, steps run from the event loop
-// while a dialog runs modally, and the widget of a control.
+// while a dialog runs modally, the widget of a control, and the colours of a picture.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QImage>
 #include <QLocale>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
 #include "app/gui/qt_platform.h"
 #include "host/dialog_test_support.h"
+#include "host/plot.h"
 
 namespace axis::gui {
 
@@ -28,6 +31,15 @@ inline void EnsureApplication() {
   static char* argv[] = {name, nullptr};
   static QApplication* application = new QApplication(argc, argv);  // reachable till the end
   (void)application;
+}
+
+// Whether the pixel is (nearly) the colour: antialiased edges blend, the middle of a 2 px line
+// does not.
+inline bool Near(const QImage& image, int x, int y, Colour colour) {
+  const QColor pixel = image.pixelColor(x, y);
+  return std::abs(pixel.red() - RedOf(colour)) + std::abs(pixel.green() - GreenOf(colour)) +
+             std::abs(pixel.blue() - BlueOf(colour)) <
+         60;
 }
 
 inline std::string SourceResources() {

@@ -8,12 +8,12 @@
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "app/gui/custom_widgets.h"
+#include "app/gui/diagram_widgets.h"
 #include "app/gui/render.h"
 #include "gui/gui_test_support.h"
 #include "host/plot_picture.h"
@@ -22,15 +22,6 @@ namespace axis::gui {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Whether the pixel is (nearly) the colour: antialiased edges blend, the middle of a 2 px line
-// does not.
-bool Near(const QImage& image, int x, int y, Colour colour) {
-  const QColor pixel = image.pixelColor(x, y);
-  return std::abs(pixel.red() - RedOf(colour)) + std::abs(pixel.green() - GreenOf(colour)) +
-             std::abs(pixel.blue() - BlueOf(colour)) <
-         60;
-}
 
 // Two flat curves in an 800 x 500 picture, whose plot area spans x 64..736 and y 16..456: the red
 // one at 5 on axis 1 (0..10) runs along y = 236, the blue one at -0.5 on axis 2 (-1..1) along
@@ -141,17 +132,28 @@ TEST_F(PlotPixels, TheRegistryPngAndSvgShowTheSamePicture) {
 
 TEST(CustomWidgets, EachKindGetsItsOwnWidget) {
   EnsureApplication();
-  struct Phase : CustomControl {
-    std::string_view Kind() const override { return "phase"; }
-  } phase;
+  struct Unknown : CustomControl {
+    std::string_view Kind() const override { return "gauge"; }
+  } unknown;
+  struct Impostor : CustomControl {  // a kind's name on a model of another class
+    std::string_view Kind() const override { return "hall"; }
+  } impostor;
   CGraphWindow plot(2, 0);
   CBarGraph bar;
-  const std::unique_ptr<QWidget> plot_widget(CreateCustomWidget(plot, nullptr));
-  const std::unique_ptr<QWidget> bar_widget(CreateCustomWidget(bar, nullptr));
-  EXPECT_NE(dynamic_cast<PlotWidget*>(plot_widget.get()), nullptr);
-  EXPECT_NE(dynamic_cast<BarWidget*>(bar_widget.get()), nullptr);
-  EXPECT_EQ(CreateCustomWidget(phase, nullptr), nullptr);
-  EXPECT_TRUE(DrawCustomControl(phase, QSize(10, 10)).isNull());
+  CPhaseDiagram phase;
+  CLinearHallDiagram hall;
+  CLinearEncoderDiagram encoder;
+  const auto widget = [](const CustomControl& model) {
+    return std::unique_ptr<QWidget>(CreateCustomWidget(model, nullptr));
+  };
+  EXPECT_NE(dynamic_cast<PlotWidget*>(widget(plot).get()), nullptr);
+  EXPECT_NE(dynamic_cast<BarWidget*>(widget(bar).get()), nullptr);
+  EXPECT_NE(dynamic_cast<PhaseDiagramWidget*>(widget(phase).get()), nullptr);
+  EXPECT_NE(dynamic_cast<HallDiagramWidget*>(widget(hall).get()), nullptr);
+  EXPECT_NE(dynamic_cast<EncoderDiagramWidget*>(widget(encoder).get()), nullptr);
+  EXPECT_EQ(widget(unknown), nullptr);
+  EXPECT_EQ(widget(impostor), nullptr);
+  EXPECT_TRUE(DrawCustomControl(unknown, QSize(10, 10)).isNull());
   EXPECT_TRUE(DrawCustomControl(plot, QSize(0, 10)).isNull());
 }
 
