@@ -39,6 +39,11 @@ CMC_Parameter* FindOptional(CMC_Setup& setup, const char* name) {
   return setup.FindParameter(name);
 }
 
+double OptionalValue(CMC_Setup& setup, const char* name, double missing) {
+  const CMC_Parameter* p = FindOptional(setup, name);
+  return p == nullptr ? missing : p->GetValueInBaseUnit();
+}
+
 bool HasAnalogueReference(CMC_Setup& setup) {
   return setup.FindVariable("CADIN", 1) != nullptr && ParametersExist(setup, {"CADIN"});
 }

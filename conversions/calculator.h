@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -56,6 +57,10 @@ class QuietLookups {
 bool ParametersExist(CMC_Setup& setup, std::initializer_list<const char*> names);
 // Looks an optional parameter up without a report; null when absent.
 CMC_Parameter* FindOptional(CMC_Setup& setup, const char* name);
+// An optional parameter's value in base units; `missing` (NaN unless given: every comparison
+// then fails) when the setup has no such parameter.
+double OptionalValue(CMC_Setup& setup, const char* name,
+                     double missing = std::numeric_limits<double>::quiet_NaN());
 // The setup has an analogue reference: the variable "CADIN" and the parameter "CADIN" both exist.
 bool HasAnalogueReference(CMC_Setup& setup);
 

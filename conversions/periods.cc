@@ -12,11 +12,6 @@ double LoopPeriod(Inputs& in, const char* divider) {
   const double pwmper = in("PWMPER");
   return LoopPeriodOf(count, pwmper, in("DSP_freq"));
 }
-
-double OptionalValue(CMC_Setup& setup, const char* name) {
-  const CMC_Parameter* p = FindOptional(setup, name);
-  return p == nullptr ? 0.0 : p->GetValueInBaseUnit();
-}
 }  // namespace
 
 double LoopPeriodOf(double divider, double pwmper, double dsp_freq_Hz) {
@@ -31,8 +26,8 @@ double Ts_S(CMC_Setup& setup) { return Compute(SlowPeriod, setup); }
 bool Ts_C(CMC_Setup& setup, double& period) { return Compute(FastPeriod, setup, period); }
 bool Ts_S(CMC_Setup& setup, double& period) { return Compute(SlowPeriod, setup, period); }
 
-double MinimumFastPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_C_min"); }
-double MinimumSlowPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_S_min"); }
+double MinimumFastPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_C_min", 0.0); }
+double MinimumSlowPeriod(CMC_Setup& setup) { return OptionalValue(setup, "Ts_S_min", 0.0); }
 
 namespace {
 // What "DBT" and "DBTPC" say: no dead band, the fixed 1 us of DBT = 0, or counts x share to be

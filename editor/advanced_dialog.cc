@@ -5,11 +5,11 @@
 
 #include "conversions/calculator.h"
 #include "conversions/configuration.h"
-#include "passes/passes.h"
 #include "conversions/periods.h"
 #include "conversions/timing.h"
 #include "host/number_text.h"
 #include "host/text.h"
+#include "passes/passes.h"
 
 using kestrel::FindOptional;
 using kestrel::ParametersExist;
@@ -34,10 +34,7 @@ bool IsSlowLoopCounted(const CMC_Parameter& parameter, const CMC_Units& units) {
   return false;
 }
 
-double Value(CMC_Setup& setup, const char* name) {
-  const CMC_Parameter* p = FindOptional(setup, name);
-  return p == nullptr ? std::nan("") : p->GetValueInBaseUnit();
-}
+double Value(CMC_Setup& setup, const char* name) { return kestrel::OptionalValue(setup, name); }
 
 }  // namespace
 

@@ -220,7 +220,7 @@ void CMC_EditSetupDlg::Show(const Binding& b) {
       [[fallthrough]];
     }
     case BindingKind::kEdit:
-      SetText(b.edit_id, FormatValue(b.parameter->GetValueInDisplayUnit()));
+      SetText(b.edit_id, b.parameter->PrintValue());
       break;
     case BindingKind::kCombo: {
       const ControlState* combo = Control(b.edit_id);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/dialog_model.h"
+#include "host/number_text.h"
 #include "host/numeric.h"
 #include "host/text.h"
 
@@ -72,6 +73,10 @@ void CMC_Quantity::SetValueInDisplayUnit(double value) {
   SetValueInBaseUnit(unit == nullptr ? value : value * unit->GetFactor());
 }
 
+std::string CMC_Quantity::PrintValue() const {
+  return axis::FormatNumber(GetValueInDisplayUnit(), 6);
+}
+
 int CMC_Quantity::ChangeUnit(const char* unit_name) {
   if (unit_name == nullptr) return 0;
   const CMC_Unit* unit = CMC_Units::Catalogue().FindUnit(unit_name);
@@ -100,6 +105,15 @@ CMC_Parameter::CMC_Parameter(CMC_Setup* owner, std::string name, std::string bas
 
 void CMC_Parameter::SetValueInBaseUnit(double value) {
   value_ = is_integer_ ? axis::RoundToIntegral(value) : value;
+}
+
+std::unique_ptr<CMC_Parameter> CMC_Parameter::DetachedCopy() const {
+  auto copy =
+      std::make_unique<CMC_Parameter>(owner_, name_, base_unit_, display_unit_, type_, is_integer_);
+  copy->value_ = value_;
+  copy->min_ = min_;
+  copy->max_ = max_;
+  return copy;
 }
 
 int CMC_Parameter::WriteToChip() {
@@ -196,6 +210,23 @@ CMC_Parameter* CMC_Setup::AddParameter(const axis::ParameterDescription& desc, s
   parameter_index_.Insert(desc.name, parameters_.GetParametersCount());
   parameters_.items_.push_back(std::move(parameter));
   return parameters_.items_.back().get();
+}
+
+std::unique_ptr<CMC_Parameter> CMC_Parameter::InitializeMotionParam(CMC_Setup& setup,
+                                                                    const char* name, bool whole,
+                                                                    const char* unit,
+                                                                    const char* default_text,
+                                                                    double min, double max) {
+  const CMC_Unit *base = nullptr, *display = nullptr;
+  if (name == nullptr || !ResolveUnits(unit != nullptr ? unit : "", "", nullptr, base, display))
+    return nullptr;
+  auto parameter = std::make_unique<CMC_Parameter>(&setup, name, base->GetName(),
+                                                   display->GetName(), axis::kTypePhysical, whole);
+  parameter->SetMinInBaseUnit(min);
+  parameter->SetMaxInBaseUnit(max);
+  parameter->SetValueInBaseUnit(
+      axis::ParseNumber(default_text != nullptr ? default_text : "").value_or(0.0));
+  return parameter;
 }
 
 CMC_Variable* CMC_Setup::AddVariable(const axis::VariableDescription& desc, std::string* error) {

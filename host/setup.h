@@ -82,6 +82,8 @@ class CMC_Quantity {
   // Value in the selected display unit and back.
   double GetValueInDisplayUnit() const;
   void SetValueInDisplayUnit(double value);
+  // The value as its edit shows it: in the selected display unit, six significant digits.
+  std::string PrintValue() const;
 
   const std::string& GetBaseUnitName() const { return base_unit_; }
   // The selected display unit (Latin-1).
@@ -123,6 +125,20 @@ class CMC_Parameter : public CMC_Quantity {
 
   // Writes the value (internal units) to the attached drive; non-zero on success.
   int WriteToChip();
+
+  // A copy that belongs to no setup's list (a dialog's own working value): the same name, units,
+  // value, range and type, the same setup for its scale factors. Changing it leaves the setup's
+  // parameter alone.
+  std::unique_ptr<CMC_Parameter> DetachedCopy() const;
+
+  // A parameter a dialog owns itself, for a value the setup may lack (it belongs to no setup's
+  // list; `setup` gives its units): `name`, a whole number when `whole`, `unit` ("" for none),
+  // the value `default_text` reads as (0 when it is no number), the range [min, max] in base
+  // units. Null for a unit the catalogue does not know.
+  static std::unique_ptr<CMC_Parameter> InitializeMotionParam(CMC_Setup& setup, const char* name,
+                                                              bool whole, const char* unit,
+                                                              const char* default_text, double min,
+                                                              double max);
 
  private:
   double min_ = 0.0;

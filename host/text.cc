@@ -20,6 +20,47 @@ std::string Latin1ToUtf8(std::string_view latin1) {
   return out;
 }
 
+namespace {
+
+// The Windows-1252 characters of 0x80 to 0x9F; 0 where the code page defines none.
+constexpr char16_t kHigh[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+}  // namespace
+
+std::optional<char> Windows1252Byte(char32_t character) {
+  for (int i = 0; i < 32; ++i) {
+    if (kHigh[i] != 0 && kHigh[i] == character) return static_cast<char>(0x80 + i);
+  }
+  if (character < 0x100 && (character < 0x80 || character > 0x9F || kHigh[character - 0x80] == 0))
+    return static_cast<char>(character);
+  return std::nullopt;
+}
+
+std::string Windows1252ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  size_t plain = 0;  // start of the run not yet copied
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80 || c > 0x9F || kHigh[c - 0x80] == 0) continue;
+    out += Latin1ToUtf8(text.substr(plain, i - plain));
+    const char16_t u = kHigh[c - 0x80];
+    if (u < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+    }
+    out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    plain = i + 1;
+  }
+  out += Latin1ToUtf8(text.substr(plain));
+  return out;
+}
+
 std::optional<std::string> Utf8ToLatin1(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());

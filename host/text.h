@@ -12,6 +12,13 @@
 namespace axis {
 
 std::string Latin1ToUtf8(std::string_view latin1);
+// The same for text that is shown (dialog texts, messages): the 8-bit texts of the drive family
+// are Windows-1252, which puts quotes, dashes and the euro sign where Latin-1 has control codes
+// (0x92 is the right single quote). Bytes that code page leaves undefined stay as in Latin-1.
+std::string Windows1252ToUtf8(std::string_view text);
+// The byte of a character in those 8-bit texts (Latin-1, or one of the Windows-1252 characters
+// at 0x80 to 0x9F); nullopt for any other character.
+std::optional<char> Windows1252Byte(char32_t character);
 
 // nullopt when the text is not valid UTF-8 or holds a character outside Latin-1.
 std::optional<std::string> Utf8ToLatin1(std::string_view utf8);

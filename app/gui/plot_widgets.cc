@@ -11,6 +11,7 @@
 #include "app/gui/custom_widgets.h"
 #include "host/number_text.h"
 #include "host/plot_picture.h"
+#include "host/text.h"
 
 namespace axis::gui {
 
@@ -24,7 +25,7 @@ QColor ToQColor(axis::Colour colour) {
 }
 
 QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  return QString::fromStdString(axis::Windows1252ToUtf8(text));
 }
 
 // Text whose anchor point is (x, y): `horizontal` says which side of it the text lies on, and it

@@ -31,6 +31,7 @@
 
 #include "app/gui/custom_widgets.h"
 #include "host/dialog_template.h"
+#include "host/text.h"
 
 namespace axis::gui {
 
@@ -88,12 +89,14 @@ void ShowButtonText(QPushButton* button, const QString& text) {
 // --- text ----------------------------------------------------------------------------------------
 
 QString FromLatin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  return QString::fromStdString(axis::Windows1252ToUtf8(text));
 }
 
 std::string ToLatin1(const QString& text) {
-  const QByteArray bytes = text.toLatin1();  // characters beyond Latin-1 become '?'
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+  std::string bytes;
+  for (const char32_t character : text.toStdU32String())
+    bytes.push_back(axis::Windows1252Byte(character).value_or('?'));  // others become '?'
+  return bytes;
 }
 
 QString StripMnemonics(const std::string& caption) {

@@ -90,6 +90,19 @@ TEST(TextEncoding, ConvertsLatin1ToUtf8AndBackAndRefusesTheRest) {
   EXPECT_TRUE(axis::EqualsNoCase("isHallsensors", "ISHALLSENSORS"));
   EXPECT_FALSE(axis::EqualsNoCase("V", "V "));
   EXPECT_FALSE(axis::EqualsNoCase("\xE9", "\xC9"));  // ASCII case folding only
+  // Shown text is Windows-1252: its quotes, dashes, ellipsis and euro (two- and three-byte
+  // characters); the bytes it leaves undefined as in Latin-1. Each such character has its byte.
+  // clang-format off
+  const std::pair<std::string, std::string> shown[] = {  // 8-bit text, UTF-8
+      {"doesn\x92t", "doesn\u2019t"}, {"\x80 5", "\u20ac 5"}, {"\x96\x85", "\u2013\u2026"},
+      {"\x8A\x9F", "\u0160\u0178"}, {"\x81\x9D", "\xC2\x81\xC2\x9D"}, {"\xB5m", "\u00b5m"}};
+  // clang-format on
+  for (const auto& [text, utf8] : shown) EXPECT_EQ(axis::Windows1252ToUtf8(text), utf8);
+  EXPECT_EQ(axis::Windows1252Byte(U'\u2019'), '\x92');
+  EXPECT_EQ(axis::Windows1252Byte(U'\u0178'), '\x9F');
+  EXPECT_EQ(axis::Windows1252Byte(U'\u0092'), std::nullopt);  // its byte shows the quote
+  EXPECT_EQ(axis::Windows1252Byte(U'\u0081'), '\x81');
+  EXPECT_EQ(axis::Windows1252Byte(U'\u2126'), std::nullopt);
 }
 
 // Formatting is printf's in the C locale, whatever locale the program runs in: printf in the C
