@@ -42,7 +42,7 @@ const char* const CTestCurrent::kProtectionBelowTestCurrent =
     "Over current protection must be greater or equal to Test current.";
 
 CTestCurrent::CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent)
-    : CMyTestDlg(setup, kTemplate, 1, parent) {
+    : CPlotTestDlg(setup, kTemplate, parent) {
   step_count_ = 5;
   AddParameterControls("TestCurrent", kTestCurrentEdit, kTestCurrentUnit);
   AddParameterControls("TestProtectionCurrent", kProtectionEdit, kProtectionUnit);
@@ -67,9 +67,6 @@ CTestCurrent::CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent)
   AddCheckParameterControls("isCompensateGravitationalLoads", kGravityCheck);
   AddParameterControls("OffsetCurrent", kOffsetEdit, kOffsetUnit);
 }
-
-// The plot is a member: it leaves its control before it is destroyed, ahead of the dialog base.
-CTestCurrent::~CTestCurrent() { AttachCustom(kPlot, nullptr); }
 
 int CTestCurrent::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
@@ -108,34 +105,11 @@ void CTestCurrent::DoDataExchange() {
   ShowChildren(offset, flag("isCompensateGravitationalLoads"));
 }
 
-void CTestCurrent::ShowTab(int page) {
-  SelectTab(kTabs, page);
-  DoDataExchange();
-  if (page == kParametersPage) {
-    ShowChild(kDetailsButton, 0);
-    return;
-  }
-  // The last verdict stays in view on the test page.
-  if (result_ == 1) {
-    TestSucceeded(0);
-  } else if (!error_text_.empty()) {
-    TestFailed(0);
-  }
-}
-
-void CTestCurrent::OnTabChanged(int id, int page) {
-  if (id != kTabs) return CMyTestDlg::OnTabChanged(id, page);
-  if (page == kParametersPage && running_flag_ != 0) {
-    SelectTab(kTabs, kTestPage);  // the test runs on its page
-    return;
-  }
+bool CTestCurrent::TestPageAllowed() {
   const auto value = [&](const char* name) { return setup_.GetParameterValueInBaseUnit(name); };
-  if (page == kTestPage && value("TestCurrent") > value("TestProtectionCurrent")) {
-    MessageBox(kProtectionBelowTestCurrent, axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
-    SelectTab(kTabs, kParametersPage);
-    return;
-  }
-  ShowTab(page);
+  if (value("TestCurrent") <= value("TestProtectionCurrent")) return true;
+  MessageBox(kProtectionBelowTestCurrent, axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
+  return false;
 }
 
 void CTestCurrent::OnChangedParameterValue(const char* name) {
@@ -162,14 +136,6 @@ void CTestCurrent::OnRefreshParameterValue(const char* name) {
     if (axis::EqualsNoCase(name, "Ki_C_scl")) WriteToDrive({"SFTKII", "KII"});
   }
   CMyTestDlg::OnRefreshParameterValue(name);
-}
-
-bool CTestCurrent::WriteToDrive(std::initializer_list<const char*> registers) {
-  for (const char* name : registers) {
-    CMC_Parameter* reg = kestrel::FindOptional(setup_, name);
-    if (reg == nullptr || reg->WriteToChip() == 0) return false;
-  }
-  return true;
 }
 
 void CTestCurrent::ApplyOutputRules() {
@@ -203,12 +169,6 @@ void CTestCurrent::OnCommand(int id) {
   }
 }
 
-void CTestCurrent::OnTimer(int id) {
-  CMyTestDlg::OnTimer(id);
-  // A run that has ended gives OK and the gain controls back to the user.
-  if (running_flag_ == 0) DoDataExchange();
-}
-
 void CTestCurrent::OnOK() {
   CMyTestDlg::OnOK();
   setup_.SetParameterValueInBaseUnit("Imax_Prot",
@@ -234,7 +194,7 @@ void CTestCurrent::OnPoll() {
   constexpr unsigned kMask = kestrel::kShortCircuitEnableMask;
   switch (step_index_) {
     case 2:
-      if (!PreliminaryFinished(preliminary_, reftst_, rinctst_)) return;
+      if (!PreliminaryFinished(preliminary_, reftst_, &rinctst_)) return;
       SetInfoText(kStatus[2]);
       [[fallthrough]];
     case 3:
@@ -261,30 +221,13 @@ void CTestCurrent::OnPoll() {
       }
       plot_.RefreshGraph();
       SetInfoText(kStatus[4]);
-      ReadPoints();
+      if (ReadPoints()) TestSucceeded(1);
       return;
     }
     case 5:
-      ReadPoints();
+      if (ReadPoints()) TestSucceeded(1);
       return;
     default:
       Fail(msc_pszErrInternal);
   }
-}
-
-void CTestCurrent::ReadPoints() {
-  plot_.DoZoomOut();
-  while (logger_->ReadPoint(nullptr) != 0) {
-    plot_.UpdateLastPoint();
-    // The user may press Stop while the points come in.
-    if (axis::Platform* platform = axis::GetPlatform()) platform->DispatchPendingMessages();
-    if (continuous_run_ == 1 && stop_request_ != 0) break;
-    if (running_flag_ == 0 && continuous_run_ == 0) {
-      plot_.DoZoomOut();
-      return;
-    }
-  }
-  logger_->EndUploadData();
-  plot_.DoZoomOut();
-  TestSucceeded(1);
 }

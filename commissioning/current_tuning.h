@@ -9,23 +9,16 @@
 // (g_bKufSinusoidalMode = 1); OK copies the test protection current into "Imax_Prot".
 #pragma once
 
-#include <memory>
+#include "commissioning/plot_test_dlg.h"
 
-#include "commissioning/my_test_dlg.h"
-#include "host/logger.h"
-#include "host/plot.h"
-
-class CTestCurrent : public CMyTestDlg {
+class CTestCurrent : public CPlotTestDlg {
  public:
   enum : int {
     kTemplate = 101,
-    kTabs = 1300,
     kTestCurrentEdit = 1120,
     kTestCurrentUnit = 1121,
     kProtectionEdit = 1303,
     kProtectionUnit = 1304,
-    kPicture = 1123,
-    kProcedureText = 1377,
     kKpEdit = 1335,
     kKpLower = 1336,
     kKpSlider = 1337,
@@ -34,8 +27,6 @@ class CTestCurrent : public CMyTestDlg {
     kKiLower = 1341,
     kKiSlider = 1342,
     kKiUpper = 1343,
-    kPlot = 1361,
-    kSavePlots = 1372,
     kFilterLabel = 3139,
     kFilterEdit = 3140,
     kFilterUnit = 3141,
@@ -51,41 +42,29 @@ class CTestCurrent : public CMyTestDlg {
     kPassBandUpper = 3154,
     kPassBandEdit = 3155,
   };
-  static constexpr int kParametersPage = 0;
-  static constexpr int kTestPage = 1;
   static const char* const kProtectionTripped;
   static const char* const kProtectionBelowTestCurrent;
 
   CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent);
-  ~CTestCurrent() override;
 
   int OnInitDialog() override;
   void DoDataExchange() override;
   void OnOK() override;
   void OnCommand(int id) override;
-  void OnTimer(int id) override;
-  void OnTabChanged(int id, int page) override;
   void OnChangedParameterValue(const char* name) override;
   void OnRefreshParameterValue(const char* name) override;
   int BeginTest() override;
 
-  CGraphWindow& Plot() { return plot_; }
-  CMC_SingleAxisLogger* Logger() { return logger_.get(); }
-
  protected:
   void OnPoll() override;
+  // The test current may not exceed the protection current.
+  bool TestPageAllowed() override;
 
  private:
-  void ShowTab(int page);
   void ApplyOutputRules();  // the filter and the gravitational offset: registers and ranges
   void Tune();
-  // Writes registers to the running drive in order, each only when the one before was written.
-  bool WriteToDrive(std::initializer_list<const char*> registers);
-  void ReadPoints();
 
-  CGraphWindow plot_{2, 0};
   CMC_CoffFormat preliminary_, main_;
-  std::unique_ptr<CMC_SingleAxisLogger> logger_;
   int test_current_counts_ = 0;
   int protection_counts_ = 0;
   double reftst_ = 0.0, rinctst_ = 0.0;

@@ -41,8 +41,8 @@ void CMyTestDlg::LoadImage(CMC_CoffFormat& image, const char* label) {
   image.ReadCoff();
 }
 
-bool CMyTestDlg::RearmTimer() {
-  if (SetTimer(kPollTimer, kPollPeriodMs)) return true;
+bool CMyTestDlg::RearmTimer(unsigned period_ms) {
+  if (SetTimer(kPollTimer, period_ms)) return true;
   Fail("The test's polling timer cannot be started.");
   return false;
 }
@@ -93,7 +93,8 @@ CMyTestDlg::Routine CMyTestDlg::PollRoutine(CMC_CoffFormat& image, unsigned mask
   return CheckDriveFaults(1, mask) == 0 ? Routine::kFailed : Routine::kFinished;
 }
 
-bool CMyTestDlg::PreliminaryFinished(CMC_CoffFormat& preliminary, double& reftst, double& rinctst) {
+bool CMyTestDlg::PreliminaryFinished(CMC_CoffFormat& preliminary, double& reftst, double* rinctst,
+                                     CurrentBack rule) {
   if (PollRoutine(preliminary, kestrel::kShortCircuitEnableMask) != Routine::kFinished)
     return false;
   double in1 = 0.0;
@@ -106,12 +107,12 @@ bool CMyTestDlg::PreliminaryFinished(CMC_CoffFormat& preliminary, double& reftst
     Fail(msc_pszErrInternal);
     return false;
   }
-  if (in1 <= 0.0) {
+  if (rule == CurrentBack::kPositive ? in1 <= 0.0 : in1 == 0.0) {
     Fail(msc_pszErrInZero);
     return false;
   }
   return ReadDriveVariable("REFTST_V", true, reftst) &&
-         ReadDriveVariable("RINCTST_V", true, rinctst);
+         (rinctst == nullptr || ReadDriveVariable("RINCTST_V", true, *rinctst));
 }
 
 bool CMyTestDlg::WriteInputs(CMC_CoffFormat& image, const axis::UserVariables& inputs) {
@@ -189,10 +190,10 @@ bool CMyTestDlg::StartPreliminary(CMC_CoffFormat& preliminary, int test_current_
   return RearmTimer();
 }
 
-int CMyTestDlg::AskToKeepValues(const std::vector<kestrel::ChangedValue>& changed) {
+int CMyTestDlg::AskToKeepValues(const std::vector<kestrel::ChangedValue>& changed,
+                                const char* intro) {
   if (changed.empty() || result_ != 1) return axis::kIdOk;
-  std::string text =
-      "A different value than specified has been detected for the following parameter(s):\r\n\r\n";
+  std::string text = std::string(intro) + "\r\n\r\n";
   for (const kestrel::ChangedValue& value : changed) {
     text += value.label + ":\tOld = " + value.old_text + "\tNew = " + value.new_text + "\r\n";
   }

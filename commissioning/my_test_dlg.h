@@ -68,17 +68,22 @@ class CMyTestDlg : public CMC_TestDlg {
   // Sets the image's name from its label and loads it.
   void LoadImage(CMC_CoffFormat& image, const char* label);
   // Starts the polling timer; false (the run failed) when it cannot be started.
-  bool RearmTimer();
+  bool RearmTimer(unsigned period_ms = kPollPeriodMs);
 
   // Where a routine stands after one poll.
   enum class Routine { kWaiting, kFinished, kFailed };
   // Polls the routine of `image`: not begun yet (faults of `mask` checked), running, or finished
   // (faults checked once more). Re-arms the timer while waiting; fails the run on an error.
   Routine PollRoutine(CMC_CoffFormat& image, unsigned mask);
+  // How the test current the preliminary routine reads back is judged: a positive current; or
+  // any current but zero (the tests that may position the motor either way).
+  enum class CurrentBack { kPositive, kNotZero };
   // Polls the preliminary positioning routine (short circuit and ENABLE watched); true once it
-  // has finished and its results are read: "In1" read back and checked, then "REFTST_V" and
-  // "RINCTST_V" in internal units. False while it runs and when the run failed.
-  bool PreliminaryFinished(CMC_CoffFormat& preliminary, double& reftst, double& rinctst);
+  // has finished and its results are read: "In1" read back and checked, then "REFTST_V" and,
+  // unless `rinctst` is null, "RINCTST_V" in internal units. False while it runs and when the
+  // run failed.
+  bool PreliminaryFinished(CMC_CoffFormat& preliminary, double& reftst, double* rinctst,
+                           CurrentBack rule = CurrentBack::kPositive);
   // Writes the user variables into the image, each write failing the run on error.
   bool WriteInputs(CMC_CoffFormat& image, const axis::UserVariables& inputs);
   // Launches the routine; the internal error fails the run when the drive refuses.
@@ -107,7 +112,11 @@ class CMyTestDlg : public CMC_TestDlg {
   // The close question for the values a test identified: Yes (kIdYes), No (kIdNo) or Cancel
   // (kIdCancel); kIdOk when there was nothing to ask (no changed value, or the last run did not
   // succeed).
-  int AskToKeepValues(const std::vector<kestrel::ChangedValue>& changed);
+  // `intro` opens the question (default: the one for one or several parameters).
+  int AskToKeepValues(const std::vector<kestrel::ChangedValue>& changed,
+                      const char* intro = kChangedValuesIntro);
+  static constexpr const char* kChangedValuesIntro =
+      "A different value than specified has been detected for the following parameter(s):";
 
  private:
   CMC_Parameter* min_move_ = nullptr;  // "ABSTART_MINMOVE", zeroed while the test runs

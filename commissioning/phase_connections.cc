@@ -91,7 +91,7 @@ int CTestPhaseConnections::BeginTest() {
 void CTestPhaseConnections::OnPoll() {
   switch (step_index_) {
     case 2:
-      if (!PreliminaryFinished(preliminary_, reftst_, rinctst_)) return;
+      if (!PreliminaryFinished(preliminary_, reftst_, &rinctst_)) return;
       SetInfoText(kStatus[2]);
       [[fallthrough]];
     case 3:

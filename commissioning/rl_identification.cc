@@ -157,7 +157,7 @@ void CTestRL::OnPoll() {
   constexpr unsigned kMask = kestrel::kShortCircuitEnableMask;
   switch (step_index_) {
     case 2:
-      if (!PreliminaryFinished(preliminary_, reftst_, rinctst_)) return;
+      if (!PreliminaryFinished(preliminary_, reftst_, &rinctst_)) return;
       SetInfoText(kStatus[2]);
       [[fallthrough]];
     case 3:
@@ -177,7 +177,7 @@ void CTestRL::OnPoll() {
       RearmTimer();
       return;
     case 6:
-      if (!PreliminaryFinished(preliminary_, reftst_, rinctst_)) return;
+      if (!PreliminaryFinished(preliminary_, reftst_, &rinctst_)) return;
       SetInfoText(kStatus[6]);
       [[fallthrough]];
     case 7:

@@ -1,8 +1,11 @@
 #include "editor/analog_reference_dlg.h"
 
+#include "commissioning/analogue_reference_test.h"
+
 #include "conversions/calculator.h"
 #include "conversions/reference.h"
 #include "host/text.h"
+#include "passes/passes.h"
 
 using kestrel::FindOptional;
 
@@ -67,8 +70,7 @@ constexpr const char* kLimitSpeedText = "Limit maximum speed at";
 constexpr const char* kLimitAccelerationText = "Limit maximum acceleration at";
 
 double Value(CMC_Setup& setup, const char* name) {
-  const CMC_Parameter* p = FindOptional(setup, name);
-  return p == nullptr ? 0.0 : p->GetValueInBaseUnit();
+  return kestrel::OptionalValue(setup, name, 0.0);
 }
 
 }  // namespace
@@ -163,8 +165,7 @@ void CAnalogReferenceDlg::RefreshControls() {
       kMaximumUnit, kDeadBandPointUnit, kUseFilter, kFilterLabel, kFilter, kFilterUnit,
       kInputLow,    kInputHigh,         0};
   EnableChildren(analogue_only, analogue);
-  // The analogue reference test does not exist yet: its button stays visible and disabled.
-  EnableChild(kTest, 0);
+  EnableChild(kTest, analogue);
 
   const bool digital_position = !analogue && mode_ == 0;
   EnableChild(kPulseDirection, digital_position);
@@ -181,8 +182,16 @@ void CAnalogReferenceDlg::OnCommand(int id) {
     case kAnalogue:
       RefreshControls();
       return;
-    case kTest:
-      return;  // no analogue reference test yet (the button is never enabled)
+    case kTest: {
+      // The drive-side values follow the dialog before the test and are derived again after it.
+      kestrel::ComputeRegistersFromParameters(setup_);
+      kestrel::ComputeParametersFromRegisters(setup_);
+      CTestAnalogueRef test(setup_, nullptr);
+      test.DoModal();
+      kestrel::ComputeRegistersFromParameters(setup_);
+      kestrel::ComputeParametersFromRegisters(setup_);
+      return;
+    }
     default:
       CMySetupDlg::OnCommand(id);
   }

@@ -9,8 +9,9 @@
 // Whole-setup passes: this dialog adds no calculator to either pass; the reference conversions and
 // their ranges are in conversions/reference.h. Values go into the setup as the user edits them.
 //
-// The "&Test" button (the analogue reference test) stays visible and disabled until that test
-// exists. The characteristic pictures are 3003 (position), 3044 (speed) and 3002 (current).
+// "&Test" (enabled with the analogue reference) runs the analogue reference test between two runs
+// of both passes. The characteristic pictures are 3003 (position), 3044 (speed) and 3002
+// (current).
 #pragma once
 
 #include "editor/my_setup_dlg.h"

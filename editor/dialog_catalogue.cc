@@ -1,6 +1,10 @@
 #include "editor/dialog_catalogue.h"
 
+#include "commissioning/analogue_reference_test.h"
+#include "commissioning/angle_tuning.h"
 #include "commissioning/current_tuning.h"
+#include "commissioning/encoder_tests.h"
+#include "commissioning/hall_tests.h"
 #include "commissioning/phase_connections.h"
 #include "commissioning/rl_identification.h"
 #include "commissioning/vdc_detection.h"
@@ -33,13 +37,23 @@ int OpenSinusoidal(CMC_Setup* setup) {
 }
 
 constexpr SetupDialogEntry kDialogs[] = {
-    {106, &Open<CDriveSetupDlg>},  {108, &Open<CMotorSetupDialog>},
-    {110, &Open<CAdvancedDialog>}, {111, &Open<CAnalogReferenceDlg>},
-    {295, &Open<CFiltersDialog>},  {3018, &Open<CDriveInfo>},
-    {3056, &Open<CMassQuestion>},  {CTestVdcDetection::kTemplate, &Open<CTestVdcDetection>},
+    {106, &Open<CDriveSetupDlg>},
+    {108, &Open<CMotorSetupDialog>},
+    {110, &Open<CAdvancedDialog>},
+    {111, &Open<CAnalogReferenceDlg>},
+    {295, &Open<CFiltersDialog>},
+    {3018, &Open<CDriveInfo>},
+    {3056, &Open<CMassQuestion>},
+    {CTestVdcDetection::kTemplate, &Open<CTestVdcDetection>},
     {CTestPhaseConnections::kTemplate, &Open<CTestPhaseConnections>},
     {CTestRL::kTemplate, &OpenSinusoidal<CTestRL>},
     {CTestCurrent::kTemplate, &OpenSinusoidal<CTestCurrent>},
+    {CTestEncoderConnections::kTemplate, &Open<CTestEncoderConnections>},
+    {CDetectEncoderResolution::kTemplate, &Open<CDetectEncoderResolution>},
+    {CTestHallSignals::kTemplate, &Open<CTestHallSignals>},
+    {CTestHallConfiguration::kTemplate, &Open<CTestHallConfiguration>},
+    {CTestAnalogueRef::kTemplate, &Open<CTestAnalogueRef>},
+    {CTestAngle::kTemplate, &Open<CTestAngle>},
 };
 
 }  // namespace

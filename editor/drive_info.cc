@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "passes/passes.h"
 #include "host/text.h"
+#include "passes/passes.h"
 
 namespace {
 

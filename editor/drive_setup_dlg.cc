@@ -4,18 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "commissioning/angle_tuning.h"
+#include "commissioning/current_tuning.h"
+#include "commissioning/vdc_detection.h"
 #include "conversions/calculator.h"
 #include "conversions/configuration.h"
 #include "conversions/scales.h"
-#include "passes/passes.h"
 #include "editor/advanced_dialog.h"
 #include "editor/analog_reference_dlg.h"
 #include "editor/drive_info.h"
-#include "commissioning/current_tuning.h"
-#include "commissioning/vdc_detection.h"
 #include "editor/motor_setup_dialog.h"
 #include "host/number_text.h"
 #include "host/text.h"
+#include "passes/passes.h"
 #include "tuning/parameter_limits.h"
 
 using kestrel::FindOptional;
@@ -180,7 +181,7 @@ constexpr int kExchangeCommands[] = {
 };
 
 // Buttons of tests that do not exist yet: visible, never enabled.
-constexpr int kNotYetAvailable[] = {Dlg::kTuneSpeed, Dlg::kTunePosition, Dlg::kTuneAngle};
+constexpr int kNotYetAvailable[] = {Dlg::kTuneSpeed, Dlg::kTunePosition};
 
 // What the DC voltage detection test may change.
 constexpr const char* kVdcTestChanges[] = {"Kp_C_scl", "Ki_C_scl", "Vdc", nullptr};
@@ -421,8 +422,8 @@ struct CDriveSetupDlg::Secondary {
   bool limits_before = false;                    // ComputeParameterLimits after those passes
   bool enabling_after = true;                    // the enabling rules after OK
   void (*after_ok)(CMC_Setup& setup) = nullptr;  // a rule of its own, first thing after OK
-  bool sinusoidal_mode = false;  // g_bKufSinusoidalMode is 1 while it runs
-  const char* const* refresh_only = nullptr;  // after OK: these parameters' controls, not all
+  bool sinusoidal_mode = false;                  // g_bKufSinusoidalMode is 1 while it runs
+  const char* const* refresh_only = nullptr;     // after OK: these parameters' controls, not all
 };
 
 template <typename Dialog>
@@ -587,6 +588,9 @@ void CDriveSetupDlg::OnCommand(int id) {
       return;
     case kTuneCurrent:
       RunSecondary<CTestCurrent>({.sinusoidal_mode = true});
+      return;
+    case kTuneAngle:
+      RunSecondary<CTestAngle>({});
       return;
     default:
       break;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <initializer_list>
 #include <string>
 
+#include "commissioning/encoder_tests.h"
+#include "commissioning/hall_tests.h"
 #include "commissioning/phase_connections.h"
 #include "commissioning/rl_identification.h"
 #include "conversions/calculator.h"
@@ -45,14 +48,11 @@ constexpr const char* kGuidelines[] = {
 
 using Dlg = CMotorSetupDialog;
 
-// The buttons of the commissioning tests that do not exist yet.
-constexpr int kTestButtons[] = {Dlg::kTestEncoderConnections, Dlg::kDetectResolution,
-                                Dlg::kTestHallConnections, Dlg::kDetectHallConfiguration};
-
 // Runs a test the way the setup dialogs do: both passes before it; after OK both passes again.
-// Returns the test's modal result.
+// `ended` sees the test as it ended, before it goes. Returns the test's modal result.
 template <typename Test>
-int RunTest(CMC_Setup& setup, CMC_EditSetupDlg* parent, bool sinusoidal_mode = false) {
+int RunTest(CMC_Setup& setup, CMC_EditSetupDlg* parent, bool sinusoidal_mode = false,
+            const std::function<void(const Test&)>& ended = nullptr) {
   kestrel::ComputeRegistersFromParameters(setup);
   kestrel::ComputeParametersFromRegisters(setup);
   int result = 0;
@@ -60,6 +60,7 @@ int RunTest(CMC_Setup& setup, CMC_EditSetupDlg* parent, bool sinusoidal_mode = f
     const kestrel::SinusoidalModeWhile sinusoidal(sinusoidal_mode);
     Test test(setup, parent);
     result = test.DoModal();
+    if (ended) ended(test);
   }
   if (result == axis::kIdOk) {
     kestrel::ComputeRegistersFromParameters(setup);
@@ -94,11 +95,7 @@ bool Is(const char* name, const char* expected) {
   return name != nullptr && axis::EqualsNoCase(name, expected);
 }
 
-// Value in base units, NaN when the parameter is missing (every comparison then fails).
-double Value(CMC_Setup& setup, const char* name) {
-  const CMC_Parameter* p = FindOptional(setup, name);
-  return p == nullptr ? std::nan("") : p->GetValueInBaseUnit();
-}
+double Value(CMC_Setup& setup, const char* name) { return kestrel::OptionalValue(setup, name); }
 
 // A switch compared as an integer after truncation; a missing one reads 0.
 int Truncated(CMC_Setup& setup, const char* name) {
@@ -224,8 +221,9 @@ void CMotorSetupDialog::DoDataExchange() {
   for (int id : {kMass, kMassUnit, kMassLabel}) EnableChild(id, mass_known);
 
   const bool halls = Truncated(setup_, "isHallsensors") == 1;
-  EnableChild(kHallConfiguration, halls);
-  EnableChild(kHallConfigurationLabel, halls);
+  for (int id : {kHallConfiguration, kHallConfigurationLabel, kTestHallConnections,
+                 kDetectHallConfiguration})
+    EnableChild(id, halls);
 
   const bool temperature = Truncated(setup_, "isMotorTemperatureSensor") == 1;
   for (int id : {kSensorTypeLabel, kNtc, kPtc}) EnableChild(id, temperature);
@@ -237,8 +235,6 @@ void CMotorSetupDialog::DoDataExchange() {
     const double ratio = Value(setup_, "Motor_transmission") / Value(setup_, "Load_transmission");
     ShowChild(kLimitSwitchWarning, ratio < 0.0);
   }
-
-  for (int id : kTestButtons) EnableChild(id, 0);
 }
 
 void CMotorSetupDialog::ApplyBrakeRules() {
@@ -281,8 +277,6 @@ void CMotorSetupDialog::OnRefreshParameterValue(const char* name) {
 }
 
 void CMotorSetupDialog::OnCommand(int id) {
-  if (std::find(std::begin(kTestButtons), std::end(kTestButtons), id) != std::end(kTestButtons))
-    return;  // no commissioning test yet (the buttons are never enabled)
   switch (id) {
     case kTestPhaseConnections:
       if (RunTest<CTestPhaseConnections>(setup_, this) == axis::kIdOk) RefreshAllParameters();
@@ -295,6 +289,18 @@ void CMotorSetupDialog::OnCommand(int id) {
         RefreshParameterControls("L");
       }
       return;
+    case kTestEncoderConnections:
+      if (RunTest<CTestEncoderConnections>(setup_, this) == axis::kIdOk) RefreshAllParameters();
+      return;
+    case kDetectResolution:
+      DetectResolution();
+      return;
+    case kTestHallConnections:
+      if (RunTest<CTestHallSignals>(setup_, this) == axis::kIdOk) RefreshAllParameters();
+      return;
+    case kDetectHallConfiguration:
+      if (RunTest<CTestHallConfiguration>(setup_, this) == axis::kIdOk) RefreshAllParameters();
+      return;
     case kLimitSwitchWarning:
       MessageBox(kLimitSwitchMessage, axis::MessageButtons::kOk, axis::MessageIcon::kInformation);
       return;
@@ -306,6 +312,26 @@ void CMotorSetupDialog::OnCommand(int id) {
       return;
     default:
       CMySetupDlg::OnCommand(id);
+  }
+}
+
+// Accepted, the resolution is in the setup. Closed without it, a run that counted against the
+// motor's direction turns the reverse counting box to the direction the encoder counts in.
+void CMotorSetupDialog::DetectResolution() {
+  int direction = -1;
+  const int result = RunTest<CDetectEncoderResolution>(
+      setup_, this, false,
+      [&direction](const CDetectEncoderResolution& test) { direction = test.DetectedDirection(); });
+  const bool reverse_counting = FindOptional(setup_, "ReverseCounting") != nullptr;
+  if (result == axis::kIdOk) {
+    if (reverse_counting) RefreshParameterControls("ReverseCounting");
+    kestrel::ComputeRegistersFromParameters(setup_);
+    kestrel::ComputeParametersFromRegisters(setup_);
+    OnRefreshParameterValue("EncRes");
+    RefreshParameterControls("EncRes");
+  } else if (result == axis::kIdCancel && reverse_counting && direction != -1) {
+    setup_.SetParameterValueInBaseUnit("ReverseCounting", direction);
+    RefreshParameterControls("ReverseCounting");
   }
 }
 

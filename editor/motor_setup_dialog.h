@@ -23,10 +23,11 @@
 // Whole-setup passes: this dialog adds no calculator to either pass and runs none itself; its
 // opener runs both passes before it and after OK.
 //
-// Commissioning tests: 1175 "Test Phase Connections" and 1177 "Identify Resistance and Inductance"
-// run their tests (the two passes before and, after OK, again). The encoder and Hall tests are not
-// built yet: 1187 "Test Connections" (encoder), 1189 "Detect resolution", 1188 "Test Connections"
-// (Hall) and 1190 "Detect Hall Configuration" stay visible and disabled whatever the rules say.
+// Commissioning tests (each with the two passes before it and, after OK, again): 1175 "Test Phase
+// Connections", 1177 "Identify Resistance and Inductance", 1187 "Test Connections" (encoder),
+// 1189 "Detect resolution", 1188 "Test Connections" (Hall) and 1190 "Detect Hall Configuration"
+// (the Hall tests enabled with the Hall sensors). A resolution run closed without its result
+// that found the encoder counting against the motor turns "ReverseCounting" the other way.
 #pragma once
 
 #include "editor/my_setup_dlg.h"
@@ -118,6 +119,7 @@ class CMotorSetupDialog : public CMySetupDlg {
   void ApplyBrakeRules();
   void ApplyFilterRule();
   void RefreshFromSetup();
+  void DetectResolution();
 
   bool filter_available_;  // "isFilterEnc" and "FilterEncValue" exist
   bool brake_registers_;   // "BRAKECFG" and "isMotorBrake" exist

@@ -304,6 +304,12 @@ EXPECTED[105] = ("VDC Detection Test", 0x40105)
 EXPECTED[288] = ("Motor Phase Connection Test", 0x4010B)
 EXPECTED[290] = ("Total Resistance and Inductance Identification Test", 0x4010C)
 EXPECTED[101] = ("Current Controller Tuning Test", 0x40108)
+EXPECTED[291] = ("Encoder Connections Test", 0x4010D)
+EXPECTED[292] = ("Encoder Resolution And Direction Test", 0x4010E)
+EXPECTED[293] = ("Hall Signals Connection Test", 0x4010F)
+EXPECTED[294] = ("Hall Configuration Detection Test", 0x40110)
+EXPECTED[104] = ("Analogue Reference Test", 0x40104)
+EXPECTED[3057] = ("Electric Angle Controller Tuning Test", 0x40112)
 
 
 def load_templates():

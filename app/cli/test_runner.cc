@@ -25,7 +25,7 @@ class TestRunPlatform : public HeadlessPlatform {
     const std::string text = dialog.GetChildText(control_id);
     if (text.empty() || text == last_status_) return;
     last_status_ = text;
-    std::fprintf(out_, "%s\n", PrintableText(Latin1ToUtf8(text)).c_str());
+    std::fprintf(out_, "%s\n", PrintableText(Windows1252ToUtf8(text)).c_str());
   }
 
  private:
@@ -68,7 +68,7 @@ void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestEntry& entry, 
   }
   for (const TestEntry::Readout& r : entry.readouts) {
     std::fprintf(out, "%s\t%s\t%s\n", r.name,
-                 PrintableText(Latin1ToUtf8(dialog.GetChildText(r.control))).c_str(), r.unit);
+                 PrintableText(Windows1252ToUtf8(dialog.GetChildText(r.control))).c_str(), r.unit);
   }
 }
 
@@ -86,6 +86,28 @@ const std::vector<TestEntry>& TestEntries() {
        .plots = true,
        .parameters = {"Kp_C_scl", "Ki_C_scl", "PB_C"}},
       {.name = "vdc", .template_id = 105, .parameters = {"Vdc"}},
+      {.name = "encoder-connections",
+       .template_id = 291,
+       .readouts = {{3131, "Position counter", "counts"},
+                    {3132, "Index position", "counts"},
+                    {3130, "Halls", ""}}},
+      {.name = "encoder-resolution",
+       .template_id = 292,
+       .parameters = {"EncRes", "ReverseCounting"},
+       .readouts = {{3131, "Position counter", "counts"}}},
+      {.name = "hall-signals",
+       .template_id = 293,
+       .readouts = {{1029, "Hall1", ""}, {1030, "Hall2", ""}, {1031, "Hall3", ""}}},
+      {.name = "hall-configuration", .template_id = 294, .parameters = {"HALLCASE", "HALL30"}},
+      {.name = "angle",
+       .template_id = 3057,
+       .tab_id = 1300,
+       .run_page = 1,
+       .plots = true,
+       .parameters = {"Kp_T_scl", "Ki_T_scl"}},
+      {.name = "analogue",
+       .template_id = 104,
+       .readouts = {{1010, "Analogue input voltage", "V"}, {1011, "Command", ""}}},
   };
   return entries;
 }
@@ -127,7 +149,7 @@ TestOutcome RunTest(CMC_Setup& setup, const TestEntry& entry, const TestOptions&
         if (test->TestRunning()) test->UserClick(CMC_TestDlg::kStartStop);  // Stop
         outcome.succeeded = test->TestResult() == 1;
         std::fprintf(out, "result: %s\n", outcome.succeeded ? "succeeded" : "failed");
-        if (!outcome.succeeded) outcome.failure = Latin1ToUtf8(test->ErrorText());
+        if (!outcome.succeeded) outcome.failure = Windows1252ToUtf8(test->ErrorText());
         if (!outcome.failure.empty()) std::fprintf(err, "%s\n", outcome.failure.c_str());
         PrintValues(setup, dialog, entry, out);
         if (!options.export_csv.empty())

@@ -196,8 +196,7 @@ std::string SaveCustomControlPicture(const axis::CustomControl& control, int wid
 // The library's only export (app/gui/front_end.map).
 extern "C" const axis::gui::FrontEnd* axis_front_end() {
   static const axis::gui::FrontEnd table = {
-      axis::gui::kFrontEndVersion,      &axis::gui::RunOnDesktop,
-      &axis::gui::NewDialogRenderer,    &axis::gui::RenderTemplate,
-      &axis::gui::DrawDialog,           &axis::gui::SaveCustomControlPicture};
+      axis::gui::kFrontEndVersion, &axis::gui::RunOnDesktop, &axis::gui::NewDialogRenderer,
+      &axis::gui::RenderTemplate,  &axis::gui::DrawDialog,   &axis::gui::SaveCustomControlPicture};
   return &table;
 }

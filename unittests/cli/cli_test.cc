@@ -103,7 +103,9 @@ TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
       {{"--plugin", "libkestrel.so", "get", demo, "PWM_freq"},
        "cannot load the plug-in \"libkestrel.so\": ./libkestrel.so: cannot open shared object "
        "file: No such file or directory\n"},
-      {{"test", demo, "torque"}, "unknown test \"torque\" (phase, rl, current, vdc)\n"},
+      {{"test", demo, "torque"},
+       "unknown test \"torque\" (phase, rl, current, vdc, encoder-connections, "
+       "encoder-resolution, hall-signals, hall-configuration, angle, analogue)\n"},
       {{"test", demo, "rl", "--answer", "maybe"}, "--answer takes yes or no, not \"maybe\"\n"},
       {{"test", demo, "rl", "--stop-after", "-3"},
        "--stop-after takes seconds from 0 to 1000000, not \"-3\"\n"},

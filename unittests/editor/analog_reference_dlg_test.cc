@@ -114,9 +114,9 @@ TEST_F(AnalogReferenceDlgTest, ShowAndEnableRules) {
     ExpectShown(d, {1002, 1003, 1004}, row.filter);
     ExpectShown(d, {Dlg::kLimit, Dlg::kLimitUnit}, row.limit_shown);
     ExpectShown(d, {Dlg::kOtherLimit, Dlg::kOtherLimitUnit}, row.other_limit);
-    // The analogue reference test is not available: its button stays visible and disabled.
+    // The analogue reference test goes with the analogue reference.
     EXPECT_TRUE(Shown(d, Dlg::kTest));
-    EXPECT_FALSE(Enabled(d, Dlg::kTest));
+    EXPECT_EQ(Enabled(d, Dlg::kTest), row.analogue == 1);
   }
 }
 

@@ -14,13 +14,12 @@ using Dlg = CMotorSetupDialog;
 class MotorSetupDialogTest : public EditorTest {};
 
 // The controls the enabling rules act on, by the switch or part that rules them.
-const std::vector<int> kMassRow = {1172, 1173, 3267}, kHallRow = {1182, 3268},
+const std::vector<int> kMassRow = {1172, 1173, 3267}, kHallRow = {1182, 3268, 1188, 1190},
                        kSensorType = {1184, 1185, 1186}, kBrakeGroup = {3373, 3376},
                        kBrakeRows = {3377, 3381, 3383, 3385, 3386, 3384, 3387, 3388},
                        kFilterRow = {3360, 3271, 3272}, kFilterValue = {3359}, kReverse = {3358};
-// The commissioning tests, which do not exist yet.
-// The phase and resistance tests are always offered; the encoder and Hall tests do not exist yet.
-const std::vector<int> kTestButtons = {1175, 1177}, kFutureTests = {1187, 1189, 1188, 1190};
+// The phase, resistance and encoder tests are always offered; the Hall tests go with the Hall row.
+const std::vector<int> kTestButtons = {1175, 1177, 1187, 1189};
 
 // What the optional parts of a small setup hold.
 struct Parts {
@@ -101,11 +100,8 @@ TEST_F(MotorSetupDialogTest, ControlsAreEnabledAfterWhatTheMotorHas) {
     for (const std::vector<int>& ids : ruled)
       ExpectEnabled(d, ids,
                     std::find(row.disabled.begin(), row.disabled.end(), ids) == row.disabled.end());
-    // Future tests' buttons show, disabled, whatever the rules.
     ExpectShown(d, kTestButtons, true);
-    ExpectShown(d, kFutureTests, true);
     ExpectEnabled(d, kTestButtons, true);
-    ExpectEnabled(d, kFutureTests, false);
   }
   // Each of the user's checks switches its own row at once.
   TestSetup t = MotorSetup();
@@ -119,7 +115,7 @@ TEST_F(MotorSetupDialogTest, ControlsAreEnabledAfterWhatTheMotorHas) {
     ASSERT_TRUE(d.UserClick(check));
     ExpectEnabled(d, ids, false);
   }
-  ExpectEnabled(d, kFutureTests, false);
+  ExpectEnabled(d, kTestButtons, true);
 }
 
 TEST_F(MotorSetupDialogTest, TheListsOfHallConfigurationsAndFilters) {

@@ -1,0 +1,50 @@
+// CPlotTestDlg: the base of the tests on two tabs whose routine's record is plotted (the current
+// and the electric angle controller tests).
+//
+// The "Test Parameters" tab holds what the run needs, the "Test" tab the controller's gains, the
+// plot, Start and the verdict. While a run goes on the test stays on its tab; the verdict shows
+// again whenever the "Test" tab is shown. Gains changed during a run reach the drive at once.
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+
+#include "commissioning/my_test_dlg.h"
+#include "host/logger.h"
+#include "host/plot.h"
+
+class CPlotTestDlg : public CMyTestDlg {
+ public:
+  enum : int {
+    kTabs = 1300,
+    kPicture = 1123,
+    kPlot = 1361,
+    kSavePlots = 1372,
+    kProcedureText = 1377,
+  };
+  static constexpr int kParametersPage = 0;
+  static constexpr int kTestPage = 1;
+
+  ~CPlotTestDlg() override;
+
+  void OnTimer(int id) override;
+  void OnTabChanged(int id, int page) override;
+
+  CGraphWindow& Plot() { return plot_; }
+  CMC_SingleAxisLogger* Logger() { return logger_.get(); }
+
+ protected:
+  CPlotTestDlg(CMC_Setup& setup, int template_id, CMC_EditSetupDlg* parent);
+
+  // Whether the "Test" tab may be shown now (a test may first check its parameters).
+  virtual bool TestPageAllowed() { return true; }
+  void ShowTab(int page);
+  // Writes registers to the running drive in order, each only when the one before was written.
+  bool WriteToDrive(std::initializer_list<const char*> registers);
+  // Reads the recorded points into the plot, letting the user act meanwhile. True when the
+  // record was read (or a continuous run was asked to stop); false when a Stop ended the run.
+  bool ReadPoints();
+
+  CGraphWindow plot_{2, 0};
+  std::unique_ptr<CMC_SingleAxisLogger> logger_;
+};
