@@ -54,8 +54,10 @@ they update SETUP in place, atomically):
   test SETUP TEST [--sim KEY=VALUE]... [--answer yes|no] [--stop-after SECONDS] [--tune]
        [--export FILE.csv] [--picture FILE.png] [-o OUT]
                                   run one commissioning test headless on the simulated drive
-                                  (TEST: phase, rl, current, vdc); the setup is written when the
-                                  test's dialog ended with OK (--answer yes, the default)
+                                  (TEST: phase, rl, current, vdc, encoder-connections,
+                                  encoder-resolution, hall-signals, hall-configuration, angle,
+                                  analogue); the setup is written when the test's dialog ended
+                                  with OK (--answer yes, the default)
   render SETUP DIR                draw every setup dialog as it opens on SETUP, offscreen, into
                                   DIR/<template id>-<name>.png
   render-template ID PNG          draw dialog template ID, unbound, into a PNG (developer's tool)

@@ -15,6 +15,8 @@ namespace {
 
 // Drive time a run may take before the scripted user gives up on it and presses Stop.
 constexpr double kLongestRun_s = 600.0;
+// How long a test may take to give its verdict once Stop was pressed (drive time).
+constexpr int64_t kVerdictAfterStopMs = 1000;
 
 // The headless platform of a test run: prints each new status text as the dialog shows it.
 class TestRunPlatform : public HeadlessPlatform {
@@ -142,6 +144,17 @@ TestOutcome RunTest(CMC_Setup& setup, const TestEntry& entry, const TestOptions&
             return test == nullptr || !test->TestRunning();
           },
           limit_ms)
+      .Do([](DialogModel& dialog) {
+        CMC_TestDlg* test = AsTest(dialog);
+        if (test != nullptr && test->TestRunning()) test->UserClick(CMC_TestDlg::kStartStop);
+      })
+      // A test that runs until it is stopped may take its verdict at its next tick.
+      .WaitUntil(
+          [](DialogModel& dialog) {
+            const CMC_TestDlg* test = AsTest(dialog);
+            return test == nullptr || !test->TestRunning();
+          },
+          kVerdictAfterStopMs)
       .Do([&](DialogModel& dialog) {
         CMC_TestDlg* test = AsTest(dialog);
         if (test == nullptr) return;
