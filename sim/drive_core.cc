@@ -380,7 +380,9 @@ void DriveCore::SetFrame(double angle_turns, double increment_turns, double adva
   frame_advance_ = advance_periods;
 }
 
-double DriveCore::ElectricalAngleTurns() const { return mechanics_.position_m * turns_per_m_; }
+inline double DriveCore::ElectricalAngleTurns() const {
+  return mechanics_.position_m * turns_per_m_;
+}
 
 // --- the period -----------------------------------------------------------------------------
 //
@@ -423,7 +425,7 @@ void DriveCore::Sample() {
   id_counts_ = ToCounts(alpha * frame_sin_ - beta * frame_cos_);
 }
 
-int32_t DriveCore::SensorCounts(double current_A) const {
+inline int32_t DriveCore::SensorCounts(double current_A) const {
   return ToCounts(
       std::min(std::max(current_A * current_scale_, -adc_half_scale_), adc_half_scale_));
 }
@@ -476,7 +478,7 @@ void DriveCore::Control() {
 }
 
 // The over-current protection, and a routine's own current limit.
-void DriveCore::Protect() {
+inline void DriveCore::Protect() {
   const int32_t largest = std::max(std::max(std::abs(line_counts_[0]), std::abs(line_counts_[1])),
                                    std::abs(line_counts_[2]));
   if (largest >= protection_counts_) {
@@ -495,7 +497,7 @@ void DriveCore::Protect() {
 }
 
 // The controller of the present mode: the voltage command in the control frame.
-void DriveCore::Regulate() {
+inline void DriveCore::Regulate() {
   switch (mode_) {
     case Mode::kVoltage:
       command_dq_ = voltage_dq_;
@@ -518,7 +520,7 @@ void DriveCore::Regulate() {
   }
 }
 
-void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
+inline void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
   const double v_a = v_alpha;
   const double v_b = -0.5 * v_alpha + 0.5 * kSqrt3 * v_beta;
   const double v_c = -0.5 * v_alpha - 0.5 * kSqrt3 * v_beta;
@@ -546,7 +548,7 @@ void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
 // way there: a compensation that waited for it would let the dead time hold it at zero). In a
 // turning frame they are turned with the frame (by as much as the command is placed ahead, -+
 // half a period at the period's ends) and change linearly in between.
-std::array<double, 3> DriveCore::CompensationDirection() const {
+inline std::array<double, 3> DriveCore::CompensationDirection() const {
   const double band = 1.0 / inverse_fade_counts_;
   double i_alpha = line_counts_[0];
   double i_beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
@@ -607,7 +609,7 @@ void DriveCore::Physics() {
 // cross zero within a period or stick at zero. The error enters linearly: the period's ends are
 // free + G s, free the ends without it and G = dead_line_. Usually every current keeps the sign
 // it starts with; only when one has reached zero are the mean signs solved for.
-void DriveCore::DrivenPeriod() {
+inline void DriveCore::DrivenPeriod() {
   const std::array<double, 3> start = line_A_;
   // The command computed in the last period (the firmware's next one is not computed yet).
   const std::array<double, 3> pole{bus_V_ * duty_[0], bus_V_ * duty_[1], bus_V_ * duty_[2]};
