@@ -410,8 +410,9 @@ void DriveCore::Sample() {
     a += noise_A_ * random_.TableGaussian();
     b += noise_A_ * random_.TableGaussian();
   }
-  const int32_t a_counts = SensorCounts(a), b_counts = SensorCounts(b);
-  line_counts_ = {a_counts, b_counts, -a_counts - b_counts};
+  const double a_counts = SensorCounts(a), b_counts = SensorCounts(b);
+  const int32_t a_whole = static_cast<int32_t>(a_counts), b_whole = static_cast<int32_t>(b_counts);
+  line_counts_ = {a_whole, b_whole, -a_whole - b_whole};
   vdc_reading_ = vdc_counts_;
   // Park transform into the control frame at the sample instant: q at the frame angle, d 90
   // degrees behind it.
@@ -425,9 +426,12 @@ void DriveCore::Sample() {
   id_counts_ = ToCounts(alpha * frame_sin_ - beta * frame_cos_);
 }
 
-inline int32_t DriveCore::SensorCounts(double current_A) const {
-  return ToCounts(
-      std::min(std::max(current_A * current_scale_, -adc_half_scale_), adc_half_scale_));
+// A current sensor's reading: the nearest count within the ADC's range (a NaN reads 0). A whole
+// number kept as a double, as the Park transform takes it.
+inline double DriveCore::SensorCounts(double current_A) const {
+  const double counts = current_A * current_scale_;
+  if (std::fabs(counts) <= adc_half_scale_) return Round(counts);  // (the range is whole counts)
+  return counts > 0.0 ? adc_half_scale_ : counts < 0.0 ? -adc_half_scale_ : 0.0;
 }
 
 // The encoder, and the flux slopes at the mover's electrical angle.
@@ -521,11 +525,13 @@ inline void DriveCore::Regulate() {
 }
 
 inline void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
-  const double v_a = v_alpha;
-  const double v_b = -0.5 * v_alpha + 0.5 * kSqrt3 * v_beta;
-  const double v_c = -0.5 * v_alpha - 0.5 * kSqrt3 * v_beta;
-  const double high = std::max(std::max(v_a, v_b), v_c);
-  const double low = std::min(std::min(v_a, v_b), v_c);
+  // The phase voltages, in duty cycle.
+  constexpr double kDutyPerCount = 1.1 / 65534.0;
+  constexpr double kAlphaShare = -0.5 * kDutyPerCount, kBetaShare = 0.5 * kSqrt3 * kDutyPerCount;
+  const double v[3] = {v_alpha * kDutyPerCount, v_alpha * kAlphaShare + v_beta * kBetaShare,
+                       v_alpha * kAlphaShare - v_beta * kBetaShare};
+  const double high = std::max(std::max(v[0], v[1]), v[2]);
+  const double low = std::min(std::min(v[0], v[1]), v[2]);
   const double zero_sequence = -0.5 * (high + low);
   // Dead-time compensation (in the firmware's current control; the routines' own modes measure
   // around the dead time instead): the firmware lengthens each phase's pulse by its dead band in
@@ -534,13 +540,11 @@ inline void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
   // sensor noise does not toggle it.
   std::array<double, 3> direction{};
   if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) direction = CompensationDirection();
-  constexpr double kDutyPerCount = 1.1 / 65534.0;
-  const auto duty = [&](double v, double d) {
-    return std::min(
-        std::max(0.5 + (v + zero_sequence) * kDutyPerCount + compensation_ * d, min_duty_),
-        max_duty_);
-  };
-  duty_ = {duty(v_a, direction[0]), duty(v_b, direction[1]), duty(v_c, direction[2])};
+  // (The zero sequence, which waits for all three phases, is added last.)
+  for (int x = 0; x < 3; ++x) {
+    const double centred = v[x] + (0.5 + compensation_ * direction[x]);
+    duty_[x] = std::min(std::max(centred + zero_sequence, min_duty_), max_duty_);
+  }
 }
 
 // The compensation's directions. The currents it expects are the sampled ones; while they are

@@ -198,7 +198,7 @@ class DriveCore {
   std::string DecodeRegisters();  // timing and controller registers into the fields below
   void BuildWinding();
   double ElectricalAngleTurns() const;
-  int32_t SensorCounts(double current_A) const;
+  double SensorCounts(double current_A) const;
   void SampleEncoder();
   void Protect();
   void Regulate();
