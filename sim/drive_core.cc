@@ -618,45 +618,53 @@ inline void DriveCore::DrivenPeriod() {
   // The command computed in the last period (the firmware's next one is not computed yet).
   const std::array<double, 3> pole{bus_V_ * duty_[0], bus_V_ * duty_[1], bus_V_ * duty_[2]};
   const double v = mechanics_.velocity_m_per_s;
-  std::array<double, 3>& end = driven_line_;
-  end = start;
+  std::array<double, 3> free = start;
   if (balanced_) {
-    winding_->StepLines(pole, {phase_k_[0] * v, phase_k_[1] * v, phase_k_[2] * v}, end);
+    winding_->StepLines(pole, {phase_k_[0] * v, phase_k_[1] * v, phase_k_[2] * v}, free);
   } else {
     driven_state_ = winding_state_;
     winding_->Step(pole, {branch_k_[0] * v, branch_k_[1] * v, branch_k_[2] * v}, driven_state_);
-    end = winding_->LineCurrents(driven_state_);
+    free = winding_->LineCurrents(driven_state_);
   }
-  if (!(dead_error_V_ > 0.0)) return;
-  const std::array<double, 3> free = end;
+  if (!(dead_error_V_ > 0.0)) {
+    driven_line_ = free;
+    return;
+  }
   const auto sign_of = [](double i) { return (i > 0.0) - (i < 0.0); };
   const std::array<int, 3> start_sign{sign_of(start[0]), sign_of(start[1]), sign_of(start[2])};
   const std::array<double, 3>& shift = dead_shift_A_[DeadShiftIndex(start_sign)];
-  for (int x = 0; x < 3; ++x) end[x] = free[x] + shift[x];
+  std::array<double, 3> end{free[0] + shift[0], free[1] + shift[1], free[2] + shift[2]};
   std::array<double, 3> sign{static_cast<double>(start_sign[0]), static_cast<double>(start_sign[1]),
                              static_cast<double>(start_sign[2])};
+  bool held = false;
   if (!(start[0] * end[0] > 0.0 && start[1] * end[1] > 0.0 && start[2] * end[2] > 0.0))
-    ResolveDeadTime(start, free, sign);
+    held = ResolveDeadTime(start, free, sign, end);
+  driven_line_ = end;
   if (!balanced_) {  // a winding solved in its branches takes the error there too
+    if (held) {
+      driven_state_ = {};
+      return;
+    }
     for (int j = 0; j < 3; ++j) {
       for (int y = 0; y < 3; ++y) driven_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
     }
-    end = winding_->LineCurrents(driven_state_);
+    driven_line_ = winding_->LineCurrents(driven_state_);
   }
 }
 
 // The mean signs of a period in which a current has reached zero (see DrivenPeriod): `sign`
-// holds the signs at the start and comes back with the mean signs; driven_line_ is set to the
-// period's ends.
-void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
-                                const std::array<double, 3>& free, std::array<double, 3>& sign) {
+// holds the signs at the start and comes back with the mean signs, `end` holds the period's ends
+// with those and comes back with the solved ones. True when the dead time holds every current at
+// zero.
+inline bool DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
+                                       const std::array<double, 3>& free,
+                                       std::array<double, 3>& sign,
+                                       std::array<double, 3>& end) const {
   const auto& g = dead_line_;
-  std::array<double, 3>& ends = driven_line_;
   // The currents that started at zero or now have the other sign.
   std::array<bool, 3> crossing;
-  for (int x = 0; x < 3; ++x)
-    crossing[x] = (std::fabs(start[x]) < 1e-9) | (sign[x] * ends[x] < 0.0);
-  if (!(crossing[0] || crossing[1] || crossing[2])) return;
+  for (int x = 0; x < 3; ++x) crossing[x] = (std::fabs(start[x]) < 1e-9) | (sign[x] * end[x] < 0.0);
+  if (!(crossing[0] || crossing[1] || crossing[2])) return false;
   // Currents smaller than the dead time takes away in half a period, under a voltage that would
   // move them by no more than that either, end at zero: the dead time holds them there.
   bool held = true;
@@ -664,9 +672,8 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
     held &= (std::fabs(start[x]) <= dead_hold_A_[x]) & (std::fabs(free[x]) <= dead_hold_A_[x]);
   if (held) {
     sign = {};
-    ends = {};
-    driven_state_ = {};
-    return;
+    end = {};
+    return true;
   }
   // Each crossing current's mean sign is solved with the others held, round the phases; the
   // signs' common part moves no current (the line currents add up to zero), so the rounds stop
@@ -685,20 +692,22 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
     offset[x] = -k * (mirrored_start + g[x][x]);
   }
   if (dead_sweeps_ == 1) {
-    // One round, every current from the others' signs at the start (its others are then the
-    // end with the error of its own start sign taken out): the three solve side by side, no
-    // phase is favoured by the order in which they are taken, and nothing branches on the
-    // currents.
+    // One round, every current from the others' signs at the start: the three solve side by
+    // side, no phase is favoured by the order in which they are taken, and nothing branches on
+    // the currents. The others' part of u is known from the start alone, so only k m free waits
+    // for the winding.
     std::array<double, 3> mean;
     for (int x = 0; x < 3; ++x) {
-      const double others = ends[x] - g[x][x] * sign[x];
-      const double solved = m[x] * MirroredMeanSign(k_m[x] * others + offset[x], q[x]);
+      const int y = (x + 1) % 3, z = (x + 2) % 3;
+      const double others_A = g[x][y] * sign[y] + g[x][z] * sign[z];
+      const double u = k_m[x] * free[x] + (k_m[x] * others_A + offset[x]);
+      const double solved = m[x] * MirroredMeanSign(u, q[x]);
       mean[x] = crossing[x] && dead_scale_[x] != 0.0 ? solved : sign[x];
     }
     sign = mean;
     for (int x = 0; x < 3; ++x)
-      ends[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
-    return;
+      end[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+    return false;
   }
   bool moving = true;
   for (int round = 0; moving && round < dead_sweeps_; ++round) {
@@ -715,7 +724,8 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
     }
   }
   for (int x = 0; x < 3; ++x)
-    ends[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+    end[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+  return false;
 }
 
 void DriveCore::ClearCurrents() {

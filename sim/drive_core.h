@@ -205,8 +205,8 @@ class DriveCore {
   void ModulatorOutput(double v_alpha, double v_beta);
   std::array<double, 3> CompensationDirection() const;
   void DrivenPeriod();
-  void ResolveDeadTime(const std::array<double, 3>& start, const std::array<double, 3>& free,
-                       std::array<double, 3>& sign);
+  bool ResolveDeadTime(const std::array<double, 3>& start, const std::array<double, 3>& free,
+                       std::array<double, 3>& sign, std::array<double, 3>& end) const;
   void ClearCurrents();
 
   Config config_;
