@@ -353,6 +353,33 @@ void DriveCore::WriteVariable(int index, double value) {
   variables_[static_cast<size_t>(index)] = value;
 }
 
+const double* DriveCore::VariableSource(int index) const {
+  switch (static_cast<Var>(index)) {
+    case Var::kIQ:
+    case Var::kMotorCurrent:
+      return &iq_value_;
+    case Var::kID:
+      return &id_value_;
+    case Var::kCurrentReference:
+      return &current_reference_value_;
+    case Var::kVoltageReference:
+      return &voltage_reference_value_;
+    case Var::kMER:
+    case Var::kTHTST:
+    case Var::kAPOS:
+    case Var::kAPOS_MT:
+    case Var::kMotorPosition:
+    case Var::kASPD:
+    case Var::kASPD_MT:
+    case Var::kMotorSpeed:
+    case Var::kHALL:
+    case Var::kElectricAngle:
+      return nullptr;
+    default:  // the routines' results and plain storage
+      return &variables_[static_cast<size_t>(index)];
+  }
+}
+
 bool DriveCore::SwitchOn(Mode mode) {
   if ((mer() & kMerBlocksPowerStage) != 0) return false;
   axis_on_ = true;
@@ -364,14 +391,19 @@ bool DriveCore::SwitchOn(Mode mode) {
   routine_loop_.u = {};
   routine_loop_.e_prev = {};
   command_dq_ = {};
+  voltage_reference_value_ = 0.0;
   return true;
 }
 
-void DriveCore::SwitchOff() { axis_on_ = false; }
+void DriveCore::SwitchOff() {
+  axis_on_ = false;
+  voltage_reference_value_ = 0.0;
+}
 
 void DriveCore::SetCurrentReference(double id, double iq) {
   current_ref_dq_ = {id, iq};
   current_ref_counts_ = {ToCounts(id), ToCounts(iq)};
+  current_reference_value_ = Round(iq);
 }
 
 void DriveCore::SetFrame(double angle_turns, double increment_turns, double advance_periods) {
@@ -424,6 +456,8 @@ void DriveCore::Sample() {
   const double beta = (a_counts + 2.0 * b_counts) * (1.0 / kSqrt3);
   iq_counts_ = ToCounts(alpha * frame_cos_ + beta * frame_sin_);
   id_counts_ = ToCounts(alpha * frame_sin_ - beta * frame_cos_);
+  iq_value_ = iq_counts_;
+  id_value_ = id_counts_;
 }
 
 // A current sensor's reading: the nearest count within the ADC's range (a NaN reads 0). A whole
@@ -470,6 +504,7 @@ void DriveCore::Control() {
     const double v_alpha = Round(command_dq_[1] * c + command_dq_[0] * s);
     const double v_beta = Round(command_dq_[1] * s - command_dq_[0] * c);
     ModulatorOutput(v_alpha, v_beta);
+    voltage_reference_value_ = Round(command_dq_[1]);
   }
   if (frame_increment_ != 0.0) {
     frame_angle_ += frame_increment_;
@@ -738,15 +773,6 @@ double DriveCore::VariableValue(int index) const {
   switch (static_cast<Var>(index)) {
     case Var::kMER:
       return mer();
-    case Var::kIQ:
-    case Var::kMotorCurrent:
-      return iq_counts_;
-    case Var::kID:
-      return id_counts_;
-    case Var::kCurrentReference:
-      return Round(current_ref_dq_[1]);
-    case Var::kVoltageReference:
-      return axis_on_ ? Round(command_dq_[1]) : 0.0;
     case Var::kTHTST:
       return Floor(frame_angle_ * 65536.0);
     case Var::kAPOS:
@@ -773,7 +799,7 @@ double DriveCore::VariableValue(int index) const {
       return static_cast<double>((steps >> 16) & 0xFFFFu);
     }
     default:
-      return variables_[static_cast<size_t>(index)];
+      return *VariableSource(index);
   }
 }
 

@@ -133,8 +133,13 @@ class DriveCore {
   std::string WriteRegister(std::string_view name, double value);
   // Index of a drive variable that this drive has, or -1.
   int VariableIndex(std::string_view name) const;
-  // A variable's value; the firmware's own are computed from the last period when read.
+  // A variable's value; the firmware's own are computed from the last period when read, except
+  // those it keeps up to date as plain values (see VariableSource).
   double VariableValue(int index) const;
+  // Where a variable that is held as a plain value lives (as long as the drive does), so that a
+  // reader each period (the recorder) need not go through VariableValue; nullptr for one that is
+  // computed when read.
+  const double* VariableSource(int index) const;
   void WriteVariable(int index, double value);
   void SetVar(Var v, double value) { variables_[static_cast<size_t>(v)] = value; }
   double GetVar(Var v) const { return VariableValue(static_cast<int>(v)); }
@@ -289,6 +294,9 @@ class DriveCore {
   double limit_squared_ = 0.0;
   std::array<int32_t, 3> line_counts_{};
   int32_t iq_counts_ = 0, id_counts_ = 0;
+  // The variables IQ, ID, Current_Reference and Voltage_Reference, kept up to date.
+  double iq_value_ = 0.0, id_value_ = 0.0;
+  double current_reference_value_ = 0.0, voltage_reference_value_ = 0.0;
   int32_t vdc_reading_ = 0;
   int64_t encoder_counts_ = 0;
   int64_t commutation_reference_ = 0;
