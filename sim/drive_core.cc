@@ -211,6 +211,7 @@ std::string DriveCore::Init() {
   mechanics_.position_m = m.start_position_m;
   start_position_m_ = m.start_position_m;
   BuildWinding();
+  TurnFrame();
   Sample();  // the variables hold the drive's state from the start
   return "";
 }
@@ -448,16 +449,22 @@ void DriveCore::Sample() {
   vdc_reading_ = vdc_counts_;
   // Park transform into the control frame at the sample instant: q at the frame angle, d 90
   // degrees behind it.
-  if (frame_angle_ != frame_sincos_angle_) {
-    SinCosTurns(frame_angle_, frame_sin_, frame_cos_);
-    frame_sincos_angle_ = frame_angle_;
-  }
-  const double alpha = a_counts;
-  const double beta = (a_counts + 2.0 * b_counts) * (1.0 / kSqrt3);
-  iq_counts_ = ToCounts(alpha * frame_cos_ + beta * frame_sin_);
-  id_counts_ = ToCounts(alpha * frame_sin_ - beta * frame_cos_);
+  if (frame_angle_ != frame_sincos_angle_) TurnFrame();
+  iq_counts_ = ToCounts(a_counts * park_[0][0] + b_counts * park_[0][1]);
+  id_counts_ = ToCounts(a_counts * park_[1][0] + b_counts * park_[1][1]);
   iq_value_ = iq_counts_;
   id_value_ = id_counts_;
+}
+
+// The control frame at the sample instant, and the Park transform from the sensors' lines A and B
+// into it: with alpha = A and beta = (A + 2 B) / sqrt(3),
+//     q = alpha cos + beta sin,   d = alpha sin - beta cos,
+// folded into one product per line, so that the currents reach the controller sooner.
+inline void DriveCore::TurnFrame() {
+  SinCosTurns(frame_angle_, frame_sin_, frame_cos_);
+  frame_sincos_angle_ = frame_angle_;
+  park_ = {{{frame_cos_ + frame_sin_ * (1.0 / kSqrt3), frame_sin_ * (2.0 / kSqrt3)},
+            {frame_sin_ - frame_cos_ * (1.0 / kSqrt3), -frame_cos_ * (2.0 / kSqrt3)}}};
 }
 
 // A current sensor's reading: the nearest count within the ADC's range (a NaN reads 0). A whole

@@ -205,6 +205,7 @@ class DriveCore {
   double ElectricalAngleTurns() const;
   double SensorCounts(double current_A) const;
   void SampleEncoder();
+  void TurnFrame();
   void Protect();
   void Regulate();
   void ModulatorOutput(double v_alpha, double v_beta);
@@ -304,6 +305,8 @@ class DriveCore {
   double frame_angle_ = 0.0, frame_increment_ = 0.0, frame_advance_ = 0.0;
   double frame_sin_ = 0.0, frame_cos_ = 1.0;  // at the sample instant
   double frame_sincos_angle_ = 0.0;           // the angle they belong to
+  // q and d from the sensors' lines A and B (see TurnFrame).
+  std::array<std::array<double, 2>, 2> park_{};
   double theta_sin_ = 0.0, theta_cos_ = 1.0;  // the mover's electrical angle at the sample
   double sampled_position_m_ = std::numeric_limits<double>::quiet_NaN();  // they belong to
   // The flux linked by each terminal's star-equivalent phase, and by each branch, per metre of
