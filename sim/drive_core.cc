@@ -251,7 +251,8 @@ std::string DriveCore::DecodeRegisters() {
   const uint32_t dbt = axis::TruncToWord(value("DBT", 0.0)) & 0xFFFFu;
   compensated_dead_time_s_ = std::max((dbt >> 8) & 0xFFu, dbt & 0xFFu) / dsp_frequency_Hz_;
   compensation_ = compensated_dead_time_s_ / pwm_period_s_;
-  inverse_fade_counts_ = 1.0 / (0.01 * adc_half_scale_);
+  fade_counts_ = 0.01 * adc_half_scale_;
+  inverse_fade_counts_ = 1.0 / fade_counts_;
   enc2thl_ = axis::TruncToWord(value("ENC2THL", 0.0));
   const double imaxprot = value("IMAXPROT", 0.0);
   protection_counts_ = imaxprot > 0.0 ? std::min(imaxprot, adc_half_scale_) : adc_half_scale_;
@@ -595,7 +596,7 @@ inline void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
 // turning frame they are turned with the frame (by as much as the command is placed ahead, -+
 // half a period at the period's ends) and change linearly in between.
 inline std::array<double, 3> DriveCore::CompensationDirection() const {
-  const double band = 1.0 / inverse_fade_counts_;
+  const double band = fade_counts_;
   double i_alpha = line_counts_[0];
   double i_beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
   bool expected_sampled = true;

@@ -239,7 +239,8 @@ class DriveCore {
   double voltage_limit_ = 0.0;
   double min_duty_ = 0.0, max_duty_ = 1.0;
   double compensation_ = 0.0;             // the dead band as a share of the PWM period
-  double inverse_fade_counts_ = 0.0;      // 1 / the compensation's fade band
+  double fade_counts_ = 0.0;              // the compensation's fade band
+  double inverse_fade_counts_ = 0.0;      // 1 / the fade band
   double compensated_dead_time_s_ = 0.0;  // the firmware's dead-time compensation (DBT)
   double protection_counts_ = 0.0;
   double current_scale_ = 0.0;

@@ -44,12 +44,12 @@ int64_t Recorder::PeriodsNeeded() const {
 
 void Recorder::Take(const DriveCore& core, int64_t end_ticks, double dsp_frequency_Hz) {
   until_kept_ = request_.every;
-  double* point = data_.data() + static_cast<size_t>(points_) * (slots_.size() + 1);
+  const size_t count = slots_.size();
+  double* point = data_.data() + static_cast<size_t>(points_) * (count + 1);
   *point++ = static_cast<double>(end_ticks - launch_ticks_) / dsp_frequency_Hz;
-  for (size_t v = 0; v < slots_.size(); ++v) {
-    const double* source = sources_[v];
-    *point++ = source != nullptr ? *source : core.VariableValue(slots_[v]);
-  }
+  const double* const* sources = sources_.data();
+  for (size_t v = 0; v < count; ++v)
+    point[v] = sources[v] != nullptr ? *sources[v] : core.VariableValue(slots_[v]);
   recording_ = ++points_ < request_.points;
 }
 
