@@ -212,7 +212,7 @@ std::string DriveCore::Init() {
   start_position_m_ = m.start_position_m;
   BuildWinding();
   TurnFrame();
-  Sample();  // the variables hold the drive's state from the start
+  SampleInputs();  // the variables hold the drive's state from the start
   return "";
 }
 
@@ -425,20 +425,28 @@ inline double DriveCore::ElectricalAngleTurns() const {
 // current reaching zero) is a call of its own.
 
 void DriveCore::Sample() {
+  SampleInputs();
+  // The physics of the period depends on nothing the firmware does in it but whether the power
+  // stage stays on: it is stepped now, from the period's start, and Physics clears the currents
+  // if the stage went off. (So the currents go from one period's physics to the next without a
+  // copy in between.)
+  const std::array<double, 3> start_A = line_A_;
+  const double start_velocity = mechanics_.velocity_m_per_s;
+  // The mover: its force comes from the currents at the period's start.
+  const double force_N =
+      phase_k_[0] * start_A[0] + phase_k_[1] * start_A[1] + phase_k_[2] * start_A[2];
+  StepMechanics(mechanics_params_, force_N, period_s_, mechanics_);
+  if (applied_on_) DrivenPeriod(start_A, start_velocity);
+}
+
+// What the firmware samples at the start of a period.
+inline void DriveCore::SampleInputs() {
   // The slow loop samples in the fast-loop period in which a multiple of SLPER PWM periods ends.
   pwm_in_slow_ += clper_;
   slow_tick_ = pwm_in_slow_ >= slper_;
   if (slow_tick_) pwm_in_slow_ %= slper_;
   if (mechanics_.position_m != sampled_position_m_) SampleEncoder();  // the mover has moved
-  // The winding's period depends on nothing the firmware does in it but whether the power stage
-  // stays on: it is computed now, from the period's start, and kept by Physics if so. (Computed
-  // first, it runs alongside the firmware's work instead of after it.)
-  if (applied_on_) DrivenPeriod();
-  // The mover's period too: its force comes from the currents at the period's start.
-  const double force_N =
-      phase_k_[0] * line_A_[0] + phase_k_[1] * line_A_[1] + phase_k_[2] * line_A_[2];
-  moved_ = mechanics_;
-  StepMechanics(mechanics_params_, force_N, period_s_, moved_);
+  sampled_A_ = line_A_;
   double a = line_A_[0], b = line_A_[1];
   if (noise_A_ > 0.0) {
     a += noise_A_ * random_.TableGaussian();
@@ -633,22 +641,17 @@ inline std::array<double, 3> DriveCore::CompensationDirection() const {
 }
 
 void DriveCore::Physics() {
-  if (applied_on_ && axis_on_) {
-    line_A_ = driven_line_;
-    winding_state_ = driven_state_;
-  } else {
-    // The power stage is off: the currents die away through the free-wheeling diodes into the
-    // bus within the period (the bus voltage far exceeds the back-EMF of the motor).
-    ClearCurrents();
-  }
-  mechanics_ = moved_;
-
+  // The winding and the mover have been stepped by Sample. With the power stage off the currents
+  // die away through the free-wheeling diodes into the bus within the period (the bus voltage far
+  // exceeds the back-EMF of the motor).
+  if (!(applied_on_ && axis_on_)) ClearCurrents();
   applied_on_ = axis_on_;
   ++fast_count_;
   time_ticks_ += ticks_per_period_;
 }
 
-// The winding over a period with the power stage on, into driven_line_ and driven_state_.
+// The winding over a period with the power stage on, from the currents and the velocity at its
+// start to line_A_ (and winding_state_) at its end.
 //
 // Dead time: while a phase's current flows out of the motor (negative) its pole sits at the bus
 // during the dead band, else at 0 V: an error of -s Vdc t_dead / T_pwm, s the sign of the current
@@ -656,21 +659,18 @@ void DriveCore::Physics() {
 // cross zero within a period or stick at zero. The error enters linearly: the period's ends are
 // free + G s, free the ends without it and G = dead_line_. Usually every current keeps the sign
 // it starts with; only when one has reached zero are the mean signs solved for.
-inline void DriveCore::DrivenPeriod() {
-  const std::array<double, 3> start = line_A_;
+inline void DriveCore::DrivenPeriod(const std::array<double, 3>& start, double v) {
   // The command computed in the last period (the firmware's next one is not computed yet).
   const std::array<double, 3> pole{bus_V_ * duty_[0], bus_V_ * duty_[1], bus_V_ * duty_[2]};
-  const double v = mechanics_.velocity_m_per_s;
   std::array<double, 3> free = start;
   if (balanced_) {
     winding_->StepLines(pole, {phase_k_[0] * v, phase_k_[1] * v, phase_k_[2] * v}, free);
   } else {
-    driven_state_ = winding_state_;
-    winding_->Step(pole, {branch_k_[0] * v, branch_k_[1] * v, branch_k_[2] * v}, driven_state_);
-    free = winding_->LineCurrents(driven_state_);
+    winding_->Step(pole, {branch_k_[0] * v, branch_k_[1] * v, branch_k_[2] * v}, winding_state_);
+    free = winding_->LineCurrents(winding_state_);
   }
   if (!(dead_error_V_ > 0.0)) {
-    driven_line_ = free;
+    line_A_ = free;
     return;
   }
   const auto sign_of = [](double i) { return (i > 0.0) - (i < 0.0); };
@@ -682,16 +682,17 @@ inline void DriveCore::DrivenPeriod() {
   bool held = false;
   if (!(start[0] * end[0] > 0.0 && start[1] * end[1] > 0.0 && start[2] * end[2] > 0.0))
     held = ResolveDeadTime(start, free, sign, end);
-  driven_line_ = end;
+  line_A_ = end;
   if (!balanced_) {  // a winding solved in its branches takes the error there too
     if (held) {
-      driven_state_ = {};
+      winding_state_ = {};
       return;
     }
     for (int j = 0; j < 3; ++j) {
-      for (int y = 0; y < 3; ++y) driven_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
+      for (int y = 0; y < 3; ++y)
+        winding_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
     }
-    driven_line_ = winding_->LineCurrents(driven_state_);
+    line_A_ = winding_->LineCurrents(winding_state_);
   }
 }
 

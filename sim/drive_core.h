@@ -193,8 +193,10 @@ class DriveCore {
   void SetCommutationReference() { commutation_reference_ = encoder_counts_; }
 
   // --- the physics, for tests ---------------------------------------------------------------
+  // The mover between periods (within one, from Sample on, at the period's end).
   const MechanicsState& mechanics() const { return mechanics_; }
-  const std::array<double, 3>& line_currents_A() const { return line_A_; }
+  // The true line currents at the last sample instant.
+  const std::array<double, 3>& line_currents_A() const { return sampled_A_; }
   double true_dead_time_s() const { return dead_time_s_; }
 
  private:
@@ -204,13 +206,14 @@ class DriveCore {
   void BuildWinding();
   double ElectricalAngleTurns() const;
   double SensorCounts(double current_A) const;
+  void SampleInputs();
   void SampleEncoder();
   void TurnFrame();
   void Protect();
   void Regulate();
   void ModulatorOutput(double v_alpha, double v_beta);
   std::array<double, 3> CompensationDirection() const;
-  void DrivenPeriod();
+  void DrivenPeriod(const std::array<double, 3>& start, double velocity);
   bool ResolveDeadTime(const std::array<double, 3>& start, const std::array<double, 3>& free,
                        std::array<double, 3>& sign, std::array<double, 3>& end) const;
   void ClearCurrents();
@@ -266,21 +269,19 @@ class DriveCore {
   std::unique_ptr<Winding> winding_;
   bool balanced_ = false;       // the winding's line currents are its state (Winding::StepLines)
   WindingState winding_state_;  // else its branch currents
-  // The winding at the end of this period should the power stage stay on (see Sample).
-  std::array<double, 3> driven_line_{};
-  WindingState driven_state_;
   double bus_V_ = 0.0;
   double noise_A_ = 0.0;
   MechanicsParams mechanics_params_;
   MechanicsState mechanics_;
-  MechanicsState moved_;  // the mover at the end of this period (see Sample)
   Random random_;
   double start_position_m_ = 0.0;
   double counts_per_m_ = 0.0;
-  double turns_per_m_ = 0.0;        // electrical periods per metre
-  int64_t start_counts_ = 0;        // the encoder's count at power-on
-  int32_t vdc_counts_ = 0;          // the bus reading (the bus is stiff)
-  std::array<double, 3> line_A_{};  // the true line currents (at the period's start in Sample)
+  double turns_per_m_ = 0.0;  // electrical periods per metre
+  int64_t start_counts_ = 0;  // the encoder's count at power-on
+  int32_t vdc_counts_ = 0;    // the bus reading (the bus is stiff)
+  // The true line currents: at the period's start until Sample, which steps them to its end.
+  std::array<double, 3> line_A_{};
+  std::array<double, 3> sampled_A_{};  // as they were at the last sample
 
   // firmware state
   int64_t fast_count_ = 0;
