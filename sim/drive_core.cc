@@ -725,16 +725,16 @@ inline bool DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
   // the current by less than 1 % of the current range in a period needs one). A current is
   // solved in the form of MirroredMeanSign, u = k m others - k (|start| + g[x][x]), its others
   // being the end without its own error.
-  std::array<double, 3> m, q, k_m, offset;
-  for (int x = 0; x < 3; ++x) {
+  struct Form {
+    double m, q, k_m, offset;
+  };
+  const auto form = [&](int x) {
     // (A current within 1e-9 A of zero stuck there, within rounding.)
     const double mirrored_start = std::fabs(start[x]) < 1e-9 ? 0.0 : std::fabs(start[x]);
     const double k = dead_scale_[x];
-    m[x] = std::copysign(1.0, start[x]);  // (either sign at zero: the result is the same)
-    q[x] = 4.0 * k * mirrored_start;
-    k_m[x] = k * m[x];
-    offset[x] = -k * (mirrored_start + g[x][x]);
-  }
+    const double m = std::copysign(1.0, start[x]);  // (either sign at zero: the same result)
+    return Form{m, 4.0 * k * mirrored_start, k * m, -k * (mirrored_start + g[x][x])};
+  };
   if (dead_sweeps_ == 1) {
     // One round, every current from the others' signs at the start: the three solve side by
     // side, no phase is favoured by the order in which they are taken, and nothing branches on
@@ -742,17 +742,19 @@ inline bool DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
     // for the winding.
     std::array<double, 3> mean;
     for (int x = 0; x < 3; ++x) {
+      const Form f = form(x);
       const int y = (x + 1) % 3, z = (x + 2) % 3;
       const double others_A = g[x][y] * sign[y] + g[x][z] * sign[z];
-      const double u = k_m[x] * free[x] + (k_m[x] * others_A + offset[x]);
-      const double solved = m[x] * MirroredMeanSign(u, q[x]);
+      const double u = f.k_m * free[x] + (f.k_m * others_A + f.offset);
+      const double solved = f.m * MirroredMeanSign(u, f.q);
       mean[x] = crossing[x] && dead_scale_[x] != 0.0 ? solved : sign[x];
     }
-    sign = mean;
     for (int x = 0; x < 3; ++x)
-      end[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+      end[x] = free[x] + (g[x][0] * mean[0] + g[x][1] * mean[1] + g[x][2] * mean[2]);
+    sign = mean;
     return false;
   }
+  const std::array<Form, 3> forms{form(0), form(1), form(2)};
   bool moving = true;
   for (int round = 0; moving && round < dead_sweeps_; ++round) {
     moving = false;
@@ -762,7 +764,8 @@ inline bool DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
       for (int y = 0; y < 3; ++y) {
         if (y != x) others += g[x][y] * sign[y];
       }
-      const double mean_sign = m[x] * MirroredMeanSign(k_m[x] * others + offset[x], q[x]);
+      const Form& f = forms[x];
+      const double mean_sign = f.m * MirroredMeanSign(f.k_m * others + f.offset, f.q);
       moving = moving || std::fabs(mean_sign - sign[x]) > dead_tolerance_sign_[x];
       sign[x] = mean_sign;
     }
