@@ -589,13 +589,14 @@ inline void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
   // the direction of the phase's current, averaged over the period in which this command will
   // be applied. Within 1 % of the current range of zero the direction fades linearly, so that
   // sensor noise does not toggle it.
-  std::array<double, 3> direction{};
-  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) direction = CompensationDirection();
-  // (The zero sequence, which waits for all three phases, is added last.)
-  for (int x = 0; x < 3; ++x) {
-    const double centred = v[x] + (0.5 + compensation_ * direction[x]);
-    duty_[x] = std::min(std::max(centred + zero_sequence, min_duty_), max_duty_);
+  std::array<double, 3> centre{0.5, 0.5, 0.5};
+  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) {
+    const std::array<double, 3> direction = CompensationDirection();
+    for (int x = 0; x < 3; ++x) centre[x] += compensation_ * direction[x];
   }
+  // (The zero sequence, which waits for all three phases, is added last.)
+  for (int x = 0; x < 3; ++x)
+    duty_[x] = std::min(std::max((v[x] + centre[x]) + zero_sequence, min_duty_), max_duty_);
 }
 
 // The compensation's directions. The currents it expects are the sampled ones; while they are
