@@ -119,9 +119,9 @@ class DriveCore {
   bool slow_tick() const { return slow_tick_; }
 
   // --- one period, in three parts (the routine engine runs between the first two) -------------
-  void Sample();
+  void Sample();   // the samples; then the winding and the mover are stepped over the period
   void Control();  // protection, controller, variables
-  void Physics();  // the period's physics; ends the period
+  void Physics();  // ends the period (clearing the currents if the power stage went off)
   // Nothing moves and nothing is driven: periods may be skipped without computing them.
   bool Quiescent() const;
   void SkipPeriods(int64_t periods);
