@@ -737,18 +737,18 @@ inline bool DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
     return Form{m, 4.0 * k * mirrored_start, k * m, -k * (mirrored_start + g[x][x])};
   };
   if (dead_sweeps_ == 1) {
-    // One round, every current from the others' signs at the start: the three solve side by
-    // side, no phase is favoured by the order in which they are taken, and nothing branches on
-    // the currents. The others' part of u is known from the start alone, so only k m free waits
-    // for the winding.
-    std::array<double, 3> mean;
+    // One round, every crossing current from the others' signs at the start: they solve side by
+    // side and no phase is favoured by the order in which they are taken. (Those that keep their
+    // sign are not solved: mostly only one phase crosses zero in a period.) The others' part of u
+    // is known from the start alone, so only k m free waits for the winding.
+    std::array<double, 3> mean = sign;
     for (int x = 0; x < 3; ++x) {
+      if (!crossing[x] || dead_scale_[x] == 0.0) continue;
       const Form f = form(x);
       const int y = (x + 1) % 3, z = (x + 2) % 3;
       const double others_A = g[x][y] * sign[y] + g[x][z] * sign[z];
       const double u = f.k_m * free[x] + (f.k_m * others_A + f.offset);
-      const double solved = f.m * MirroredMeanSign(u, f.q);
-      mean[x] = crossing[x] && dead_scale_[x] != 0.0 ? solved : sign[x];
+      mean[x] = f.m * MirroredMeanSign(u, f.q);
     }
     for (int x = 0; x < 3; ++x)
       end[x] = free[x] + (g[x][0] * mean[0] + g[x][1] * mean[1] + g[x][2] * mean[2]);
