@@ -12,12 +12,12 @@ int32_t RegisterValue(double value, int32_t low, int32_t high) {
 }
 
 PiGains::PiGains(const PiRegisters& r)
-    : kp(std::clamp<int32_t>(r.kp_mantissa, 0, 32767)),
-      kp_shift(std::clamp<int32_t>(r.kp_shift, 0, 31)),
-      ki(std::clamp<int32_t>(r.ki_mantissa, 0, 32767)),
-      ki_shift(std::clamp<int32_t>(r.ki_shift, 0, 31)),
+    : kp_shifted(int64_t{std::clamp<int32_t>(r.kp_mantissa, 0, 32767)}
+                 << std::clamp<int32_t>(r.kp_shift, 0, 31)),
+      ki_shifted(int64_t{std::clamp<int32_t>(r.ki_mantissa, 0, 32767)}
+                 << std::clamp<int32_t>(r.ki_shift, 0, 31)),
       limit(32767 - std::clamp<int32_t>(r.saturation, 0, 32767)),
-      integral_limit(int64_t{limit} << 15) {}
+      integral_limit(limit << 15) {}
 
 int32_t StepPi(const PiRegisters& registers, int32_t reference, int32_t measured, PiState& state) {
   return StepPi(PiGains(registers), reference, measured, state);

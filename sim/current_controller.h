@@ -32,15 +32,15 @@ struct PiState {
   int32_t integral_q15 = 0;
 };
 
-// The registers as the arithmetic uses them: mantissas clamped to 0..32767, shifts past 31
-// counting as 31, the output limit 32767 - SAT. The firmware decodes them when they are written,
-// not every period.
+// The registers as the arithmetic uses them: mantissas clamped to 0..32767 and shifted by their
+// shifts (past 31 counting as 31), the output limit 32767 - SAT. The firmware decodes them when
+// they are written, not every period.
 struct PiGains {
   PiGains() = default;
   explicit PiGains(const PiRegisters& registers);
-  int32_t kp = 0, kp_shift = 0;
-  int32_t ki = 0, ki_shift = 0;
-  int32_t limit = 0;
+  int64_t kp_shifted = 0;  // KPI << SFTKPI, below 2^46
+  int64_t ki_shifted = 0;  // KII << SFTKII
+  int64_t limit = 0;
   int64_t integral_limit = 0;  // limit in Q15
 };
 
@@ -49,15 +49,13 @@ inline int32_t StepPi(const PiGains& g, int32_t reference, int32_t measured, PiS
   const auto saturate32 = [](int64_t v) {
     return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
   };
-  const int32_t e = std::clamp<int32_t>(reference - measured, -32768, 32767);
-  // |e * gain| < 2^30 and the shift is at most 31: the shifted product fits in 64 bits.
-  const int32_t p = saturate32(int64_t{e} * g.kp * (int64_t{1} << g.kp_shift)) >> 15;
-  const int64_t integral_limit = g.integral_limit;
-  const int64_t integral =
-      int64_t{s.integral_q15} + saturate32(int64_t{e} * g.ki * (int64_t{1} << g.ki_shift));
-  s.integral_q15 = static_cast<int32_t>(std::clamp(integral, -integral_limit, integral_limit));
+  const int64_t e = std::clamp<int64_t>(int64_t{reference} - measured, -32768, 32767);
+  // |e| <= 2^15 and a shifted gain is below 2^46: the product fits in 64 bits.
+  const int32_t p = saturate32(e * g.kp_shifted) >> 15;
+  const int64_t integral = int64_t{s.integral_q15} + saturate32(e * g.ki_shifted);
+  s.integral_q15 = static_cast<int32_t>(std::clamp(integral, -g.integral_limit, g.integral_limit));
   const int64_t output = int64_t{p} + (s.integral_q15 >> 15);
-  return static_cast<int32_t>(std::clamp<int64_t>(output, -g.limit, g.limit));
+  return static_cast<int32_t>(std::clamp(output, -g.limit, g.limit));
 }
 int32_t StepPi(const PiRegisters& registers, int32_t reference, int32_t measured, PiState& state);
 

@@ -211,7 +211,8 @@ std::string DriveCore::Init() {
   mechanics_.position_m = m.start_position_m;
   start_position_m_ = m.start_position_m;
   BuildWinding();
-  Sample();  // the variables hold the drive's state from the start
+  TurnFrame();
+  SampleInputs();  // the variables hold the drive's state from the start
   return "";
 }
 
@@ -250,7 +251,8 @@ std::string DriveCore::DecodeRegisters() {
   const uint32_t dbt = axis::TruncToWord(value("DBT", 0.0)) & 0xFFFFu;
   compensated_dead_time_s_ = std::max((dbt >> 8) & 0xFFu, dbt & 0xFFu) / dsp_frequency_Hz_;
   compensation_ = compensated_dead_time_s_ / pwm_period_s_;
-  inverse_fade_counts_ = 1.0 / (0.01 * adc_half_scale_);
+  fade_counts_ = 0.01 * adc_half_scale_;
+  inverse_fade_counts_ = 1.0 / fade_counts_;
   enc2thl_ = axis::TruncToWord(value("ENC2THL", 0.0));
   const double imaxprot = value("IMAXPROT", 0.0);
   protection_counts_ = imaxprot > 0.0 ? std::min(imaxprot, adc_half_scale_) : adc_half_scale_;
@@ -353,6 +355,33 @@ void DriveCore::WriteVariable(int index, double value) {
   variables_[static_cast<size_t>(index)] = value;
 }
 
+const double* DriveCore::VariableSource(int index) const {
+  switch (static_cast<Var>(index)) {
+    case Var::kIQ:
+    case Var::kMotorCurrent:
+      return &iq_value_;
+    case Var::kID:
+      return &id_value_;
+    case Var::kCurrentReference:
+      return &current_reference_value_;
+    case Var::kVoltageReference:
+      return &voltage_reference_value_;
+    case Var::kMER:
+    case Var::kTHTST:
+    case Var::kAPOS:
+    case Var::kAPOS_MT:
+    case Var::kMotorPosition:
+    case Var::kASPD:
+    case Var::kASPD_MT:
+    case Var::kMotorSpeed:
+    case Var::kHALL:
+    case Var::kElectricAngle:
+      return nullptr;
+    default:  // the routines' results and plain storage
+      return &variables_[static_cast<size_t>(index)];
+  }
+}
+
 bool DriveCore::SwitchOn(Mode mode) {
   if ((mer() & kMerBlocksPowerStage) != 0) return false;
   axis_on_ = true;
@@ -364,14 +393,19 @@ bool DriveCore::SwitchOn(Mode mode) {
   routine_loop_.u = {};
   routine_loop_.e_prev = {};
   command_dq_ = {};
+  voltage_reference_value_ = 0.0;
   return true;
 }
 
-void DriveCore::SwitchOff() { axis_on_ = false; }
+void DriveCore::SwitchOff() {
+  axis_on_ = false;
+  voltage_reference_value_ = 0.0;
+}
 
 void DriveCore::SetCurrentReference(double id, double iq) {
   current_ref_dq_ = {id, iq};
   current_ref_counts_ = {ToCounts(id), ToCounts(iq)};
+  current_reference_value_ = Round(iq);
 }
 
 void DriveCore::SetFrame(double angle_turns, double increment_turns, double advance_periods) {
@@ -380,7 +414,9 @@ void DriveCore::SetFrame(double angle_turns, double increment_turns, double adva
   frame_advance_ = advance_periods;
 }
 
-double DriveCore::ElectricalAngleTurns() const { return mechanics_.position_m * turns_per_m_; }
+inline double DriveCore::ElectricalAngleTurns() const {
+  return mechanics_.position_m * turns_per_m_;
+}
 
 // --- the period -----------------------------------------------------------------------------
 //
@@ -389,43 +425,63 @@ double DriveCore::ElectricalAngleTurns() const { return mechanics_.position_m * 
 // current reaching zero) is a call of its own.
 
 void DriveCore::Sample() {
+  SampleInputs();
+  // The physics of the period depends on nothing the firmware does in it but whether the power
+  // stage stays on: it is stepped now, from the period's start, and Physics clears the currents
+  // if the stage went off. (So the currents go from one period's physics to the next without a
+  // copy in between.)
+  const std::array<double, 3> start_A = line_A_;
+  const double start_velocity = mechanics_.velocity_m_per_s;
+  // The mover: its force comes from the currents at the period's start.
+  const double force_N =
+      phase_k_[0] * start_A[0] + phase_k_[1] * start_A[1] + phase_k_[2] * start_A[2];
+  StepMechanics(mechanics_params_, force_N, period_s_, mechanics_);
+  if (applied_on_) DrivenPeriod(start_A, start_velocity);
+}
+
+// What the firmware samples at the start of a period.
+inline void DriveCore::SampleInputs() {
   // The slow loop samples in the fast-loop period in which a multiple of SLPER PWM periods ends.
   pwm_in_slow_ += clper_;
   slow_tick_ = pwm_in_slow_ >= slper_;
   if (slow_tick_) pwm_in_slow_ %= slper_;
   if (mechanics_.position_m != sampled_position_m_) SampleEncoder();  // the mover has moved
-  // The winding's period depends on nothing the firmware does in it but whether the power stage
-  // stays on: it is computed now, from the period's start, and kept by Physics if so. (Computed
-  // first, it runs alongside the firmware's work instead of after it.)
-  if (applied_on_) DrivenPeriod();
-  // The mover's period too: its force comes from the currents at the period's start.
-  const double force_N =
-      phase_k_[0] * line_A_[0] + phase_k_[1] * line_A_[1] + phase_k_[2] * line_A_[2];
-  moved_ = mechanics_;
-  StepMechanics(mechanics_params_, force_N, period_s_, moved_);
+  sampled_A_ = line_A_;
   double a = line_A_[0], b = line_A_[1];
   if (noise_A_ > 0.0) {
     a += noise_A_ * random_.TableGaussian();
     b += noise_A_ * random_.TableGaussian();
   }
-  const int32_t a_counts = SensorCounts(a), b_counts = SensorCounts(b);
-  line_counts_ = {a_counts, b_counts, -a_counts - b_counts};
+  const double a_counts = SensorCounts(a), b_counts = SensorCounts(b);
+  const int32_t a_whole = static_cast<int32_t>(a_counts), b_whole = static_cast<int32_t>(b_counts);
+  line_counts_ = {a_whole, b_whole, -a_whole - b_whole};
   vdc_reading_ = vdc_counts_;
   // Park transform into the control frame at the sample instant: q at the frame angle, d 90
   // degrees behind it.
-  if (frame_angle_ != frame_sincos_angle_) {
-    SinCosTurns(frame_angle_, frame_sin_, frame_cos_);
-    frame_sincos_angle_ = frame_angle_;
-  }
-  const double alpha = a_counts;
-  const double beta = (a_counts + 2.0 * b_counts) * (1.0 / kSqrt3);
-  iq_counts_ = ToCounts(alpha * frame_cos_ + beta * frame_sin_);
-  id_counts_ = ToCounts(alpha * frame_sin_ - beta * frame_cos_);
+  if (frame_angle_ != frame_sincos_angle_) TurnFrame();
+  iq_counts_ = ToCounts(a_counts * park_[0][0] + b_counts * park_[0][1]);
+  id_counts_ = ToCounts(a_counts * park_[1][0] + b_counts * park_[1][1]);
+  iq_value_ = iq_counts_;
+  id_value_ = id_counts_;
 }
 
-int32_t DriveCore::SensorCounts(double current_A) const {
-  return ToCounts(
-      std::min(std::max(current_A * current_scale_, -adc_half_scale_), adc_half_scale_));
+// The control frame at the sample instant, and the Park transform from the sensors' lines A and B
+// into it: with alpha = A and beta = (A + 2 B) / sqrt(3),
+//     q = alpha cos + beta sin,   d = alpha sin - beta cos,
+// folded into one product per line, so that the currents reach the controller sooner.
+inline void DriveCore::TurnFrame() {
+  SinCosTurns(frame_angle_, frame_sin_, frame_cos_);
+  frame_sincos_angle_ = frame_angle_;
+  park_ = {{{frame_cos_ + frame_sin_ * (1.0 / kSqrt3), frame_sin_ * (2.0 / kSqrt3)},
+            {frame_sin_ - frame_cos_ * (1.0 / kSqrt3), -frame_cos_ * (2.0 / kSqrt3)}}};
+}
+
+// A current sensor's reading: the nearest count within the ADC's range (a NaN reads 0). A whole
+// number kept as a double, as the Park transform takes it.
+inline double DriveCore::SensorCounts(double current_A) const {
+  const double counts = current_A * current_scale_;
+  if (std::fabs(counts) <= adc_half_scale_) return Round(counts);  // (the range is whole counts)
+  return counts > 0.0 ? adc_half_scale_ : counts < 0.0 ? -adc_half_scale_ : 0.0;
 }
 
 // The encoder, and the flux slopes at the mover's electrical angle.
@@ -464,6 +520,7 @@ void DriveCore::Control() {
     const double v_alpha = Round(command_dq_[1] * c + command_dq_[0] * s);
     const double v_beta = Round(command_dq_[1] * s - command_dq_[0] * c);
     ModulatorOutput(v_alpha, v_beta);
+    voltage_reference_value_ = Round(command_dq_[1]);
   }
   if (frame_increment_ != 0.0) {
     frame_angle_ += frame_increment_;
@@ -476,7 +533,7 @@ void DriveCore::Control() {
 }
 
 // The over-current protection, and a routine's own current limit.
-void DriveCore::Protect() {
+inline void DriveCore::Protect() {
   const int32_t largest = std::max(std::max(std::abs(line_counts_[0]), std::abs(line_counts_[1])),
                                    std::abs(line_counts_[2]));
   if (largest >= protection_counts_) {
@@ -495,7 +552,7 @@ void DriveCore::Protect() {
 }
 
 // The controller of the present mode: the voltage command in the control frame.
-void DriveCore::Regulate() {
+inline void DriveCore::Regulate() {
   switch (mode_) {
     case Mode::kVoltage:
       command_dq_ = voltage_dq_;
@@ -518,27 +575,28 @@ void DriveCore::Regulate() {
   }
 }
 
-void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
-  const double v_a = v_alpha;
-  const double v_b = -0.5 * v_alpha + 0.5 * kSqrt3 * v_beta;
-  const double v_c = -0.5 * v_alpha - 0.5 * kSqrt3 * v_beta;
-  const double high = std::max(std::max(v_a, v_b), v_c);
-  const double low = std::min(std::min(v_a, v_b), v_c);
+inline void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
+  // The phase voltages, in duty cycle.
+  constexpr double kDutyPerCount = 1.1 / 65534.0;
+  constexpr double kAlphaShare = -0.5 * kDutyPerCount, kBetaShare = 0.5 * kSqrt3 * kDutyPerCount;
+  const double v[3] = {v_alpha * kDutyPerCount, v_alpha * kAlphaShare + v_beta * kBetaShare,
+                       v_alpha * kAlphaShare - v_beta * kBetaShare};
+  const double high = std::max(std::max(v[0], v[1]), v[2]);
+  const double low = std::min(std::min(v[0], v[1]), v[2]);
   const double zero_sequence = -0.5 * (high + low);
   // Dead-time compensation (in the firmware's current control; the routines' own modes measure
   // around the dead time instead): the firmware lengthens each phase's pulse by its dead band in
   // the direction of the phase's current, averaged over the period in which this command will
   // be applied. Within 1 % of the current range of zero the direction fades linearly, so that
   // sensor noise does not toggle it.
-  std::array<double, 3> direction{};
-  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) direction = CompensationDirection();
-  constexpr double kDutyPerCount = 1.1 / 65534.0;
-  const auto duty = [&](double v, double d) {
-    return std::min(
-        std::max(0.5 + (v + zero_sequence) * kDutyPerCount + compensation_ * d, min_duty_),
-        max_duty_);
-  };
-  duty_ = {duty(v_a, direction[0]), duty(v_b, direction[1]), duty(v_c, direction[2])};
+  std::array<double, 3> centre{0.5, 0.5, 0.5};
+  if (mode_ == Mode::kFirmwareCurrent && compensation_ > 0.0) {
+    const std::array<double, 3> direction = CompensationDirection();
+    for (int x = 0; x < 3; ++x) centre[x] += compensation_ * direction[x];
+  }
+  // (The zero sequence, which waits for all three phases, is added last.)
+  for (int x = 0; x < 3; ++x)
+    duty_[x] = std::min(std::max((v[x] + centre[x]) + zero_sequence, min_duty_), max_duty_);
 }
 
 // The compensation's directions. The currents it expects are the sampled ones; while they are
@@ -546,8 +604,8 @@ void DriveCore::ModulatorOutput(double v_alpha, double v_beta) {
 // way there: a compensation that waited for it would let the dead time hold it at zero). In a
 // turning frame they are turned with the frame (by as much as the command is placed ahead, -+
 // half a period at the period's ends) and change linearly in between.
-std::array<double, 3> DriveCore::CompensationDirection() const {
-  const double band = 1.0 / inverse_fade_counts_;
+inline std::array<double, 3> DriveCore::CompensationDirection() const {
+  const double band = fade_counts_;
   double i_alpha = line_counts_[0];
   double i_beta = (line_counts_[0] + 2.0 * line_counts_[1]) * (1.0 / kSqrt3);
   bool expected_sampled = true;
@@ -584,22 +642,17 @@ std::array<double, 3> DriveCore::CompensationDirection() const {
 }
 
 void DriveCore::Physics() {
-  if (applied_on_ && axis_on_) {
-    line_A_ = driven_line_;
-    winding_state_ = driven_state_;
-  } else {
-    // The power stage is off: the currents die away through the free-wheeling diodes into the
-    // bus within the period (the bus voltage far exceeds the back-EMF of the motor).
-    ClearCurrents();
-  }
-  mechanics_ = moved_;
-
+  // The winding and the mover have been stepped by Sample. With the power stage off the currents
+  // die away through the free-wheeling diodes into the bus within the period (the bus voltage far
+  // exceeds the back-EMF of the motor).
+  if (!(applied_on_ && axis_on_)) ClearCurrents();
   applied_on_ = axis_on_;
   ++fast_count_;
   time_ticks_ += ticks_per_period_;
 }
 
-// The winding over a period with the power stage on, into driven_line_ and driven_state_.
+// The winding over a period with the power stage on, from the currents and the velocity at its
+// start to line_A_ (and winding_state_) at its end.
 //
 // Dead time: while a phase's current flows out of the motor (negative) its pole sits at the bus
 // during the dead band, else at 0 V: an error of -s Vdc t_dead / T_pwm, s the sign of the current
@@ -607,50 +660,56 @@ void DriveCore::Physics() {
 // cross zero within a period or stick at zero. The error enters linearly: the period's ends are
 // free + G s, free the ends without it and G = dead_line_. Usually every current keeps the sign
 // it starts with; only when one has reached zero are the mean signs solved for.
-void DriveCore::DrivenPeriod() {
-  const std::array<double, 3> start = line_A_;
+inline void DriveCore::DrivenPeriod(const std::array<double, 3>& start, double v) {
   // The command computed in the last period (the firmware's next one is not computed yet).
   const std::array<double, 3> pole{bus_V_ * duty_[0], bus_V_ * duty_[1], bus_V_ * duty_[2]};
-  const double v = mechanics_.velocity_m_per_s;
-  std::array<double, 3>& end = driven_line_;
-  end = start;
+  std::array<double, 3> free = start;
   if (balanced_) {
-    winding_->StepLines(pole, {phase_k_[0] * v, phase_k_[1] * v, phase_k_[2] * v}, end);
+    winding_->StepLines(pole, {phase_k_[0] * v, phase_k_[1] * v, phase_k_[2] * v}, free);
   } else {
-    driven_state_ = winding_state_;
-    winding_->Step(pole, {branch_k_[0] * v, branch_k_[1] * v, branch_k_[2] * v}, driven_state_);
-    end = winding_->LineCurrents(driven_state_);
+    winding_->Step(pole, {branch_k_[0] * v, branch_k_[1] * v, branch_k_[2] * v}, winding_state_);
+    free = winding_->LineCurrents(winding_state_);
   }
-  if (!(dead_error_V_ > 0.0)) return;
-  const std::array<double, 3> free = end;
+  if (!(dead_error_V_ > 0.0)) {
+    line_A_ = free;
+    return;
+  }
   const auto sign_of = [](double i) { return (i > 0.0) - (i < 0.0); };
   const std::array<int, 3> start_sign{sign_of(start[0]), sign_of(start[1]), sign_of(start[2])};
   const std::array<double, 3>& shift = dead_shift_A_[DeadShiftIndex(start_sign)];
-  for (int x = 0; x < 3; ++x) end[x] = free[x] + shift[x];
+  std::array<double, 3> end{free[0] + shift[0], free[1] + shift[1], free[2] + shift[2]};
   std::array<double, 3> sign{static_cast<double>(start_sign[0]), static_cast<double>(start_sign[1]),
                              static_cast<double>(start_sign[2])};
+  bool held = false;
   if (!(start[0] * end[0] > 0.0 && start[1] * end[1] > 0.0 && start[2] * end[2] > 0.0))
-    ResolveDeadTime(start, free, sign);
+    held = ResolveDeadTime(start, free, sign, end);
+  line_A_ = end;
   if (!balanced_) {  // a winding solved in its branches takes the error there too
-    for (int j = 0; j < 3; ++j) {
-      for (int y = 0; y < 3; ++y) driven_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
+    if (held) {
+      winding_state_ = {};
+      return;
     }
-    end = winding_->LineCurrents(driven_state_);
+    for (int j = 0; j < 3; ++j) {
+      for (int y = 0; y < 3; ++y)
+        winding_state_.branch_current_A[j] += dead_branch_[j][y] * sign[y];
+    }
+    line_A_ = winding_->LineCurrents(winding_state_);
   }
 }
 
 // The mean signs of a period in which a current has reached zero (see DrivenPeriod): `sign`
-// holds the signs at the start and comes back with the mean signs; driven_line_ is set to the
-// period's ends.
-void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
-                                const std::array<double, 3>& free, std::array<double, 3>& sign) {
+// holds the signs at the start and comes back with the mean signs, `end` holds the period's ends
+// with those and comes back with the solved ones. True when the dead time holds every current at
+// zero.
+inline bool DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
+                                       const std::array<double, 3>& free,
+                                       std::array<double, 3>& sign,
+                                       std::array<double, 3>& end) const {
   const auto& g = dead_line_;
-  std::array<double, 3>& ends = driven_line_;
   // The currents that started at zero or now have the other sign.
   std::array<bool, 3> crossing;
-  for (int x = 0; x < 3; ++x)
-    crossing[x] = (std::fabs(start[x]) < 1e-9) | (sign[x] * ends[x] < 0.0);
-  if (!(crossing[0] || crossing[1] || crossing[2])) return;
+  for (int x = 0; x < 3; ++x) crossing[x] = (std::fabs(start[x]) < 1e-9) | (sign[x] * end[x] < 0.0);
+  if (!(crossing[0] || crossing[1] || crossing[2])) return false;
   // Currents smaller than the dead time takes away in half a period, under a voltage that would
   // move them by no more than that either, end at zero: the dead time holds them there.
   bool held = true;
@@ -658,9 +717,8 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
     held &= (std::fabs(start[x]) <= dead_hold_A_[x]) & (std::fabs(free[x]) <= dead_hold_A_[x]);
   if (held) {
     sign = {};
-    ends = {};
-    driven_state_ = {};
-    return;
+    end = {};
+    return true;
   }
   // Each crossing current's mean sign is solved with the others held, round the phases; the
   // signs' common part moves no current (the line currents add up to zero), so the rounds stop
@@ -668,32 +726,36 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
   // the current by less than 1 % of the current range in a period needs one). A current is
   // solved in the form of MirroredMeanSign, u = k m others - k (|start| + g[x][x]), its others
   // being the end without its own error.
-  std::array<double, 3> m, q, k_m, offset;
-  for (int x = 0; x < 3; ++x) {
+  struct Form {
+    double m, q, k_m, offset;
+  };
+  const auto form = [&](int x) {
     // (A current within 1e-9 A of zero stuck there, within rounding.)
     const double mirrored_start = std::fabs(start[x]) < 1e-9 ? 0.0 : std::fabs(start[x]);
     const double k = dead_scale_[x];
-    m[x] = std::copysign(1.0, start[x]);  // (either sign at zero: the result is the same)
-    q[x] = 4.0 * k * mirrored_start;
-    k_m[x] = k * m[x];
-    offset[x] = -k * (mirrored_start + g[x][x]);
-  }
+    const double m = std::copysign(1.0, start[x]);  // (either sign at zero: the same result)
+    return Form{m, 4.0 * k * mirrored_start, k * m, -k * (mirrored_start + g[x][x])};
+  };
   if (dead_sweeps_ == 1) {
-    // One round, every current from the others' signs at the start (its others are then the
-    // end with the error of its own start sign taken out): the three solve side by side, no
-    // phase is favoured by the order in which they are taken, and nothing branches on the
-    // currents.
-    std::array<double, 3> mean;
+    // One round, every crossing current from the others' signs at the start: they solve side by
+    // side and no phase is favoured by the order in which they are taken. (Those that keep their
+    // sign are not solved: mostly only one phase crosses zero in a period.) The others' part of u
+    // is known from the start alone, so only k m free waits for the winding.
+    std::array<double, 3> mean = sign;
     for (int x = 0; x < 3; ++x) {
-      const double others = ends[x] - g[x][x] * sign[x];
-      const double solved = m[x] * MirroredMeanSign(k_m[x] * others + offset[x], q[x]);
-      mean[x] = crossing[x] && dead_scale_[x] != 0.0 ? solved : sign[x];
+      if (!crossing[x] || dead_scale_[x] == 0.0) continue;
+      const Form f = form(x);
+      const int y = (x + 1) % 3, z = (x + 2) % 3;
+      const double others_A = g[x][y] * sign[y] + g[x][z] * sign[z];
+      const double u = f.k_m * free[x] + (f.k_m * others_A + f.offset);
+      mean[x] = f.m * MirroredMeanSign(u, f.q);
     }
-    sign = mean;
     for (int x = 0; x < 3; ++x)
-      ends[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
-    return;
+      end[x] = free[x] + (g[x][0] * mean[0] + g[x][1] * mean[1] + g[x][2] * mean[2]);
+    sign = mean;
+    return false;
   }
+  const std::array<Form, 3> forms{form(0), form(1), form(2)};
   bool moving = true;
   for (int round = 0; moving && round < dead_sweeps_; ++round) {
     moving = false;
@@ -703,13 +765,15 @@ void DriveCore::ResolveDeadTime(const std::array<double, 3>& start,
       for (int y = 0; y < 3; ++y) {
         if (y != x) others += g[x][y] * sign[y];
       }
-      const double mean_sign = m[x] * MirroredMeanSign(k_m[x] * others + offset[x], q[x]);
+      const Form& f = forms[x];
+      const double mean_sign = f.m * MirroredMeanSign(f.k_m * others + f.offset, f.q);
       moving = moving || std::fabs(mean_sign - sign[x]) > dead_tolerance_sign_[x];
       sign[x] = mean_sign;
     }
   }
   for (int x = 0; x < 3; ++x)
-    ends[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+    end[x] = free[x] + (g[x][0] * sign[0] + g[x][1] * sign[1] + g[x][2] * sign[2]);
+  return false;
 }
 
 void DriveCore::ClearCurrents() {
@@ -722,15 +786,6 @@ double DriveCore::VariableValue(int index) const {
   switch (static_cast<Var>(index)) {
     case Var::kMER:
       return mer();
-    case Var::kIQ:
-    case Var::kMotorCurrent:
-      return iq_counts_;
-    case Var::kID:
-      return id_counts_;
-    case Var::kCurrentReference:
-      return Round(current_ref_dq_[1]);
-    case Var::kVoltageReference:
-      return axis_on_ ? Round(command_dq_[1]) : 0.0;
     case Var::kTHTST:
       return Floor(frame_angle_ * 65536.0);
     case Var::kAPOS:
@@ -757,7 +812,7 @@ double DriveCore::VariableValue(int index) const {
       return static_cast<double>((steps >> 16) & 0xFFFFu);
     }
     default:
-      return variables_[static_cast<size_t>(index)];
+      return *VariableSource(index);
   }
 }
 

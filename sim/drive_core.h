@@ -119,9 +119,9 @@ class DriveCore {
   bool slow_tick() const { return slow_tick_; }
 
   // --- one period, in three parts (the routine engine runs between the first two) -------------
-  void Sample();
+  void Sample();   // the samples; then the winding and the mover are stepped over the period
   void Control();  // protection, controller, variables
-  void Physics();  // the period's physics; ends the period
+  void Physics();  // ends the period (clearing the currents if the power stage went off)
   // Nothing moves and nothing is driven: periods may be skipped without computing them.
   bool Quiescent() const;
   void SkipPeriods(int64_t periods);
@@ -133,8 +133,13 @@ class DriveCore {
   std::string WriteRegister(std::string_view name, double value);
   // Index of a drive variable that this drive has, or -1.
   int VariableIndex(std::string_view name) const;
-  // A variable's value; the firmware's own are computed from the last period when read.
+  // A variable's value; the firmware's own are computed from the last period when read, except
+  // those it keeps up to date as plain values (see VariableSource).
   double VariableValue(int index) const;
+  // Where a variable that is held as a plain value lives (as long as the drive does), so that a
+  // reader each period (the recorder) need not go through VariableValue; nullptr for one that is
+  // computed when read.
+  const double* VariableSource(int index) const;
   void WriteVariable(int index, double value);
   void SetVar(Var v, double value) { variables_[static_cast<size_t>(v)] = value; }
   double GetVar(Var v) const { return VariableValue(static_cast<int>(v)); }
@@ -188,8 +193,10 @@ class DriveCore {
   void SetCommutationReference() { commutation_reference_ = encoder_counts_; }
 
   // --- the physics, for tests ---------------------------------------------------------------
+  // The mover between periods (within one, from Sample on, at the period's end).
   const MechanicsState& mechanics() const { return mechanics_; }
-  const std::array<double, 3>& line_currents_A() const { return line_A_; }
+  // The true line currents at the last sample instant.
+  const std::array<double, 3>& line_currents_A() const { return sampled_A_; }
   double true_dead_time_s() const { return dead_time_s_; }
 
  private:
@@ -198,15 +205,17 @@ class DriveCore {
   std::string DecodeRegisters();  // timing and controller registers into the fields below
   void BuildWinding();
   double ElectricalAngleTurns() const;
-  int32_t SensorCounts(double current_A) const;
+  double SensorCounts(double current_A) const;
+  void SampleInputs();
   void SampleEncoder();
+  void TurnFrame();
   void Protect();
   void Regulate();
   void ModulatorOutput(double v_alpha, double v_beta);
   std::array<double, 3> CompensationDirection() const;
-  void DrivenPeriod();
-  void ResolveDeadTime(const std::array<double, 3>& start, const std::array<double, 3>& free,
-                       std::array<double, 3>& sign);
+  void DrivenPeriod(const std::array<double, 3>& start, double velocity);
+  bool ResolveDeadTime(const std::array<double, 3>& start, const std::array<double, 3>& free,
+                       std::array<double, 3>& sign, std::array<double, 3>& end) const;
   void ClearCurrents();
 
   Config config_;
@@ -233,7 +242,8 @@ class DriveCore {
   double voltage_limit_ = 0.0;
   double min_duty_ = 0.0, max_duty_ = 1.0;
   double compensation_ = 0.0;             // the dead band as a share of the PWM period
-  double inverse_fade_counts_ = 0.0;      // 1 / the compensation's fade band
+  double fade_counts_ = 0.0;              // the compensation's fade band
+  double inverse_fade_counts_ = 0.0;      // 1 / the fade band
   double compensated_dead_time_s_ = 0.0;  // the firmware's dead-time compensation (DBT)
   double protection_counts_ = 0.0;
   double current_scale_ = 0.0;
@@ -259,21 +269,19 @@ class DriveCore {
   std::unique_ptr<Winding> winding_;
   bool balanced_ = false;       // the winding's line currents are its state (Winding::StepLines)
   WindingState winding_state_;  // else its branch currents
-  // The winding at the end of this period should the power stage stay on (see Sample).
-  std::array<double, 3> driven_line_{};
-  WindingState driven_state_;
   double bus_V_ = 0.0;
   double noise_A_ = 0.0;
   MechanicsParams mechanics_params_;
   MechanicsState mechanics_;
-  MechanicsState moved_;  // the mover at the end of this period (see Sample)
   Random random_;
   double start_position_m_ = 0.0;
   double counts_per_m_ = 0.0;
-  double turns_per_m_ = 0.0;        // electrical periods per metre
-  int64_t start_counts_ = 0;        // the encoder's count at power-on
-  int32_t vdc_counts_ = 0;          // the bus reading (the bus is stiff)
-  std::array<double, 3> line_A_{};  // the true line currents (at the period's start in Sample)
+  double turns_per_m_ = 0.0;  // electrical periods per metre
+  int64_t start_counts_ = 0;  // the encoder's count at power-on
+  int32_t vdc_counts_ = 0;    // the bus reading (the bus is stiff)
+  // The true line currents: at the period's start until Sample, which steps them to its end.
+  std::array<double, 3> line_A_{};
+  std::array<double, 3> sampled_A_{};  // as they were at the last sample
 
   // firmware state
   int64_t fast_count_ = 0;
@@ -289,6 +297,9 @@ class DriveCore {
   double limit_squared_ = 0.0;
   std::array<int32_t, 3> line_counts_{};
   int32_t iq_counts_ = 0, id_counts_ = 0;
+  // The variables IQ, ID, Current_Reference and Voltage_Reference, kept up to date.
+  double iq_value_ = 0.0, id_value_ = 0.0;
+  double current_reference_value_ = 0.0, voltage_reference_value_ = 0.0;
   int32_t vdc_reading_ = 0;
   int64_t encoder_counts_ = 0;
   int64_t commutation_reference_ = 0;
@@ -296,6 +307,8 @@ class DriveCore {
   double frame_angle_ = 0.0, frame_increment_ = 0.0, frame_advance_ = 0.0;
   double frame_sin_ = 0.0, frame_cos_ = 1.0;  // at the sample instant
   double frame_sincos_angle_ = 0.0;           // the angle they belong to
+  // q and d from the sensors' lines A and B (see TurnFrame).
+  std::array<std::array<double, 2>, 2> park_{};
   double theta_sin_ = 0.0, theta_cos_ = 1.0;  // the mover's electrical angle at the sample
   double sampled_position_m_ = std::numeric_limits<double>::quiet_NaN();  // they belong to
   // The flux linked by each terminal's star-equivalent phase, and by each branch, per metre of

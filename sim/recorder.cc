@@ -4,8 +4,8 @@
 
 namespace sim {
 
-void Recorder::Arm(const axis::LogRequest& request, std::vector<int> slots, int slow_divider,
-                   int64_t launch_ticks) {
+void Recorder::Arm(const DriveCore& core, const axis::LogRequest& request, std::vector<int> slots,
+                   int slow_divider, int64_t launch_ticks) {
   armed_ = true;
   triggered_ = false;
   recording_ = false;
@@ -13,6 +13,8 @@ void Recorder::Arm(const axis::LogRequest& request, std::vector<int> slots, int 
   request_ = request;
   slow_only_ = request.rate == axis::LogRequest::Rate::kSlowLoop;
   slots_ = std::move(slots);
+  sources_.clear();
+  for (int slot : slots_) sources_.push_back(core.VariableSource(slot));
   slow_divider_ = slow_divider;
   launch_ticks_ = launch_ticks;
   until_kept_ = 1;
@@ -42,9 +44,12 @@ int64_t Recorder::PeriodsNeeded() const {
 
 void Recorder::Take(const DriveCore& core, int64_t end_ticks, double dsp_frequency_Hz) {
   until_kept_ = request_.every;
-  double* point = data_.data() + static_cast<size_t>(points_) * (slots_.size() + 1);
+  const size_t count = slots_.size();
+  double* point = data_.data() + static_cast<size_t>(points_) * (count + 1);
   *point++ = static_cast<double>(end_ticks - launch_ticks_) / dsp_frequency_Hz;
-  for (int slot : slots_) *point++ = core.VariableValue(slot);
+  const double* const* sources = sources_.data();
+  for (size_t v = 0; v < count; ++v)
+    point[v] = sources[v] != nullptr ? *sources[v] : core.VariableValue(slots_[v]);
   recording_ = ++points_ < request_.points;
 }
 

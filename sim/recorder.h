@@ -16,9 +16,10 @@ class DriveCore;
 
 class Recorder {
  public:
-  // Forgets any record and prepares one; `slots` are the drive's variable indices.
-  void Arm(const axis::LogRequest& request, std::vector<int> slots, int slow_divider,
-           int64_t launch_ticks);
+  // Forgets any record and prepares one; `slots` are the variable indices of `core`, the drive
+  // it will sample.
+  void Arm(const DriveCore& core, const axis::LogRequest& request, std::vector<int> slots,
+           int slow_divider, int64_t launch_ticks);
   void Disarm() { armed_ = recording_ = false; }
   bool armed() const { return armed_; }
   bool triggered() const { return triggered_; }
@@ -51,6 +52,7 @@ class Recorder {
   bool has_record_ = false;
   axis::LogRequest request_;
   std::vector<int> slots_;
+  std::vector<const double*> sources_;  // where each is held as a plain value, else nullptr
   int slow_divider_ = 1;
   int64_t launch_ticks_ = 0;
   int until_kept_ = 1;  // samples until the next one kept

@@ -175,7 +175,7 @@ std::string RoutineEngine::Launch(std::string_view label, const axis::UserVariab
   core_.ClearLatchedFaults();
   core_.ClearTrip();
   if (log != nullptr) {
-    recorder_.Arm(*log, std::move(slots), core_.slow_divider(), core_.time_ticks());
+    recorder_.Arm(core_, *log, std::move(slots), core_.slow_divider(), core_.time_ticks());
   } else {
     recorder_.Disarm();
   }
