@@ -93,31 +93,14 @@ void CTestEncoderConnections::OnPoll() {
   RearmTimer(kHandTickMs);
 }
 
-void CTestEncoderConnections::OnCommand(int id) {
-  if (id == kStartStop && running_flag_ != 0) {
-    Stop();
-    return;
-  }
-  CSensorTestDlg::OnCommand(id);
-}
-
 // Stop judges the run: pulses seen or not. The routine keeps the axis free until it is told to
 // end, by "var_i2" = 1 (the power stage is switched off as the run ends in any case).
-void CTestEncoderConnections::Stop() {
-  KillTimer(kPollTimer);
+void CTestEncoderConnections::OnStopPressed() {
   if (!pulses_seen_) {
     Fail(kFailureText);
     return;
   }
-  SetInfoText(kConnectionsStatus[step_index_ < 3 ? step_index_ : 2]);
-  TestSucceeded(1);
-  CMC_Variable* end = setup_.FindVariable("var_i2", 1);
-  if (end == nullptr) {
-    Fail(msc_pszErrInternal);
-    return;
-  }
-  end->SetValueInInternalUnit(1.0);
-  if (end->WriteToChip() == 0) Fail(CommErrorText());
+  PassAndEndRoutine(kConnectionsStatus[2]);
 }
 
 // --- CDetectEncoderResolution --------------------------------------------------------------------

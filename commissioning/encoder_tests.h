@@ -27,15 +27,13 @@ class CTestEncoderConnections : public CSensorTestDlg {
   int OnInitDialog() override;
   // Enter does not end a test that runs until it is stopped.
   void OnOK() override {}
-  void OnCommand(int id) override;
   int BeginTest() override;
 
  protected:
   void OnPoll() override;
+  void OnStopPressed() override;
 
  private:
-  void Stop();
-
   CMC_CoffFormat main_;
   long last_position_ = 0;
 };

@@ -96,16 +96,7 @@ void CTestHallSignals::OnPoll() {
   RearmTimer();
 }
 
-void CTestHallSignals::OnCommand(int id) {
-  if (id == kStartStop && running_flag_ != 0) {
-    Stop();
-    return;
-  }
-  CSensorTestDlg::OnCommand(id);
-}
-
-void CTestHallSignals::Stop() {
-  KillTimer(kPollTimer);
+void CTestHallSignals::OnStopPressed() {
   double sectors = 0.0, bad = 0.0;
   if (!ReadDriveVariable("var_i2", true, sectors) || !ReadResult(main_, "bad", bad)) return;
   bool all_ok = true;
@@ -122,16 +113,7 @@ void CTestHallSignals::Stop() {
     Fail(kTransitionsText);
     return;
   }
-  SetInfoText(kSignalsStatus[step_index_ < 3 ? step_index_ : 2]);
-  TestSucceeded(1);
-  // Tells the routine to end.
-  CMC_Variable* end = setup_.FindVariable("var_i2", 1);
-  if (end == nullptr) {
-    Fail(msc_pszErrInternal);
-    return;
-  }
-  end->SetValueInInternalUnit(1.0);
-  if (end->WriteToChip() == 0) Fail(CommErrorText());
+  PassAndEndRoutine(kSignalsStatus[2]);
 }
 
 // --- CTestHallConfiguration ----------------------------------------------------------------------

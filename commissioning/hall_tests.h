@@ -30,7 +30,6 @@ class CTestHallSignals : public CSensorTestDlg {
   void DoDataExchange() override;
   // Enter does not end a test that runs until it is stopped.
   void OnOK() override {}
-  void OnCommand(int id) override;
   int BeginTest() override;
 
   // Bit 0: the input was seen low; bit 1: seen high. Inputs 0 to 2 are Hall1 to Hall3.
@@ -38,10 +37,9 @@ class CTestHallSignals : public CSensorTestDlg {
 
  protected:
   void OnPoll() override;
+  void OnStopPressed() override;
 
  private:
-  void Stop();
-
   CMC_CoffFormat main_;
   int levels_[3] = {};
   std::string verdicts_[3];

@@ -110,3 +110,24 @@ bool CSensorTestDlg::ShowIndex() {
   SetChildText(kIndexEdit, index == 0 ? "not detected" : std::to_string(index).c_str());
   return true;
 }
+
+void CSensorTestDlg::OnCommand(int id) {
+  if (id == kStartStop && running_flag_ != 0 && continuous_run_ != 0) {
+    KillTimer(kPollTimer);
+    OnStopPressed();
+    return;
+  }
+  CMyTestDlg::OnCommand(id);
+}
+
+void CSensorTestDlg::PassAndEndRoutine(const char* finished) {
+  SetInfoText(finished);
+  TestSucceeded(1);
+  CMC_Variable* end = setup_.FindVariable("var_i2", 1);
+  if (end == nullptr) {
+    Fail(msc_pszErrInternal);
+    return;
+  }
+  end->SetValueInInternalUnit(1.0);
+  if (end->WriteToChip() == 0) Fail(CommErrorText());
+}

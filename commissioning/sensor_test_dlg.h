@@ -35,6 +35,9 @@ class CSensorTestDlg : public CMyTestDlg {
 
   ~CSensorTestDlg() override;
 
+  // In a test that runs until it is stopped, Stop judges the run (OnStopPressed).
+  void OnCommand(int id) override;
+
   const CLinearEncoderDiagram& EncoderDiagram() const { return encoder_; }
   const CLinearHallDiagram& HallDiagram() const { return hall_; }
   const CPhaseDiagram& PhaseDiagram() const { return phase_; }
@@ -62,6 +65,11 @@ class CSensorTestDlg : public CMyTestDlg {
   bool ShowIndex();
   // Reads a drive variable in internal units, truncated toward zero; false when the run failed.
   bool ReadCount(const char* name, long& count);
+  // Stop pressed during a run that goes on until it is stopped (the polling timer is killed).
+  virtual void OnStopPressed() {}
+  // A run stopped by the user passed: `finished` shown, the verdict, and "var_i2" = 1 written to
+  // the drive, which tells the routine (that keeps the axis free) to end.
+  void PassAndEndRoutine(const char* finished);
 
   CLinearEncoderDiagram encoder_;
   CLinearHallDiagram hall_;
