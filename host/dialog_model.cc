@@ -251,8 +251,7 @@ void DialogModel::RefreshHandlers() {
 
 bool DialogModel::UserType(int id, const std::string& text) {
   if (!Usable(id, ControlKind::kEdit)) return false;
-  if (const ControlTemplate* t = template_.Find(id); t != nullptr && t->read_only)
-    return false;
+  if (const ControlTemplate* t = template_.Find(id); t != nullptr && t->read_only) return false;
   const size_t limit = Control(id)->text_limit;
   const std::string typed = limit != 0 && text.size() > limit ? text.substr(0, limit) : text;
   SetText(id, typed);
@@ -276,6 +275,9 @@ bool DialogModel::UserClick(int id) {
     case ControlKind::kBitmapButton:
       // The host's own controls are run by their handlers, whatever the dialog overrides.
       if (!HandledCommand(id)) OnCommand(id);
+      return true;
+    case ControlKind::kSpin:
+      if (!TakeSpin(id)) OnCommand(id);
       return true;
     case ControlKind::kCheck:
       return UserSetCheck(id, c->check == 0);
@@ -373,14 +375,14 @@ bool DialogModel::KillTimer(int id) {
   return platform != nullptr && platform->KillTimer(*this, id);
 }
 
-int DialogModel::MessageBox(const std::string& text, MessageButtons buttons,
-                                 MessageIcon icon, bool help_button) {
+int DialogModel::MessageBox(const std::string& text, MessageButtons buttons, MessageIcon icon,
+                            bool help_button) {
   return ShowMessage({.text = text,
-                            .caption = template_.caption,
-                            .buttons = buttons,
-                            .icon = icon,
-                            .help_button = help_button,
-                            .help_context = template_.help_context});
+                      .caption = template_.caption,
+                      .buttons = buttons,
+                      .icon = icon,
+                      .help_button = help_button,
+                      .help_context = template_.help_context});
 }
 
 int DialogModel::OnInitDialog() {

@@ -128,7 +128,7 @@ class DialogModel {
   virtual void OnOK();
   virtual void OnCancel();
   virtual void OnTimer(int id);
-  virtual void OnCommand(int id);  // buttons, unbound check boxes and radio buttons
+  virtual void OnCommand(int id);           // buttons, unbound check boxes and radio buttons
   virtual void OnSelectionChanged(int id);  // unbound combo boxes
   virtual void OnTabChanged(int id, int page);
   virtual bool OnKeyChord(const std::string& chord);  // true when handled
@@ -167,6 +167,8 @@ class DialogModel {
   virtual bool TakeCheck(int /*id*/, bool /*checked*/) { return false; }
   virtual bool TakeSelection(int /*id*/, int /*index*/) { return false; }
   virtual bool TakeSlider(int /*id*/, int /*position*/) { return false; }
+  // A spin button pressed: true when it stepped a bound value.
+  virtual bool TakeSpin(int /*id*/) { return false; }
 
  private:
   bool HandledCommand(int id);

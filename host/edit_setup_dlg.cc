@@ -13,6 +13,9 @@ using axis::ControlState;
 
 namespace {
 
+// A slider's spin buttons step its value by a hundredth of its span when there is no slider.
+constexpr int kSpinStepsWithoutSlider = 100;
+
 // A value as a bound edit or a slider's bound label shows it: six significant digits.
 std::string FormatValue(double value) { return axis::FormatNumber(value, 6); }
 
@@ -205,6 +208,14 @@ void CMC_EditSetupDlg::Show(const Binding& b) {
       const double factor = UnitFactor(*b.parameter);
       SetText(b.min_label_id, FormatValue(b.lower / factor));
       SetText(b.max_label_id, FormatValue(b.upper / factor));
+      // Where the bounds show on spin buttons, the lower one steps down and the upper one up.
+      for (auto [id, direction] : {std::pair{b.min_label_id, -1}, {b.max_label_id, 1}}) {
+        ControlState* spin = Mutable(id);
+        if (spin == nullptr || spin->kind != ControlKind::kSpin || spin->selection == direction)
+          continue;
+        spin->selection = direction;
+        Touch(id);
+      }
       if (ControlState* s = Mutable(b.slider_id)) {
         const double ticks = s->range_max - s->range_min;
         const double fraction = (value - b.lower) / (b.upper - b.lower);
@@ -352,6 +363,22 @@ bool CMC_EditSetupDlg::TakeSelection(int id, int index) {
   if (b->parameter->ChangeUnit(unit.c_str()) != 0) OnChangedParameterUnit(name.c_str());
   ShowParameter(name.c_str());
   return true;
+}
+
+// A slider's spin buttons (where its bound labels are spins) step its value by one of the
+// slider's ticks toward their end, never past the slider's span.
+bool CMC_EditSetupDlg::TakeSpin(int id) {
+  for (Binding& b : bindings_) {
+    if (b.kind != BindingKind::kSlider || (b.min_label_id != id && b.max_label_id != id)) continue;
+    const ControlState* slider = Control(b.slider_id);
+    const int ticks = slider != nullptr ? slider->range_max - slider->range_min : 0;
+    const double step = (b.upper - b.lower) / (ticks > 0 ? ticks : kSpinStepsWithoutSlider);
+    const double value = b.parameter->GetValueInBaseUnit() + (id == b.max_label_id ? step : -step);
+    if (!std::isfinite(value)) return true;
+    StoreFromUser(b, std::clamp(value, std::min(b.lower, b.upper), std::max(b.lower, b.upper)));
+    return true;
+  }
+  return false;
 }
 
 bool CMC_EditSetupDlg::TakeSlider(int id, int position) {

@@ -89,6 +89,7 @@ class CMC_EditSetupDlg : public axis::DialogModel {
   bool TakeCheck(int id, bool checked) override;
   bool TakeSelection(int id, int index) override;
   bool TakeSlider(int id, int position) override;
+  bool TakeSpin(int id) override;
 
   CMC_Setup& setup_;
 

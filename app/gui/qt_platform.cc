@@ -21,11 +21,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QSpinBox>
 #include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -235,9 +235,10 @@ QWidget* DialogWindow::Create(const axis::ControlTemplate& t) {
       return slider;
     }
     case ControlKind::kSpin: {
-      auto* spin = new QSpinBox(this);
-      spin->setRange(t.range_min, t.range_max);
-      spin->setReadOnly(true);  // the model offers no action for a spin: it only shows a number
+      // A button that steps a value, showing the bound it steps toward beside its arrow.
+      auto* spin = new QToolButton(this);
+      spin->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+      spin->setAutoRepeat(true);
       return spin;
     }
     case ControlKind::kTab: {
@@ -296,6 +297,7 @@ void DialogWindow::Connect(int id, QWidget* widget) {
     case ControlKind::kRadio:
     case ControlKind::kButton:
     case ControlKind::kBitmapButton:
+    case ControlKind::kSpin:
       connect(static_cast<QAbstractButton*>(widget), &QAbstractButton::clicked, this,
               [this, id] { Forward(id, [&] { model_.UserClick(id); }); });
       break;
@@ -400,9 +402,14 @@ void DialogWindow::SyncWidget(const axis::ControlState& c, QWidget* widget) {
     case ControlKind::kSlider:
       static_cast<QSlider*>(widget)->setValue(c.selection);
       break;
-    case ControlKind::kSpin:
-      static_cast<QSpinBox*>(widget)->setValue(c.selection);
+    case ControlKind::kSpin: {
+      auto* spin = static_cast<QToolButton*>(widget);
+      spin->setText(FromLatin1(c.text));
+      spin->setArrowType(c.selection < 0   ? Qt::LeftArrow
+                         : c.selection > 0 ? Qt::RightArrow
+                                           : Qt::NoArrow);
       break;
+    }
     case ControlKind::kTab:
       static_cast<QTabWidget*>(widget)->setCurrentIndex(c.selection);
       break;

@@ -327,7 +327,7 @@ TEST_F(QtPlatformTest, EveryControlOfTheDriveSetupGetsAWidgetOfItsKindAtItsPlace
       {K::kUnit, "QComboBox"}, {K::kCombo, "QComboBox"}, {K::kCheck, "QCheckBox"},
       {K::kRadio, "QRadioButton"}, {K::kButton, "QPushButton"}, {K::kBitmapButton, "QPushButton"},
       {K::kPicture, "QLabel"},
-      {K::kSlider, "QSlider"}, {K::kSpin, "QSpinBox"}, {K::kTab, "QTabWidget"},
+      {K::kSlider, "QSlider"}, {K::kSpin, "QToolButton"}, {K::kTab, "QTabWidget"},
       {K::kText, "QPlainTextEdit"}, {K::kMark, "QLabel"}};
   // clang-format on
   const auto& controls = dlg.Template().controls;

@@ -21,7 +21,7 @@ TEST(DialogTemplate, ReadsTheTestTemplate) {
   const DialogTemplate& d = *loaded.dialog;
   EXPECT_EQ(d.caption, "Test Editor \xB0");  // UTF-8 degree sign kept as Latin-1
   EXPECT_EQ(std::vector({d.id, d.width, d.height}), std::vector({900, 400, 300}));
-  ASSERT_EQ(d.controls.size(), 31u);
+  ASSERT_EQ(d.controls.size(), 33u);
   EXPECT_EQ(d.controls.front().id, 1000);  // tab order kept
   EXPECT_EQ(d.controls.back().id, 10024);
   EXPECT_EQ(d.Find(1095)->kind, ControlKind::kCustom);

@@ -220,6 +220,20 @@ TEST_F(EditSetupDlgTest, SliderMapsTicksOntoItsBounds) {
   EXPECT_EQ(dlg.Control(1040)->selection, 25);
   EXPECT_EQ(dlg.GetChildText(1043) + ".." + dlg.GetChildText(1044), "0..2000");
   EXPECT_EQ(dlg.GetChildText(1041), "1000");
+  // Bounds shown on spin buttons: they step one tick (2/50 m/s) toward their end, not past it.
+  RecordingDlg spun(setup_, 900);
+  ASSERT_EQ(spun.AddSliderParameterControls("Speed", 1040, 1041, 0, 1045, 1046, 0.0, 2.0), 1);
+  EXPECT_EQ(spun.GetChildText(1045) + ".." + spun.GetChildText(1046), "0..2000");  // in mm/s
+  EXPECT_EQ(spun.Control(1045)->selection, -1);  // the arrows' directions
+  EXPECT_EQ(spun.Control(1046)->selection, 1);
+  platform_.Click(1046).Click(1046).Click(1045).EndOk();
+  ASSERT_EQ(spun.DoModal(), kIdOk);
+  EXPECT_DOUBLE_EQ(Value("Speed"), 1.04);
+  EXPECT_EQ(spun.Control(1040)->selection, 26);
+  P("Speed").SetValueInBaseUnit(1.99);
+  platform_.Click(1046).Click(1046).EndOk();
+  ASSERT_EQ(spun.DoModal(), kIdOk);
+  EXPECT_DOUBLE_EQ(Value("Speed"), 2.0);
   // clang-format off
   const struct { const char* name; double lower, upper, value; int position; } rows[] = {
       {"empty span", 1.0, 1.0, 1.0, 0}, {"nan value", 0.0, 2.0, kNaN, 0},
@@ -280,7 +294,7 @@ TEST_F(EditSetupDlgTest, RefreshAndStoreHoldValuesInsideTheRange) {
 TEST_F(EditSetupDlgTest, ControlTableStartsFromTheTemplateAndFollowsEnableAndShow) {
   RecordingDlg dlg(setup_, 900);
   ASSERT_EQ(dlg.LoadError(), "");
-  EXPECT_EQ(dlg.Controls().size(), 31u);
+  EXPECT_EQ(dlg.Controls().size(), 33u);
   EXPECT_EQ(dlg.GetChildText(1010), "&Enable");
   EXPECT_EQ(dlg.Control(77), nullptr);
   EXPECT_FALSE(dlg.IsVisible(1080)) << "hidden in the template";
