@@ -493,7 +493,7 @@ int CmdEdit(Session& s, const Invocation& inv) {
   }
   setup->SetComm(drive.get());
   const std::optional<int> accepted =
-      desktop->run_on_desktop([&] { return s.Exports().EditSetup(setup.get()); }, error);
+      desktop->run_on_desktop([&] { return s.Exports().EditSetup(setup.get()); }, {}, error);
   setup->SetComm(nullptr);
   if (!accepted) return s.Error(error);
   if (*accepted != 1) {

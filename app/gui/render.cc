@@ -11,6 +11,7 @@
 
 #include "app/gui/custom_widgets.h"
 #include "app/gui/qt_platform.h"
+#include "app/gui/simulated_inputs.h"
 #include "host/dialog_template.h"
 #include "host/edit_setup_dlg.h"
 #include "host/setup.h"
@@ -94,10 +95,16 @@ std::string PictureName(int template_id) {
   return QFileInfo(QString::fromLocal8Bit(path.c_str())).completeBaseName().toStdString();
 }
 
-std::optional<int> RunOnDesktop(const std::function<int()>& edit, std::string& error) {
+std::optional<int> RunOnDesktop(const std::function<int()>& edit,
+                                const std::vector<SimulatedInput>& inputs, std::string& error) {
   error = DisplayProblem();
   if (!error.empty()) return std::nullopt;
   EnsureApplication(false);
+  std::unique_ptr<QWidget> inputs_window;
+  if (!inputs.empty()) {
+    inputs_window = NewSimulatedInputsWindow(inputs);
+    inputs_window->show();
+  }
   QtPlatform platform;
   Platform* previous = GetPlatform();
   const PngWriter previous_writer = GetPngWriter();

@@ -11,7 +11,7 @@
 namespace axis {
 class CustomControl;
 class DialogModel;
-}
+}  // namespace axis
 
 namespace axis::gui {
 
@@ -19,11 +19,23 @@ namespace axis::gui {
 // ("106-drive-setup" for template 106), or the id alone when there is no template file.
 std::string PictureName(int template_id);
 
+// An input of the simulated drive the user moves while the dialogs run (the carriage by hand, a
+// potentiometer): a slider from `min` to `max` (in `unit`, UTF-8), starting at `value`, each move
+// handed to `set`.
+struct SimulatedInput {
+  std::string label;
+  std::string unit;
+  double min = 0.0, max = 1.0, value = 0.0;
+  std::function<void(double)> set;
+};
+
 // Runs `edit` (which opens dialogs modally) with the desktop platform installed, and the host's
 // PNG writer (axis::SetPngWriter) drawing custom controls with their widgets, and returns its
-// result. Starts Qt on the windowing system the session has (QT_QPA_PLATFORM, else X11 or
-// Wayland); nullopt with `error` set when there is none to start on.
-std::optional<int> RunOnDesktop(const std::function<int()>& edit, std::string& error);
+// result. With `inputs`, a "Simulated drive" window beside the dialogs holds their sliders. Starts
+// Qt on the windowing system the session has (QT_QPA_PLATFORM, else X11 or Wayland); nullopt with
+// `error` set when there is none to start on.
+std::optional<int> RunOnDesktop(const std::function<int()>& edit,
+                                const std::vector<SimulatedInput>& inputs, std::string& error);
 
 // Draws dialogs offscreen as the desktop platform shows them. Every dialog that runs modally while
 // Render's `open` runs is drawn as it appears once open, into <folder>/<template file name>.png
@@ -62,14 +74,16 @@ std::string SaveCustomControlPicture(const axis::CustomControl& control, int wid
 // line come from the same build; `version` guards against a library left from another one.
 struct FrontEnd {
   int version;
-  std::optional<int> (*run_on_desktop)(const std::function<int()>& edit, std::string& error);
+  std::optional<int> (*run_on_desktop)(const std::function<int()>& edit,
+                                       const std::vector<SimulatedInput>& inputs,
+                                       std::string& error);
   std::unique_ptr<DialogRenderer> (*new_dialog_renderer)(const std::string& folder);
   std::string (*render_template)(int template_id, const std::string& png_path);
   std::string (*draw_dialog)(DialogModel& model, const std::string& png_path);
   std::string (*save_custom_control_picture)(const axis::CustomControl& control, int width,
                                              int height, const std::string& png_path);
 };
-inline constexpr int kFrontEndVersion = 3;
+inline constexpr int kFrontEndVersion = 4;
 inline constexpr const char* kFrontEndLibrary = "libaxiscore-gui.so";
 inline constexpr const char* kFrontEndEntry = "axis_front_end";
 

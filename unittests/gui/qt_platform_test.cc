@@ -26,6 +26,7 @@
 
 #include "app/gui/custom_widgets.h"
 #include "app/gui/render.h"
+#include "app/gui/simulated_inputs.h"
 #include "gui/gui_test_support.h"
 
 namespace axis::gui {
@@ -383,6 +384,32 @@ TEST(QtRender, ATemplateRendersToAPictureOfItsSize) {
   EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(400, 300));
   EXPECT_NE(RenderTemplate(424242, missing), "");
   EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+// The simulated drive's window: a slider per input over its range, each move handed to the drive.
+TEST(SimulatedInputsWindow, SlidersHandTheirValuesToTheDrive) {
+  EnsureApplication();
+  double carriage_mm = NAN;
+  const std::vector<SimulatedInput> inputs = {
+      {"Carriage moved by hand", "mm", -60.0, 60.0, 0.0, [&](double v) { carriage_mm = v; }},
+      {"Nothing to slide over", "V", 1.0, 1.0, 1.0, nullptr},
+      {"Potentiometer", "V", 0.0, 10.0, 12.0, nullptr}};  // starts beyond its range: at its end
+  const std::unique_ptr<QWidget> window = NewSimulatedInputsWindow(inputs);
+  const QList<QSlider*> sliders = window->findChildren<QSlider*>();
+  ASSERT_EQ(sliders.size(), 2);
+  EXPECT_EQ(sliders[0]->value(), 1000);  // 0 mm halfway between -60 and 60
+  EXPECT_EQ(sliders[1]->value(), 2000);
+  sliders[0]->setValue(1500);  // three quarters of the way: 30 mm
+  EXPECT_DOUBLE_EQ(carriage_mm, 30.0);
+  sliders[1]->setValue(0);  // no setter: nothing to call
+  QStringList shown;
+  for (const QLabel* label : window->findChildren<QLabel*>()) shown << label->text();
+  EXPECT_TRUE(shown.contains("30 mm")) << shown.join("|").toStdString();
+  EXPECT_TRUE(shown.contains("0 V")) << shown.join("|").toStdString();
+  window->adjustSize();
+  const std::filesystem::path folder = std::filesystem::path(AXIS_BUILD_DIR) / "screenshots";
+  std::filesystem::create_directories(folder);
+  window->grab().save(QString::fromStdString((folder / "simulated-drive.png").string()));
 }
 
 }  // namespace
