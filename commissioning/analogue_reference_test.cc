@@ -1,8 +1,7 @@
 #include "commissioning/analogue_reference_test.h"
 
-#include <cstdio>
-
 #include "conversions/calculator.h"
+#include "host/number_text.h"
 
 namespace {
 
@@ -24,12 +23,6 @@ constexpr CommandOfMode kCommands[] = {
 
 constexpr axis::Colour kVoltageColour = 0x0000FF;  // red
 constexpr axis::Colour kCommandColour = 0x00FF00;  // green
-
-std::string TwoDecimals(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
-}
 
 }  // namespace
 
@@ -132,11 +125,11 @@ void CTestAnalogueRef::OnPoll() {
     return RoundDecimalValue((r.max - r.min) * reading / kFullScale + r.min, 2);
   };
   const double voltage = scaled(voltage_);
-  SetChildText(kVoltageEdit, TwoDecimals(voltage).c_str());
+  SetChildText(kVoltageEdit, axis::FormatFixed(voltage, 2).c_str());
   Show(voltage_bar_, voltage_, voltage);
   if (command_known_) {
     const double command = scaled(command_);
-    SetChildText(kCommandEdit, TwoDecimals(command).c_str());
+    SetChildText(kCommandEdit, axis::FormatFixed(command, 2).c_str());
     Show(command_bar_, command_, command);
   }
   RearmTimer();
