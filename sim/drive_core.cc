@@ -40,7 +40,10 @@ constexpr const char* kVarNames[] = {"MER",
                                      "ASPD_MT",
                                      "Motor_Speed",
                                      "HALL",
-                                     "Electric_Angle"};
+                                     "Electric_Angle",
+                                     "CAPPOS",
+                                     "AD5",
+                                     "HALLCASE"};
 static_assert(std::size(kVarNames) == static_cast<size_t>(Var::kCount));
 
 struct SineTable {
@@ -190,8 +193,9 @@ std::string DriveCore::Init() {
   counts_per_m_ = 1.0 / m.encoder_resolution_m;
   turns_per_m_ = 1.0 / m.pole_pitch_m;
   start_counts_ = static_cast<int64_t>(std::floor(m.start_position_m * counts_per_m_));
-  hall_sin_ = std::sin(m.hall_offset_rad);
-  hall_cos_ = std::cos(m.hall_offset_rad);
+  hall_shift_turns_ = config_.sensors.hall_shift / 65536.0 + m.hall_offset_rad / (2.0 * kPi);
+  index_m_ = config_.sensors.index_m;
+  hand_used_ = !config_.sensors.hand.empty();
   bus_V_ = m.bus_V;
   noise_A_ = m.current_noise_A;
 
@@ -254,9 +258,21 @@ std::string DriveCore::DecodeRegisters() {
   fade_counts_ = 0.01 * adc_half_scale_;
   inverse_fade_counts_ = 1.0 / fade_counts_;
   enc2thl_ = axis::TruncToWord(value("ENC2THL", 0.0));
+  DecodeCountingDirection();
   const double imaxprot = value("IMAXPROT", 0.0);
   protection_counts_ = imaxprot > 0.0 ? std::min(imaxprot, adc_half_scale_) : adc_half_scale_;
   return "";
+}
+
+// COUNTINGDIR = 1: the firmware reverses the encoder's count. A change takes effect from the
+// present count on (the counter does not jump).
+void DriveCore::DecodeCountingDirection() {
+  const int i = register_index_->Find("COUNTINGDIR");
+  const bool firmware_reverses = i >= 0 && register_values_[static_cast<size_t>(i)] != 0.0;
+  const int sign = (firmware_reverses != config_.sensors.encoder_reversed) ? -1 : 1;
+  if (sign == count_sign_) return;
+  count_sign_ = sign;
+  count_offset_ = encoder_counts_ - sign * raw_counts_;
 }
 
 void DriveCore::BuildWinding() {
@@ -376,6 +392,7 @@ const double* DriveCore::VariableSource(int index) const {
     case Var::kMotorSpeed:
     case Var::kHALL:
     case Var::kElectricAngle:
+    case Var::kAD5:
       return nullptr;
     default:  // the routines' results and plain storage
       return &variables_[static_cast<size_t>(index)];
@@ -425,6 +442,11 @@ inline double DriveCore::ElectricalAngleTurns() const {
 // current reaching zero) is a call of its own.
 
 void DriveCore::Sample() {
+  if (hand_used_ && !axis_on_ && !applied_on_) {  // the hand moves the carriage
+    SampleInputs();
+    MoveByHand();
+    return;
+  }
   SampleInputs();
   // The physics of the period depends on nothing the firmware does in it but whether the power
   // stage stays on: it is stepped now, from the period's start, and Physics clears the currents
@@ -486,9 +508,15 @@ inline double DriveCore::SensorCounts(double current_A) const {
 
 // The encoder, and the flux slopes at the mover's electrical angle.
 void DriveCore::SampleEncoder() {
+  const double previous_m = sampled_position_m_;
   sampled_position_m_ = mechanics_.position_m;
-  encoder_counts_ =
-      static_cast<int64_t>(Floor(mechanics_.position_m * counts_per_m_)) - start_counts_;
+  raw_counts_ = static_cast<int64_t>(Floor(mechanics_.position_m * counts_per_m_)) - start_counts_;
+  encoder_counts_ = count_offset_ + count_sign_ * raw_counts_;
+  // The index mark latches the counter as it passes (at the count of the mark itself).
+  if (capture_armed_ && ((previous_m < index_m_) != (sampled_position_m_ < index_m_))) {
+    capture_armed_ = false;
+    SetVar(Var::kCAPPOS, static_cast<double>(CountsAt(index_m_)));
+  }
   SinCosTurns(ElectricalAngleTurns(), theta_sin_, theta_cos_);
   // d(flux of phase X)/dx = -(2/3) Kf sin(theta - phase_X); a delta branch sees the difference of
   // its two terminals' phases.
@@ -501,6 +529,43 @@ void DriveCore::SampleEncoder() {
                        ? phase_k_[j]
                        : phase_k_[j] - phase_k_[(j + 1) % 3];
   }
+}
+
+int64_t DriveCore::CountsAt(double position_m) const {
+  const int64_t raw = static_cast<int64_t>(std::floor(position_m * counts_per_m_)) - start_counts_;
+  return count_offset_ + count_sign_ * raw;
+}
+
+double DriveCore::InputTime_s() const {
+  return static_cast<double>(time_ticks_ - input_start_ticks_) / dsp_frequency_Hz_;
+}
+
+// With the power stage off the hand holds the carriage: at the period's end it is where the hand
+// puts it then (within the stroke).
+void DriveCore::MoveByHand() {
+  const double end_s = InputTime_s() + period_s_;
+  const double offset_m =
+      std::isnan(hand_fixed_m_) ? config_.sensors.hand.At(end_s) : hand_fixed_m_;
+  const double x = HandTarget(offset_m);
+  mechanics_.velocity_m_per_s = (x - mechanics_.position_m) / period_s_;
+  mechanics_.position_m = x;
+}
+
+double DriveCore::HandTarget(double offset_m) const {
+  return std::clamp(start_position_m_ + offset_m, mechanics_params_.stroke_min_m,
+                    mechanics_params_.stroke_max_m);
+}
+
+void DriveCore::SetHandPosition(double m) {
+  hand_fixed_m_ = m;
+  hand_used_ = !std::isnan(m) || !config_.sensors.hand.empty();
+  if (!hand_used_) mechanics_.velocity_m_per_s = 0.0;
+}
+
+int DriveCore::hall_state() const {
+  const SensorParams& s = config_.sensors;
+  const int value = HallValue(s.hall_case, sampled_position_m_ * turns_per_m_ + hall_shift_turns_);
+  return (value & ~s.hall_stuck_low) | s.hall_stuck_high;
 }
 
 void DriveCore::Control() {
@@ -796,20 +861,18 @@ double DriveCore::VariableValue(int index) const {
     case Var::kASPD_MT:
     case Var::kMotorSpeed:
       return slow_speed_;
-    case Var::kHALL: {
-      // Hall sensor n is on while sin(theta + offset - n 120 degrees) >= 0.
-      int hall = 0;
-      const double s = theta_sin_ * hall_cos_ + theta_cos_ * hall_sin_;  // sin(theta + offset)
-      const double c = theta_cos_ * hall_cos_ - theta_sin_ * hall_sin_;
-      for (int n = 0; n < 3; ++n) {
-        if (s * kPhaseCos[n] - c * kPhaseSin[n] >= 0.0) hall |= 1 << n;
-      }
-      return hall;
-    }
+    case Var::kHALL:
+      return hall_state();
     case Var::kElectricAngle: {
+      if (!std::isnan(electric_angle_override_)) return electric_angle_override_;
       const uint64_t steps =
           static_cast<uint64_t>(encoder_counts_ - commutation_reference_) * uint64_t{enc2thl_};
-      return static_cast<double>((steps >> 16) & 0xFFFFu);
+      return static_cast<double>(static_cast<int16_t>(static_cast<uint16_t>(steps >> 16)));
+    }
+    case Var::kAD5: {
+      // A 10-bit conversion in the upper bits of a 16-bit word.
+      const double share = std::clamp(config_.sensors.ad5.At(InputTime_s()), 0.0, 1.0);
+      return std::nearbyint(share * 1023.0) * 64.0;
     }
     default:
       return *VariableSource(index);
@@ -818,6 +881,12 @@ double DriveCore::VariableValue(int index) const {
 
 bool DriveCore::Quiescent() const {
   if (axis_on_ || applied_on_ || mechanics_.velocity_m_per_s != 0.0) return false;
+  // A hand that will still move the carriage.
+  if (hand_used_) {
+    if (std::isnan(hand_fixed_m_) ? InputTime_s() < config_.sensors.hand.end_s()
+                                  : mechanics_.position_m != HandTarget(hand_fixed_m_))
+      return false;
+  }
   for (int j = 0; j < 3; ++j) {
     if (winding_state_.branch_current_A[j] != 0.0 || line_A_[j] != 0.0) return false;
   }

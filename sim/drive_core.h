@@ -76,8 +76,11 @@ enum class Var : int {
   kASPD,  // speed, encoder counts per slow-loop period
   kASPD_MT,
   kMotorSpeed,
-  kHALL,           // the three Hall sensors, bit 0 = sensor 1
-  kElectricAngle,  // electrical angle from the encoder, 1/65536 of a period
+  kHALL,           // the Hall inputs: Hall1 bit 2, Hall2 bit 1, Hall3 bit 0
+  kElectricAngle,  // electrical angle from the encoder, 1/65536 of a period, signed 16 bits
+  kCAPPOS,         // the position counter latched at the index mark
+  kAD5,            // the analogue reference input, 10 bits in the upper bits of 16
+  kHALLCASE,       // the Hall configuration a routine found
   kCount,
 };
 
@@ -191,6 +194,18 @@ class DriveCore {
   const std::array<double, 2>& command_dq() const { return command_dq_; }
   // Remembers the present encoder count as the electrical angle 0 (after initial positioning).
   void SetCommutationReference() { commutation_reference_ = encoder_counts_; }
+  // "Electric_Angle" reads this value (signed, 65536 per turn) instead of the encoder's angle
+  // while a routine estimates the angle itself; NaN gives the encoder's back.
+  void SetElectricAngleOverride(double angle) { electric_angle_override_ = angle; }
+  // The Hall inputs at the last sample (Hall1 bit 2, Hall2 bit 1, Hall3 bit 0).
+  int hall_state() const;
+  // Arms the index capture: the first crossing of the index mark latches the counter in CAPPOS.
+  void ArmCapture() { capture_armed_ = true; }
+  // Restarts the time of the hand's and the analogue input's lists (a routine was launched).
+  void RestartInputTime() { input_start_ticks_ = time_ticks_; }
+  // The carriage held by hand at `m` from the start position while the power stage is off
+  // (replaces the "hand" list); NaN lets it go.
+  void SetHandPosition(double m);
 
   // --- the physics, for tests ---------------------------------------------------------------
   // The mover between periods (within one, from Sample on, at the period's end).
@@ -208,6 +223,11 @@ class DriveCore {
   double SensorCounts(double current_A) const;
   void SampleInputs();
   void SampleEncoder();
+  void MoveByHand();
+  double HandTarget(double offset_m) const;
+  double InputTime_s() const;
+  int64_t CountsAt(double position_m) const;
+  void DecodeCountingDirection();
   void TurnFrame();
   void Protect();
   void Regulate();
@@ -303,6 +323,18 @@ class DriveCore {
   int32_t vdc_reading_ = 0;
   int64_t encoder_counts_ = 0;
   int64_t commutation_reference_ = 0;
+  // encoder: raw count (from the position at power-on), direction, count = offset + sign raw
+  int64_t raw_counts_ = 0;
+  int64_t count_offset_ = 0;
+  int count_sign_ = 1;
+  bool capture_armed_ = false;
+  double index_m_ = 0.0;
+  double electric_angle_override_ = std::numeric_limits<double>::quiet_NaN();
+  double hall_shift_turns_ = 0.0;  // hallShift and hallOffset together
+  // hand and analogue input
+  int64_t input_start_ticks_ = 0;
+  bool hand_used_ = false;  // a hand list or SetHandPosition
+  double hand_fixed_m_ = std::numeric_limits<double>::quiet_NaN();
   int64_t previous_slow_encoder_ = 0;
   double frame_angle_ = 0.0, frame_increment_ = 0.0, frame_advance_ = 0.0;
   double frame_sin_ = 0.0, frame_cos_ = 1.0;  // at the sample instant
@@ -314,7 +346,6 @@ class DriveCore {
   // The flux linked by each terminal's star-equivalent phase, and by each branch, per metre of
   // travel at that angle (V per m/s, N per A).
   std::array<double, 3> phase_k_{}, branch_k_{};
-  double hall_sin_ = 0.0, hall_cos_ = 1.0;  // the Hall sensors' offset
   std::array<double, 2> voltage_dq_{};
   std::array<double, 2> current_ref_dq_{};
   std::array<int32_t, 2> current_ref_counts_{};  // the firmware's whole counts of them

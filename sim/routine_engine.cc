@@ -172,6 +172,7 @@ std::string RoutineEngine::Launch(std::string_view label, const axis::UserVariab
     }
   }
   current_ = routine;
+  core_.RestartInputTime();
   core_.ClearLatchedFaults();
   core_.ClearTrip();
   if (log != nullptr) {
@@ -215,6 +216,12 @@ void RoutineEngine::Stop() {
   task_.Reset();
   core_.SwitchOff();
   recorder_.Disarm();
+}
+
+void RoutineEngine::HostWrote(std::string_view variable) {
+  if (run_ == nullptr || !task_.Running()) return;
+  const char* command = run_->definition().ended_by_write;
+  if (command != nullptr && SameName(variable, command)) Stop();
 }
 
 void RoutineEngine::AfterSample() {

@@ -45,6 +45,8 @@ struct RoutineDefinition {
   std::vector<const char*> logged;           // what a host records while it runs
   bool triggers_record;                      // starts the record itself when it measures
   RoutineFunction run;
+  // A drive variable whose write by the host ends the routine, whatever the value (null: none).
+  const char* ended_by_write = nullptr;
 };
 
 const RoutineDefinition* FindRoutine(std::string_view label);
@@ -99,6 +101,8 @@ class RoutineEngine {
   std::string WriteUserVariable(std::string_view label, std::string_view name, double value);
   // Ends the running routine and switches the power stage off.
   void Stop();
+  // The host has written a drive variable: the command that ends a routine waiting for it.
+  void HostWrote(std::string_view variable);
   // A routine is running (it needs every period computed).
   bool busy() const { return task_.Running(); }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "sim/winding_probe.h"
 
@@ -377,10 +378,234 @@ RoutineTask BusVoltage(RoutineRun& run) {
   d.SwitchOff();
 }
 
+// --- Encoder_Connection_Test -------------------------------------------------------------------
+// No inputs or outputs. The power stage stays off, so that the carriage is free for the hand;
+// "APOS", "HALL" and "CAPPOS" follow it. The routine ends when the host writes "var_i2" (the write
+// is the command, whatever the value) or switches the axis off.
+RoutineTask EncoderConnection(RoutineRun& run) {
+  run.drive().SwitchOff();
+  for (;;) co_await Periods{int64_t{1} << 30};
+}
+
+// --- Hall_Signals_Connection_Test --------------------------------------------------------------
+// No inputs; "bad" out. The power stage stays off while the hand moves the carriage. "var_i2"
+// counts the changes of the Hall state it sees (at most 6: six changes pass through every state of
+// a pole pitch), "bad" becomes 1 once it sees a state no working sensor set gives (0 or 7). It
+// ends when the host writes "var_i2" (after reading the count) or switches the axis off.
+RoutineTask HallSignals(RoutineRun& run) {
+  DriveCore& d = run.drive();
+  d.SwitchOff();
+  const auto invalid = [](int state) { return state == 0 || state == 7; };
+  int last = d.hall_state();
+  double changes = 0.0, bad = invalid(last) ? 1.0 : 0.0;
+  d.SetVar(Var::kVarI2, changes);
+  run.Deliver("bad", bad);
+  for (;;) {
+    co_await Periods{1};
+    const int state = d.hall_state();
+    if (state == last) continue;
+    last = state;
+    changes = std::min(6.0, changes + 1.0);
+    if (invalid(state)) bad = 1.0;
+    d.SetVar(Var::kVarI2, changes);
+    run.Deliver("bad", bad);
+  }
+}
+
+// --- Analogue_Reference_Test -------------------------------------------------------------------
+// No inputs or outputs: keeps the firmware reading "AD5" (it always does) until the host switches
+// the axis off.
+RoutineTask AnalogueReference(RoutineRun& run) {
+  run.drive().SwitchOff();
+  for (;;) co_await Periods{int64_t{1} << 30};
+}
+
+// --- the field dragging the mover --------------------------------------------------------------
+// The encoder and Hall routines turn a voltage vector of constant amplitude (the positioning's
+// "RefTest") at a constant rate, open loop: the mover follows, lagging by the angle at which the
+// force meets friction. Driven by a voltage, the mover's back-EMF damps it (a current of
+// (2/3) Kf v / R against the motion), so that after a run-up it moves in steady state: then its
+// motion repeats exactly every electrical turn. One turn takes kTurn_s.
+constexpr double kTurn_s = 1.0;
+constexpr int64_t kRunUp = 1;  // turns before the measured one
+
+struct Sample {
+  int64_t count;
+  int hall;
+};
+
+// Ramps the voltage along the frame's q axis (frame at `angle`) from 0 to `target` by `step`
+// counts per period (at most 0.2 s).
+EachPeriod RampVoltage(RoutineRun& run, double target, double step, double angle) {
+  DriveCore& d = run.drive();
+  d.SetFrame(angle, 0.0, 0.0);
+  const double least = std::fabs(target) / static_cast<double>(run.Periods(0.2));
+  step = std::max(std::fabs(step), least);
+  auto v = std::make_shared<double>(0.0);
+  return {[&d, target, step, v] {
+    *v = target > *v ? std::min(target, *v + step) : std::max(target, *v - step);
+    d.SetVoltage(0.0, *v);
+    return *v == target;
+  }};
+}
+
+// Shows the sensors while the field turns: the counter from the start, the Hall state.
+void ShowSensors(RoutineRun& run, int64_t start_count) {
+  DriveCore& d = run.drive();
+  d.SetVar(Var::kVarLfLong, static_cast<double>(d.encoder_counts() - start_count));
+  run.Deliver("H123", d.hall_state());
+}
+
+// --- Encoder_Resolution_And_Direction_Test -----------------------------------------------------
+// "RefTest" (voltage counts) and "PolesPairs" (1) in; "H123" out; "var_lf_long" the counter from
+// the start while it runs, "THTST" the field angle. After the positioning left the mover aligned,
+// the field turns forward (see kTurn_s): half a turn to reach steady motion, then one turn
+// measured: the counts between the two instants at which the field stands at the same angle one
+// turn apart. In steady motion the mover is then at the same electrical angle too, whatever its
+// lag, so "var_lf_long" ends as the encoder's counts over one pole pitch exactly (negative when
+// the encoder counts against the motor; with a pole pitch that is no whole number of counts, one
+// of the two whole numbers around it).
+RoutineTask EncoderResolution(RoutineRun& run) {
+  DriveCore& d = run.drive();
+  const double voltage = run.Input("RefTest");
+  co_await Periods{run.Periods(kStartupDelay_s)};
+  co_await StartPowered(run, Mode::kVoltage);
+  const int64_t start = d.encoder_counts();
+  ShowSensors(run, start);
+  co_await RampVoltage(run, voltage, 0.0, 0.0);
+  co_await Periods{run.Periods(0.1)};
+  const int64_t turn = run.Periods(kTurn_s);
+  d.SetFrame(0.0, 1.0 / static_cast<double>(turn), 0.0);
+  int64_t first = 0, counts = 0;
+  for (int64_t n = 1; n <= kRunUp * turn + turn; ++n) {
+    co_await Periods{1};
+    ShowSensors(run, start);
+    if (n == kRunUp * turn) first = d.encoder_counts();
+  }
+  counts = d.encoder_counts() - first;
+  d.SetFrame(d.frame_angle_turns(), 0.0, 0.0);
+  co_await Periods{run.Periods(0.05)};
+  d.SetVar(Var::kVarLfLong, static_cast<double>(counts));
+  run.Deliver("H123", d.hall_state());
+  d.SwitchOff();
+}
+
+// --- Hall_Configuration_Detection_Test ---------------------------------------------------------
+// "In1" (accepted), "RefTest" (voltage counts) and "RIncTest" (16.16 counts per period) in;
+// "H123" and "delta_el_pos" out, "HALLCASE" (drive variable) out; "APOS" and "THTST" live.
+// The field drags the mover forward (half a turn of run-up, one turn measured), then backward the
+// same way. What the routine measures is the encoder: the counts over a turn N, the Hall edges
+// (midway between the counts before and after each change) and the count at which the mover's
+// magnetic axis lies on phase A: the mean over a turn of (count - N field angle) is that count
+// minus N times the mean lag forward, plus it backward; the two mean lags are equal (the motor
+// is symmetric about phase A), so the mean of both runs is it. The edges, as electrical angles,
+// lie at multiples of 60 degrees minus the shift (taken within +-30 degrees: a larger one is
+// another configuration); the states between them name the configuration. None matches (a
+// dead sensor, a state 0 or 7): "HALLCASE" 0.
+RoutineTask HallConfiguration(RoutineRun& run) {
+  DriveCore& d = run.drive();
+  const double voltage = run.Input("RefTest");
+  co_await Periods{run.Periods(kStartupDelay_s)};
+  co_await StartPowered(run, Mode::kVoltage);
+  run.Deliver("H123", d.hall_state());
+  co_await RampVoltage(run, voltage, run.Input("RIncTest") / 65536.0, 0.0);
+  co_await Periods{run.Periods(0.1)};
+  const int64_t turn = run.Periods(kTurn_s);
+  const double step = 1.0 / static_cast<double>(turn);
+  std::vector<HallEdge> edges[2];
+  double mean_offset[2] = {0.0, 0.0};  // mean of count - N angle, each direction
+  int64_t counts_per_turn = 0;
+  double angle = 0.0;
+  for (int direction = 0; direction < 2; ++direction) {
+    const double increment = direction == 0 ? step : -step;
+    d.SetFrame(angle, increment, 0.0);
+    int64_t first = 0;
+    double sum_counts = 0.0, sum_angles = 0.0;
+    Sample last{d.encoder_counts(), d.hall_state()};
+    for (int64_t n = 1; n <= turn / 2 + turn; ++n) {
+      co_await Periods{1};
+      angle += increment;
+      const Sample now{d.encoder_counts(), d.hall_state()};
+      run.Deliver("H123", now.hall);
+      if (n == turn / 2) first = now.count;
+      if (n > turn / 2) {
+        sum_counts += static_cast<double>(now.count);
+        sum_angles += angle;
+        if (now.hall != last.hall)
+          edges[direction].push_back(
+              {0.5 * static_cast<double>(last.count + now.count), last.hall, now.hall});
+      }
+      last = now;
+    }
+    if (direction == 0) counts_per_turn = d.encoder_counts() - first;
+    const double n_measured = static_cast<double>(turn);
+    mean_offset[direction] =
+        (sum_counts - static_cast<double>(counts_per_turn) * sum_angles) / n_measured;
+  }
+  d.SetFrame(d.frame_angle_turns(), 0.0, 0.0);
+  const double zero = 0.5 * (mean_offset[0] + mean_offset[1]);
+  const HallFinding found = FindHallConfiguration(edges[0], edges[1], zero, counts_per_turn);
+  d.SetVar(Var::kHALLCASE, found.hall_case);
+  run.Deliver("delta_el_pos", found.shift);
+  run.Deliver("H123", d.hall_state());
+  co_await Periods{run.Periods(0.02)};
+  d.SwitchOff();
+}
+
 // Distance of x from the nearest whole number.
 double FromWhole(double x) { return std::fabs(x - std::nearbyint(x)); }
 
 }  // namespace
+
+HallFinding FindHallConfiguration(const std::vector<HallEdge>& forward,
+                                  const std::vector<HallEdge>& backward, double zero_count,
+                                  int64_t counts_per_turn) {
+  HallFinding none;
+  if (counts_per_turn == 0 || forward.empty() || backward.empty()) return none;
+  const double n = static_cast<double>(counts_per_turn);
+  const auto angle = [&](const HallEdge& e) { return (e.position - zero_count) / n; };
+  // The shift of each edge from the nearest multiple of a sixth of a turn, kept near the first.
+  double shift_sum = 0.0, reference = 0.0;
+  int shift_count = 0;
+  for (const std::vector<HallEdge>* list : {&forward, &backward}) {
+    double sum = 0.0;
+    for (const HallEdge& e : *list) {
+      const double a = angle(e);
+      double s = std::nearbyint(6.0 * a) / 6.0 - a;
+      if (shift_count == 0 && sum == 0.0 && list == &forward) reference = s;
+      s -= std::nearbyint(6.0 * (s - reference)) / 6.0;
+      sum += s;
+    }
+    shift_sum += sum / static_cast<double>(list->size());
+    ++shift_count;
+  }
+  double shift = shift_sum / shift_count;
+  shift -= std::nearbyint(6.0 * shift) / 6.0;  // within +-1/12 turn
+  // The state of each sixth of a turn above an edge (sector j: from j/6 - shift on).
+  int label[6] = {-1, -1, -1, -1, -1, -1};
+  const auto note = [&label](int sector, int state) {
+    int& slot = label[((sector % 6) + 6) % 6];
+    if (slot >= 0 && slot != state) return false;
+    slot = state;
+    return true;
+  };
+  for (const std::vector<HallEdge>* list : {&forward, &backward}) {
+    const bool up = list == &forward;
+    for (const HallEdge& e : *list) {
+      const int j = static_cast<int>(std::nearbyint(6.0 * (angle(e) + shift)));
+      if (!note(j, up ? e.to : e.from) || !note(j - 1, up ? e.from : e.to)) return none;
+    }
+  }
+  for (int j = 0; j < 6; ++j) {
+    if (label[j] < 1 || label[j] > 6) return none;
+  }
+  for (int c = 2; c <= 13; ++c) {
+    bool match = true;
+    for (int j = 0; j < 6 && match; ++j) match = HallValue(c, (j + 0.5) / 6.0) == label[j];
+    if (match) return {c, std::nearbyint(shift * 65536.0)};
+  }
+  return none;
+}
 
 Rotation ChooseRotation(double gain, double resistance, double test_current, double voltage_limit,
                         int64_t decimation) {
@@ -464,6 +689,39 @@ const std::vector<RoutineDefinition>& Routines() {
        true,
        CurrentStep},
       {"VDC_Detection_Test", {}, {"STARTED"}, {"var_u2"}, {}, false, BusVoltage},
+      {"Encoder_Connection_Test",
+       {},
+       {},
+       {"APOS", "HALL", "CAPPOS", "var_i2"},
+       {},
+       false,
+       EncoderConnection,
+       "var_i2"},
+      {"Encoder_Resolution_And_Direction_Test",
+       {{"RefTest", -32767.0, 32767.0, kRequired}, {"PolesPairs", 1.0, 1.0, 1.0}},
+       {"STARTED", "H123"},
+       {"var_lf_long", "THTST", "CAPPOS"},
+       {},
+       false,
+       EncoderResolution},
+      {"Hall_Signals_Connection_Test",
+       {},
+       {"bad"},
+       {"APOS", "HALL", "var_i2"},
+       {},
+       false,
+       HallSignals,
+       "var_i2"},
+      {"Hall_Configuration_Detection_Test",
+       {{"In1", kInt32Min, kInt32Max, 0.0},
+        {"RefTest", -32767.0, 32767.0, kRequired},
+        {"RIncTest", 0.0, kInt32Max, 0.0}},
+       {"STARTED", "H123", "delta_el_pos"},
+       {"APOS", "THTST", "HALLCASE"},
+       {},
+       false,
+       HallConfiguration},
+      {"Analogue_Reference_Test", {}, {}, {"AD5"}, {}, false, AnalogueReference},
   };
   return routines;
 }

@@ -16,6 +16,22 @@ namespace sim {
 // Every routine this drive holds, with its user variables.
 const std::vector<RoutineDefinition>& Routines();
 
+// A change of the Hall state seen while the field dragged the mover: where (counts, midway between
+// the samples before and after it) and between which states.
+struct HallEdge {
+  double position;
+  int from, to;
+};
+struct HallFinding {
+  int hall_case = 0;   // 2 to 13; 0 when no configuration fits
+  double shift = 0.0;  // 65536 per electrical turn, within +-8192/3 (30 degrees)
+};
+// The configuration and the shift from the edges seen moving forward and backward, the count at
+// which the electrical angle is 0 and the counts per electrical turn.
+HallFinding FindHallConfiguration(const std::vector<HallEdge>& forward,
+                                  const std::vector<HallEdge>& backward, double zero_count,
+                                  int64_t counts_per_turn);
+
 // The rotating voltage of the inductance routine, chosen from what the winding probe learnt.
 struct Rotation {
   int32_t angle_increment = 0;  // per fast-loop period, 1/65535 of an electrical period

@@ -1,7 +1,9 @@
 #include "sim/sim_config.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -16,6 +18,7 @@ namespace {
 enum class Kind {
   kNumber,   // a finite decimal number
   kText,     // a word ("star", "A")
+  kValue,    // a text; in a "simulation" section also true/false or a number (as its text)
   kHexWord,  // a 16-bit bit field: "0x8002" or "8002" (hexadecimal), or a JSON number
   kLabels,   // true/false, "*" (every routine) or routine labels separated by commas
 };
@@ -112,6 +115,101 @@ std::string ApplyNeverStart(Config& c, double, std::string_view text) {
   return "";
 }
 
+std::string ApplyEncoderReversed(Config& c, double, std::string_view text) {
+  if (text == "true" || text == "1") {
+    c.sensors.encoder_reversed = true;
+  } else if (text == "false" || text == "0") {
+    c.sensors.encoder_reversed = false;
+  } else {
+    return "must be true or false, not " + axis::Quoted(text);
+  }
+  return "";
+}
+
+std::string ApplyIndex(Config& c, double, std::string_view text) {
+  if (text == "none") {
+    c.sensors.index_m = std::numeric_limits<double>::quiet_NaN();
+    return "";
+  }
+  const std::optional<double> v = axis::ParseNumber(text);
+  if (!v || !std::isfinite(*v)) return "must be a position in m or none, not " + axis::Quoted(text);
+  c.sensors.index_m = *v;
+  return "";
+}
+
+std::string ApplyHallCase(Config& c, double v, std::string_view) {
+  if (!(v >= 2.0 && v <= 13.0 && v == std::floor(v)))
+    return "must be a whole number from 2 to 13, not " + Number(v);
+  c.sensors.hall_case = static_cast<int>(v);
+  return "";
+}
+
+std::string ApplyHallShift(Config& c, double v, std::string_view) {
+  if (!(v >= -32768.0 && v <= 32767.0))
+    return "must be from -32768 to 32767 (65536 per electrical turn), not " + Number(v);
+  c.sensors.hall_shift = v;
+  return "";
+}
+
+// "none", or faults separated by commas: "2=0" (Hall2 stuck low), "3=1" (Hall3 stuck high).
+std::string ApplyHallStuck(Config& c, double, std::string_view text) {
+  c.sensors.hall_stuck_low = c.sensors.hall_stuck_high = 0;
+  if (text == "none" || text.empty()) return "";
+  while (!text.empty()) {
+    const size_t comma = text.find(',');
+    const std::string_view item = axis::TrimBlanks(text.substr(0, comma));
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    if (item.size() != 3 || item[1] != '=' || item[0] < '1' || item[0] > '3' ||
+        (item[2] != '0' && item[2] != '1'))
+      return "takes Hall=level items such as 2=0 (Hall2 stuck low) or 3=1, not " +
+             axis::Quoted(item);
+    const uint8_t bit = static_cast<uint8_t>(1 << ('3' - item[0]));  // Hall1 is bit 2
+    (item[2] == '1' ? c.sensors.hall_stuck_high : c.sensors.hall_stuck_low) |= bit;
+  }
+  if ((c.sensors.hall_stuck_low & c.sensors.hall_stuck_high) != 0)
+    return "holds a Hall signal both low and high";
+  return "";
+}
+
+// "none", a constant ("0.5"), or time:value points separated by commas ("0:0,1:0.06,2:0"),
+// times in s rising, values from low to high.
+std::string ParseProfile(std::string_view text, double low, double high, TimeProfile& profile) {
+  profile.points.clear();
+  if (text == "none" || text.empty()) return "";
+  const std::string range = " from " + Number(low) + " to " + Number(high);
+  if (text.find(':') == std::string_view::npos) {
+    const std::optional<double> v = axis::ParseNumber(text);
+    if (!v || !(*v >= low && *v <= high))
+      return "must be a value" + range + " or time:value points, not " + axis::Quoted(text);
+    profile.points.emplace_back(0.0, *v);
+    return "";
+  }
+  while (!text.empty()) {
+    const size_t comma = text.find(',');
+    const std::string_view item = axis::TrimBlanks(text.substr(0, comma));
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    const size_t colon = item.find(':');
+    const std::optional<double> t =
+        colon == std::string_view::npos ? std::nullopt : axis::ParseNumber(item.substr(0, colon));
+    const std::optional<double> v =
+        colon == std::string_view::npos ? std::nullopt : axis::ParseNumber(item.substr(colon + 1));
+    if (!t || !v) return "takes time:value points such as 0:0,1:0.06, not " + axis::Quoted(item);
+    if (!(*t >= 0.0 && *t <= 1e6) || (!profile.points.empty() && *t < profile.end_s()))
+      return "needs times from 0 to 1e6 s that do not fall, not " + axis::Quoted(item);
+    if (!(*v >= low && *v <= high)) return "needs values" + range + ", not " + axis::Quoted(item);
+    profile.points.emplace_back(*t, *v);
+  }
+  return "";
+}
+
+std::string ApplyHand(Config& c, double, std::string_view text) {
+  return ParseProfile(text, -1e3, 1e3, c.sensors.hand);
+}
+
+std::string ApplyAd5(Config& c, double, std::string_view text) {
+  return ParseProfile(text, 0.0, 1.0, c.sensors.ad5);
+}
+
 std::string ApplyLinkFail(Config& c, double v, std::string_view) {
   if (!(v >= 0.0)) return "must be 0 s or more, not " + Number(v);
   c.faults.link_fail_after_s = v;
@@ -142,6 +240,13 @@ const std::vector<Key>& Keys() {
       {"polePitch", Kind::kNumber, Positive(&MotorParams::pole_pitch_m)},
       {"encRes", Kind::kNumber, Positive(&MotorParams::encoder_resolution_m)},
       {"hallOffset", Kind::kNumber, Any(&MotorParams::hall_offset_rad)},
+      {"encoderReversed", Kind::kValue, ApplyEncoderReversed},
+      {"indexAt", Kind::kValue, ApplyIndex},
+      {"hallCase", Kind::kNumber, ApplyHallCase},
+      {"hallShift", Kind::kNumber, ApplyHallShift},
+      {"hallStuck", Kind::kValue, ApplyHallStuck},
+      {"hand", Kind::kValue, ApplyHand},
+      {"ad5", Kind::kValue, ApplyAd5},
       {"vdc", Kind::kNumber, Positive(&MotorParams::bus_V)},
       {"deadTime", Kind::kNumber, NotNegative(&MotorParams::dead_time_s)},
       {"currentNoise", Kind::kNumber, NotNegative(&MotorParams::current_noise_A)},
@@ -199,6 +304,40 @@ std::string ApplyChecked(Config& config, const Key& key, double number, std::str
 
 }  // namespace
 
+double TimeProfile::At(double t_s) const {
+  if (points.empty()) return 0.0;
+  if (!(t_s > points.front().first)) return points.front().second;
+  for (size_t i = 1; i < points.size(); ++i) {
+    const auto& [t1, v1] = points[i];
+    if (t_s >= t1) continue;
+    const auto& [t0, v0] = points[i - 1];
+    return v0 + (v1 - v0) * (t_s - t0) / (t1 - t0);  // t1 > t_s > t0 here
+  }
+  return points.back().second;
+}
+
+HallWiring HallWiringOf(int hall_case) {
+  // The six orders of the sensors on the inputs: the first is the reference (forward the states
+  // follow 1, 3, 2, 6, 4, 5); the next two turn the sequence by 120 and 240 degrees, the last
+  // three (two sensors swapped) run it backward.
+  static constexpr int kOrders[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                        {0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
+  const int i = std::clamp(hall_case, 2, 13) - 2;
+  const int* o = kOrders[i % 6];
+  return {{o[0], o[1], o[2]}, i >= 6};
+}
+
+int HallValue(int hall_case, double sensor_turns) {
+  const HallWiring w = HallWiringOf(hall_case);
+  int value = 0;
+  for (int input = 0; input < 3; ++input) {
+    double f = sensor_turns + w.sensor[input] / 3.0;
+    f -= std::floor(f);
+    if ((f < 0.5) != w.inverted) value |= 4 >> input;
+  }
+  return value;
+}
+
 Config DefaultConfig() {
   Config c;
   c.registers = {{"PWMPER", 1000},  {"CLPER", 1},      {"SLPER", 10},      {"SATPWM", 2621},
@@ -229,7 +368,9 @@ Config DefaultConfig() {
                  "HALL",
                  "Electric_Angle",
                  "AD2",
-                 "AD5"};
+                 "AD5",
+                 "CAPPOS",
+                 "HALLCASE"};
   return c;
 }
 
@@ -249,6 +390,7 @@ std::string ApplySimulationKey(Config& config, std::string_view key_name, std::s
       return ApplyChecked(config, *key, word, value);
     }
     case Kind::kText:
+    case Kind::kValue:
     case Kind::kLabels:
       return ApplyChecked(config, *key, 0.0, axis::TrimBlanks(value));
   }
@@ -280,6 +422,17 @@ std::string ApplySimulationSection(Config& config, std::string_view json_text) {
       case Kind::kText:
         if (!value.is_string()) return Refused(*key, "needs a text");
         error = ApplyChecked(config, *key, 0.0, value.get<std::string>());
+        break;
+      case Kind::kValue:
+        if (value.is_boolean()) {
+          error = ApplyChecked(config, *key, 0.0, value.get<bool>() ? "true" : "false");
+        } else if (value.is_number()) {
+          error = ApplyChecked(config, *key, 0.0, Number(value.get<double>()));
+        } else if (value.is_string()) {
+          error = ApplyChecked(config, *key, 0.0, value.get<std::string>());
+        } else {
+          return Refused(*key, "needs a text");
+        }
         break;
       case Kind::kLabels:
         if (value.is_boolean()) {
@@ -335,6 +488,9 @@ std::string CheckConfig(const Config& c) {
     return "the start position must lie within the stroke (strokeMin to strokeMax)";
   if (m.encoder_resolution_m > m.pole_pitch_m)
     return "the encoder resolution (encRes) must not exceed the pole pitch";
+  if (std::isfinite(c.sensors.index_m) &&
+      std::fabs(c.sensors.index_m) / m.encoder_resolution_m > 9e15)
+    return "the index mark (indexAt) lies beyond what the encoder counts";
   if ((m.stroke_max_m - m.stroke_min_m) / m.encoder_resolution_m > 9e15)
     return "the stroke spans more encoder counts than the drive can count";
   return "";

@@ -55,6 +55,41 @@ struct MotorParams {
   uint64_t seed = 1;
 };
 
+// A quantity that follows a list of (time, value) points: linear between them, the first value
+// before the first point and the last one after the last. Time in seconds since the running routine
+// was launched.
+struct TimeProfile {
+  std::vector<std::pair<double, double>> points;  // times rising (equal times: a step)
+  bool empty() const { return points.empty(); }
+  double At(double t_s) const;
+  double end_s() const { return points.empty() ? 0.0 : points.back().first; }
+};
+
+// The position and Hall sensors, the analogue input and the user's hand.
+struct SensorParams {
+  bool encoder_reversed = false;  // the encoder counts against the motor's positive direction
+  // The encoder's index mark, m in the coordinate of the start position (NaN: none).
+  double index_m = std::numeric_limits<double>::quiet_NaN();
+  int hall_case = 3;           // 2 to 13: the wiring of the Hall sensors (see HallWiring)
+  double hall_shift = 0.0;     // electrical angle the Hall sensors read ahead, 65536 per turn
+  uint8_t hall_stuck_low = 0;  // bit 2: Hall1, bit 1: Hall2, bit 0: Hall3 (as "HALL" reads)
+  uint8_t hall_stuck_high = 0;
+  TimeProfile hand;  // the carriage moved by hand: m from the start position
+  TimeProfile ad5;   // the analogue reference input, a share 0 to 1 of its range
+};
+
+// The Hall wiring of a configuration: which of the three sensors (0, 1, 2: high while
+// sin(angle + k 120 degrees) >= 0) feeds Hall1, Hall2 and Hall3, and whether all three read
+// inverted. Configurations 2 to 7 are the six wirings, 8 to 13 the same inverted.
+struct HallWiring {
+  int sensor[3];
+  bool inverted;
+};
+HallWiring HallWiringOf(int hall_case);
+// The "HALL" value (Hall1 bit 2, Hall2 bit 1, Hall3 bit 0) of a configuration at an angle the
+// sensors read (turns; without faults).
+int HallValue(int hall_case, double sensor_turns);
+
 // Misbehaviour to order, for testing the host.
 struct FaultParams {
   uint16_t forced_mer = 0;               // "MER" bits that are always on
@@ -76,6 +111,7 @@ struct Config {
   std::vector<std::pair<std::string, double>> registers;  // name, internal value
   std::vector<std::string> variables;                     // the drive variables it has
   MotorParams motor;
+  SensorParams sensors;
   FaultParams faults;
 };
 

@@ -90,7 +90,13 @@ bool SimulatedDrive::WriteVariable(std::string_view name, double internal) {
     return Fail("drive variable " + axis::Quoted(name) + " takes a number, not " +
                 axis::FormatNumber(internal));
   core_->WriteVariable(index, internal);
+  engine_.HostWrote(name);
   return true;
+}
+
+void SimulatedDrive::SetHandPosition(double m) {
+  CatchUp();
+  core_->SetHandPosition(m);
 }
 
 bool SimulatedDrive::ReadRegister(std::string_view name, double& internal) {
@@ -108,8 +114,8 @@ bool SimulatedDrive::WriteRegister(std::string_view name, double internal) {
 
 // The drive's command language, as far as this drive speaks it: statements separated by ';',
 // each "NAME=value" (a register or drive variable), "AXISOFF", "FAULTR" (clears the latched
-// faults), or "!CAP" / "ENCAPI<n>" (arm the position capture; accepted, the capture input is not
-// simulated). Every statement is checked before any is carried out.
+// faults), or "!CAP" / "ENCAPI<n>" (arm the capture of the position counter at the encoder's
+// index mark; n names the capture input). Every statement is checked before any is carried out.
 bool SimulatedDrive::ExecuteString(std::string_view command) {
   if (!Begin()) return false;
   struct Assignment {
@@ -117,7 +123,7 @@ bool SimulatedDrive::ExecuteString(std::string_view command) {
     double value;
   };
   std::vector<Assignment> assignments;
-  bool axis_off = false, clear_faults = false;
+  bool axis_off = false, clear_faults = false, arm_capture = false;
   while (!command.empty()) {
     const size_t end = command.find(';');
     const std::string_view statement = axis::TrimBlanks(command.substr(0, end));
@@ -135,8 +141,10 @@ bool SimulatedDrive::ExecuteString(std::string_view command) {
       axis_off = true;
     } else if (statement == "FAULTR") {
       clear_faults = true;
-    } else if (statement == "!CAP" || statement.starts_with("ENCAPI")) {
-      // position capture: accepted
+    } else if (statement == "!CAP") {
+      // (the capture command's prefix)
+    } else if (statement.starts_with("ENCAPI")) {
+      arm_capture = true;
     } else {
       return Fail("unknown command " + axis::Quoted(statement));
     }
@@ -147,8 +155,10 @@ bool SimulatedDrive::ExecuteString(std::string_view command) {
       if (!error.empty()) return Fail(error);
     } else {
       core_->WriteVariable(core_->VariableIndex(a.name), a.value);
+      engine_.HostWrote(a.name);
     }
   }
+  if (arm_capture) core_->ArmCapture();
   if (clear_faults) core_->ClearLatchedFaults();
   if (axis_off) engine_.Stop();
   return true;

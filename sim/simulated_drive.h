@@ -53,6 +53,9 @@ class SimulatedDrive final : public CMC_Comm {
   // The drive's time (s) and its state, for tests and benchmarks.
   double time_s() const;
   const DriveCore& core() const { return *core_; }
+  // The carriage held by hand at `m` from the start position while the power stage is off (NaN
+  // lets it go); it replaces the "hand" list.
+  void SetHandPosition(double m);
 
  private:
   SimulatedDrive(std::unique_ptr<DriveCore> core, const Config& config, const axis::Clock& clock);

@@ -41,6 +41,18 @@ TEST(SimulationKeys, ValuesAreReadAsTheKeyWants) {
       {"openPhase", "C",
        [](const Config& c) { return double(static_cast<int>(c.motor.open_terminal)); }, 2.0},
       {"hallOffset", "-0.5", [](const Config& c) { return c.motor.hall_offset_rad; }, -0.5},
+      {"hallShift", "-5461", [](const Config& c) { return c.sensors.hall_shift; }, -5461},
+      {"hallCase", "13", [](const Config& c) { return double(c.sensors.hall_case); }, 13},
+      {"hallStuck", "1=1, 3=0",
+       [](const Config& c) {
+         return double(c.sensors.hall_stuck_high * 8 + c.sensors.hall_stuck_low);
+       },
+       4 * 8 + 1},
+      {"indexAt", "-0.002", [](const Config& c) { return c.sensors.index_m; }, -0.002},
+      {"encoderReversed", "true",
+       [](const Config& c) { return double(c.sensors.encoder_reversed); }, 1},
+      {"hand", "0:0, 1:0.5, 2:0.25", [](const Config& c) { return c.sensors.hand.At(1.5); }, 0.375},
+      {"ad5", "0.25", [](const Config& c) { return c.sensors.ad5.At(7.0); }, 0.25},
   };
   for (const Row& r : rows) {
     Config c = DefaultConfig();
@@ -74,6 +86,17 @@ TEST(SimulationKeys, BadKeysAndValuesAreRefusedAndChangeNothing) {
       {"seed", "1.5", "simulation key \"seed\" must be a whole number"},
       {"neverStart", "A,,B", "simulation key \"neverStart\" has an empty routine label"},
       {"lA", "-2", "simulation key \"lA\" must be greater than 0"},
+      {"hallCase", "1", "simulation key \"hallCase\" must be a whole number from 2 to 13"},
+      {"hallCase", "7.5", "simulation key \"hallCase\" must be a whole number from 2 to 13"},
+      {"hallShift", "40000", "simulation key \"hallShift\" must be from -32768 to 32767"},
+      {"hallStuck", "4=0", "simulation key \"hallStuck\" takes Hall=level items"},
+      {"hallStuck", "2=0,2=1", "simulation key \"hallStuck\" holds a Hall signal both low"},
+      {"indexAt", "nan", "simulation key \"indexAt\" must be a position in m or none"},
+      {"encoderReversed", "yes", "simulation key \"encoderReversed\" must be true or false"},
+      {"hand", "1:0,0.5:0.1", "simulation key \"hand\" needs times from 0 to 1e6 s that do not"},
+      {"hand", "0:0,1", "simulation key \"hand\" takes time:value points"},
+      {"ad5", "1.5", "simulation key \"ad5\" must be a value from 0 to 1"},
+      {"ad5", "0:0,1:nan", "simulation key \"ad5\" takes time:value points"},
   };
   for (const auto& r : rows) {
     Config c = DefaultConfig();
@@ -91,6 +114,10 @@ TEST(SimulationSection, TypesAreCheckedAndTheWholeConfigIsChecked) {
             "");
   EXPECT_EQ(c.motor.resistance_Ohm, 1.0);
   EXPECT_EQ(c.faults.forced_mer, 0x40);
+  EXPECT_EQ(ApplySimulationSection(c, R"({"encoderReversed": true, "ad5": 0.5, "hallCase": 4})"),
+            "");
+  EXPECT_TRUE(c.sensors.encoder_reversed);
+  EXPECT_EQ(c.sensors.ad5.At(0.0), 0.5);
   const struct {
     const char* json;
     const char* message;
@@ -100,6 +127,7 @@ TEST(SimulationSection, TypesAreCheckedAndTheWholeConfigIsChecked) {
       {R"({"connection": 1})", "simulation key \"connection\" needs a text"},
       {R"({"neverStart": 3})", "simulation key \"neverStart\" needs true, false"},
       {R"({"mass": 3})", "unknown simulation key \"mass\""},
+      {R"({"hand": [1]})", "simulation key \"hand\" needs a text"},
   };
   for (const auto& r : rows) {
     Config d = DefaultConfig();
