@@ -170,6 +170,9 @@ class DriveCore {
   int32_t id_counts() const { return id_counts_; }
   int32_t vdc_reading() const { return vdc_reading_; }
   int64_t encoder_counts() const { return encoder_counts_; }
+  // The mover's electrical angle in turns, from the position where its magnetic axis lies on
+  // phase A (what only the motor knows; the firmware sees the encoder).
+  double mover_angle_turns() const { return mechanics_.position_m * turns_per_m_; }
   double current_scale() const { return current_scale_; }  // counts per ampere
   double voltage_limit() const { return voltage_limit_; }  // 32767 - SATIQ
   // The control frame: the angle of its q axis from phase A (turns), its increment per period,

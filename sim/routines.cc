@@ -16,6 +16,10 @@ constexpr double kRequired = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInt32Min = -2147483648.0;
 constexpr double kInt32Max = 2147483647.0;
 constexpr double kStartupDelay_s = 0.005;
+// The motionless start's aim: the current on the mover's magnetic axis, 90 electrical degrees
+// behind its q axis, within 10 degrees.
+constexpr double kAngleTarget = -16384.0;
+constexpr double kAngleTolerance = 1820.0;
 
 // A routine's 16-bit view of a number.
 double Int16(double value) { return std::clamp(std::trunc(value), -32768.0, 32767.0); }
@@ -552,6 +556,84 @@ RoutineTask HallConfiguration(RoutineRun& run) {
   d.SwitchOff();
 }
 
+// --- Angle_Controller_Tuning_Test ---------------------------------------------------------------
+// "In1" (the test current, counts), "ReferenceIncrement" (counts per slow-loop period) and
+// "TimeLimit" (slow-loop periods) in; "test_flag" and "theta_1" out; "Motor_Current" and
+// "Electric_Angle" recorded. The motionless start: once a slow-loop period, the firmware raises
+// the current (the q reference of its current controller) by the increment up to In1, then holds
+// it for TimeLimit periods, while its angle controller turns the field against the motion the
+// encoder shows: with x the counts from the start and v those of the last period, the field
+// angle (1/65536 of a turn) is -((v KPTHT << SFTKPTHT) + (x KITHT << SFTKITHT)) >> 5, i.e.
+// 1024 (Kp v + Ki x) for the scaled gains. The force is Kf I sin(field - mover's axis): it
+// vanishes with the current on the mover's magnetic axis, 90 degrees behind its q axis, where the
+// controller holds it. "Electric_Angle" records the current's angle from the mover's q axis
+// (-16384 there). The verdict: the mover never moved by more than a count (the current cannot
+// beat its friction): -3; it moved by more than 10 electrical degrees (no motionless start), or
+// the angle ends more than 1820 from -16384 or still swings by more over the last quarter of
+// the hold: -2, "theta_1" the final angle; the current beyond 1.5 In1: -1; otherwise 1.
+RoutineTask AngleController(RoutineRun& run) {
+  DriveCore& d = run.drive();
+  const double top = std::fabs(Int16(run.Input("In1")));
+  const double increment = std::max(1.0, std::fabs(run.Input("ReferenceIncrement")));
+  const int64_t hold = std::max<int64_t>(1, std::llround(run.Input("TimeLimit")));
+  co_await Periods{run.Periods(kStartupDelay_s)};
+  co_await StartPowered(run, Mode::kFirmwareCurrent);
+  d.SetCurrentLimit(std::max(1.0, 1.5 * top));
+  run.StartRecord();
+  // A register as the controller takes it: a mantissa 0..32767, a shift 0..15.
+  const auto reg = [&d](const char* name, double largest) {
+    double value = 0.0;
+    d.ReadRegister(name, value);
+    return static_cast<int64_t>(std::clamp(std::trunc(value), 0.0, largest));
+  };
+  const auto wrap16 = [](double angle) { return std::remainder(angle, 65536.0); };
+  const int64_t start = d.encoder_counts();
+  int64_t previous = 0, moved = 0, held = 0;
+  double current = 0.0, low = 0.0, high = 0.0, angle = 0.0;
+  while (held < hold) {
+    do {
+      co_await Periods{1};
+      if (d.limit_tripped()) {  // the firmware has switched off
+        d.SetElectricAngleOverride(NAN);
+        run.Deliver("theta_1", angle);
+        run.Deliver("test_flag", -1.0);
+        co_return;
+      }
+    } while (!d.slow_tick());
+    const int64_t x = d.encoder_counts() - start, v = x - previous;
+    previous = x;
+    moved = std::max<int64_t>(moved, std::llabs(x));
+    // The gains as the drive holds them (written during the run, they act at once).
+    const int64_t proportional = v * reg("KPTHT", 32767.0) * (int64_t{1} << reg("SFTKPTHT", 15.0));
+    const int64_t integral = x * reg("KITHT", 32767.0) * (int64_t{1} << reg("SFTKITHT", 15.0));
+    const int64_t correction = (proportional + integral) / 32;
+    const double field = wrap16(-static_cast<double>(correction));
+    current = std::min(top, current + increment);
+    if (current == top) ++held;
+    d.SetFrame(field / 65536.0, 0.0, 0.0);
+    d.SetCurrentReference(0.0, current);
+    angle = std::trunc(wrap16(field - 65536.0 * d.mover_angle_turns() - 16384.0));
+    d.SetElectricAngleOverride(angle);
+    if (held == hold - hold / 4 || held == 0) low = high = angle;
+    low = std::min(low, angle);
+    high = std::max(high, angle);
+  }
+  double counts_to_angle = 0.0;  // "ENC2THL": 1/65536 of an angle count per encoder count
+  d.ReadRegister("ENC2THL", counts_to_angle);
+  const double travelled = static_cast<double>(moved) * counts_to_angle / 65536.0;
+  double flag = 1.0;
+  if (moved <= 1) {
+    flag = -3.0;
+  } else if (travelled > kAngleTolerance || std::fabs(angle - kAngleTarget) > kAngleTolerance ||
+             high - low > kAngleTolerance) {
+    flag = -2.0;
+  }
+  run.Deliver("theta_1", angle);
+  run.Deliver("test_flag", flag);
+  d.SwitchOff();
+  d.SetElectricAngleOverride(NAN);
+}
+
 // Distance of x from the nearest whole number.
 double FromWhole(double x) { return std::fabs(x - std::nearbyint(x)); }
 
@@ -712,6 +794,15 @@ const std::vector<RoutineDefinition>& Routines() {
        false,
        HallSignals,
        "var_i2"},
+      {"Angle_Controller_Tuning_Test",
+       {{"In1", -32768.0, 32767.0, kRequired},
+        {"ReferenceIncrement", 0.0, kInt32Max, kRequired},
+        {"TimeLimit", 0.0, kInt32Max, kRequired}},
+       {"STARTED", "test_flag", "theta_1"},
+       {},
+       {"Motor_Current", "Electric_Angle"},
+       true,
+       AngleController},
       {"Hall_Configuration_Detection_Test",
        {{"In1", kInt32Min, kInt32Max, 0.0},
         {"RefTest", -32767.0, 32767.0, kRequired},

@@ -2,10 +2,13 @@
 // configuration, the Hall and encoder connections with the carriage moved by hand, and the
 // analogue reference input.
 #include <cmath>
+#include <fstream>
 
+#include "commissioning/angle_tuning.h"
 #include "commissioning/encoder_tests.h"
 #include "commissioning/hall_tests.h"
 #include "host/number_text.h"
+#include "host/text.h"
 #include "unittests/acceptance/simulated_run.h"
 #include "unittests/commissioning/commissioning_test_support.h"
 
@@ -146,6 +149,44 @@ TEST_F(SensorsTest, AnalogueReferenceInEachControlMode) {
         << run.printed;
     EXPECT_NE(run.printed.find(std::string("Command\t") + row.command + "\t"), std::string::npos)
         << run.printed;
+  }
+}
+
+// The motionless start: the demo's gains hold the mover and settle the current on its axis
+// (-16384 in the recorded angle, within 1820); without gains the mover aligns itself by moving;
+// a test current that cannot beat the friction moves nothing. From several start positions.
+TEST_F(SensorsTest, AngleControllerTuning) {
+  const std::string not_settled = "Test failed!\n\nIf the Test current doesn\x92t decreases";
+  const struct {
+    bool gains;  // the demo's, or none (both mantissas 0)
+    double current_A, start_m;
+    std::string failure;  // its beginning; "" when the test passes
+  } rows[] = {
+      {true, 2.0, 0.004, ""},
+      {true, 2.0, 0.012, ""},
+      {true, 2.0, 0.0205, ""},
+      {false, 2.0, 0.004, not_settled},
+      {true, 0.1, 0.004, CTestAngle::kCurrentTooLow},
+  };
+  const std::string csv = ::testing::TempDir() + "angle_start.csv";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.gains ? "" : "no gains, ") + FormatNumber(row.current_A) +
+                 " A from " + FormatNumber(row.start_m) + " m");
+    setup_ =
+        Bundled({{"MAX_CURRENT", row.current_A}, {"AquisitionsNo", 5000}, {"SamplingRate", 20}});
+    if (!row.gains) Set(*setup_, {{"KPTHT", 0}, {"KITHT", 0}});
+    const SimulatedRun run =
+        Run("angle", {Key("position", row.start_m)}, {.keep = false, .export_csv = csv});
+    const std::string failure = Windows1252ToUtf8(row.failure);  // as the command prints it
+    EXPECT_EQ(run.outcome.failure.substr(0, failure.size()), failure);
+    EXPECT_EQ(run.outcome.succeeded, row.failure.empty());
+    if (!row.failure.empty()) continue;
+    // The last recorded angle: 5000 points every 20 periods cover the whole run.
+    std::ifstream in(csv);
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    const double angle = ParseNumber(last.substr(last.rfind(',') + 1)).value_or(NAN);
+    EXPECT_NEAR(angle, -16384.0, 1820.0) << last;
   }
 }
 
