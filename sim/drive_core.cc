@@ -871,7 +871,9 @@ double DriveCore::VariableValue(int index) const {
     }
     case Var::kAD5: {
       // A 10-bit conversion in the upper bits of a 16-bit word.
-      const double share = std::clamp(config_.sensors.ad5.At(InputTime_s()), 0.0, 1.0);
+      const double set =
+          std::isnan(ad5_fixed_) ? config_.sensors.ad5.At(InputTime_s()) : ad5_fixed_;
+      const double share = std::clamp(set, 0.0, 1.0);
       return std::nearbyint(share * 1023.0) * 64.0;
     }
     default:

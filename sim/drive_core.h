@@ -209,6 +209,10 @@ class DriveCore {
   // The carriage held by hand at `m` from the start position while the power stage is off
   // (replaces the "hand" list); NaN lets it go.
   void SetHandPosition(double m);
+  // The analogue reference input set by hand, as a share 0..1 of its range (NaN: the "ad5" key).
+  void SetAnalogueInput(double share) { ad5_fixed_ = share; }
+
+  const Config& config() const { return config_; }
 
   // --- the physics, for tests ---------------------------------------------------------------
   // The mover between periods (within one, from Sample on, at the period's end).
@@ -338,6 +342,7 @@ class DriveCore {
   int64_t input_start_ticks_ = 0;
   bool hand_used_ = false;  // a hand list or SetHandPosition
   double hand_fixed_m_ = std::numeric_limits<double>::quiet_NaN();
+  double ad5_fixed_ = std::numeric_limits<double>::quiet_NaN();
   int64_t previous_slow_encoder_ = 0;
   double frame_angle_ = 0.0, frame_increment_ = 0.0, frame_advance_ = 0.0;
   double frame_sin_ = 0.0, frame_cos_ = 1.0;  // at the sample instant

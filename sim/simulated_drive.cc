@@ -99,6 +99,11 @@ void SimulatedDrive::SetHandPosition(double m) {
   core_->SetHandPosition(m);
 }
 
+void SimulatedDrive::SetAnalogueInput(double share) {
+  CatchUp();
+  core_->SetAnalogueInput(share);
+}
+
 bool SimulatedDrive::ReadRegister(std::string_view name, double& internal) {
   if (!Begin()) return false;
   if (!core_->ReadRegister(name, internal))

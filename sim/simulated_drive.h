@@ -56,6 +56,8 @@ class SimulatedDrive final : public CMC_Comm {
   // The carriage held by hand at `m` from the start position while the power stage is off (NaN
   // lets it go); it replaces the "hand" list.
   void SetHandPosition(double m);
+  // The analogue reference input turned by hand: a share 0..1 of its range (NaN: the "ad5" key).
+  void SetAnalogueInput(double share);
 
  private:
   SimulatedDrive(std::unique_ptr<DriveCore> core, const Config& config, const axis::Clock& clock);

@@ -21,6 +21,7 @@
 #include "host/setup_file.h"
 #include "host/text.h"
 #include "sim/setup_config.h"
+#include "sim/simulated_drive.h"
 
 namespace axis::cli {
 
@@ -476,6 +477,18 @@ int CmdDiff(Session& s, const Invocation& inv) {
   return differences == 0 ? kExitOk : kExitDiffer;
 }
 
+// What the user moves by hand on the simulated drive while its tests run: the carriage (two pole
+// pitches either way from where it started) and the analogue reference's potentiometer.
+std::vector<gui::SimulatedInput> HandInputs(CMC_Comm* drive) {
+  auto* simulated = dynamic_cast<sim::SimulatedDrive*>(drive);
+  if (simulated == nullptr) return {};
+  const double reach_mm = 2.0 * simulated->core().config().motor.pole_pitch_m * 1000.0;
+  return {{"Carriage moved by hand", "mm", -reach_mm, reach_mm, 0.0,
+           [simulated](double mm) { simulated->SetHandPosition(mm / 1000.0); }},
+          {"Analogue reference (potentiometer)", "%", 0.0, 100.0, 0.0,
+           [simulated](double percent) { simulated->SetAnalogueInput(percent / 100.0); }}};
+}
+
 int CmdEdit(Session& s, const Invocation& inv) {
   const gui::FrontEnd* desktop = s.Desktop(inv.command);
   if (desktop == nullptr) return kExitError;
@@ -492,8 +505,8 @@ int CmdEdit(Session& s, const Invocation& inv) {
     error.clear();
   }
   setup->SetComm(drive.get());
-  const std::optional<int> accepted =
-      desktop->run_on_desktop([&] { return s.Exports().EditSetup(setup.get()); }, {}, error);
+  const std::optional<int> accepted = desktop->run_on_desktop(
+      [&] { return s.Exports().EditSetup(setup.get()); }, HandInputs(drive.get()), error);
   setup->SetComm(nullptr);
   if (!accepted) return s.Error(error);
   if (*accepted != 1) {

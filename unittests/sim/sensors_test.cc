@@ -99,5 +99,20 @@ TEST(ConnectionRoutines, TheHostsWriteOfVarI2EndsThem) {
   EXPECT_EQ(host.Variable("APOS"), 0.0);
 }
 
+// The potentiometer turned by hand (the desktop's slider) wins over the "ad5" key; NaN gives the
+// key back. A 10-bit reading in the upper bits: half the range is 512 x 64.
+TEST(AnalogueInput, SetByHandOrByTheKey) {
+  Config config = DefaultConfig();
+  ASSERT_EQ(ApplySimulationKey(config, "ad5", "0.25"), "");
+  testing::HostSide host(config);
+  EXPECT_EQ(host.Variable("AD5"), 256.0 * 64);  // 255.75 rounded
+  host.drive().SetAnalogueInput(0.5);
+  EXPECT_EQ(host.Variable("AD5"), 512.0 * 64);
+  host.drive().SetAnalogueInput(2.0);  // beyond the range: its end
+  EXPECT_EQ(host.Variable("AD5"), 1023.0 * 64);
+  host.drive().SetAnalogueInput(NAN);
+  EXPECT_EQ(host.Variable("AD5"), 256.0 * 64);
+}
+
 }  // namespace
 }  // namespace sim
