@@ -51,12 +51,13 @@ struct Range {
 // The n-th colour of the host's 16-colour palette, chosen to read well on white; the index is
 // taken modulo 16 (RGB16(18) is RGB16(2), RGB16(-1) is RGB16(15)).
 //
-//   0 black   #000000     4 light grey #d0d4d8    8 green  #2ca02c    12 grey        #7f7f7f
+//   0 black   #000000     4 teal       #006d6f    8 green  #2ca02c    12 grey        #7f7f7f
 //   1 slate   #3a3f44     5 blue       #1f5fbf    9 purple #9467bd    13 light blue  #9ec5e8
 //   2 red     #d62728     6 cyan       #17becf   10 brown  #8c564b    14 light green #98df8a
 //   3 orange  #ff7f0e     7 olive      #bcbd22   11 pink   #e377c2    15 white       #ffffff
 //
-// The tests' curves take 2 (a reference), 5 (its feedback), 8 and 9 (the inner loop's pair).
+// The tests' curves take 2 (a reference), 5 (its feedback), 8 and 9 (the inner loop's pair), 1
+// and 4 (the motionless start's current and angle).
 axis::Colour RGB16(int index);
 
 // One curve of a curve set: which columns of the set's rows are its x and y, the y axis it is

@@ -24,7 +24,7 @@ QColor Palette(int index) {
 // The colours of the diagrams: those of the plots and bars, and greys for a disabled diagram.
 const QColor kText = Palette(1);         // slate: frames, scales, text
 const QColor kAxis = Palette(12);        // grey: the phase axes
-const QColor kGreyed = Palette(4);       // light grey: lines of a disabled diagram
+const QColor kGreyed(0xd0, 0xd4, 0xd8);  // light grey: lines of a disabled diagram
 const QColor kGreyedText = Palette(12);  // grey: text of a disabled diagram
 const QColor kMarker = Palette(5);       // blue: the encoder marker, a present Hall state
 const QColor kVisited = Palette(13);     // light blue: a visited Hall state

@@ -159,8 +159,13 @@ TEST_F(FrontEnd, TestsRunInTheirWindowsOnTheSimulatedDrive) {
   setup_->SetComm(drive.get());
   const struct {
     int id;
-    int page;  // the tab page Start is on (-1: no tabs)
-  } tests[] = {{288, -1}, {101, 1}};
+    int page;       // the tab page Start is on (-1: no tabs)
+    size_t points;  // plotted by the first curve
+    int closed;     // what Close returns (the resolution test closes with OK after a success)
+  } tests[] = {{288, -1, 0, kIdCancel},
+               {101, 1, 100, kIdCancel},
+               {292, -1, 0, kIdOk},
+               {3057, 1, 2000, kIdCancel}};
   for (const auto& test : tests) {
     SCOPED_TRACE(test.id);
     int verdict = 0;
@@ -185,9 +190,9 @@ TEST_F(FrontEnd, TestsRunInTheirWindowsOnTheSimulatedDrive) {
                 },
                 steps_.get());
     });
-    EXPECT_EQ(FindSetupService(OpenDialogServiceName(test.id))(setup_.get()), kIdCancel);
+    EXPECT_EQ(FindSetupService(OpenDialogServiceName(test.id))(setup_.get()), test.closed);
     EXPECT_EQ(verdict, 1);
-    EXPECT_EQ(points, test.id == 101 ? 100u : 0u);
+    EXPECT_EQ(points, test.points);
   }
   setup_->SetComm(nullptr);
 }
