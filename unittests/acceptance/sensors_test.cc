@@ -93,9 +93,11 @@ TEST_F(SensorsTest, HallSignalsWithTheCarriageMovedByHand) {
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.hand) + " " + row.stuck);
     setup_ = Bundled();
-    const SimulatedRun run = Run(
-        "hall-signals", {std::string("hand=") + row.hand, std::string("hallStuck=") + row.stuck},
-        {.stop_after_s = 2.5});
+    // (Wiring 3, which the edges above assume.)
+    const SimulatedRun run =
+        Run("hall-signals",
+            {std::string("hand=") + row.hand, std::string("hallStuck=") + row.stuck, "hallCase=3"},
+            {.stop_after_s = 2.5});
     EXPECT_EQ(run.outcome.failure, row.failure);
     std::string verdicts;
     for (const char* hall : {"Hall1\t", "Hall2\t", "Hall3\t"}) {
