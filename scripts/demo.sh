@@ -20,10 +20,12 @@ else
   build/bin/axiscore render "$setup" "$work/dialogs"
 fi
 echo "Commissioning tests on the simulated drive (results kept in $setup):"
-for test in vdc phase rl; do
+for test in vdc phase rl encoder-resolution hall-configuration angle; do
   echo "--- $test"
   build/bin/axiscore test "$setup" "$test"
 done
+echo "--- hall-signals (the carriage moved by hand over two pole pitches)"
+build/bin/axiscore test "$setup" hall-signals --sim hand=0:0,1:0.06 --stop-after 1.5
 echo "--- current (tuned from the pass band; the step response in $work/current-step.csv)"
 build/bin/axiscore test "$setup" current --tune --export "$work/current-step.csv"
 build/bin/axiscore compute "$setup"
