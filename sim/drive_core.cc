@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 #include "host/number_text.h"
 #include "host/numeric.h"
@@ -150,6 +151,8 @@ inline double MirroredMeanSign(double u, double q) {
 }
 
 }  // namespace
+
+std::span<const char* const> DriveCore::VariableNames() { return kVarNames; }
 
 std::unique_ptr<DriveCore> DriveCore::Create(const Config& config, std::string& error) {
   error = CheckConfig(config);

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,6 +108,8 @@ class DriveCore {
  public:
   // The config must have passed CheckConfig; registers that the firmware needs must be valid
   // ("" when they are, else the message). Use Create.
+  // The variables the firmware keeps itself, by name (the setup's variables name those it has).
+  static std::span<const char* const> VariableNames();
   static std::unique_ptr<DriveCore> Create(const Config& config, std::string& error);
 
   // --- time ---------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 
 #include "host/number_text.h"
 #include "host/text.h"
+#include "sim/drive_core.h"
 
 namespace sim {
 
@@ -345,32 +346,10 @@ Config DefaultConfig() {
                  {"KII", 16759},    {"SATID", 2621},   {"SATIQ", 2621},    {"IMAXPROT", 26208},
                  {"REFTST", 5250},  {"RINCTST", 5250}, {"MECRESL", 30000}, {"ENC2THL", 143166},
                  {"FILTERQ", 32767}};
-  c.variables = {"MER",
-                 "IQ",
-                 "ID",
-                 "Current_Reference",
-                 "Motor_Current",
-                 "Voltage_Reference",
-                 "THTST",
-                 "TINCTST",
-                 "REFTST_V",
-                 "RINCTST_V",
-                 "var_i1",
-                 "var_i2",
-                 "var_u2",
-                 "var_lf_long",
-                 "APOS",
-                 "APOS_MT",
-                 "Motor_Position",
-                 "ASPD",
-                 "ASPD_MT",
-                 "Motor_Speed",
-                 "HALL",
-                 "Electric_Angle",
-                 "AD2",
-                 "AD5",
-                 "CAPPOS",
-                 "HALLCASE"};
+  // Every variable the firmware keeps, and an analogue input of no routine's.
+  const std::span<const char* const> kept = DriveCore::VariableNames();
+  c.variables.assign(kept.begin(), kept.end());
+  c.variables.emplace_back("AD2");
   return c;
 }
 
