@@ -69,8 +69,14 @@ void PrintValues(CMC_Setup& setup, DialogModel& dialog, const TestEntry& entry, 
                  PrintableText(Latin1ToUtf8(p->GetBaseUnitName())).c_str());
   }
   for (const TestEntry::Readout& r : entry.readouts) {
+    std::string unit = r.unit;
+    if (const ControlState* list = dialog.Control(r.unit_control);
+        list != nullptr && list->selection >= 0 &&
+        static_cast<size_t>(list->selection) < list->items.size())
+      unit = list->items[static_cast<size_t>(list->selection)].text;
     std::fprintf(out, "%s\t%s\t%s\n", r.name,
-                 PrintableText(Windows1252ToUtf8(dialog.GetChildText(r.control))).c_str(), r.unit);
+                 PrintableText(Windows1252ToUtf8(dialog.GetChildText(r.control))).c_str(),
+                 PrintableText(Windows1252ToUtf8(unit)).c_str());
   }
 }
 
@@ -95,12 +101,13 @@ const std::vector<TestEntry>& TestEntries() {
                     {3130, "Halls", ""}}},
       {.name = "encoder-resolution",
        .template_id = 292,
-       .parameters = {"EncRes", "ReverseCounting"},
-       .readouts = {{3131, "Position counter", "counts"}}},
+       .readouts = {{3352, "Encoder resolution", "", 3351}, {3131, "Position counter", "counts"}}},
       {.name = "hall-signals",
        .template_id = 293,
        .readouts = {{1029, "Hall1", ""}, {1030, "Hall2", ""}, {1031, "Hall3", ""}}},
-      {.name = "hall-configuration", .template_id = 294, .parameters = {"HALLCASE", "HALL30"}},
+      {.name = "hall-configuration",
+       .template_id = 294,
+       .readouts = {{1020, "Hall configuration", ""}}},
       {.name = "angle",
        .template_id = 3057,
        .tab_id = 1300,

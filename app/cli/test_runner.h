@@ -30,15 +30,20 @@ struct TestEntry {
   int template_id;
   int tab_id = 0;  // a tab control to turn to its run page before Start (0: none)
   int run_page = 0;
-  int tune_button = 0;                  // 0: the test has no "Tune"
-  bool plots = false;                   // it plots curves (that --export can write)
-  std::vector<const char*> parameters;  // printed after the run: name, value, base unit
+  int tune_button = 0;  // 0: the test has no "Tune"
+  bool plots = false;   // it plots curves (that --export can write)
+  // Printed after the run: name, value, base unit (for the tests that write what they found
+  // into the setup while they run).
+  std::vector<const char*> parameters;
   struct Readout {
     int control;  // the dialog control whose text is the value
     const char* name;
     const char* unit;
+    int unit_control = 0;  // a unit list whose selected unit is the value's (instead of `unit`)
   };
-  std::vector<Readout> readouts;  // printed like the parameters: name, value, unit
+  // Printed like the parameters: name, value, unit. What a test keeps in the dialog until it
+  // closes (and only then, if the user accepts, in the setup) is printed from the dialog.
+  std::vector<Readout> readouts;
 };
 
 // The tests the command line knows, and one by name (null when unknown).
