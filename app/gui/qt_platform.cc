@@ -513,11 +513,23 @@ int QtPlatform::RunModal(DialogModel& dialog) {
   QWidget* parent = windows_.empty() ? nullptr : windows_.back().second;
   DialogWindow window(dialog, parent);
   windows_.emplace_back(&dialog, &window);
+  // A modal dialog blocks every window but its own children: the companion becomes one.
+  MoveCompanionTo(&window);
   if (dialog.IsRunning()) window.exec();
+  MoveCompanionTo(parent);
   // Timers belong to the run: none may fire into a dialog that has ended.
   KillTimers(dialog);
   std::erase_if(windows_, [&](const auto& entry) { return entry.first == &dialog; });
   return dialog.Result();
+}
+
+void QtPlatform::MoveCompanionTo(QWidget* owner) {
+  if (!companion_ || companion_->parentWidget() == owner) return;
+  const QRect where = companion_->geometry();
+  const bool shown = companion_->isVisible();
+  companion_->setParent(owner, companion_->windowFlags());  // (it hides it)
+  companion_->setGeometry(where);
+  if (shown) companion_->show();
 }
 
 void QtPlatform::EndModal(DialogModel& dialog, int result) {

@@ -101,14 +101,20 @@ class QtPlatform : public Platform {
   DialogWindow* WindowOf(const DialogModel& dialog) const;
   // The help window, once a topic was opened.
   QTextBrowser* HelpBrowser() const;
+  // A window that stays usable whichever modal dialog runs (the simulated drive's inputs): it is
+  // carried to the innermost dialog's window while that runs (null: none).
+  void SetCompanionWindow(QWidget* companion) { companion_ = companion; }
 
  private:
   void KillTimers(const DialogModel& dialog);
+  // Gives the companion window to `owner` (null: no owner), where it shows as before.
+  void MoveCompanionTo(QWidget* owner);
 
   std::vector<std::pair<DialogModel*, DialogWindow*>> windows_;  // innermost last
   std::map<std::pair<const DialogModel*, int>, std::unique_ptr<QTimer>> timers_;
   QPointer<QDialog> help_window_;
   QTextBrowser* help_browser_ = nullptr;
+  QPointer<QWidget> companion_;
 };
 
 }  // namespace axis::gui

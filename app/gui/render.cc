@@ -106,6 +106,7 @@ std::optional<int> RunOnDesktop(const std::function<int()>& edit,
     inputs_window->show();
   }
   QtPlatform platform;
+  platform.SetCompanionWindow(inputs_window.get());
   Platform* previous = GetPlatform();
   const PngWriter previous_writer = GetPngWriter();
   SetPlatform(&platform);

@@ -109,6 +109,32 @@ TEST_F(QtPlatformTest, TextCommittedInTheLineEditIsStoredOrWarnedAbout) {
   }
 }
 
+// The companion window (the simulated drive's inputs) stays usable over every modal dialog: it is
+// the innermost dialog's child while that runs, a window of its own again after it.
+TEST_F(QtPlatformTest, TheCompanionWindowFollowsTheModalDialog) {
+  QWidget companion(nullptr, Qt::Tool);
+  companion.show();
+  platform_.SetCompanionWindow(&companion);
+  RecordingDlg dlg(setup_, 900);
+  QWidget* owner = nullptr;
+  bool shown = false, slider_free = false;
+  EXPECT_EQ(Run(dlg,
+                [&](DialogWindow& window) {
+                  owner = companion.parentWidget();
+                  shown = companion.isVisible();
+                  // Input reaches it: a modal dialog lets its children have events.
+                  slider_free = &window == owner && companion.isWindow();
+                  Press(window, kIdOk);
+                }),
+            kIdOk);
+  EXPECT_NE(owner, nullptr);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(slider_free);
+  EXPECT_EQ(companion.parentWidget(), nullptr);
+  EXPECT_TRUE(companion.isVisible());
+  platform_.SetCompanionWindow(nullptr);
+}
+
 TEST_F(QtPlatformTest, ChecksAndRadiosGoThroughTheModel) {
   RecordingDlg dlg(setup_, 900);
   ASSERT_EQ(dlg.AddCheckParameterControls("Enable", 1010), 1);
