@@ -85,20 +85,8 @@ CTestAngle::CTestAngle(CMC_Setup& setup, CMC_EditSetupDlg* parent)
   };
   own(kOwnAcquisitions, kAcquisitionsEdit, own_acquisitions_);
   own(kOwnSampling, kSamplingEdit, own_sampling_);
-  // Each slider spans half to one and a half times the value, within the parameter's range.
-  const struct {
-    const char* name;
-    int slider, edit, lower, upper;
-  } sliders[] = {{"Kp_T_scl", kKpSlider, kKpEdit, kKpLower, kKpUpper},
-                 {"Ki_T_scl", kKiSlider, kKiEdit, kKiLower, kKiUpper}};
-  for (const auto& s : sliders) {
-    const CMC_Parameter* p = kestrel::FindOptional(setup_, s.name);
-    if (p == nullptr) continue;
-    const double value = p->GetValueInBaseUnit();
-    AddSliderParameterControls(s.name, s.slider, s.edit, 0, s.lower, s.upper,
-                               std::max(p->GetMinInBaseUnit(), 0.5 * value),
-                               std::min(p->GetMaxInBaseUnit(), 1.5 * value));
-  }
+  AddGainSlider("Kp_T_scl", kKpSlider, kKpEdit, 0, kKpLower, kKpUpper);
+  AddGainSlider("Ki_T_scl", kKiSlider, kKiEdit, 0, kKiLower, kKiUpper);
 }
 
 int CTestAngle::AcquisitionPoints() {
@@ -177,10 +165,6 @@ void CTestAngle::OnCommand(int id) {
       return;
     case kDetailsButton:
       ShowDetails();
-      return;
-    case kStartStop:
-      CPlotTestDlg::OnCommand(id);
-      DoDataExchange();  // a run refused at its start, or stopped, frees what it held
       return;
     default:
       CPlotTestDlg::OnCommand(id);

@@ -46,22 +46,10 @@ CTestCurrent::CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent)
   step_count_ = 5;
   AddParameterControls("TestCurrent", kTestCurrentEdit, kTestCurrentUnit);
   AddParameterControls("TestProtectionCurrent", kProtectionEdit, kProtectionUnit);
-  // Each slider spans half to one and a half times the value, within the parameter's range.
-  const struct {
-    const char* name;
-    int slider, edit, unit, lower, upper;
-  } sliders[] = {
-      {"Kp_C_scl", kKpSlider, kKpEdit, 0, kKpLower, kKpUpper},
-      {"Ki_C_scl", kKiSlider, kKiEdit, 0, kKiLower, kKiUpper},
-      {"PB_C", kPassBandSlider, kPassBandEdit, kPassBandUnit, kPassBandLower, kPassBandUpper}};
-  for (const auto& s : sliders) {
-    const CMC_Parameter* p = kestrel::FindOptional(setup_, s.name);
-    if (p == nullptr) continue;
-    const double value = p->GetValueInBaseUnit();
-    AddSliderParameterControls(s.name, s.slider, s.edit, s.unit, s.lower, s.upper,
-                               std::max(p->GetMinInBaseUnit(), 0.5 * value),
-                               std::min(p->GetMaxInBaseUnit(), 1.5 * value));
-  }
+  AddGainSlider("Kp_C_scl", kKpSlider, kKpEdit, 0, kKpLower, kKpUpper);
+  AddGainSlider("Ki_C_scl", kKiSlider, kKiEdit, 0, kKiLower, kKiUpper);
+  AddGainSlider("PB_C", kPassBandSlider, kPassBandEdit, kPassBandUnit, kPassBandLower,
+                kPassBandUpper);
   AddCheckParameterControls("isUseFilterOnCrtCtrlOutput", kFilterCheck);
   AddParameterControls("FilterOnCurrentControllerOutput", kFilterEdit, kFilterUnit);
   AddCheckParameterControls("isCompensateGravitationalLoads", kGravityCheck);
@@ -69,7 +57,7 @@ CTestCurrent::CTestCurrent(CMC_Setup& setup, CMC_EditSetupDlg* parent)
 }
 
 int CTestCurrent::OnInitDialog() {
-  CMyTestDlg::OnInitDialog();
+  CPlotTestDlg::OnInitDialog();
   RefreshAllParameters();
   SetButtonImage(kPicture, "3015");
   SetChildText(kProcedureText, kProcedure);
@@ -93,7 +81,7 @@ int CTestCurrent::OnInitDialog() {
 }
 
 void CTestCurrent::DoDataExchange() {
-  CMyTestDlg::DoDataExchange();
+  CPlotTestDlg::DoDataExchange();
   EnableChildren(kIdleOnly, running_flag_ == 0);
   const auto flag = [&](const char* name) {
     const CMC_Parameter* p = kestrel::FindOptional(setup_, name);
@@ -127,7 +115,7 @@ void CTestCurrent::OnChangedParameterValue(const char* name) {
   } else if (is("isUseFilterOnCrtCtrlOutput") || is("isCompensateGravitationalLoads")) {
     ApplyOutputRules();
   }
-  CMyTestDlg::OnChangedParameterValue(name);
+  CPlotTestDlg::OnChangedParameterValue(name);
 }
 
 void CTestCurrent::OnRefreshParameterValue(const char* name) {
@@ -135,7 +123,7 @@ void CTestCurrent::OnRefreshParameterValue(const char* name) {
     if (axis::EqualsNoCase(name, "Kp_C_scl")) WriteToDrive({"SFTKPI", "KPI"});
     if (axis::EqualsNoCase(name, "Ki_C_scl")) WriteToDrive({"SFTKII", "KII"});
   }
-  CMyTestDlg::OnRefreshParameterValue(name);
+  CPlotTestDlg::OnRefreshParameterValue(name);
 }
 
 void CTestCurrent::ApplyOutputRules() {
@@ -160,17 +148,13 @@ void CTestCurrent::OnCommand(int id) {
     case kSavePlots:
       if (logger_ && running_flag_ == 0) logger_->SaveGraph("CurrentTuning");
       return;
-    case kStartStop:
-      CMyTestDlg::OnCommand(id);
-      DoDataExchange();  // a run refused at its start, or stopped, frees what it held
-      return;
     default:
-      CMyTestDlg::OnCommand(id);
+      CPlotTestDlg::OnCommand(id);
   }
 }
 
 void CTestCurrent::OnOK() {
-  CMyTestDlg::OnOK();
+  CPlotTestDlg::OnOK();
   setup_.SetParameterValueInBaseUnit("Imax_Prot",
                                      setup_.GetParameterValueInBaseUnit("TestProtectionCurrent"));
 }

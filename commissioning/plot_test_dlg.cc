@@ -1,5 +1,7 @@
 #include "commissioning/plot_test_dlg.h"
 
+#include <algorithm>
+
 #include "conversions/calculator.h"
 #include "host/platform.h"
 
@@ -35,6 +37,21 @@ void CPlotTestDlg::OnTabChanged(int id, int page) {
     return;
   }
   ShowTab(page);
+}
+
+void CPlotTestDlg::AddGainSlider(const char* name, int slider, int edit, int unit, int lower,
+                                 int upper) {
+  const CMC_Parameter* p = kestrel::FindOptional(setup_, name);
+  if (p == nullptr) return;
+  const double value = p->GetValueInBaseUnit();
+  AddSliderParameterControls(name, slider, edit, unit, lower, upper,
+                             std::max(p->GetMinInBaseUnit(), 0.5 * value),
+                             std::min(p->GetMaxInBaseUnit(), 1.5 * value));
+}
+
+void CPlotTestDlg::OnCommand(int id) {
+  CMyTestDlg::OnCommand(id);
+  if (id == kStartStop) DoDataExchange();
 }
 
 void CPlotTestDlg::OnTimer(int id) {

@@ -29,6 +29,8 @@ class CPlotTestDlg : public CMyTestDlg {
 
   void OnTimer(int id) override;
   void OnTabChanged(int id, int page) override;
+  // Start/Stop: a run refused at its start, or stopped, gives back what it held.
+  void OnCommand(int id) override;
 
   CGraphWindow& Plot() { return plot_; }
   CMC_SingleAxisLogger* Logger() { return logger_.get(); }
@@ -39,6 +41,9 @@ class CPlotTestDlg : public CMyTestDlg {
   // Whether the "Test" tab may be shown now (a test may first check its parameters).
   virtual bool TestPageAllowed() { return true; }
   void ShowTab(int page);
+  // A gain's slider, edit, unit list (or 0) and bound spins; the slider spans half to one and a
+  // half times the value, within the parameter's range. Nothing when the setup lacks the gain.
+  void AddGainSlider(const char* name, int slider, int edit, int unit, int lower, int upper);
   // Writes registers to the running drive in order, each only when the one before was written.
   bool WriteToDrive(std::initializer_list<const char*> registers);
   // Reads the recorded points into the plot, letting the user act meanwhile. True when the
