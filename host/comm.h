@@ -15,6 +15,7 @@
 // show the user ("the drive does not answer", "no drive variable \"XYZ\"" ...).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,7 +43,36 @@ struct LogRequest {
 // One recorded point: the time since the routine was launched (s), then one value per variable.
 using LogPoint = std::vector<double>;
 
+// The drive's oscilloscope: while armed it samples up to four variables every `every` slow-loop
+// periods into an acquisition of `points` samples and streams each acquisition to the host as
+// unsolicited scope frames (host/scope_frame.h) while it fills.
+struct ScopeRequest {
+  enum class Mode : int {
+    kAuto = 1,    // no trigger: acquisitions follow one another
+    kNormal = 2,  // every trigger starts an acquisition (the drive re-arms after each)
+    kSingle = 4,  // the first trigger starts the one acquisition; then the scope stops
+  };
+  std::vector<std::string> variables;  // drive variable names, at most kMaxChannels
+  int points = 0;                      // samples per acquisition
+  int every = 1;                       // one sample every `every` slow-loop periods
+  Mode mode = Mode::kAuto;
+  std::string trigger_variable;  // one of `variables`; empty: the acquisition starts at once
+  bool rising = true;            // trigger on the level crossed upwards (else downwards)
+  double trigger_level = 0.0;    // internal units
+  int pretrigger_points = 0;     // samples kept from before the trigger, 0..points
+  static constexpr int kMaxChannels = 4;
+};
+
+// An unsolicited drive message, as 16-bit words: word 0 the number of payload words, word 1 a
+// sequence number, word 2 the message kind, then the payload.
+using UnsolicitedMessage = std::vector<uint16_t>;
+constexpr uint16_t kScopeFrameKind = 0xE900;
+
 }  // namespace axis
+
+// Receives an unsolicited message (`count` words); returns kScopeFrameKind when it did not take
+// it, else what it made of it (for scope frames: the number of new points, below 1 for none).
+using UnsolicitedMsgHandler = int (*)(const uint16_t* words, int count);
 
 class CMC_Comm {
  public:
@@ -79,4 +109,36 @@ class CMC_Comm {
 
   // Why the last operation failed.
   virtual std::string GetLastErrorText() const = 0;
+
+  // Arms the drive's oscilloscope (it then streams frames while a routine runs) / disarms it. A
+  // drive without one refuses.
+  virtual bool StartScope(const axis::ScopeRequest& request) {
+    (void)request;
+    return false;
+  }
+  virtual bool StopScope() { return true; }
+
+  // Unsolicited messages wait in the link until the host asks for them: CheckForUnrequestedMessages
+  // hands every pending one, oldest first, to `handler` (null: the registered handler; none: they
+  // are dropped). Registering returns the handler registered before, so that it can be restored.
+  UnsolicitedMsgHandler RegisterReceiveUnsolicitedMsgHandler(UnsolicitedMsgHandler handler) {
+    std::swap(handler_, handler);
+    return handler;
+  }
+  void CheckForUnrequestedMessages(UnsolicitedMsgHandler handler) {
+    pending_.clear();
+    TakeUnsolicited(pending_);
+    if (handler == nullptr) handler = handler_;
+    if (handler == nullptr) return;
+    for (const axis::UnsolicitedMessage& message : pending_)
+      if (!message.empty()) handler(message.data(), static_cast<int>(message.size()));
+  }
+
+ protected:
+  // Moves the messages received since the last call into `messages` (appended, oldest first).
+  virtual void TakeUnsolicited(std::vector<axis::UnsolicitedMessage>& messages) { (void)messages; }
+
+ private:
+  UnsolicitedMsgHandler handler_ = nullptr;
+  std::vector<axis::UnsolicitedMessage> pending_;
 };
