@@ -74,11 +74,10 @@ int TuneCurrentController(CMC_Setup& setup) {
 }
 
 int TuneSpeedController(CMC_Setup& setup) {
-  CMC_Parameter *ki, *kp, *mass, *pole_pitch, *force_constant, *pass_band, *damping;
+  CMC_Parameter *ki, *kp, *mass, *force_constant, *pass_band, *damping;
   const bool found = FindAll(setup, {{"Ki_S_scl", &ki},
                                      {"Kp_S_scl", &kp},
                                      {"Mt", &mass},
-                                     {"PolePitch", &pole_pitch},
                                      {"Kf", &force_constant},
                                      {"PB_S", &pass_band},
                                      {"Dump_S", &damping}});
@@ -91,7 +90,9 @@ int TuneSpeedController(CMC_Setup& setup) {
     return 0;
   }
 
-  const double m = V(pole_pitch) * V(mass);
+  // The plant m dv/dt = Kf i with speed counted per slow-loop period and current in counts: the
+  // mass is the total moving mass itself (force in N from Kf in N/A).
+  const double m = V(mass);
   const double omega = V(pass_band);
   const double zeta = V(damping);
   const double plant = m * k_i / k_v / V(force_constant);
@@ -132,13 +133,12 @@ int TunePositionController(CMC_Setup& setup) {
     gains = {2.0 * omega * zeta * counts, omega * omega * ts_s * counts, 0.0};
   } else {
     // PID straight onto the current reference: poles at (s + w)(s^2 + 2 zeta w s + w^2).
-    CMC_Parameter *mass, *pole_pitch, *force_constant;
+    CMC_Parameter *mass, *force_constant;
     double k_i;
-    if (!FindAll(setup, {{"Mt", &mass}, {"PolePitch", &pole_pitch}, {"Kf", &force_constant}}) ||
-        !CurrentScale(setup, k_i)) {
+    if (!FindAll(setup, {{"Mt", &mass}, {"Kf", &force_constant}}) || !CurrentScale(setup, k_i)) {
       return 0;
     }
-    const double m = V(pole_pitch) * V(mass);
+    const double m = V(mass);
     const double g = m * k_i / k_p / V(force_constant);
     gains = {(2.0 * zeta + 1.0) * omega * omega * g, omega * omega * omega * ts_s * g,
              (2.0 * zeta + 1.0) * omega * g / ts_s};

@@ -25,12 +25,12 @@ namespace kestrel {
 // "Kp_C_scl", "Ki_C_scl" from "PB_C", "Dump_C", "R", "L" and "MotorPhaseConnectionType".
 int TuneCurrentController(CMC_Setup& setup);
 
-// "Kp_S_scl", "Ki_S_scl" from "PB_S", "Dump_S", "Mt", "PolePitch", "Kf". Needs
+// "Kp_S_scl", "Ki_S_scl" from "PB_S", "Dump_S", "Mt", "Kf" (the plant Mt dv/dt = Kf i). Needs
 // "PosSpd_in_FastLoop" (looked up without a report) to know the loop period.
 int TuneSpeedController(CMC_Setup& setup);
 
 // "Kp_P_scl", "Ki_P_scl", "Kd_P_scl" from "PB_P", "Dump_P" and "PositionControlType"; the PID form
-// (position loop driving the current) also needs "Mt", "PolePitch", "Kf". "PosSpd_in_FastLoop" is
+// (position loop driving the current) also needs "Mt" and "Kf". "PosSpd_in_FastLoop" is
 // optional here: absent means the slow loop.
 int TunePositionController(CMC_Setup& setup);
 

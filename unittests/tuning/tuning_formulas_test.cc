@@ -55,7 +55,7 @@ std::vector<double> ClosedLoop(TestSetup& s, const Loop& loop, const char* kp, c
   const double p = s.Get(kp), i = s.Get(ki) / loop.ts_s, d = kd ? s.Get(kd) * loop.ts_s : 0.0;
   // Speeds are counted per slow-loop period, wherever the speed loop runs.
   const double speed_scale = kCountsPerMetre * kTsS;
-  const double mass_kg = s.Get("PolePitch") * s.Get("Mt");  // the drive's force per pole pitch
+  const double mass_kg = s.Get("Mt");
   switch (loop.model) {
     case Model::kWinding: {  // L' di/dt + R' i = v: a delta winding as the star of a third
       const double third = s.Get("MotorPhaseConnectionType") == 1 ? 3.0 : 1.0;
@@ -171,7 +171,7 @@ TEST(Tuning, AMissingNameWritesNothing) {
        2},
       {TuneSpeedController,
        {},
-       {"Kp_S_scl", "Ki_S_scl", "Mt", "PolePitch", "Kf", "PB_S", "Dump_S", "PosSpd_in_FastLoop",
+       {"Kp_S_scl", "Ki_S_scl", "Mt", "Kf", "PB_S", "Dump_S", "PosSpd_in_FastLoop",
         "SLPER", "PWMPER", "DSP_freq", "ImaxPS", "EncRes"},
        2},
       {TunePositionController,
@@ -181,7 +181,7 @@ TEST(Tuning, AMissingNameWritesNothing) {
        3},
       {TunePositionController,
        {{"PositionControlType", 1.5}},
-       {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "Mt", "PolePitch", "Kf", "SLPER", "ImaxPS", "EncRes"},
+       {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "Mt", "Kf", "SLPER", "ImaxPS", "EncRes"},
        3}};
   for (const auto& [tune, common, n, k] : cases) {
     for (const std::string& missing : n) {
