@@ -160,20 +160,27 @@ bool CMyTestDlg::ReadResult(CMC_CoffFormat& image, const char* name, double& val
 }
 
 bool CMyTestDlg::CurrentCounts(const char* name, int& counts) {
-  const CMC_Parameter* current = kestrel::FindOptional(setup_, name);
   double counts_per_A = 0.0;
-  if (current == nullptr || !kestrel::CurrentScale(setup_, counts_per_A)) {
-    MessageBox(
-        std::string("The setup has no \"") + name + "\" or no current scale to run the test.",
-        axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
+  const bool scaled = kestrel::CurrentScale(setup_, counts_per_A);
+  const char* what = std::string(name) == "TestCurrent" ? "test current" : "protection current";
+  return Int16Counts(name, what, "the drive's current measurement", scaled ? counts_per_A : 0.0,
+                     "A", counts);
+}
+
+bool CMyTestDlg::Int16Counts(const char* name, const char* what, const char* holder,
+                             double counts_per_unit, const char* unit, int& counts) {
+  const CMC_Parameter* parameter = kestrel::FindOptional(setup_, name);
+  if (parameter == nullptr || !(counts_per_unit != 0.0)) {
+    MessageBox(std::string("The setup has no \"") + name + "\" or no scale for it to run the test.",
+               axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
     return false;
   }
-  const double value = current->GetValueInInternalUnit();
+  const double value = parameter->GetValueInInternalUnit();
   constexpr double kLargestCount = 32767.0;
   if (!(std::fabs(value) < kLargestCount + 1.0)) {
-    MessageBox(std::string("The ") + (std::string(name) == "TestCurrent" ? "test" : "protection") +
-                   " current is more than the drive's current measurement holds: at most " +
-                   axis::FormatNumber(kLargestCount / counts_per_A, 4) + " A.",
+    MessageBox(std::string("The ") + what + " is more than " + holder + " holds: at most " +
+                   axis::FormatNumber(kLargestCount / std::fabs(counts_per_unit), 4) + " " + unit +
+                   ".",
                axis::MessageButtons::kOk, axis::MessageIcon::kWarning);
     return false;
   }

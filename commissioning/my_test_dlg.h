@@ -102,6 +102,11 @@ class CMyTestDlg : public CMC_TestDlg {
   // does not fit is refused with a message naming the largest current the drive takes, instead
   // of reaching the drive wrapped. False (a message shown) when refused or missing.
   bool CurrentCounts(const char* name, int& counts);
+  // The same for any parameter the drive takes as a signed 16-bit count: `what` and `unit` name
+  // and `holder` (what holds it in the drive) name it in the message, `counts_per_unit` is its
+  // scale.
+  bool Int16Counts(const char* name, const char* what, const char* holder, double counts_per_unit,
+                   const char* unit, int& counts);
 
   // The first steps of every test that positions the motor before its main routine: "In1" (the
   // test current in counts) written into the preliminary image, the preliminary routine launched,

@@ -5,6 +5,7 @@
 #include "commissioning/current_tuning.h"
 #include "commissioning/encoder_tests.h"
 #include "commissioning/hall_tests.h"
+#include "commissioning/mass_test.h"
 #include "commissioning/phase_connections.h"
 #include "commissioning/rl_identification.h"
 #include "commissioning/vdc_detection.h"
@@ -54,6 +55,7 @@ constexpr SetupDialogEntry kDialogs[] = {
     {CTestHallConfiguration::kTemplate, &Open<CTestHallConfiguration>},
     {CTestAnalogueRef::kTemplate, &Open<CTestAnalogueRef>},
     {CTestAngle::kTemplate, &Open<CTestAngle>},
+    {CTotalMassTest::kTemplate, &Open<CTotalMassTest>},
 };
 
 }  // namespace

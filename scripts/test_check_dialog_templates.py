@@ -310,6 +310,7 @@ EXPECTED[293] = ("Hall Signals Connection Test", 0x4010F)
 EXPECTED[294] = ("Hall Configuration Detection Test", 0x40110)
 EXPECTED[104] = ("Analogue Reference Test", 0x40104)
 EXPECTED[3057] = ("Electric Angle Controller Tuning Test", 0x40112)
+EXPECTED[3041] = ("Total mass test", 0x40111)
 
 
 def load_templates():

@@ -117,6 +117,7 @@ const std::vector<TestEntry>& TestEntries() {
       {.name = "analogue",
        .template_id = 104,
        .readouts = {{1010, "Analogue input voltage", "V"}, {1011, "Command", ""}}},
+      {.name = "mass", .template_id = 3041, .parameters = {"Mt"}},
   };
   return entries;
 }
