@@ -57,7 +57,7 @@ they update SETUP in place, atomically):
                                   run one commissioning test headless on the simulated drive
                                   (TEST: phase, rl, current, vdc, encoder-connections,
                                   encoder-resolution, hall-signals, hall-configuration, angle,
-                                  analogue); the setup is written when the test's dialog ended
+                                  analogue, mass); the setup is written when the test's dialog ended
                                   with OK (--answer yes, the default)
   render SETUP DIR                draw every setup dialog as it opens on SETUP, offscreen, into
                                   DIR/<template id>-<name>.png
