@@ -130,14 +130,15 @@ void HeadlessPlatform::AdvanceClock(DialogModel& dialog, int64_t ms, const Condi
           return a.due_ms != b.due_ms ? a.due_ms < b.due_ms : a.order < b.order;
         });
     if (next == timers_.end() || next->due_ms > target) break;
-    clock_.Advance((next->due_ms - Now()) * kNsPerMs);
-    next->due_ms += next->period_ms;
+    // A loop that idled inside a timer may have moved the clock past a timer's time.
+    clock_.Advance(std::max<int64_t>(next->due_ms - Now(), 0) * kNsPerMs);
+    next->due_ms = std::max(next->due_ms + next->period_ms, Now());
     DialogModel* owner = next->dialog;
     const int id = next->id;
     firings_.push_back({Now(), owner->Template().id, id});
     owner->OnTimer(id);  // may set or kill timers: `next` is not used after this
   }
-  if (dialog.IsRunning()) clock_.Advance((target - Now()) * kNsPerMs);
+  if (dialog.IsRunning() && target > Now()) clock_.Advance((target - Now()) * kNsPerMs);
 }
 
 int HeadlessPlatform::RunModal(DialogModel& dialog) {
@@ -186,6 +187,11 @@ void HeadlessPlatform::DispatchPendingMessages() {
   const Action action = actions_.front();
   actions_.pop_front();
   Apply(*running_.back(), action);
+}
+
+void HeadlessPlatform::Idle(unsigned ms) {
+  clock_.Advance(int64_t{ms} * kNsPerMs);
+  DispatchPendingMessages();
 }
 
 int HeadlessPlatform::ShowMessageBox(const MessageBoxRequest& request) {

@@ -109,6 +109,7 @@ class HeadlessPlatform : public Platform {
   bool SetTimer(DialogModel& dialog, int id, unsigned period_ms) override;
   bool KillTimer(DialogModel& dialog, int id) override;
   void DispatchPendingMessages() override;
+  void Idle(unsigned ms) override;
   int ShowMessageBox(const MessageBoxRequest& request) override;
   void OpenHelp(int context) override;
   std::optional<std::string> AskFileName(const FileNameRequest& request) override;

@@ -72,6 +72,13 @@ class Platform {
 
   // Lets pending user input and timers in, for handlers that loop for a long time.
   virtual void DispatchPendingMessages() = 0;
+  // A loop that waits on the drive (a live plot's polling) has nothing to do for about `ms`: the
+  // desktop lets events in for that long, the headless platform moves its clock on by `ms` (so
+  // that the drive moves on too) and lets the next scripted action in when its time has come.
+  virtual void Idle(unsigned ms) {
+    (void)ms;
+    DispatchPendingMessages();
+  }
 
   // Shows a message box and returns the button pressed (a DialogResult).
   virtual int ShowMessageBox(const MessageBoxRequest& request) = 0;

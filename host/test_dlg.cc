@@ -65,6 +65,12 @@ void CMC_TestDlg::OnCancel() {
 }
 
 void CMC_TestDlg::OnBtnStartStop() {
+  // A run that goes on until the user stops it is ended by the test itself (its timer or live
+  // loop sees the request), so that it can still upload and judge what it recorded.
+  if (running_flag_ != 0 && continuous_run_ != 0) {
+    stop_request_ = 1;
+    return;
+  }
   if (running_flag_ != 0) {
     StopRun();
     SetChildText(kStatusText, "Test stopped");

@@ -57,7 +57,8 @@ class CMC_TestDlg : public CMC_EditSetupDlg {
 
   // Starts a run; the test's own sequence. Returns non-zero when a run was started.
   virtual int BeginTest() { return 0; }
-  // The Start/Stop button's action.
+  // The Start/Stop button's action. Stop during a continuous run (continuous_run_ set) only sets
+  // the stop request and leaves the ending of the run to the test.
   void OnBtnStartStop();
 
   // Launches the routine of `image` (its label) with the inputs written into the image; with a

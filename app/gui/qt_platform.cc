@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QInputDialog>
@@ -573,6 +574,13 @@ void QtPlatform::KillTimers(const DialogModel& dialog) {
 }
 
 void QtPlatform::DispatchPendingMessages() { QCoreApplication::processEvents(); }
+
+void QtPlatform::Idle(unsigned ms) {
+  // Events are handled as they come for `ms`, without spinning the processor meanwhile.
+  QEventLoop loop;
+  QTimer::singleShot(std::chrono::milliseconds(ms), &loop, &QEventLoop::quit);
+  loop.exec();
+}
 
 int QtPlatform::ShowMessageBox(const MessageBoxRequest& request) {
   static constexpr struct {
