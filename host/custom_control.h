@@ -26,6 +26,8 @@ class CustomControl {
 
   // Names the widget that draws this model ("bar", "plot", "phase" ...).
   virtual std::string_view Kind() const = 0;
+  // The host menu (axis::HostMenu) a right-click over the control offers; 0 for none.
+  virtual int ContextMenu() const { return 0; }
 
   // The dialog showing the model listens here (one dialog; nulls to stop): `listener` when the
   // picture changed, `on_destroyed` when the model goes away, so that the dialog never keeps it.

@@ -288,6 +288,34 @@ bool DialogModel::UserClick(int id) {
   }
 }
 
+std::vector<MenuItem> DialogModel::OnContextMenu(int id) {
+  const ControlState* c = Control(id);
+  if (c == nullptr || c->custom == nullptr) return {};
+  return HostMenu(c->custom->ContextMenu());
+}
+
+void DialogModel::OnGraphMessage(int, int, int) {}
+
+bool DialogModel::UserContextMenu(int id) {
+  const ControlState* c = Control(id);
+  if (c == nullptr || !c->enabled || !IsVisible(id)) return false;
+  MenuRequest request{id, OnContextMenu(id)};
+  if (request.items.empty() || GetPlatform() == nullptr) return true;
+  const std::optional<int> chosen = GetPlatform()->ChooseMenuCommand(request);
+  const bool offered =
+      chosen && std::any_of(request.items.begin(), request.items.end(), [&](const MenuItem& item) {
+        return item.command == *chosen && item.enabled;
+      });
+  if (offered && !HandledCommand(*chosen)) OnCommand(*chosen);
+  return true;
+}
+
+bool DialogModel::UserGraphMessage(int id, int channel, int step) {
+  if (!Usable(id, ControlKind::kCustom)) return false;
+  OnGraphMessage(id, channel, step);
+  return true;
+}
+
 bool DialogModel::UserSetCheck(int id, bool checked) {
   const ControlState* c = Control(id);
   if (c == nullptr || !c->enabled || !IsVisible(id) ||

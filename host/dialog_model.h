@@ -62,6 +62,11 @@ struct ControlState {
 
 constexpr int kHelpButton = 10024;
 
+// The message a scope graph sends its dialog when the user steps a channel's scale (the mouse
+// wheel over the channel's legend line): wParam the control id, lParam the channel (low word) and
+// the signed step (high word). A dialog model receives it as OnGraphMessage.
+constexpr int kGraphChannelScaleMessage = 0x467;
+
 class DialogModel;
 
 // A host feature running controls of its own inside a dialog.
@@ -132,6 +137,13 @@ class DialogModel {
   virtual void OnSelectionChanged(int id);  // unbound combo boxes
   virtual void OnTabChanged(int id, int page);
   virtual bool OnKeyChord(const std::string& chord);  // true when handled
+  // The menu a right-click over control `id` offers (empty: none). By default the host menu its
+  // custom control's model names (CustomControl::ContextMenu), every command enabled; a dialog
+  // overrides it to disable or drop commands, or to offer none while a test runs.
+  virtual std::vector<MenuItem> OnContextMenu(int id);
+  // kGraphChannelScaleMessage from the plot in control `id`: step channel `channel` (0-based) by
+  // `step` (> 0: more units per division, < 0: fewer). Does nothing by default.
+  virtual void OnGraphMessage(int id, int channel, int step);
 
   // User actions, as a front end or a test script delivers them. Each returns false (and does
   // nothing) when the control is missing, disabled, hidden or of the wrong kind.
@@ -142,6 +154,12 @@ class DialogModel {
   bool UserSelectTab(int id, int page);
   bool UserMoveSlider(int id, int position);
   bool UserKeyChord(const std::string& chord);
+  // A right-click over control `id`: its menu (OnContextMenu) is shown through the platform and
+  // the command chosen goes on as a button's click would (handlers, then OnCommand); a disabled
+  // command is not taken. False when the control is not usable.
+  bool UserContextMenu(int id);
+  // The user stepped a channel's scale on the plot in custom control `id`: OnGraphMessage.
+  bool UserGraphMessage(int id, int channel, int step);
 
   // Read access for renderers and tests.
   const DialogTemplate& Template() const { return template_; }

@@ -34,6 +34,9 @@ HeadlessPlatform& HeadlessPlatform::MoveSlider(int id, int position) {
 HeadlessPlatform& HeadlessPlatform::Key(std::string chord) {
   return Push({ActionKind::kKey, 0, std::move(chord)});
 }
+HeadlessPlatform& HeadlessPlatform::RightClick(int id) {
+  return Push({ActionKind::kRightClick, id});
+}
 HeadlessPlatform& HeadlessPlatform::Wait(int64_t ms) {
   return Push({ActionKind::kWait, 0, "", std::max<int64_t>(ms, 0)});
 }
@@ -55,6 +58,11 @@ HeadlessPlatform& HeadlessPlatform::Answer(int button) {
 }
 HeadlessPlatform& HeadlessPlatform::AnswerFileName(std::optional<std::string> name) {
   file_answers_.push_back(std::move(name));
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::AnswerMenu(std::optional<int> command) {
+  menu_answers_.push_back(command);
   return *this;
 }
 
@@ -86,6 +94,9 @@ void HeadlessPlatform::Apply(DialogModel& dialog, const Action& action) {
       break;
     case ActionKind::kKey:
       dialog.UserKeyChord(action.text);
+      break;
+    case ActionKind::kRightClick:
+      taken = dialog.UserContextMenu(action.id);
       break;
     case ActionKind::kWait:
       AdvanceClock(dialog, action.number);
@@ -226,6 +237,25 @@ std::optional<std::string> HeadlessPlatform::AskText(const TextRequest& request)
   std::optional<std::string> answer = std::move(text_answers_.front());
   text_answers_.pop_front();
   return answer;
+}
+
+}  // namespace axis
+
+namespace axis {
+
+std::optional<int> HeadlessPlatform::ChooseMenuCommand(const MenuRequest& request) {
+  menu_log_.push_back(request);
+  if (menu_answers_.empty()) return std::nullopt;
+  const std::optional<int> answer = menu_answers_.front();
+  menu_answers_.pop_front();
+  if (!answer) return std::nullopt;
+  const bool offered =
+      std::any_of(request.items.begin(), request.items.end(),
+                  [&](const MenuItem& item) { return item.command == *answer && item.enabled; });
+  if (offered) return answer;
+  Note("context menu of control " + std::to_string(request.control_id) + " offers no command " +
+       std::to_string(*answer));
+  return std::nullopt;
 }
 
 }  // namespace axis

@@ -13,7 +13,8 @@
 // A timer's period is at least 1 ms.
 //
 // Message boxes are answered from a queue of answers, else with the box's default button (OK or
-// Yes); file names and texts from their own queues, else cancelled. Every box, every help request
+// Yes); file names, texts and context menus (a right-click, RightClick) from their own queues,
+// else cancelled (a menu dismissed). Every box, every help request
 // and every question for a file name or a text is logged. A scripted answer the box does not offer,
 // and an action the user could not take (missing, disabled or hidden control), are noted in
 // ScriptErrors() and otherwise skipped.
@@ -41,6 +42,7 @@ class HeadlessPlatform : public Platform {
     kTab,
     kSlider,
     kKey,
+    kRightClick,
     kWait,
     kWaitUntil,
     kDo,
@@ -71,6 +73,8 @@ class HeadlessPlatform : public Platform {
   HeadlessPlatform& SelectTab(int id, int page);
   HeadlessPlatform& MoveSlider(int id, int position);
   HeadlessPlatform& Key(std::string chord);
+  // A right-click over control `id`; the menu shown takes the next AnswerMenu.
+  HeadlessPlatform& RightClick(int id);
   HeadlessPlatform& Wait(int64_t ms);
   // Waits until `done` holds for the dialog, checking after each timer that fires (and at the
   // start), but at most `timeout_ms`; the dialog ending stops the wait too.
@@ -83,6 +87,9 @@ class HeadlessPlatform : public Platform {
   HeadlessPlatform& Answer(int button);
   HeadlessPlatform& AnswerFileName(std::optional<std::string> name);
   HeadlessPlatform& AnswerText(std::optional<std::string> text);
+  // The command chosen in the next context menu (nullopt: dismissed). A command the menu does not
+  // offer is noted in ScriptErrors() and the menu dismissed.
+  HeadlessPlatform& AnswerMenu(std::optional<int> command);
   // The user's locale: whether typed numbers may use a decimal comma (a point by default).
   HeadlessPlatform& UserDecimalMark(DecimalMark mark) {
     decimal_mark_ = mark;
@@ -95,6 +102,7 @@ class HeadlessPlatform : public Platform {
   const std::vector<int>& HelpLog() const { return help_log_; }
   const std::vector<FileNameRequest>& FileNameLog() const { return file_log_; }
   const std::vector<TextRequest>& TextLog() const { return text_log_; }
+  const std::vector<MenuRequest>& MenuLog() const { return menu_log_; }
   const std::vector<std::string>& ScriptErrors() const { return script_errors_; }
   // (time, dialog template id, timer id) of every timer that fired.
   struct Firing {
@@ -114,6 +122,7 @@ class HeadlessPlatform : public Platform {
   void OpenHelp(int context) override;
   std::optional<std::string> AskFileName(const FileNameRequest& request) override;
   std::optional<std::string> AskText(const TextRequest& request) override;
+  std::optional<int> ChooseMenuCommand(const MenuRequest& request) override;
   DecimalMark TypedDecimalMark() const override { return decimal_mark_; }
   const Clock& GetClock() const override { return clock_; }
 
@@ -135,6 +144,7 @@ class HeadlessPlatform : public Platform {
   std::deque<int> answers_;
   std::deque<std::optional<std::string>> file_answers_;
   std::deque<std::optional<std::string>> text_answers_;
+  std::deque<std::optional<int>> menu_answers_;
   std::vector<DialogModel*> running_;
   std::vector<Timer> timers_;
   // The wait being applied, while AdvanceClock runs: its dialog, end and condition.
@@ -150,6 +160,7 @@ class HeadlessPlatform : public Platform {
   std::vector<int> help_log_;
   std::vector<FileNameRequest> file_log_;
   std::vector<TextRequest> text_log_;
+  std::vector<MenuRequest> menu_log_;
   std::vector<std::string> script_errors_;
   std::vector<Firing> firings_;
   DecimalMark decimal_mark_ = DecimalMark::kPoint;

@@ -58,6 +58,25 @@ bool CMC_Logger::Locate() {
 
 int CMC_Logger::LocateItems() { return Locate() ? 1 : 0; }
 
+std::vector<std::pair<double, double>> CMC_Logger::PhysicalScales() const {
+  std::vector<std::pair<double, double>> scales;
+  for (const Logged& logged : variables_) {
+    if (logged.variable == nullptr) {
+      scales.emplace_back(1.0, 0.0);
+    } else {
+      scales.emplace_back(logged.variable->ScaleFactor(), logged.variable->ScaleOffset());
+    }
+  }
+  return scales;
+}
+
+std::vector<int> CMC_Logger::Columns() const {
+  std::vector<int> columns;
+  int column = 0;
+  for (const Logged& logged : variables_) columns.push_back(logged.flag == 1 ? ++column : 0);
+  return columns;
+}
+
 void CMC_Logger::ClearVariables() {
   variables_.clear();
   CGraphFilter& curves = *document_.GetAt(0);
@@ -147,14 +166,7 @@ int CMC_SingleAxisLogger::BeginUploadData() {
     return 0;
   }
   Locate();
-  scales_.clear();
-  for (const Logged& logged : variables_) {
-    if (logged.variable == nullptr) {
-      scales_.emplace_back(1.0, 0.0);
-    } else {
-      scales_.emplace_back(logged.variable->ScaleFactor(), logged.variable->ScaleOffset());
-    }
-  }
+  scales_ = PhysicalScales();
   error_.clear();
   uploading_ = true;
   return 1;

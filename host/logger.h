@@ -30,7 +30,7 @@ class CMC_Logger {
   // Logs the drive variable `name`. Flag 1: it is also a column of curve set 0 (columns count from
   // 1 in the order such variables were added; column 0 is the time), which curves can show; any
   // other flag (0): it is only read through ReadPoint with an array. Returns 0 for an empty name.
-  int AddVariable(const char* name, int flag);
+  virtual int AddVariable(const char* name, int flag);
   int GetVariablesCount() const { return static_cast<int>(variables_.size()); }
   // How many values ReadPoint writes into an array: the time, then one per variable.
   int GetValuesPerPoint() const { return 1 + GetVariablesCount(); }
@@ -72,6 +72,11 @@ class CMC_Logger {
   void ClearVariables();
   // Every variable looked up again; true when all were found.
   bool Locate();
+  // Per variable, in the order added: the factor and offset from internal to physical units,
+  // (internal + offset) x factor; (1, 0) for a variable the setup lacks.
+  std::vector<std::pair<double, double>> PhysicalScales() const;
+  // The curve set 0 column of each variable (0 for one that is not plotted).
+  std::vector<int> Columns() const;
 
   CMC_Setup& setup_;
   std::vector<Logged> variables_;

@@ -26,6 +26,18 @@ bool OffersButton(const MessageBoxRequest& request, int answer) {
   return false;
 }
 
+std::vector<MenuItem> HostMenu(int menu_id) {
+  if (menu_id != kScopeMenu) return {};
+  return {{kScopeEdit, "&Edit..."},
+          {kScopeReset, "&Reset"},
+          {kScopeAutoscale, "&Autoscale"},
+          {kScopeLoad, "&Load..."},
+          {kScopeSave, "&Save..."},
+          {kScopeSavePlots, "Save &plots"},
+          {kScopeExportPicture, "Export p&icture"},
+          {kScopeExportText, "Export &text"}};
+}
+
 const Clock& Platform::GetClock() const {
   static const SteadyClock wall;
   return wall;

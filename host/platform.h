@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/clock.h"
 #include "host/number_text.h"
@@ -55,6 +56,32 @@ struct TextRequest {
   std::string initial;  // proposed text (Latin-1)
 };
 
+// A context menu: its commands in order; a chosen command goes to the dialog as a click would.
+struct MenuItem {
+  int command = 0;
+  std::string text;  // Latin-1, "&" marks the mnemonic
+  bool enabled = true;
+};
+struct MenuRequest {
+  int control_id = 0;  // the control right-clicked
+  std::vector<MenuItem> items;
+};
+
+// The host's menus by id; empty for an unknown id. Menu kScopeMenu is the oscilloscope graph's:
+// Edit..., Reset, Autoscale, Load..., Save..., Save plots, Export picture, Export text.
+constexpr int kScopeMenu = 101;
+enum ScopeMenuCommand : int {
+  kScopeEdit = 10062,
+  kScopeReset = 10063,
+  kScopeAutoscale = 10064,
+  kScopeLoad = 10065,
+  kScopeSave = 10066,
+  kScopeSavePlots = 10067,
+  kScopeExportPicture = 10068,
+  kScopeExportText = 10069,
+};
+std::vector<MenuItem> HostMenu(int menu_id);
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -88,6 +115,11 @@ class Platform {
   virtual std::optional<std::string> AskFileName(const FileNameRequest& request) = 0;
   // Asks for one line of text (Latin-1); nullopt when the user cancelled.
   virtual std::optional<std::string> AskText(const TextRequest& request) = 0;
+  // Shows a context menu at the pointer; the command chosen, nullopt when dismissed.
+  virtual std::optional<int> ChooseMenuCommand(const MenuRequest& request) {
+    (void)request;
+    return std::nullopt;
+  }
 
   // The decimal marks a number typed into a dialog may use: the point always, the comma too where
   // the user's locale writes numbers with one. Dialogs always show numbers with a point.

@@ -114,6 +114,15 @@ CXYCurve::CXYCurve(int x_column, int y_column, int axis, axis::Colour colour, in
       colour_(colour),
       line_width_(std::clamp(line_width, 1, 16)) {}
 
+void CXYCurve::SetPoint(size_t index, double x, double y) {
+  if (index < points_.size()) {
+    points_[index] = {x, y};
+    return;
+  }
+  points_.resize(index, {kNaN, kNaN});
+  points_.push_back({x, y});
+}
+
 CGraphFilter::CGraphFilter() : columns_{{"t", "s"}} {}
 
 CXYCurve& CGraphFilter::Add(CXYCurve curve) {
@@ -161,6 +170,39 @@ void CGraphFilter::AddRow(const std::vector<double>& row) {
   };
   for (const auto& curve : curves_)
     curve->AddPoint(value(curve->GetXColumn()), value(curve->GetYColumn()));
+}
+
+void CGraphFilter::SetRow(size_t index, const std::vector<double>& row) {
+  const auto value = [&row](int column) {
+    return column >= 0 && static_cast<size_t>(column) < row.size()
+               ? row[static_cast<size_t>(column)]
+               : kNaN;
+  };
+  for (const auto& curve : curves_)
+    curve->SetPoint(index, value(curve->GetXColumn()), value(curve->GetYColumn()));
+}
+
+void CGraphFilter::SetScreen(int divisions, axis::Range x) {
+  divisions_ = std::max(divisions, 0);
+  if (std::isfinite(x.min) && std::isfinite(x.max) && x.min < x.max) screen_x_ = x;
+}
+
+void CGraphFilter::SetColumnDivision(int column, double scale, double offset) {
+  if (column < 0) return;
+  if (static_cast<size_t>(column) >= column_divisions_.size())
+    column_divisions_.resize(static_cast<size_t>(column) + 1);
+  auto& division = column_divisions_[static_cast<size_t>(column)];
+  if (std::isfinite(scale) && scale > 0.0 && std::isfinite(offset)) {
+    division = Division{scale, offset};
+  } else {
+    division.reset();
+  }
+}
+
+const CGraphFilter::Division* CGraphFilter::ColumnDivision(int column) const {
+  if (column < 0 || static_cast<size_t>(column) >= column_divisions_.size()) return nullptr;
+  const auto& division = column_divisions_[static_cast<size_t>(column)];
+  return division ? &*division : nullptr;
 }
 
 void CGraphFilter::RemoveAllPoints() {
@@ -240,7 +282,45 @@ bool CGraphWindow::AxisUsed(int axis) const {
   return false;
 }
 
+void CGraphWindow::UpdatePoint(int index) {
+  if (index < 0) return;
+  const auto i = static_cast<size_t>(index);
+  updated_first_ = updated_ ? std::min(updated_first_, i) : i;
+  updated_last_ = updated_ ? std::max(updated_last_, i) : i;
+  updated_ = true;
+  Changed();
+}
+
+bool CGraphWindow::TakeUpdatedPoints(size_t& first, size_t& last) {
+  if (!updated_) return false;
+  first = updated_first_;
+  last = updated_last_;
+  updated_ = false;
+  return true;
+}
+
+axis::Range CGraphWindow::CurveYRange(const CXYCurve& curve) const {
+  const axis::Range range = GetYRange(AxisOf(curve));
+  const CGraphFilter::Division* division =
+      curves_ != nullptr ? curves_->ColumnDivision(curve.GetYColumn()) : nullptr;
+  if (division == nullptr) return range;
+  return {division->offset + range.min * division->scale,
+          division->offset + range.max * division->scale};
+}
+
+int CGraphWindow::ContextMenu() const {
+  if (context_menu_ >= 0) return context_menu_;
+  return curves_ != nullptr && curves_->GetDivisions() > 0 ? axis::kScopeMenu : 0;
+}
+
 void CGraphWindow::DoZoomOut() {
+  if (curves_ != nullptr && curves_->GetDivisions() > 0) {
+    const double half = 0.5 * curves_->GetDivisions();
+    x_range_ = curves_->GetScreenX();
+    std::fill(y_ranges_.begin(), y_ranges_.end(), axis::Range{-half, half});
+    Redraw();
+    return;
+  }
   Extent x;
   std::vector<Extent> y(static_cast<size_t>(axes_));
   for (int i = 0; curves_ != nullptr && i < curves_->GetCount(); ++i) {

@@ -12,8 +12,10 @@
 // plot are written by the host itself as SVG (host/plot_picture.h) and, on the desktop, as PNG.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +82,8 @@ class CXYCurve {
 
   const std::vector<axis::XYPoint>& Points() const { return points_; }
   void AddPoint(double x, double y) { points_.push_back({x, y}); }
+  // Replaces point `index`; past the end, the points between become NaN.
+  void SetPoint(size_t index, double x, double y);
   void RemoveAllPoints() { points_.clear(); }
 
  private:
@@ -121,6 +125,22 @@ class CGraphFilter {
   // A row of values, one per column: every curve takes the point (row[x column], row[y column]);
   // a column the row lacks gives NaN.
   void AddRow(const std::vector<double>& row);
+  // The same as point `index` of every curve (a circular buffer's slot), see CXYCurve::SetPoint.
+  void SetRow(size_t index, const std::vector<double>& row);
+
+  // An oscilloscope's screen: `divisions` vertical divisions (0: an ordinary plot) over the time
+  // span `x`. A column with a division scale is drawn at (value - offset) / scale divisions from
+  // the screen's centre line: `scale` units per division, `offset` the value on the centre line.
+  struct Division {
+    double scale = 1.0;
+    double offset = 0.0;
+  };
+  void SetScreen(int divisions, axis::Range x);
+  int GetDivisions() const { return divisions_; }
+  axis::Range GetScreenX() const { return screen_x_; }
+  // A scale that is not positive and finite, or an offset that is not finite, removes the column's.
+  void SetColumnDivision(int column, double scale, double offset);
+  const Division* ColumnDivision(int column) const;  // null when the column has none
   // Empties every curve.
   void RemoveAllPoints();
 
@@ -141,6 +161,9 @@ class CGraphFilter {
   };
   std::vector<std::unique_ptr<CXYCurve>> curves_;
   std::vector<Column> columns_;
+  int divisions_ = 0;
+  axis::Range screen_x_{0.0, 1.0};
+  std::vector<std::optional<Division>> column_divisions_;
 };
 
 // The curve sets of a logger (or of a plot of its own): set 0 exists from the start.
@@ -165,6 +188,10 @@ class CGraphDocument {
 // without span (one point, a constant curve) is widened around its value by 10 % of it (by 1 at
 // zero); an axis without a finite point gets x 0..1 or y -1..1. Ranges set by hand must be finite
 // and increasing, or they are refused.
+//
+// A curve set with a screen (an oscilloscope's, CGraphFilter::SetScreen) is zoomed out to the
+// screen instead: x over its time span, every y axis from -divisions/2 to +divisions/2, in
+// divisions; a curve whose y column has a division scale is drawn in divisions (CurveYRange).
 class CGraphWindow : public axis::CustomControl {
  public:
   static constexpr int kMaxAxes = 4;
@@ -196,6 +223,12 @@ class CGraphWindow : public axis::CustomControl {
   void DoZoomOut();
   // Points were appended to the curves, nothing else changed: a drawing may add just their lines.
   void UpdateLastPoint() { Changed(); }
+  // Point `index` of the curves (a slot of a circular buffer) was replaced: a drawing may redraw
+  // just the lines around it. A negative index is ignored.
+  void UpdatePoint(int index);
+  // The replaced points since the last call, as the smallest and largest index; false when none.
+  // The widget drawing the plot takes them.
+  bool TakeUpdatedPoints(size_t& first, size_t& last);
   // Counts the changes that need everything drawn again (all but UpdateLastPoint), so that a
   // widget may keep its drawing of the curves and add the appended points while it stays the same.
   uint64_t GetRedrawCount() const { return redraw_count_; }
@@ -210,6 +243,14 @@ class CGraphWindow : public axis::CustomControl {
   int AxisOf(const CXYCurve& curve) const;
   // Whether any curve is drawn against the axis.
   bool AxisUsed(int axis) const;
+  // The range of y values a curve's y spans on the plot: its axis's range, or, for a column with a
+  // division scale, that range (in divisions) as values: offset + divisions x scale.
+  axis::Range CurveYRange(const CXYCurve& curve) const;
+
+  // The host menu (HostMenu) a right-click over the plot offers, 0 for none. Unless set, a plot
+  // of an oscilloscope's screen offers the scope's menu (kScopeMenu), any other plot none.
+  void SetContextMenu(int menu_id) { context_menu_ = menu_id; }
+  int ContextMenu() const override;
 
   // Axis titles (Latin-1): "label [unit]", or the label alone without a unit. The x axis is "t"
   // in "s" unless set; a y axis not set names its curves, with their unit when they share one.
@@ -242,6 +283,9 @@ class CGraphWindow : public axis::CustomControl {
   int options_;
   axis::Range x_range_{0.0, 1.0};
   std::vector<axis::Range> y_ranges_;
+  int context_menu_ = -1;  // -1: by the curve set
+  bool updated_ = false;
+  size_t updated_first_ = 0, updated_last_ = 0;
   Title x_title_{true, "t", "s"};
   std::vector<Title> y_titles_;
   uint64_t redraw_count_ = 0;

@@ -145,7 +145,7 @@ double YPixel(const CGraphWindow& plot, int axis, const PlotArea& area, double y
 
 std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const CXYCurve& curve,
                                                const PlotArea& area, size_t first) {
-  const Range x_range = plot.GetXRange(), y_range = plot.GetYRange(plot.AxisOf(curve));
+  const Range x_range = plot.GetXRange(), y_range = plot.CurveYRange(curve);
   const auto to_pixel = [&area](Pixel unit) {
     return Pixel{area.left + unit.x * area.width, area.top + (1.0 - unit.y) * area.height};
   };
@@ -184,7 +184,10 @@ std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const C
 std::string LegendText(const CGraphFilter& curves, const CXYCurve& curve) {
   const std::string unit = curves.CurveUnit(curve);
   const std::string name = curves.CurveName(curve);
-  return unit.empty() ? name : name + " [" + unit + "]";
+  std::string text = unit.empty() ? name : name + " [" + unit + "]";
+  if (const CGraphFilter::Division* d = curves.ColumnDivision(curve.GetYColumn()))
+    text += ", " + FormatNumber(d->scale, 6) + "/div";
+  return text;
 }
 
 std::string PlotSvg(const CGraphWindow& plot, int width, int height) {

@@ -57,7 +57,8 @@ struct Pixel {
 std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const CXYCurve& curve,
                                                const PlotArea& area, size_t first = 0);
 
-// A legend line (Latin-1): "name [unit]", or the name alone.
+// A legend line (Latin-1): "name [unit]", or the name alone; a column drawn in divisions adds its
+// scale: "name [unit], 0.5/div".
 std::string LegendText(const CGraphFilter& curves, const CXYCurve& curve);
 
 // The plot as a standalone SVG 1.1 document (UTF-8) of width x height px:

@@ -1,11 +1,12 @@
 #include "host/test_dlg.h"
 
 #include <algorithm>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "host/logger.h"
 #include "host/numeric.h"
+#include "host/scope_logger.h"
 #include "host/text.h"
 
 const char* const CMC_TestDlg::msc_pszErrInternal =
@@ -159,8 +160,8 @@ bool CMC_TestDlg::WriteRegisters(CMC_Comm& comm) {
   return true;
 }
 
-int CMC_TestDlg::ExecuteCode(const char* label, CMC_CoffFormat* image, CMC_SingleAxisLogger* logger,
-                             void*, void*) {
+int CMC_TestDlg::ExecuteCode(const char* label, CMC_CoffFormat* image, CMC_Logger* logger, void*,
+                             void*) {
   CMC_Comm* comm = setup_.GetComm();
   if (comm == nullptr || image == nullptr || label == nullptr) {
     error_text_ = comm == nullptr ? "No drive is attached." : msc_pszErrInternal;
@@ -171,11 +172,16 @@ int CMC_TestDlg::ExecuteCode(const char* label, CMC_CoffFormat* image, CMC_Singl
     error_text_ = error;
     return 0;
   }
+  const auto* recorder = dynamic_cast<CMC_SingleAxisLogger*>(logger);
+  auto* scope = dynamic_cast<CMC_ScopeLogger*>(logger);
   const std::optional<axis::LogRequest> log =
-      logger != nullptr ? std::optional(logger->Request()) : std::nullopt;
-  if (!WriteRegisters(*comm) ||
-      !comm->Launch(label, image->Inputs(), log ? &*log : nullptr)) {
+      recorder != nullptr ? std::optional(recorder->Request()) : std::nullopt;
+  if (!WriteRegisters(*comm) || !comm->Launch(label, image->Inputs(), log ? &*log : nullptr)) {
     error_text_ = comm->GetLastErrorText();
+    return 0;
+  }
+  if (scope != nullptr && scope->BeginUploadData() == 0) {
+    error_text_ = scope->GetLastErrorText();
     return 0;
   }
   image->MarkLaunched(true);

@@ -29,7 +29,7 @@
 #include "host/edit_setup_dlg.h"
 #include "host/routine_image.h"
 
-class CMC_SingleAxisLogger;
+class CMC_Logger;
 
 class CMC_TestDlg : public CMC_EditSetupDlg {
  public:
@@ -61,10 +61,12 @@ class CMC_TestDlg : public CMC_EditSetupDlg {
   // the stop request and leaves the ending of the run to the test.
   void OnBtnStartStop();
 
-  // Launches the routine of `image` (its label) with the inputs written into the image; with a
-  // logger, the drive records while the routine runs. Non-zero when launched; otherwise the error
-  // text says why. `progress` and `context` are unused.
-  int ExecuteCode(const char* label, CMC_CoffFormat* image, CMC_SingleAxisLogger* logger,
+  // Launches the routine of `image` (its label) with the inputs written into the image. With a
+  // single-axis logger the drive records while the routine runs; with a scope logger the routine
+  // is launched without a record and the drive's oscilloscope is then armed (BeginUploadData),
+  // a refusal failing the call. Non-zero when launched; otherwise the error text says why.
+  // `progress` and `context` are unused.
+  int ExecuteCode(const char* label, CMC_CoffFormat* image, CMC_Logger* logger,
                   void* progress = nullptr, void* context = nullptr);
   // A user variable of the routine of `image`: read from the drive / written into the image before
   // the launch (into the running routine too once it runs). Non-zero on success; otherwise

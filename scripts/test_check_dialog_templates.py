@@ -299,6 +299,7 @@ EXPECTED = {106: ("Drive Setup", 262406), 108: ("Brushless Motor Setup", 262407)
 
 # The host's own dialogs.
 EXPECTED[120] = ("CANopen Settings", 0)
+EXPECTED[121] = ("Oscilloscope Settings", 0)
 # The commissioning tests.
 EXPECTED[105] = ("VDC Detection Test", 0x40105)
 EXPECTED[288] = ("Motor Phase Connection Test", 0x4010B)
