@@ -126,7 +126,7 @@ bool CMyTestDlg::WriteInputs(CMC_CoffFormat& image, const axis::UserVariables& i
   return true;
 }
 
-bool CMyTestDlg::Launch(const char* label, CMC_CoffFormat& image, CMC_SingleAxisLogger* logger) {
+bool CMyTestDlg::Launch(const char* label, CMC_CoffFormat& image, CMC_Logger* logger) {
   if (ExecuteCode(label, &image, logger) != 0) return true;
   // The host names a missing routine or a link failure; anything else is an internal fault.
   if (error_text_.empty()) error_text_ = msc_pszErrInternal;

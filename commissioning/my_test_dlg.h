@@ -87,7 +87,7 @@ class CMyTestDlg : public CMC_TestDlg {
   // Writes the user variables into the image, each write failing the run on error.
   bool WriteInputs(CMC_CoffFormat& image, const axis::UserVariables& inputs);
   // Launches the routine; the internal error fails the run when the drive refuses.
-  bool Launch(const char* label, CMC_CoffFormat& image, CMC_SingleAxisLogger* logger = nullptr);
+  bool Launch(const char* label, CMC_CoffFormat& image, CMC_Logger* logger = nullptr);
   // Reads a drive variable from the drive, in internal or base units; a missing variable or a
   // failed read fails the run.
   bool ReadDriveVariable(const char* name, bool internal, double& value);

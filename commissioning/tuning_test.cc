@@ -40,11 +40,11 @@ constexpr unsigned kScopePollMs = 1;
 constexpr unsigned kLivePollMs = 1;
 constexpr int kDataLoggerPoints = 2000;
 
-#define KESTREL_PROCEDURE(what)                                                                   \
-  "1. Check/setup the test current limits and " what                                             \
-  " profile below\r\n2. Go to the \"Test\" tab and press the \"Tune\" button\r\n3. "             \
+#define KESTREL_PROCEDURE(what)                                                                 \
+  "1. Check/setup the test current limits and " what                                            \
+  " profile below\r\n2. Go to the \"Test\" tab and press the \"Tune\" button\r\n3. "            \
   "Check/identify the total mass, then set the desired passband and tune the controller\r\n4. " \
-  "Press the \"Start\" button\r\n5. Wait until the test begins and displays the results\r\n6. "  \
+  "Press the \"Start\" button\r\n5. Wait until the test begins and displays the results\r\n6. " \
   "If needed, change the controller parameters during the test, until you get satisfactory "    \
   "results"
 
@@ -106,23 +106,28 @@ const Dlg::Names kPositionNames = {
 // The test whose handler receives the drive's unsolicited messages.
 CTuningTestDlg* g_frame_receiver = nullptr;
 
-constexpr int kGainControls[] = {Dlg::kKpEdit,     Dlg::kKpLower,     Dlg::kKpSlider,
-                                 Dlg::kKpUpper,    Dlg::kKiEdit,      Dlg::kKiLower,
-                                 Dlg::kKiSlider,   Dlg::kKiUpper,     Dlg::kIPSatEdit,
-                                 Dlg::kIPSatUnit,  Dlg::kIPSatLower,  Dlg::kIPSatSlider,
-                                 Dlg::kIPSatUpper, Dlg::kKffaEdit,    Dlg::kKffaLower,
-                                 Dlg::kKffaSlider, Dlg::kKffaUpper,   0};
-constexpr int kPositionGainControls[] = {
-    CTestPositionTuning::kKdEdit, CTestPositionTuning::kKdLower, CTestPositionTuning::kKdSlider,
-    CTestPositionTuning::kKdUpper, Dlg::kKffsEdit, Dlg::kKffsLower, Dlg::kKffsSlider,
-    Dlg::kKffsUpper, 0};
-constexpr int kRatioControls[] = {Dlg::kRatioLabel, Dlg::kRatioEdit,  Dlg::kRatioLower,
+constexpr int kGainControls[] = {Dlg::kKpEdit,     Dlg::kKpLower,    Dlg::kKpSlider,
+                                 Dlg::kKpUpper,    Dlg::kKiEdit,     Dlg::kKiLower,
+                                 Dlg::kKiSlider,   Dlg::kKiUpper,    Dlg::kIPSatEdit,
+                                 Dlg::kIPSatUnit,  Dlg::kIPSatLower, Dlg::kIPSatSlider,
+                                 Dlg::kIPSatUpper, Dlg::kKffaEdit,   Dlg::kKffaLower,
+                                 Dlg::kKffaSlider, Dlg::kKffaUpper,  0};
+constexpr int kPositionGainControls[] = {CTestPositionTuning::kKdEdit,
+                                         CTestPositionTuning::kKdLower,
+                                         CTestPositionTuning::kKdSlider,
+                                         CTestPositionTuning::kKdUpper,
+                                         Dlg::kKffsEdit,
+                                         Dlg::kKffsLower,
+                                         Dlg::kKffsSlider,
+                                         Dlg::kKffsUpper,
+                                         0};
+constexpr int kRatioControls[] = {Dlg::kRatioLabel,  Dlg::kRatioEdit,  Dlg::kRatioLower,
                                   Dlg::kRatioSlider, Dlg::kRatioUpper, 0};
 constexpr int kStartCurrentControls[] = {Dlg::kStartLabel, Dlg::kStartEdit, Dlg::kStartUnit, 0};
 constexpr int kTypeControls[] = {Dlg::kTypeLabel, Dlg::kTypeFirst, Dlg::kTypeFirst + 1,
                                  Dlg::kTypeLast, 0};
-constexpr int kFeedForward[] = {1350, 1351, 1352, 1353, 1354, 1355, 1356,
-                                1357, 1358, 1359, 1360, 0};
+constexpr int kFeedForward[] = {1350, 1351, 1352, 1353, 1354, 1355,
+                                1356, 1357, 1358, 1359, 1360, 0};
 constexpr int kSpeedFeedForward[] = {1351, 1352, 1353, 1354, 1355, 0};
 constexpr int kAccelerationFeedForward[] = {1356, 1357, 1358, 1359, 1360, 0};
 
@@ -174,7 +179,8 @@ CTuningTestDlg::CTuningTestDlg(CMC_Setup& setup, const Names& names, CMC_EditSet
 
 CTuningTestDlg::~CTuningTestDlg() {
   if (handler_registered_) {
-    if (CMC_Comm* comm = setup_.GetComm()) comm->RegisterReceiveUnsolicitedMsgHandler(previous_handler_);
+    if (CMC_Comm* comm = setup_.GetComm())
+      comm->RegisterReceiveUnsolicitedMsgHandler(previous_handler_);
   }
   if (g_frame_receiver == this) g_frame_receiver = nullptr;
   AttachCustom(kOscilloscope, nullptr);
@@ -294,15 +300,15 @@ void CTuningTestDlg::SetScopeTrigger() {
   if (final_value == nullptr) {
     // No profile to trigger on: free-running acquisitions over the whole profile.
     const int speed_type = has_type_ ? Flag("SpeedTestReferenceType") : 0;
-    const double span = speed_type == 2 ? 2 * times.first_ramp_s + times.dwell_s +
-                                              2 * times.second_ramp_s + times.end_dwell_s
-                                        : times.first_ramp_s + times.dwell_s +
-                                              times.second_ramp_s + times.end_dwell_s;
+    const double span =
+        speed_type == 2
+            ? 2 * times.first_ramp_s + times.dwell_s + 2 * times.second_ramp_s + times.end_dwell_s
+            : times.first_ramp_s + times.dwell_s + times.second_ramp_s + times.end_dwell_s;
     scope_->ChangeSettings(span, 1, 1, nullptr, 0.0, 0);
   } else {
     const kestrel::ScopeTrigger t =
-        kestrel::ComputeScopeTrigger(names_.loop, kestrel::V(final_value), type, has_type_,
-                                     times, Flag(names_.multi_cycle) != 0);
+        kestrel::ComputeScopeTrigger(names_.loop, kestrel::V(final_value), type, has_type_, times,
+                                     Flag(names_.multi_cycle) != 0);
     scope_->ChangeSettings(t.time_base_s, t.mode, t.slope, channels_[0], t.level,
                            t.pretrigger_percent);
   }
@@ -354,8 +360,8 @@ int CTuningTestDlg::FrameReceived(const uint16_t* words, int count) {
   if (!scope_) return axis::kScopeFrameKind;
   // The frame's own length, never beyond what arrived.
   const int payload_words = std::min<int>(words[0], count - 3);
-  const int added = scope_->OnFrameReceive(
-      2 * payload_words, reinterpret_cast<const unsigned char*>(words + 3));
+  const int added =
+      scope_->OnFrameReceive(2 * payload_words, reinterpret_cast<const unsigned char*>(words + 3));
   if (added < 1) return added;
   frame_received_ = true;
   const int points = scope_->GetPointsNo();
@@ -401,11 +407,15 @@ void CTuningTestDlg::DoDataExchange() {
   EnableChild(kSavePlots, test_page && !(online && !scope));
   ShowChild(kPlot, !online);
   ShowChild(kOscilloscope, online);
-  const int readouts[] = {names_.readouts[0], names_.readouts[1], names_.readouts[2],
-                          names_.readouts[3], kSwatchReference, kSwatchLoad, 0};
+  const int readouts[] = {names_.readouts[0],
+                          names_.readouts[1],
+                          names_.readouts[2],
+                          names_.readouts[3],
+                          kSwatchReference,
+                          kSwatchLoad,
+                          0};
   ShowChildren(readouts, running && online && !scope);
-  ShowChildren(kStartCurrentControls,
-               Flag("StartMode") == 0 && Flag("CommutationMethod") != 0);
+  ShowChildren(kStartCurrentControls, Flag("StartMode") == 0 && Flag("CommutationMethod") != 0);
   EnableChildren(kRatioControls, !IsMotorMassUnknown());
   ApplyFeedForwardRules(running);
   ShowChildren(kTypeControls, has_type_);
@@ -452,7 +462,7 @@ void CTuningTestDlg::OnChangedParameterValue(const char* name) {
 void CTuningTestDlg::OnChangedParameterUnit(const char* name) {
   if (Is(name, names_.final_value)) RescaleTestedChannels();
   if (Is(name, "TestLimitCurrent") && !(names_.loop == kestrel::TunedLoop::kPosition &&
-                                         std::strcmp(channels_[2], "Speed_Reference") == 0))
+                                        std::strcmp(channels_[2], "Speed_Reference") == 0))
     RescaleInnerChannels();
   CPlotTestDlg::OnChangedParameterUnit(name);
 }
@@ -594,11 +604,11 @@ void CTuningTestDlg::PlotCommand(int id) {
       const CGraphFilter* curves = graph.GetCurves();
       axis::Platform* platform = axis::GetPlatform();
       if (curves == nullptr || platform == nullptr) return;
-      const auto path = platform->AskFileName({.save = true,
-                                               .title = "Export Text",
-                                               .filter = "CSV files (*.csv)|*.csv",
-                                               .default_name = std::string(names_.plot_name) +
-                                                               ".csv"});
+      const auto path =
+          platform->AskFileName({.save = true,
+                                 .title = "Export Text",
+                                 .filter = "CSV files (*.csv)|*.csv",
+                                 .default_name = std::string(names_.plot_name) + ".csv"});
       if (!path) return;
       const std::string error = curves->ExportToASCII(*path);
       if (!error.empty()) MessageBox(error, axis::MessageButtons::kOk, axis::MessageIcon::kError);
@@ -625,18 +635,22 @@ void CTuningTestDlg::PlotCommand(int id) {
     case kScopeLoad: {
       axis::Platform* platform = axis::GetPlatform();
       if (platform == nullptr) return;
-      const auto path = platform->AskFileName(
-          {.save = false, .title = "Load Scope", .filter = "Scope files (*.scope)|*.scope",
-           .default_name = std::string(names_.plot_name) + ".scope"});
+      const auto path =
+          platform->AskFileName({.save = false,
+                                 .title = "Load Scope",
+                                 .filter = "Scope files (*.scope)|*.scope",
+                                 .default_name = std::string(names_.plot_name) + ".scope"});
       if (path && scope_->Load(path->c_str()) != 0) changed();
       return;
     }
     case kScopeSave: {
       axis::Platform* platform = axis::GetPlatform();
       if (platform == nullptr) return;
-      const auto path = platform->AskFileName(
-          {.save = true, .title = "Save Scope", .filter = "Scope files (*.scope)|*.scope",
-           .default_name = std::string(names_.plot_name) + ".scope"});
+      const auto path =
+          platform->AskFileName({.save = true,
+                                 .title = "Save Scope",
+                                 .filter = "Scope files (*.scope)|*.scope",
+                                 .default_name = std::string(names_.plot_name) + ".scope"});
       if (path) scope_->Save(path->c_str());
       return;
     }
@@ -724,7 +738,8 @@ void CTuningTestDlg::OnPoll() {
 bool CTuningTestDlg::Launch() {
   const bool online = Flag(names_.online_plot) != 0;
   const bool repeat = Flag(names_.multi_cycle) != 0;
-  const double reftst = preliminary_ran_ ? reftst_ : setup_.GetParameterValueInInternalUnit("REFTST");
+  const double reftst =
+      preliminary_ran_ ? reftst_ : setup_.GetParameterValueInInternalUnit("REFTST");
   const double rinctst =
       preliminary_ran_ ? rinctst_ : setup_.GetParameterValueInInternalUnit("RINCTST");
   if (!WriteInputs(main_, {{"RefTest", Int16Of(reftst)}, {"RIncTest", Int16Of(rinctst)}}) ||
@@ -762,9 +777,8 @@ bool CTuningTestDlg::SendReferenceSegments() {
   const int32_t final_counts = TG_Round(Value(names_.final_value) * scale);
   const kestrel::ProfileTimes times{Value(names_.tap), Value(names_.tp), Value(names_.tan),
                                     Value(names_.tn)};
-  segments_ = kestrel::ComputeReferenceSegments(names_.loop, final_counts,
-                                                has_type_ ? Flag(names_.type) : 0, times,
-                                                kestrel::Ts_S(setup_));
+  segments_ = kestrel::ComputeReferenceSegments(
+      names_.loop, final_counts, has_type_ ? Flag(names_.type) : 0, times, kestrel::Ts_S(setup_));
   if (const char* refusal = kestrel::RefuseSegments(segments_)) {
     Fail(refusal);
     return false;
@@ -936,8 +950,7 @@ void CTuningTestDlg::RunScopeStreamingLoop() {
       scope_->EndUploadData();
       return;
     }
-    if (!frame_received_ &&
-        (CheckDriveFaults(1, kLiveFaultMask) == 0 || CheckTestFlag(1) == 0)) {
+    if (!frame_received_ && (CheckDriveFaults(1, kLiveFaultMask) == 0 || CheckTestFlag(1) == 0)) {
       scope_->EndUploadData();
       return;
     }
@@ -997,7 +1010,8 @@ void CTestSpeedTuning::TuneGains() {
 bool CTestSpeedTuning::WriteLimits() {
   return WriteInputs(
       main_image(),
-      {{"IlimPS_Test", axis::TruncToInt(setup_.GetParameterValueInInternalUnit("TestLimitCurrent"))},
+      {{"IlimPS_Test",
+        axis::TruncToInt(setup_.GetParameterValueInInternalUnit("TestLimitCurrent"))},
        {"Imax_Prot_Test",
         axis::TruncToInt(setup_.GetParameterValueInInternalUnit("TestProtectionCurrent"))}});
 }
@@ -1076,14 +1090,14 @@ bool CTestPositionTuning::WriteLimits() {
   axis::UserVariables limits;
   if (cascade_) {
     kestrel::RunAll(setup_, {kestrel::EncodeIMAXS, kestrel::EncodeSATS, kestrel::EncodeSATP});
-    limits.push_back(
-        {"LimitSpeed_Test", axis::TruncToInt(setup_.GetParameterValueInInternalUnit("Limit_Speed"))});
+    limits.push_back({"LimitSpeed_Test",
+                      axis::TruncToInt(setup_.GetParameterValueInInternalUnit("Limit_Speed"))});
   } else {
-    limits.push_back({"IlimPS_Test",
-                      axis::TruncToInt(setup_.GetParameterValueInInternalUnit("IlimPS"))});
+    limits.push_back(
+        {"IlimPS_Test", axis::TruncToInt(setup_.GetParameterValueInInternalUnit("IlimPS"))});
   }
-  limits.push_back({"Imax_Prot_Test",
-                    axis::TruncToInt(setup_.GetParameterValueInInternalUnit("TestProtectionCurrent"))});
+  limits.push_back({"Imax_Prot_Test", axis::TruncToInt(setup_.GetParameterValueInInternalUnit(
+                                          "TestProtectionCurrent"))});
   return WriteInputs(main_image(), limits);
 }
 

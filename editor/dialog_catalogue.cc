@@ -8,6 +8,7 @@
 #include "commissioning/mass_test.h"
 #include "commissioning/phase_connections.h"
 #include "commissioning/rl_identification.h"
+#include "commissioning/tuning_test.h"
 #include "commissioning/vdc_detection.h"
 #include "conversions/scales.h"
 #include "editor/advanced_dialog.h"
@@ -56,6 +57,8 @@ constexpr SetupDialogEntry kDialogs[] = {
     {CTestAnalogueRef::kTemplate, &Open<CTestAnalogueRef>},
     {CTestAngle::kTemplate, &Open<CTestAngle>},
     {CTotalMassTest::kTemplate, &Open<CTotalMassTest>},
+    {CTestSpeedTuning::kTemplate, &Open<CTestSpeedTuning>},
+    {CTestPositionTuning::kTemplate, &Open<CTestPositionTuning>},
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "commissioning/angle_tuning.h"
 #include "commissioning/current_tuning.h"
+#include "commissioning/tuning_test.h"
 #include "commissioning/vdc_detection.h"
 #include "conversions/calculator.h"
 #include "conversions/configuration.h"
@@ -179,9 +180,6 @@ constexpr int kExchangeCommands[] = {
     Dlg::kSpeedError,    Dlg::kMotorI2t,      Dlg::kBrakeResistor, Dlg::kLimitsCheck,
     Dlg::kStoreBitRate,  Dlg::kStoreAxisId,
 };
-
-// Buttons of tests that do not exist yet: visible, never enabled.
-constexpr int kNotYetAvailable[] = {Dlg::kTuneSpeed, Dlg::kTunePosition};
 
 // What the DC voltage detection test may change.
 constexpr const char* kVdcTestChanges[] = {"Kp_C_scl", "Ki_C_scl", "Vdc", nullptr};
@@ -565,7 +563,6 @@ void CDriveSetupDlg::DoDataExchange() {
   }
   ShowDigitalReferenceCaption();
   if (s.has_speed_forward) ApplyFeedForwardOverride(*this, s);
-  for (int id : kNotYetAvailable) EnableChild(id, 0);
   RefreshAllParameters();
 }
 
@@ -591,6 +588,12 @@ void CDriveSetupDlg::OnCommand(int id) {
       return;
     case kTuneAngle:
       RunSecondary<CTestAngle>({});
+      return;
+    case kTuneSpeed:
+      RunSecondary<CTestSpeedTuning>({});
+      return;
+    case kTunePosition:
+      RunSecondary<CTestPositionTuning>({});
       return;
     default:
       break;

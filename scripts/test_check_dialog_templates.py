@@ -312,6 +312,8 @@ EXPECTED[294] = ("Hall Configuration Detection Test", 0x40110)
 EXPECTED[104] = ("Analogue Reference Test", 0x40104)
 EXPECTED[3057] = ("Electric Angle Controller Tuning Test", 0x40112)
 EXPECTED[3041] = ("Total mass test", 0x40111)
+EXPECTED[102] = ("Speed Controller Tuning Test", 0x40102)
+EXPECTED[103] = ("Position Controller Tuning Test", 0x40103)
 
 
 def load_templates():

@@ -57,8 +57,8 @@ they update SETUP in place, atomically):
                                   run one commissioning test headless on the simulated drive
                                   (TEST: phase, rl, current, vdc, encoder-connections,
                                   encoder-resolution, hall-signals, hall-configuration, angle,
-                                  analogue, mass); the setup is written when the test's dialog ended
-                                  with OK (--answer yes, the default)
+                                  analogue, mass, speed, position); the setup is written when
+                                  the test's dialog ended with OK (--answer yes, the default)
   render SETUP DIR                draw every setup dialog as it opens on SETUP, offscreen, into
                                   DIR/<template id>-<name>.png
   render-template ID PNG          draw dialog template ID, unbound, into a PNG (developer's tool)

@@ -118,6 +118,20 @@ const std::vector<TestEntry>& TestEntries() {
        .template_id = 104,
        .readouts = {{1010, "Analogue input voltage", "V"}, {1011, "Command", ""}}},
       {.name = "mass", .template_id = 3041, .parameters = {"Mt"}},
+      {.name = "speed",
+       .template_id = 102,
+       .tab_id = 1300,
+       .run_page = 1,
+       .tune_button = 1390,
+       .plots = true,
+       .parameters = {"Kp_S_scl", "Ki_S_scl", "PB_S"}},
+      {.name = "position",
+       .template_id = 103,
+       .tab_id = 1300,
+       .run_page = 1,
+       .tune_button = 1390,
+       .plots = true,
+       .parameters = {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "PB_P"}},
   };
   return entries;
 }
@@ -171,6 +185,9 @@ TestOutcome RunTest(CMC_Setup& setup, const TestEntry& entry, const TestOptions&
         outcome.succeeded = test->TestResult() == 1;
         std::fprintf(out, "result: %s\n", outcome.succeeded ? "succeeded" : "failed");
         if (!outcome.succeeded) outcome.failure = Windows1252ToUtf8(test->ErrorText());
+        // A start refused before any run (a value the drive cannot take) says why in a message.
+        if (!outcome.succeeded && outcome.failure.empty() && !platform.MessageLog().empty())
+          outcome.failure = Windows1252ToUtf8(platform.MessageLog().back().request.text);
         if (!outcome.failure.empty()) std::fprintf(err, "%s\n", outcome.failure.c_str());
         PrintValues(setup, dialog, entry, out);
         if (!options.export_csv.empty())

@@ -5,9 +5,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QInputDialog>

@@ -105,7 +105,7 @@ TEST_F(Cli, ErrorsGoToStderrWithStatusTwo) {
        "file: No such file or directory\n"},
       {{"test", demo, "torque"},
        "unknown test \"torque\" (phase, rl, current, vdc, encoder-connections, "
-       "encoder-resolution, hall-signals, hall-configuration, angle, analogue, mass)\n"},
+       "encoder-resolution, hall-signals, hall-configuration, angle, analogue, mass, speed, position)\n"},
       {{"test", demo, "rl", "--answer", "maybe"}, "--answer takes yes or no, not \"maybe\"\n"},
       {{"test", demo, "rl", "--stop-after", "-3"},
        "--stop-after takes seconds from 0 to 1000000, not \"-3\"\n"},

@@ -149,11 +149,12 @@ TEST_F(DriveSetupDlgTest, EnablingAndShowRules) {
     ExpectEnabled(d, row.off, false);
     ExpectShown(d, row.shown, true);
     ExpectShown(d, row.hidden, false);
-    // The DC voltage detection and the current tuning tests are always offered; tests that do
-    // not exist yet keep their buttons, disabled, whatever the rules say.
+    // The DC voltage detection and the current tuning tests are always offered; the speed and
+    // position tuning tests with their controllers.
     ExpectShown(d, {3171, 3137, 3178, 3198, 3370}, true);
     ExpectEnabled(d, {3171, 3137}, true);
-    ExpectEnabled(d, {3178, 3198}, false);
+    EXPECT_EQ(Enabled(d, 3178), Enabled(d, Dlg::kSpeedGroup));
+    EXPECT_EQ(Enabled(d, 3198), Enabled(d, Dlg::kPositionGroup));
   }
 }
 
