@@ -433,7 +433,7 @@ void CTuningTestDlg::OnTabChanged(int id, int page) {
   CPlotTestDlg::OnTabChanged(id, page);
   if (id != kTabs) return;
   const int before = page_;
-  page_ = Control(kTabs) != nullptr ? Control(kTabs)->page : page;
+  page_ = Control(kTabs) != nullptr ? Control(kTabs)->selection : page;
   if (page_ == kTestPage && before != kTestPage) preliminary_done_ = false;
   DoDataExchange();
 }
@@ -543,6 +543,21 @@ void CTuningTestDlg::OnCommand(int id) {
     return;
   }
   CPlotTestDlg::OnCommand(id);
+}
+
+std::vector<axis::MenuItem> CTuningTestDlg::OnContextMenu(int id) {
+  if (!scope_ || running_flag_ != 0 || id != kOscilloscope) return {};
+  std::vector<axis::MenuItem> items = CPlotTestDlg::OnContextMenu(id);
+  for (axis::MenuItem& item : items)
+    if (item.command == kScopeReset) item.enabled = customised_;
+  return items;
+}
+
+void CTuningTestDlg::OnGraphMessage(int id, int channel, int step) {
+  if (!scope_ || id != kOscilloscope) return;
+  if (scope_->ChangeChannelScale(channel, step) == 0) return;
+  customised_ = true;
+  scope_graph_.RefreshGraph();
 }
 
 void CTuningTestDlg::StartStop() {
@@ -683,13 +698,14 @@ bool CTuningTestDlg::PreliminaryNeeded() {
 
 int CTuningTestDlg::BeginTest() {
   RefreshAllParameters();
+  const bool preliminary = PreliminaryNeeded();  // before the last result is cleared
   stop_request_ = 0;
   running_flag_ = 1;
   continuous_run_ = 0;
   preliminary_ran_ = false;
   step_count_ = Flag(names_.online_plot) != 0 ? 4 : 5;
   result_ = -1;
-  if (PreliminaryNeeded()) {
+  if (preliminary) {
     step_index_ = 0;
     preliminary_ran_ = true;
     SetInfoText(kStatus[0]);

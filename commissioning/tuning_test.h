@@ -131,6 +131,10 @@ class CTuningTestDlg : public CPlotTestDlg {
   void OnChangedParameterUnit(const char* name) override;
   void OnRefreshParameterValue(const char* name) override;
   int BeginTest() override;
+  // The scope graph's menu: none during a run, "Reset" only once the scope is customised.
+  std::vector<axis::MenuItem> OnContextMenu(int id) override;
+  // A channel's scale stepped on the scope graph.
+  void OnGraphMessage(int id, int channel, int step) override;
 
   // The channels recorded: reference, load feedback, inner reference, inner feedback.
   const char* Channel(int i) const { return channels_[i]; }

@@ -28,7 +28,7 @@ class ScriptedDrive : public CMC_Comm {
   std::map<std::string, double, std::less<>> registers;  // missing: the drive has no such register
   std::map<std::string, std::map<std::string, double, std::less<>>, std::less<>> user;  // by label
   bool axis_on = false;
-  std::vector<LogPoint> log;   // what UploadLog delivers
+  std::vector<LogPoint> log;  // what UploadLog delivers
   bool has_log = true;
   // Plays the routine just launched, after the launch is recorded: a test sets here what the
   // routine does ("STARTED", the axis state, its outputs, drive variables, the record).
@@ -106,7 +106,30 @@ class ScriptedDrive : public CMC_Comm {
   }
   std::string GetLastErrorText() const override { return last_error_; }
 
+  // The oscilloscope: the requests it was armed with, and the frames waiting to be taken.
+  bool has_scope = true;
+  bool scope_armed = false;
+  std::vector<ScopeRequest> scopes;
+  std::vector<UnsolicitedMessage> pending;
+  bool StartScope(const ScopeRequest& request) override {
+    if (!Take()) return false;
+    if (!has_scope) return Fail("the drive has no oscilloscope");
+    scopes.push_back(request);
+    scope_armed = true;
+    return true;
+  }
+  bool StopScope() override {
+    scope_armed = false;
+    return Take();
+  }
+
   int calls() const { return calls_; }
+
+ protected:
+  void TakeUnsolicited(std::vector<UnsolicitedMessage>& messages) override {
+    messages.insert(messages.end(), pending.begin(), pending.end());
+    pending.clear();
+  }
 
  private:
   bool Take() {
