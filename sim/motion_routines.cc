@@ -110,8 +110,9 @@ RoutineTask PositionPidTuning(RoutineRun& run) {
 // = a delta_time (counts per slow-loop period) scaled by In1 / the mean q current measured at
 // those samples: the speed change the test current makes, even where the current loop lags
 // behind the rising back-EMF. The first 4 ms after the step (the current loop settling) are left
-// out. The acceleration ends at the first of: the current off In1 by more than 5 % or the voltage
-// near its limit (that sample not fitted), a sudden drop of the speed (an end stop: not fitted),
+// out, and up to 50 ms while the current is not yet within 5 % of In1. The acceleration ends at
+// the first of: the current off In1 by more than 5 % or the voltage near its limit (that sample
+// not fitted), a sudden drop of the speed (an end stop: not fitted),
 // the speed at 90 % of "LimitSpeedMax", two electrical periods of travel (2^33 / ENC2THL counts),
 // 3 s. Then the test current brakes the mover to rest and the power stage goes off.
 // Verdicts: "delta_time" -1 when the mover went backward (speed or travel negative), -2 when
@@ -154,6 +155,7 @@ RoutineTask TotalMass(RoutineRun& run) {
   const double slow_s = d.period_s() * d.slow_divider();
   const int64_t settle = std::max<int64_t>(2, std::llround(std::ceil(0.004 / slow_s)));
   const int64_t longest = std::llround(3.0 / slow_s), idle = std::llround(0.5 / slow_s);
+  const int64_t late = std::llround(0.05 / slow_s);
   const int64_t start = d.encoder_counts();
   if (force > 0.0) d.SetCurrentReference(0.0, force);
   MassFit fit;
@@ -177,6 +179,7 @@ RoutineTask TotalMass(RoutineRun& run) {
     const bool held = std::fabs(d.iq_counts() - force) <= 0.05 * force + 2.0 &&
                       std::fabs(d.command_dq()[1]) < 0.95 * d.voltage_limit();
     const bool stopped = speed < previous_speed - std::max<int64_t>(3, previous_speed / 20);
+    if (!held && fit.sample.empty() && k < late) continue;  // the current is still settling
     if (!held || stopped) break;
     fit.sample.push_back(static_cast<double>(k));
     fit.count.push_back(static_cast<double>(x));

@@ -245,11 +245,15 @@ TEST(PositionLoop, MovesEndWithinOneCount) {
 // The mass routine as the host evaluates it: Mt = Kf In1 delta_time Ts / (delta_speed / 500).
 TEST(TotalMass, IdentifiesTheMass) {
   const struct {
-    double mass_kg, acceleration, friction_N, tolerance;
-  } rows[] = {{0.5, 10, 0, 0.01}, {3, 5, 0, 0.01}, {50, 2, 0, 0.01}, {3, 5, 4, 0.02}};
+    double mass_kg, acceleration, friction_N, tolerance, stroke_m;
+  } rows[] = {{0.5, 2, 0, 0.01, 0.5}, {0.5, 10, 0, 0.01, 0.5},
+              {3, 5, 0, 0.01, 0.5},   {50, 2, 0, 0.01, 0.5},
+              {3, 5, 4, 0.02, 0.5},   {3, 5, 0, 0.01, 0.02}};  // it meets the end stop 20 mm on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.mass_kg);
-    HostSide host(Motor(row.friction_N, row.mass_kg));
+    Config c = Motor(row.friction_N, row.mass_kg);
+    c.motor.stroke_max_m = row.stroke_m;
+    HostSide host(c);
     const double in1 = std::round(row.mass_kg * row.acceleration / kKf * kCountsPerAmpere);
     axis::UserVariables in = kAlign;
     in.insert(in.end(), {{"In1", in1}, {"LimitSpeedMax", 400}, {"Imax_Prot_Test", 30000}});
