@@ -42,10 +42,12 @@ void WriteGain(HostSide& host, const char* mantissa, const char* shift, double g
 // Speed-loop gains for a PI that gives the rigid mass the characteristic polynomial
 // s^2 + 2 zeta w s + w^2: Kp = 2 zeta w m / Kf (A per m/s), Ki = w^2 m / Kf (A per m), taken into
 // current counts per speed count (counts per slow-loop period) and per sample.
-void TuneSpeedLoop(HostSide& host, double w, double zeta, double mass_kg = kMass) {
+// With the loops in the fast loop (UPGRADE bit 6) the integral acts every 50 us.
+void TuneSpeedLoop(HostSide& host, double w, double zeta, bool fast = false) {
   const double per_speed_unit = kCountsPerAmpere / (kCountsPerMetre * kTs);
-  WriteGain(host, "KPS", "SFTKPS", 2.0 * zeta * w * mass_kg / kKf * per_speed_unit);
-  WriteGain(host, "KIS", "SFTKIS", w * w * mass_kg / kKf * per_speed_unit * kTs);
+  WriteGain(host, "KPS", "SFTKPS", 2.0 * zeta * w * kMass / kKf * per_speed_unit);
+  WriteGain(host, "KIS", "SFTKIS", w * w * kMass / kKf * per_speed_unit * (fast ? kTs / 10 : kTs));
+  ASSERT_TRUE(host.drive().WriteRegister("UPGRADE", fast ? 64 : 0));
 }
 
 // The segment table of a profile: (samples, increment per sample), up to six.
@@ -127,14 +129,37 @@ Step RunSpeedStep(HostSide& host, double height) {
 }
 
 TEST(SpeedLoop, StepResponseMatchesTheTwoPoleLoop) {
-  const struct { double w, zeta; } rows[] = {{60, 0.5}, {100, 0.7}, {40, 1.0}};
+  const struct {
+    double w, zeta;
+    bool fast;
+  } rows[] = {{60, 0.5, false}, {100, 0.7, false}, {40, 1.0, false}, {100, 0.7, true}};
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.w);
+    SCOPED_TRACE(row.w + row.fast);
     HostSide host(Motor(0.0));
-    TuneSpeedLoop(host, row.w, row.zeta);
+    TuneSpeedLoop(host, row.w, row.zeta, row.fast);
     const Step model = ModelStep(row.w, row.zeta), seen = RunSpeedStep(host, 100);
     EXPECT_NEAR(seen.peak_time_s, model.peak_time_s, 0.1 * model.peak_time_s);
     EXPECT_NEAR(seen.overshoot, model.overshoot, 0.03);
+  }
+}
+
+// The speed loop's output stays within the test's current limit and SATS, whichever is lower.
+TEST(SpeedLoop, CurrentLimits) {
+  const struct {
+    double test_limit, sats, largest;
+  } rows[] = {{500, 9835, 500}, {20000, 32767 - 300, 300}};
+  for (const auto& row : rows) {
+    HostSide host(Motor(0.0));
+    TuneSpeedLoop(host, 300, 1.0);
+    ASSERT_TRUE(host.drive().WriteRegister("SATS", row.sats));
+    const LogRequest log = Record({"Current_Reference"}, 4000, LogRequest::Rate::kSlowLoop);
+    axis::UserVariables in = SpeedInputs();
+    in[2].second = row.test_limit;  // "IlimPS_Test"
+    ASSERT_TRUE(host.Run("Speed_Controller_Tuning_Test",
+                         Profile({{1, 100}, {200, 0}, {1, -100}, {200, 0}}, in), &log));
+    double largest = 0.0;
+    for (const auto& point : host.Record()) largest = std::max(largest, std::fabs(point[1]));
+    EXPECT_EQ(largest, row.largest);
   }
 }
 
