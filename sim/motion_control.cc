@@ -123,7 +123,8 @@ bool ReferenceGenerator::Step(bool repeat) {
     }
   }
   increment_ = a_[static_cast<size_t>(segment_)];
-  value_ += increment_;
+  // (A table that never closes, repeated for ages, stops at the end of the range.)
+  value_ = std::clamp<int64_t>(value_ + increment_, -(int64_t{1} << 62), int64_t{1} << 62);
   ++in_segment_;
   return true;
 }

@@ -57,7 +57,8 @@ std::string Scope::Start(const DriveCore& core, const axis::ScopeRequest& reques
   trigger_channel_ = request.mode == Mode::kAuto ? -1 : trigger;
   until_sample_ = 1;
   now_.assign(channels, 0.0f);
-  history_.assign(static_cast<size_t>(request.pretrigger_points) * channels, 0.0f);
+  pretrigger_ = std::min(request.pretrigger_points, request.points - 1);
+  history_.assign(static_cast<size_t>(pretrigger_) * channels, 0.0f);
   history_next_ = 0;
   history_count_ = 0;
   has_previous_ = false;
@@ -77,7 +78,7 @@ void Scope::Take(const DriveCore& core) {
   if (trigger_channel_ >= 0) {
     const double level = request_.trigger_level;
     const double value = now_[static_cast<size_t>(trigger_channel_)];
-    triggered = has_previous_ && history_count_ >= request_.pretrigger_points &&
+    triggered = has_previous_ && history_count_ >= pretrigger_ &&
                 (request_.rising ? previous_level_ < level && value >= level
                                  : previous_level_ > level && value <= level);
     previous_level_ = value;
@@ -108,7 +109,7 @@ void Scope::Begin(bool with_pretrigger) {
                   history_.end());
   pending_.insert(pending_.end(), history_.begin(),
                   history_.begin() + static_cast<std::ptrdiff_t>(history_next_));
-  acquired_ = request_.pretrigger_points;
+  acquired_ = pretrigger_;
   // A frame never holds more than its limit: the pretrigger may have to go out first.
   const size_t channels = slots_.size();
   while (pending_.size() >= axis::ScopeFrame::kMaxSamplesPerFrame * channels) Emit(false);

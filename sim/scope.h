@@ -5,7 +5,8 @@
 // Trigger: in normal and single-shot mode an acquisition starts at the sample at which the trigger
 // variable crosses the level (rising: from below to at or above it; falling: from above to at or
 // below it) and holds the `pretrigger_points` samples before it first; a trigger is taken only once
-// that many samples have been seen since arming. Normal mode re-arms at once after each
+// that many samples have been seen since arming (at most points - 1: the acquisition holds the
+// trigger sample). Normal mode re-arms at once after each
 // acquisition (the samples taken meanwhile serve as its pretrigger); single shot stops after one,
 // its last frame marked kFinal. Auto mode (or no trigger variable) starts each acquisition at
 // once. Frames hold at most ScopeFrame::kMaxSamplesPerFrame samples; a frame is sent when it is
@@ -50,6 +51,7 @@ class Scope {
   std::vector<int> slots_;
   std::vector<const double*> sources_;
   int trigger_channel_ = -1;  // -1: none
+  int pretrigger_ = 0;        // samples before the trigger (at most points - 1)
   int until_sample_ = 1;
   State state_ = State::kWaiting;
   std::vector<float> now_;      // the sample just taken

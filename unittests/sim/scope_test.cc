@@ -2,6 +2,7 @@
 // while the speed test repeats a step of 40, decoded and put back together into acquisitions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,7 @@ TEST(Scope, TriggerModesAndFrames) {
       {ScopeRequest::Mode::kNormal, true, 100, 10, 1, 5, 7},
       {ScopeRequest::Mode::kNormal, false, 300, 260, 1, 5, 7},  // two frames of pretrigger
       {ScopeRequest::Mode::kNormal, true, 100, 20, 3, 5, 7},
+      {ScopeRequest::Mode::kNormal, true, 50, 50, 1, 5, 7},  // all before, and the crossing
       {ScopeRequest::Mode::kAuto, true, 300, 0, 1, 9, 10},
       {ScopeRequest::Mode::kAuto, true, 300, 0, 2, 4, 5},
   };
@@ -105,7 +107,7 @@ TEST(Scope, TriggerModesAndFrames) {
       ASSERT_EQ(a.reference.size(), static_cast<size_t>(row.points));
       EXPECT_EQ(a.final, row.mode == ScopeRequest::Mode::kSingle);
       if (row.mode == ScopeRequest::Mode::kAuto) continue;
-      const size_t at = static_cast<size_t>(row.pretrigger);
+      const size_t at = static_cast<size_t>(std::min(row.pretrigger, row.points - 1));
       EXPECT_EQ(a.reference[at], row.rising ? 40.0f : 0.0f);  // the level crossed here
       EXPECT_EQ(a.reference[at - 1], row.rising ? 0.0f : 40.0f);
       if (at > 200 && row.every == 1) {  // the step before, in its place
