@@ -44,7 +44,11 @@ constexpr const char* kVarNames[] = {"MER",
                                      "Electric_Angle",
                                      "CAPPOS",
                                      "AD5",
-                                     "HALLCASE"};
+                                     "HALLCASE",
+                                     "Speed_Reference",
+                                     "Target_Position",
+                                     "Load_Position",
+                                     "Load_Speed"};
 static_assert(std::size(kVarNames) == static_cast<size_t>(Var::kCount));
 
 struct SineTable {
@@ -262,6 +266,7 @@ std::string DriveCore::DecodeRegisters() {
   inverse_fade_counts_ = 1.0 / fade_counts_;
   enc2thl_ = axis::TruncToWord(value("ENC2THL", 0.0));
   DecodeCountingDirection();
+  motion_registers_ = MotionRegisters::Decode(value);
   const double imaxprot = value("IMAXPROT", 0.0);
   protection_counts_ = imaxprot > 0.0 ? std::min(imaxprot, adc_half_scale_) : adc_half_scale_;
   return "";
@@ -393,6 +398,8 @@ const double* DriveCore::VariableSource(int index) const {
     case Var::kASPD:
     case Var::kASPD_MT:
     case Var::kMotorSpeed:
+    case Var::kLoadPosition:
+    case Var::kLoadSpeed:
     case Var::kHALL:
     case Var::kElectricAngle:
     case Var::kAD5:
@@ -408,6 +415,7 @@ bool DriveCore::SwitchOn(Mode mode) {
   mode_ = mode;
   limit_on_ = false;
   limit_tripped_ = false;
+  commutating_ = false;
   pi_state_d_ = {};
   pi_state_q_ = {};
   routine_loop_.u = {};
@@ -432,6 +440,21 @@ void DriveCore::SetFrame(double angle_turns, double increment_turns, double adva
   frame_angle_ = angle_turns - std::floor(angle_turns);
   frame_increment_ = increment_turns;
   frame_advance_ = advance_periods;
+}
+
+void DriveCore::SetCommutation(bool on) {
+  commutating_ = on;
+  if (on) {
+    frame_increment_ = frame_advance_ = 0.0;
+    Commutate();
+  }
+}
+
+// The electrical angle as the firmware counts it: ENC2THL per count, 2^32 a period, modulo 2^32.
+inline void DriveCore::Commutate() {
+  const uint32_t angle = static_cast<uint32_t>(
+      static_cast<uint64_t>(encoder_counts_ - commutation_reference_) * uint64_t{enc2thl_});
+  frame_angle_ = static_cast<double>(angle + 0x40000000u) * 0x1p-32;
 }
 
 inline double DriveCore::ElectricalAngleTurns() const {
@@ -481,6 +504,7 @@ inline void DriveCore::SampleInputs() {
   const int32_t a_whole = static_cast<int32_t>(a_counts), b_whole = static_cast<int32_t>(b_counts);
   line_counts_ = {a_whole, b_whole, -a_whole - b_whole};
   vdc_reading_ = vdc_counts_;
+  if (commutating_) Commutate();
   // Park transform into the control frame at the sample instant: q at the frame angle, d 90
   // degrees behind it.
   if (frame_angle_ != frame_sincos_angle_) TurnFrame();
@@ -859,10 +883,12 @@ double DriveCore::VariableValue(int index) const {
     case Var::kAPOS:
     case Var::kAPOS_MT:
     case Var::kMotorPosition:
+    case Var::kLoadPosition:
       return static_cast<double>(encoder_counts_);
     case Var::kASPD:
     case Var::kASPD_MT:
     case Var::kMotorSpeed:
+    case Var::kLoadSpeed:
       return slow_speed_;
     case Var::kHALL:
       return hall_state();

@@ -36,6 +36,7 @@
 #include "host/name_index.h"
 #include "sim/current_controller.h"
 #include "sim/mechanics.h"
+#include "sim/motion_control.h"
 #include "sim/random.h"
 #include "sim/sim_config.h"
 #include "sim/winding.h"
@@ -77,11 +78,15 @@ enum class Var : int {
   kASPD,  // speed, encoder counts per slow-loop period
   kASPD_MT,
   kMotorSpeed,
-  kHALL,           // the Hall inputs: Hall1 bit 2, Hall2 bit 1, Hall3 bit 0
-  kElectricAngle,  // electrical angle from the encoder, 1/65536 of a period, signed 16 bits
-  kCAPPOS,         // the position counter latched at the index mark
-  kAD5,            // the analogue reference input, 10 bits in the upper bits of 16
-  kHALLCASE,       // the Hall configuration a routine found
+  kHALL,            // the Hall inputs: Hall1 bit 2, Hall2 bit 1, Hall3 bit 0
+  kElectricAngle,   // electrical angle from the encoder, 1/65536 of a period, signed 16 bits
+  kCAPPOS,          // the position counter latched at the index mark
+  kAD5,             // the analogue reference input, 10 bits in the upper bits of 16
+  kHALLCASE,        // the Hall configuration a routine found
+  kSpeedReference,  // the speed loop's reference, counts per slow-loop period (16.16 fraction)
+  kTargetPosition,  // the position reference, counts
+  kLoadPosition,    // the encoder, counts (the load is where the motor is)
+  kLoadSpeed,       // counts in the last slow-loop period
   kCount,
 };
 
@@ -200,6 +205,12 @@ class DriveCore {
   const std::array<double, 2>& command_dq() const { return command_dq_; }
   // Remembers the present encoder count as the electrical angle 0 (after initial positioning).
   void SetCommutationReference() { commutation_reference_ = encoder_counts_; }
+  // The firmware's commutation: at every sample the control frame's q axis is set a quarter of a
+  // period ahead of the electrical angle that the encoder gives (ENC2THL from the count at the
+  // commutation reference), where the current makes force. Off with every switch-on.
+  void SetCommutation(bool on);
+  // The motion registers, decoded when one is written (they act from the next sample).
+  const MotionRegisters& motion_registers() const { return motion_registers_; }
   // "Electric_Angle" reads this value (signed, 65536 per turn) instead of the encoder's angle
   // while a routine estimates the angle itself; NaN gives the encoder's back.
   void SetElectricAngleOverride(double angle) { electric_angle_override_ = angle; }
@@ -238,6 +249,7 @@ class DriveCore {
   double InputTime_s() const;
   int64_t CountsAt(double position_m) const;
   void DecodeCountingDirection();
+  void Commutate();
   void TurnFrame();
   void Protect();
   void Regulate();
@@ -333,6 +345,8 @@ class DriveCore {
   int32_t vdc_reading_ = 0;
   int64_t encoder_counts_ = 0;
   int64_t commutation_reference_ = 0;
+  bool commutating_ = false;
+  MotionRegisters motion_registers_;
   // encoder: raw count (from the position at power-on), direction, count = offset + sign raw
   int64_t raw_counts_ = 0;
   int64_t count_offset_ = 0;

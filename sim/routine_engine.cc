@@ -171,6 +171,10 @@ std::string RoutineEngine::Launch(std::string_view label, const axis::UserVariab
       routine->variables.emplace_back(name, value);
     }
   }
+  for (const auto& [name, value] : definition->at_launch) {
+    double* slot = FindVariable(routine->variables, name);
+    if (slot != nullptr) *slot = value;
+  }
   current_ = routine;
   core_.RestartInputTime();
   core_.ClearLatchedFaults();

@@ -47,6 +47,9 @@ struct RoutineDefinition {
   RoutineFunction run;
   // A drive variable whose write by the host ends the routine, whatever the value (null: none).
   const char* ended_by_write = nullptr;
+  // Outputs that hold a value from the launch on instead of 1.2345e100 (a verdict that a host
+  // may read before "STARTED").
+  std::vector<std::pair<const char*, double>> at_launch = {};
 };
 
 const RoutineDefinition* FindRoutine(std::string_view label);

@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "sim/routine_steps.h"
 #include "sim/winding_probe.h"
 
 namespace sim {
@@ -15,14 +16,10 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr double kRequired = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInt32Min = -2147483648.0;
 constexpr double kInt32Max = 2147483647.0;
-constexpr double kStartupDelay_s = 0.005;
 // The motionless start's aim: the current on the mover's magnetic axis, 90 electrical degrees
 // behind its q axis, within 10 degrees.
 constexpr double kAngleTarget = -16384.0;
 constexpr double kAngleTolerance = 1820.0;
-
-// A routine's 16-bit view of a number.
-double Int16(double value) { return std::clamp(std::trunc(value), -32768.0, 32767.0); }
 
 // The routines' current regulator, set from the probe: proportional gain for a closed loop whose
 // two poles sit at about 0.72 and 0.28 per period on an inductive winding (kp b = 0.2 with the
@@ -45,11 +42,6 @@ EachPeriod Probe(DriveCore& d, WindingProbe& probe) {
     d.SetVoltage(0.0, probe.Step(d.iq_counts()));
     return probe.done();
   }};
-}
-
-// Switches the power stage on in `mode` with "STARTED", once nothing blocks it.
-EachPeriod StartPowered(RoutineRun& run, Mode mode) {
-  return {[&run, mode] { return run.StartAndSwitchOn(mode); }};
 }
 
 // --- Initial_Positioning_Test ------------------------------------------------------------------
@@ -438,21 +430,6 @@ struct Sample {
   int hall;
 };
 
-// Ramps the voltage along the frame's q axis (frame at `angle`) from 0 to `target` by `step`
-// counts per period (at most 0.2 s).
-EachPeriod RampVoltage(RoutineRun& run, double target, double step, double angle) {
-  DriveCore& d = run.drive();
-  d.SetFrame(angle, 0.0, 0.0);
-  const double least = std::fabs(target) / static_cast<double>(run.Periods(0.2));
-  step = std::max(std::fabs(step), least);
-  auto v = std::make_shared<double>(0.0);
-  return {[&d, target, step, v] {
-    *v = target > *v ? std::min(target, *v + step) : std::max(target, *v - step);
-    d.SetVoltage(0.0, *v);
-    return *v == target;
-  }};
-}
-
 // Shows the sensors while the field turns: the counter from the start, the Hall state.
 void ShowSensors(RoutineRun& run, int64_t start_count) {
   DriveCore& d = run.drive();
@@ -727,93 +704,97 @@ Rotation ChooseRotation(double gain, double resistance, double test_current, dou
 }
 
 const std::vector<RoutineDefinition>& Routines() {
-  static const std::vector<RoutineDefinition> routines = {
-      {"Initial_Positioning_Test",
-       {{"In1", kInt32Min, kInt32Max, 0.0}},
-       {"STARTED", "In1"},
-       {"REFTST_V", "RINCTST_V"},
-       {},
-       false,
-       InitialPositioning},
-      {"Motor_Phase_Connection_Test",
-       {{"RefTest", -32767.0, 32767.0, 0.0},
-        {"RIncTest", 0.0, kInt32Max, 0.0},
-        {"In1", kInt32Min, kInt32Max, 0.0}},
-       {"STARTED"},
-       {"var_i1", "var_i2"},
-       {},
-       false,
-       PhaseConnections},
-      {"Ident_R_or_Rs",
-       {{"RefTest", -32767.0, 32767.0, 0.0},
-        {"RIncTest", 0.0, kInt32Max, 0.0},
-        {"In1", 1.0, 32767.0, kRequired}},
-       {"STARTED"},
-       {"var_i1", "var_u2"},
-       {"IQ"},
-       true,
-       Resistance},
-      {"Ident_L_or_Tau_el",
-       {{"In1", 1.0, 32767.0, kRequired}},
-       {"STARTED"},
-       {"var_i1", "TINCTST"},
-       {"IQ", "ID"},
-       true,
-       Inductance},
-      {"Current_Controller_Tuning_Test",
-       {{"RefTest", -32767.0, 32767.0, 0.0},
-        {"RIncTest", 0.0, kInt32Max, 0.0},
-        {"In1", -32768.0, 32767.0, kRequired},
-        {"Imax_Prot_Test", -32768.0, 32767.0, kRequired}},
-       {"STARTED", "test_flag"},
-       {},
-       {"Current_Reference", "Motor_Current", "Voltage_Reference"},
-       true,
-       CurrentStep},
-      {"VDC_Detection_Test", {}, {"STARTED"}, {"var_u2"}, {}, false, BusVoltage},
-      {"Encoder_Connection_Test",
-       {},
-       {},
-       {"APOS", "HALL", "CAPPOS", "var_i2"},
-       {},
-       false,
-       EncoderConnection,
-       "var_i2"},
-      {"Encoder_Resolution_And_Direction_Test",
-       {{"RefTest", -32767.0, 32767.0, kRequired}, {"PolesPairs", 1.0, 1.0, 1.0}},
-       {"STARTED", "H123"},
-       {"var_lf_long", "THTST", "CAPPOS"},
-       {},
-       false,
-       EncoderResolution},
-      {"Hall_Signals_Connection_Test",
-       {},
-       {"bad"},
-       {"APOS", "HALL", "var_i2"},
-       {},
-       false,
-       HallSignals,
-       "var_i2"},
-      {"Angle_Controller_Tuning_Test",
-       {{"In1", -32768.0, 32767.0, kRequired},
-        {"ReferenceIncrement", 0.0, kInt32Max, kRequired},
-        {"TimeLimit", 0.0, kInt32Max, kRequired}},
-       {"STARTED", "test_flag", "theta_1"},
-       {},
-       {"Motor_Current", "Electric_Angle"},
-       true,
-       AngleController},
-      {"Hall_Configuration_Detection_Test",
-       {{"In1", kInt32Min, kInt32Max, 0.0},
-        {"RefTest", -32767.0, 32767.0, kRequired},
-        {"RIncTest", 0.0, kInt32Max, 0.0}},
-       {"STARTED", "H123", "delta_el_pos"},
-       {"APOS", "THTST", "HALLCASE"},
-       {},
-       false,
-       HallConfiguration},
-      {"Analogue_Reference_Test", {}, {}, {"AD5"}, {}, false, AnalogueReference},
-  };
+  static const std::vector<RoutineDefinition> routines = [] {
+    std::vector<RoutineDefinition> all = {
+        {"Initial_Positioning_Test",
+         {{"In1", kInt32Min, kInt32Max, 0.0}},
+         {"STARTED", "In1"},
+         {"REFTST_V", "RINCTST_V"},
+         {},
+         false,
+         InitialPositioning},
+        {"Motor_Phase_Connection_Test",
+         {{"RefTest", -32767.0, 32767.0, 0.0},
+          {"RIncTest", 0.0, kInt32Max, 0.0},
+          {"In1", kInt32Min, kInt32Max, 0.0}},
+         {"STARTED"},
+         {"var_i1", "var_i2"},
+         {},
+         false,
+         PhaseConnections},
+        {"Ident_R_or_Rs",
+         {{"RefTest", -32767.0, 32767.0, 0.0},
+          {"RIncTest", 0.0, kInt32Max, 0.0},
+          {"In1", 1.0, 32767.0, kRequired}},
+         {"STARTED"},
+         {"var_i1", "var_u2"},
+         {"IQ"},
+         true,
+         Resistance},
+        {"Ident_L_or_Tau_el",
+         {{"In1", 1.0, 32767.0, kRequired}},
+         {"STARTED"},
+         {"var_i1", "TINCTST"},
+         {"IQ", "ID"},
+         true,
+         Inductance},
+        {"Current_Controller_Tuning_Test",
+         {{"RefTest", -32767.0, 32767.0, 0.0},
+          {"RIncTest", 0.0, kInt32Max, 0.0},
+          {"In1", -32768.0, 32767.0, kRequired},
+          {"Imax_Prot_Test", -32768.0, 32767.0, kRequired}},
+         {"STARTED", "test_flag"},
+         {},
+         {"Current_Reference", "Motor_Current", "Voltage_Reference"},
+         true,
+         CurrentStep},
+        {"VDC_Detection_Test", {}, {"STARTED"}, {"var_u2"}, {}, false, BusVoltage},
+        {"Encoder_Connection_Test",
+         {},
+         {},
+         {"APOS", "HALL", "CAPPOS", "var_i2"},
+         {},
+         false,
+         EncoderConnection,
+         "var_i2"},
+        {"Encoder_Resolution_And_Direction_Test",
+         {{"RefTest", -32767.0, 32767.0, kRequired}, {"PolesPairs", 1.0, 1.0, 1.0}},
+         {"STARTED", "H123"},
+         {"var_lf_long", "THTST", "CAPPOS"},
+         {},
+         false,
+         EncoderResolution},
+        {"Hall_Signals_Connection_Test",
+         {},
+         {"bad"},
+         {"APOS", "HALL", "var_i2"},
+         {},
+         false,
+         HallSignals,
+         "var_i2"},
+        {"Angle_Controller_Tuning_Test",
+         {{"In1", -32768.0, 32767.0, kRequired},
+          {"ReferenceIncrement", 0.0, kInt32Max, kRequired},
+          {"TimeLimit", 0.0, kInt32Max, kRequired}},
+         {"STARTED", "test_flag", "theta_1"},
+         {},
+         {"Motor_Current", "Electric_Angle"},
+         true,
+         AngleController},
+        {"Hall_Configuration_Detection_Test",
+         {{"In1", kInt32Min, kInt32Max, 0.0},
+          {"RefTest", -32767.0, 32767.0, kRequired},
+          {"RIncTest", 0.0, kInt32Max, 0.0}},
+         {"STARTED", "H123", "delta_el_pos"},
+         {"APOS", "THTST", "HALLCASE"},
+         {},
+         false,
+         HallConfiguration},
+        {"Analogue_Reference_Test", {}, {}, {"AD5"}, {}, false, AnalogueReference},
+    };
+    for (RoutineDefinition& motion : MotionRoutines()) all.push_back(std::move(motion));
+    return all;
+  }();
   return routines;
 }
 

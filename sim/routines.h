@@ -15,6 +15,8 @@ namespace sim {
 
 // Every routine this drive holds, with its user variables.
 const std::vector<RoutineDefinition>& Routines();
+// The speed and position tuning routines and the mass identification (motion_routines.cc).
+std::vector<RoutineDefinition> MotionRoutines();
 
 // A change of the Hall state seen while the field dragged the mover: where (counts, midway between
 // the samples before and after it) and between which states.

@@ -116,15 +116,20 @@ std::string ApplyNeverStart(Config& c, double, std::string_view text) {
   return "";
 }
 
-std::string ApplyEncoderReversed(Config& c, double, std::string_view text) {
+// true/1 or false/0.
+std::string ApplySwitch(std::string_view text, bool& field) {
   if (text == "true" || text == "1") {
-    c.sensors.encoder_reversed = true;
+    field = true;
   } else if (text == "false" || text == "0") {
-    c.sensors.encoder_reversed = false;
+    field = false;
   } else {
     return "must be true or false, not " + axis::Quoted(text);
   }
   return "";
+}
+
+std::string ApplyEncoderReversed(Config& c, double, std::string_view text) {
+  return ApplySwitch(text, c.sensors.encoder_reversed);
 }
 
 std::string ApplyIndex(Config& c, double, std::string_view text) {
@@ -211,6 +216,10 @@ std::string ApplyAd5(Config& c, double, std::string_view text) {
   return ParseProfile(text, 0.0, 1.0, c.sensors.ad5);
 }
 
+std::string ApplyScope(Config& c, double, std::string_view text) {
+  return ApplySwitch(text, c.drive.has_scope);
+}
+
 std::string ApplyLinkFail(Config& c, double v, std::string_view) {
   if (!(v >= 0.0)) return "must be 0 s or more, not " + Number(v);
   c.faults.link_fail_after_s = v;
@@ -255,6 +264,7 @@ const std::vector<Key>& Keys() {
       {"faults", Kind::kHexWord, ApplyFaults},
       {"neverStart", Kind::kLabels, ApplyNeverStart},
       {"linkFailAfter", Kind::kNumber, ApplyLinkFail},
+      {"scope", Kind::kValue, ApplyScope},
   };
   return keys;
 }
@@ -346,6 +356,21 @@ Config DefaultConfig() {
                  {"KII", 16759},    {"SATID", 2621},   {"SATIQ", 2621},    {"IMAXPROT", 26208},
                  {"REFTST", 5250},  {"RINCTST", 5250}, {"MECRESL", 30000}, {"ENC2THL", 143166},
                  {"FILTERQ", 32767}};
+  // The motion loops, tuned for the demo mover (3 kg): speed loop 100 rad/s, position loop
+  // 20 rad/s; 7 A and 2 m/s at most; no feedforward, no filters.
+  c.registers.insert(
+      c.registers.end(),
+      {{"KPS", 16768},    {"SFTKPS", 8},    {"KIS", 26841},       {"SFTKIS", 2},
+       {"IMAXS", 21301},  {"SATS", 9835},   {"KPP", 655},         {"SFTKPP", 0},
+       {"KIP", 0},        {"SFTKIP", 0},    {"KDP", 0},           {"SFTKDP", 0},
+       {"KDFP", 32767},   {"IMAXP", 32267}, {"SATP", 31767},      {"KFFS", 0},
+       {"SFTSFFW", 0},    {"KFFA", 0},      {"SFTAFFW", 0},       {"SFTKFF", 0},
+       {"ACR", 0x714},    {"UPGRADE", 0},   {"SPDREF_BQ_INI", 0}, {"IQREF_BQ_INI", 0},
+       {"ASPD_BQ_INI", 0}});
+  for (const char* slot : {"BQ1", "BQ2", "BQ3"}) {
+    for (const char* part : {"B0", "B1", "B2", "A1", "A2", "SF"})
+      c.registers.emplace_back(std::string(slot) + part, 0.0);
+  }
   // Every variable the firmware keeps, and an analogue input of no routine's.
   const std::span<const char* const> kept = DriveCore::VariableNames();
   c.variables.assign(kept.begin(), kept.end());

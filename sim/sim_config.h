@@ -104,6 +104,7 @@ struct DriveConstants {
   double adc_full_scale = 65520.0;     // full-scale count of the analogue inputs
   double current_range_A = 10.0;       // the current sensors span -ImaxPS .. +ImaxPS
   double vdc_max_measurable_V = 90.0;  // DC bus voltage at the ADC full scale
+  bool has_scope = true;               // an oscilloscope that streams to the host
 };
 
 struct Config {

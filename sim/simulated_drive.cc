@@ -34,6 +34,7 @@ SimulatedDrive::SimulatedDrive(std::unique_ptr<DriveCore> core, const Config& co
                                const axis::Clock& clock)
     : core_(std::move(core)),
       engine_(*core_, config.faults),
+      has_scope_(config.drive.has_scope),
       clock_(clock),
       start_ns_(clock.NowNs()),
       link_fail_after_s_(config.faults.link_fail_after_s) {}
@@ -49,6 +50,7 @@ void SimulatedDrive::Step() {
   engine_.AfterSample();
   core_->Control();
   engine_.AfterControl();
+  if (core_->slow_tick() && scope_.armed() && engine_.busy()) scope_.Sample(*core_);
   core_->Physics();
 }
 
@@ -200,6 +202,26 @@ bool SimulatedDrive::AxisOff() {
   if (!Begin()) return false;
   engine_.Stop();
   return true;
+}
+
+bool SimulatedDrive::StartScope(const axis::ScopeRequest& request) {
+  if (!Begin()) return false;
+  if (!has_scope_) return Fail("this drive has no oscilloscope");
+  const std::string error = scope_.Start(*core_, request);
+  return error.empty() || Fail(error);
+}
+
+bool SimulatedDrive::StopScope() {
+  if (!Begin()) return false;
+  scope_.Stop();
+  return true;
+}
+
+// What the link has received: the oscilloscope's frames, with the samples taken so far.
+void SimulatedDrive::TakeUnsolicited(std::vector<axis::UnsolicitedMessage>& messages) {
+  if (!Begin()) return;
+  scope_.Flush();
+  scope_.Hand(messages);
 }
 
 bool SimulatedDrive::UploadLog(std::vector<axis::LogPoint>& points) {

@@ -21,6 +21,7 @@
 #include "host/comm.h"
 #include "sim/drive_core.h"
 #include "sim/routine_engine.h"
+#include "sim/scope.h"
 #include "sim/sim_config.h"
 
 namespace sim {
@@ -47,6 +48,8 @@ class SimulatedDrive final : public CMC_Comm {
   bool AxisOff() override;
   bool UploadLog(std::vector<axis::LogPoint>& points) override;
   std::string GetLastErrorText() const override { return last_error_; }
+  bool StartScope(const axis::ScopeRequest& request) override;
+  bool StopScope() override;
 
   // Catches up with the clock (every call above does it first).
   void CatchUp();
@@ -59,6 +62,9 @@ class SimulatedDrive final : public CMC_Comm {
   // The analogue reference input turned by hand: a share 0..1 of its range (NaN: the "ad5" key).
   void SetAnalogueInput(double share);
 
+ protected:
+  void TakeUnsolicited(std::vector<axis::UnsolicitedMessage>& messages) override;
+
  private:
   SimulatedDrive(std::unique_ptr<DriveCore> core, const Config& config, const axis::Clock& clock);
   // Catches up; false (with the error text) when the link has failed.
@@ -68,6 +74,8 @@ class SimulatedDrive final : public CMC_Comm {
 
   std::unique_ptr<DriveCore> core_;
   RoutineEngine engine_;
+  Scope scope_;
+  bool has_scope_;
   const axis::Clock& clock_;
   int64_t start_ns_ = 0;
   double link_fail_after_s_;

@@ -214,9 +214,10 @@ TEST(Launch, RefusesWithAClearReason) {
     const char* message;
   } rows[] = {
       {"Speed_Controller_Tuning_Test",
-       {},
+       {{"IlimPS_Test", 3000}},
        nullptr,
-       "the drive has no routine \"Speed_Controller_Tuning_Test\""},
+       "routine \"Speed_Controller_Tuning_Test\" needs the user variable \"Imax_Prot_Test\""},
+      {"Current_Loop_Test", {}, nullptr, "the drive has no routine \"Current_Loop_Test\""},
       {"Ident_R_or_Rs",
        {{"In1", NAN}},
        nullptr,
