@@ -859,7 +859,9 @@ void CTuningTestDlg::UploadDataLoggerResults() {
   if (!good) stop_request_ = 0;
   continuous_run_ = good ? 0 : 1;  // from here on: the failed-run marker
   if (!logger_ || logger_->BeginUploadData() == 0) {
-    Fail(msc_pszErrInternal);
+    // A run that failed before the drive recorded anything says why it failed.
+    if (good || error_text_.empty()) error_text_ = msc_pszErrInternal;
+    TestFailed(1);
     return;
   }
   plot_.RefreshGraph();

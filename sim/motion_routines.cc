@@ -63,6 +63,8 @@ RoutineTask MotionTuning(RoutineRun& run, MotionLoop loop) {
   meter.Reset(start);
   d.SetVar(Var::kSpeedReference, 0.0);
   d.SetVar(Var::kTargetPosition, static_cast<double>(start));
+  // The record shows the profile, not the alignment before it.
+  run.StartRecord();
   int64_t previous_increment = 0;
   MotionInput in;
   for (;;) {
@@ -254,7 +256,7 @@ std::vector<RoutineDefinition> MotionRoutines() {
        {"STARTED", "test_flag"},
        {},
        {"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"},
-       false,
+       true,
        SpeedTuning,
        nullptr,
        verdict},
@@ -263,7 +265,7 @@ std::vector<RoutineDefinition> MotionRoutines() {
        {"STARTED", "test_flag"},
        {},
        {"Target_Position", "Load_Position", "Speed_Reference", "Load_Speed"},
-       false,
+       true,
        PositionCascadeTuning,
        nullptr,
        verdict},
@@ -272,7 +274,7 @@ std::vector<RoutineDefinition> MotionRoutines() {
        {"STARTED", "test_flag"},
        {},
        {"Target_Position", "Load_Position", "Current_Reference", "Motor_Current"},
-       false,
+       true,
        PositionPidTuning,
        nullptr,
        verdict},
