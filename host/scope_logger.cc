@@ -849,6 +849,10 @@ CMC_Oscilloscope::Item* CMC_Oscilloscope::GetItem(int index) {
   return index >= 0 && index < GetItemCount() ? &items_[static_cast<size_t>(index)] : nullptr;
 }
 
+const CMC_Oscilloscope::Item* CMC_Oscilloscope::GetItem(int index) const {
+  return index >= 0 && index < GetItemCount() ? &items_[static_cast<size_t>(index)] : nullptr;
+}
+
 void CMC_Oscilloscope::UpdateLastPoint() {
   for (size_t i = 0; i < items_.size(); ++i) history_[i][next_] = items_[i].value;
   next_ = (next_ + 1) % kHistory;

@@ -185,6 +185,7 @@ class CMC_Oscilloscope : public axis::CustomControl {
   // on top. `flags` is kept for the caller.
   void Initialize(const char* title, int items, int flags);
   Item* GetItem(int index);  // null outside 0..items-1
+  const Item* GetItem(int index) const;
   int GetItemCount() const { return static_cast<int>(items_.size()); }
   const std::string& GetTitle() const { return title_; }
   // Appends every item's current value as the newest point of its trace.
