@@ -242,7 +242,7 @@ void PaintOscilloscope(QPainter& painter, const CMC_Oscilloscope& view, QSize si
     const double y = screen.top() + screen.height() * i / 8;
     painter.drawLine(QPointF(screen.left(), y), QPointF(screen.right(), y));
   }
-  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setClipRect(screen);
   const double step = screen.width() / (CMC_Oscilloscope::kHistory - 1);
   for (int item = 0; item < view.GetItemCount(); ++item) {
