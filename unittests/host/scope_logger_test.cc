@@ -355,6 +355,41 @@ TEST_F(ScopeLoggerTest, ResetForgetsChannelsCurvesAndSettings) {
   EXPECT_EQ(scope.GetDocument().GetAt(0)->GetCount(), 0);
 }
 
+TEST_F(ScopeLoggerTest, EditTakesTheTypedSettingsAndRefusesWhatIsNoNumber) {
+  const testing::ResourceFolder resources(std::string(AXIS_UNITTESTS_DIR) + "/../resources");
+  CMC_ScopeLogger scope(*setup_);
+  TwoChannels(scope);
+  const std::string before = scope.SettingsText();
+  HeadlessPlatform& refused = FreshPlatform();
+  refused.Type(1202, "-1").Click(1).Type(1202, "0.5").Type(1241, "x").Click(1).EndCancel();
+  EXPECT_EQ(scope.Edit(nullptr), 0);
+  EXPECT_EQ(refused.MessageLog().size(), 2u) << "one warning per refusal, the dialog stays";
+  EXPECT_EQ(scope.SettingsText(), before);
+
+  FreshPlatform()
+      .Type(1202, "0.25")
+      .SelectCombo(1205, 1)  // Normal
+      .SelectCombo(1207, 0)  // no trigger
+      .SelectCombo(1209, 0)  // falling
+      .Type(1211, "-2")
+      .Type(1213, "40")
+      .Type(1241, "0.02")
+      .Type(1242, "-0.1")
+      .Click(1);
+  EXPECT_EQ(scope.Edit(nullptr), 1);
+  EXPECT_EQ(scope.GetTimeBase(), 0.25);
+  EXPECT_EQ(scope.GetMode(), 2);
+  EXPECT_EQ(scope.GetTriggerVariable(), "");
+  EXPECT_EQ(scope.GetSlope(), 0);
+  EXPECT_EQ(scope.GetLevel(), -2.0);
+  EXPECT_EQ(scope.GetPretrigger(), 40);
+  EXPECT_EQ(scope.Channels()[1].scale, 0.02);
+  EXPECT_EQ(scope.Channels()[1].offset, -0.1);
+  EXPECT_EQ(scope.Channels()[0].scale, 1.0);
+  FreshPlatform().Click(1);
+  EXPECT_EQ(scope.Edit(nullptr), 0) << "OK without a change";
+}
+
 // The scope graph's menu and channel-scale message as a user gives them, on the test template.
 class GraphDlg : public testing::RecordingDlg {
  public:
