@@ -12,6 +12,7 @@
 #include "host/number_text.h"
 #include "host/numeric.h"
 #include "host/platform.h"
+#include "host/plugin_services.h"
 #include "host/scope_frame.h"
 #include "host/setup.h"
 #include "host/text.h"
@@ -828,6 +829,25 @@ int CMC_ScopeLogger::Edit(CMC_EditSetupDlg* parent) {
   CMC_ScopeSettingsDlg dialog(*this, setup_, parent);
   return dialog.DoModal() == axis::kIdOk && dialog.Changed() ? 1 : 0;
 }
+
+namespace {
+
+// The settings dialog on its own (the front end's drawings of every dialog): a new scope's.
+int OpenScopeSettingsAlone(CMC_Setup* setup) {
+  if (setup == nullptr) return 0;
+  CMC_ScopeLogger scope(*setup);
+  CMC_ScopeSettingsDlg dialog(scope, *setup, nullptr);
+  return dialog.DoModal();
+}
+
+const bool kRegistered = [] {
+  axis::RegisterSetupService(
+      axis::OpenDialogServiceName(CMC_ScopeLogger::kSettingsTemplate).c_str(),
+      &OpenScopeSettingsAlone);
+  return true;
+}();
+
+}  // namespace
 
 // --- the simple oscilloscope view ----------------------------------------------------------------
 

@@ -22,7 +22,6 @@ namespace {
 class ScopeGraph : public ::testing::Test {
  protected:
   ScopeGraph() {
-    EnsureApplication();
     curves_.SetScreen(8, {0.0, 10.0});
     curves_.SetColumn(1, "Speed", "m/s");
     curves_.SetColumnDivision(1, 0.5, 1.0);  // 2 divisions up is 2 m/s
@@ -46,6 +45,7 @@ class ScopeGraph : public ::testing::Test {
     QApplication::sendEvent(&widget_, &event);
   }
 
+  const bool application_ = (EnsureApplication(), true);  // before the widget
   CGraphFilter curves_;
   CGraphWindow plot_{4, 0};
   PlotWidget widget_{plot_, nullptr};
