@@ -289,7 +289,9 @@ int CMC_ScopeLogger::ChangeChannelScale(int channel, int step) {
   if (channel < 0 || channel >= static_cast<int>(channels_.size()) || step == 0) return 0;
   Channel& c = channels_[static_cast<size_t>(channel)];
   double scale = c.scale;
-  for (int i = 0; i < std::min(std::abs(step), 60); ++i) scale = NextScale125(scale, step > 0);
+  // 60 steps span 20 decades, past both ends of the range; clamped first, INT_MIN cannot overflow.
+  for (int i = 0; i < std::abs(std::clamp(step, -60, 60)); ++i)
+    scale = NextScale125(scale, step > 0);
   scale = std::clamp(scale, kSmallestScale, kLargestScale);
   if (scale == c.scale) return 0;
   c.scale = scale;

@@ -196,7 +196,7 @@ TEST_F(ScopeLoggerTest, ChannelScalesStepAlong125) {
   const struct { double scale; int step; double want; int changed; } rows[] = {
       {1, 1, 2, 1}, {2, 1, 5, 1}, {5, 1, 10, 1}, {1, -1, 0.5, 1}, {0.5, -1, 0.2, 1},
       {0.2, -1, 0.1, 1}, {1, 3, 10, 1}, {100, -4, 5, 1}, {0.3, 1, 0.5, 1}, {0.3, -1, 0.2, 1},
-      {1, 0, 1, 0}, {1e9, 1, 1e9, 0}, {1e-9, -1, 1e-9, 0},
+      {1, 0, 1, 0}, {1e9, 1, 1e9, 0}, {1e-9, -1, 1e-9, 0}, {1, -2147483647 - 1, 1e-9, 1},
   };
   // clang-format on
   for (const auto& row : rows) {
