@@ -118,12 +118,14 @@ void PaintCurves(QPainter& painter, const CGraphWindow& plot, QSize size,
     painter.setPen(QPen(ToQColor(curve.GetColour()), curve.GetLineWidth(), Qt::SolidLine,
                         Qt::RoundCap, Qt::RoundJoin));
     const size_t from = first == nullptr ? 0 : (*first)[static_cast<size_t>(i)];
+    // Segment by segment: a wide pen strokes a long polyline as one self-overlapping outline,
+    // many times slower to fill than its segments with round caps, which look the same.
+    std::vector<QLineF> lines;
     for (const std::vector<Pixel>& run : CurvePolylines(plot, curve, a, from, last)) {
-      QPolygonF line;
-      line.reserve(static_cast<qsizetype>(run.size()));
-      for (const Pixel& p : run) line << QPointF(p.x, p.y);
-      painter.drawPolyline(line);
+      for (size_t k = 1; k < run.size(); ++k)
+        lines.emplace_back(run[k - 1].x, run[k - 1].y, run[k].x, run[k].y);
     }
+    painter.drawLines(lines.data(), static_cast<int>(lines.size()));
   }
   painter.restore();
 }
@@ -242,31 +244,31 @@ void PaintOscilloscope(QPainter& painter, const CMC_Oscilloscope& view, QSize si
     const double y = screen.top() + screen.height() * i / 8;
     painter.drawLine(QPointF(screen.left(), y), QPointF(screen.right(), y));
   }
+  // Two to three points a pixel: antialiasing would halve the refresh rate for nothing visible.
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setClipRect(screen);
   const double step = screen.width() / (CMC_Oscilloscope::kHistory - 1);
+  std::vector<QLineF> lines;
   for (int item = 0; item < view.GetItemCount(); ++item) {
     const std::vector<double> history = view.History(item);
     // The newest point at the right edge: a full history spans the width.
     const double x0 = screen.right() - step * (static_cast<double>(history.size()) - 1);
-    QPolygonF line;
-    line.reserve(static_cast<qsizetype>(history.size()));
-    const auto flush = [&] {
-      if (line.size() > 1) painter.drawPolyline(line);
-      line.clear();
-    };
-    painter.setPen(QPen(ToQColor(view.GetItem(item)->colour), 2));
+    lines.clear();
+    std::optional<QPointF> previous;  // none after a value that is not a number
     for (size_t k = 0; k < history.size(); ++k) {
       const double f = view.Fraction(item, history[k]);
       if (!std::isfinite(f)) {
-        flush();
+        previous.reset();
         continue;
       }
       // Far outside the bounds the line is pinned just beyond the screen.
-      const double y = screen.bottom() - std::clamp(f, -0.05, 1.05) * screen.height();
-      line << QPointF(x0 + step * static_cast<double>(k), y);
+      const QPointF p(x0 + step * static_cast<double>(k),
+                      screen.bottom() - std::clamp(f, -0.05, 1.05) * screen.height());
+      if (previous) lines.emplace_back(*previous, p);
+      previous = p;
     }
-    flush();
+    painter.setPen(QPen(ToQColor(view.GetItem(item)->colour), 2, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLines(lines.data(), static_cast<int>(lines.size()));
   }
   painter.setClipping(false);
   QFont font = painter.font();
