@@ -144,7 +144,7 @@ double YPixel(const CGraphWindow& plot, int axis, const PlotArea& area, double y
 }
 
 std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const CXYCurve& curve,
-                                               const PlotArea& area, size_t first) {
+                                               const PlotArea& area, size_t first, size_t last) {
   const Range x_range = plot.GetXRange(), y_range = plot.CurveYRange(curve);
   const auto to_pixel = [&area](Pixel unit) {
     return Pixel{area.left + unit.x * area.width, area.top + (1.0 - unit.y) * area.height};
@@ -154,7 +154,8 @@ std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const C
   bool have_previous = false;
   Pixel previous;
   const std::vector<XYPoint>& points = curve.Points();
-  for (size_t i = first; i < points.size(); ++i) {
+  const size_t end = last < points.size() ? last + 1 : points.size();
+  for (size_t i = first; i < end; ++i) {
     const XYPoint& p = points[i];
     const Pixel unit{Fraction(x_range, p.x), Fraction(y_range, p.y)};
     if (!std::isfinite(unit.x) || !std::isfinite(unit.y)) {

@@ -3,6 +3,7 @@
 // screen, the SVG file and the PNG file show one picture.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -49,13 +50,15 @@ double YPixel(const CGraphWindow& plot, int axis, const PlotArea& area, double y
 // A curve in picture pixels as runs of joined points: lines join consecutive points, a point that
 // is not finite (or too far out to map) ends a run, and every line is clipped to the area, so a
 // curve leaving the area and coming back gives two runs. A lone point draws nothing. From
-// `first` on, only the lines from that point on (a drawing adding the points appended since).
+// `first` on, only the lines from that point on (a drawing adding the points appended since), up
+// to point `last` (a drawing redrawing the points replaced).
 struct Pixel {
   double x = 0.0;
   double y = 0.0;
 };
 std::vector<std::vector<Pixel>> CurvePolylines(const CGraphWindow& plot, const CXYCurve& curve,
-                                               const PlotArea& area, size_t first = 0);
+                                               const PlotArea& area, size_t first = 0,
+                                               size_t last = SIZE_MAX);
 
 // A legend line (Latin-1): "name [unit]", or the name alone; a column drawn in divisions adds its
 // scale: "name [unit], 0.5/div".

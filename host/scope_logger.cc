@@ -12,6 +12,7 @@
 #include "host/number_text.h"
 #include "host/numeric.h"
 #include "host/platform.h"
+#include "host/plugin_services.h"
 #include "host/scope_frame.h"
 #include "host/setup.h"
 #include "host/text.h"
@@ -288,7 +289,9 @@ int CMC_ScopeLogger::ChangeChannelScale(int channel, int step) {
   if (channel < 0 || channel >= static_cast<int>(channels_.size()) || step == 0) return 0;
   Channel& c = channels_[static_cast<size_t>(channel)];
   double scale = c.scale;
-  for (int i = 0; i < std::min(std::abs(step), 60); ++i) scale = NextScale125(scale, step > 0);
+  // 60 steps span 20 decades, past both ends of the range; clamped first, INT_MIN cannot overflow.
+  for (int i = 0; i < std::abs(std::clamp(step, -60, 60)); ++i)
+    scale = NextScale125(scale, step > 0);
   scale = std::clamp(scale, kSmallestScale, kLargestScale);
   if (scale == c.scale) return 0;
   c.scale = scale;
@@ -829,6 +832,25 @@ int CMC_ScopeLogger::Edit(CMC_EditSetupDlg* parent) {
   return dialog.DoModal() == axis::kIdOk && dialog.Changed() ? 1 : 0;
 }
 
+namespace {
+
+// The settings dialog on its own (the front end's drawings of every dialog): a new scope's.
+int OpenScopeSettingsAlone(CMC_Setup* setup) {
+  if (setup == nullptr) return 0;
+  CMC_ScopeLogger scope(*setup);
+  CMC_ScopeSettingsDlg dialog(scope, *setup, nullptr);
+  return dialog.DoModal();
+}
+
+const bool kRegistered = [] {
+  axis::RegisterSetupService(
+      axis::OpenDialogServiceName(CMC_ScopeLogger::kSettingsTemplate).c_str(),
+      &OpenScopeSettingsAlone);
+  return true;
+}();
+
+}  // namespace
+
 // --- the simple oscilloscope view ----------------------------------------------------------------
 
 int CMC_Oscilloscope::SubclassDlgItem(int control_id, CMC_EditSetupDlg* dialog) {
@@ -846,6 +868,10 @@ void CMC_Oscilloscope::Initialize(const char* title, int items, int) {
 }
 
 CMC_Oscilloscope::Item* CMC_Oscilloscope::GetItem(int index) {
+  return index >= 0 && index < GetItemCount() ? &items_[static_cast<size_t>(index)] : nullptr;
+}
+
+const CMC_Oscilloscope::Item* CMC_Oscilloscope::GetItem(int index) const {
   return index >= 0 && index < GetItemCount() ? &items_[static_cast<size_t>(index)] : nullptr;
 }
 

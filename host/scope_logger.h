@@ -6,14 +6,15 @@
 // the drive's scope armed (CMC_Comm::StartScope). While the routine runs the drive streams frames
 // (host/scope_frame.h) as unsolicited messages; the test's handler gives each to OnFrameReceive,
 // which stores the points in a circular buffer of GetPointsNo() points (curve set 0's rows, in
-// physical units) and says which to draw. EndUploadData disarms the scope.
+// each channel's unit) and says which to draw. EndUploadData disarms the scope.
 //
 // Display: the scope screen has kDivisions vertical divisions, -kDivisions/2 to +kDivisions/2
 // around its centre line; each channel is drawn at (value - offset) / scale divisions, `scale`
 // being its units per division and `offset` the value on the centre line. The settings
 // (acquisition, trigger, channels' scales and offsets) can be edited in a dialog, fitted to the
 // points shown (Autoscale), reset, stored in a setup option as text and saved to or loaded from a
-// file.
+// file; the text and the file hold the channels' variables and curve set 0's curves as well, so
+// that loading them brings back the whole screen.
 #pragma once
 
 #include <optional>
@@ -50,9 +51,11 @@ class CMC_ScopeLogger : public CMC_Logger {
   // that is none of those or a level that is not finite.
   int ChangeSettings(double time_base_s, int mode, int slope, const char* trigger_variable,
                      double level, int pretrigger_percent);
-  // Channel `channel` (0-based, the order added): its unit name as shown, units per division and
-  // offset (physical units). Returns 0 for a channel that does not exist, a scale that is not
-  // positive and finite or an offset that is not finite.
+  // Channel `channel` (0-based, the order added): the unit it is shown in (a unit of its
+  // variable's type, "mm/s" for a speed, converts the points; any other name only labels them),
+  // its units per division and its offset (the value on the centre line), both in that unit.
+  // Returns 0 for a channel that does not exist, a scale that is not positive and finite or an
+  // offset that is not finite.
   int RescaleVariable(int channel, const char* unit_name, double scale, double offset);
   // Steps a channel's scale along 1-2-5 (`step` > 0: larger, < 0: smaller, |step| steps), keeping
   // its offset; non-zero when it changed (the scale stays within 1e-9..1e9).
@@ -185,6 +188,7 @@ class CMC_Oscilloscope : public axis::CustomControl {
   // on top. `flags` is kept for the caller.
   void Initialize(const char* title, int items, int flags);
   Item* GetItem(int index);  // null outside 0..items-1
+  const Item* GetItem(int index) const;
   int GetItemCount() const { return static_cast<int>(items_.size()); }
   const std::string& GetTitle() const { return title_; }
   // Appends every item's current value as the newest point of its trace.

@@ -27,9 +27,8 @@
 #include <vector>
 
 #include "host/edit_setup_dlg.h"
+#include "host/logger.h"  // callers pass a CMC_SingleAxisLogger* where a CMC_Logger* is taken
 #include "host/routine_image.h"
-
-class CMC_Logger;
 
 class CMC_TestDlg : public CMC_EditSetupDlg {
  public:

@@ -1,10 +1,12 @@
 #include "app/gui/qt_platform.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -31,6 +34,7 @@
 #include <algorithm>
 
 #include "app/gui/custom_widgets.h"
+#include "app/gui/plot_widgets.h"
 #include "host/dialog_template.h"
 #include "host/text.h"
 
@@ -132,9 +136,11 @@ QString PicturePath(const std::string& name) {
 
 // --- the dialog window ---------------------------------------------------------------------------
 
-CustomFrame::CustomFrame(QWidget* parent) : QWidget(parent) {
+CustomFrame::CustomFrame(QWidget* parent, std::function<void(int, int)> channel_step)
+    : QWidget(parent), channel_step_(std::move(channel_step)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
 void CustomFrame::Show(axis::CustomControl* model) {
@@ -142,6 +148,8 @@ void CustomFrame::Show(axis::CustomControl* model) {
     delete drawing_;
     drawing_ = model == nullptr ? nullptr : CreateCustomWidget(*model, this);
     if (drawing_ != nullptr) layout()->addWidget(drawing_);
+    if (auto* plot = dynamic_cast<PlotWidget*>(drawing_))
+      plot->SetInteractive(dynamic_cast<CGraphWindow*>(model), channel_step_);
     model_ = model;
   }
   if (drawing_ != nullptr) drawing_->update();
@@ -252,8 +260,12 @@ QWidget* DialogWindow::Create(const axis::ControlTemplate& t) {
       text->setReadOnly(true);  // texts show what the dialog writes (guidelines, results)
       return text;
     }
-    case ControlKind::kCustom:
-      return new CustomFrame(this);
+    case ControlKind::kCustom: {
+      const int id = t.id;
+      return new CustomFrame(this, [this, id](int channel, int step) {
+        Forward(id, [&] { model_.UserGraphMessage(id, channel, step); });
+      });
+    }
   }
   return new QWidget(this);
 }
@@ -309,6 +321,10 @@ void DialogWindow::Connect(int id, QWidget* widget) {
     case ControlKind::kTab:
       connect(static_cast<QTabWidget*>(widget), &QTabWidget::currentChanged, this,
               [this, id](int page) { Forward(id, [&] { model_.UserSelectTab(id, page); }); });
+      break;
+    case ControlKind::kCustom:
+      connect(widget, &QWidget::customContextMenuRequested, this,
+              [this, id] { Forward(id, [&] { model_.UserContextMenu(id); }); });
       break;
     default:
       break;
@@ -675,6 +691,19 @@ std::optional<std::string> QtPlatform::AskFileName(const FileNameRequest& reques
 DecimalMark QtPlatform::TypedDecimalMark() const {
   return QLocale().decimalPoint() == QStringLiteral(",") ? DecimalMark::kPointOrComma
                                                          : DecimalMark::kPoint;
+}
+
+std::optional<int> QtPlatform::ChooseMenuCommand(const MenuRequest& request) {
+  QMenu menu(windows_.empty() ? QApplication::activeWindow() : windows_.back().second);
+  menu.setObjectName(QStringLiteral("context_menu"));
+  for (const MenuItem& item : request.items) {
+    QAction* action = menu.addAction(FromLatin1(item.text));
+    action->setData(item.command);
+    action->setEnabled(item.enabled);
+  }
+  const QAction* chosen = menu.exec(QCursor::pos());
+  if (chosen == nullptr) return std::nullopt;
+  return chosen->data().toInt();
 }
 
 std::optional<std::string> QtPlatform::AskText(const TextRequest& request) {

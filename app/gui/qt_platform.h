@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,15 +26,18 @@ class QTimer;
 namespace axis::gui {
 
 // The frame of a custom control: holds the widget drawing the model attached to the control
-// (app/gui/custom_widgets.h), made anew when another model is attached.
+// (app/gui/custom_widgets.h), made anew when another model is attached. A plot in it may be
+// zoomed and panned, and its channel-scale steps go to `channel_step`; a right-click over the
+// control reaches the frame (its customContextMenuRequested).
 class CustomFrame : public QWidget {
  public:
-  explicit CustomFrame(QWidget* parent);
+  CustomFrame(QWidget* parent, std::function<void(int channel, int step)> channel_step);
   void Show(axis::CustomControl* model);
 
  private:
   axis::CustomControl* model_ = nullptr;
   QWidget* drawing_ = nullptr;
+  std::function<void(int channel, int step)> channel_step_;
 };
 
 // The window of one dialog model.
@@ -95,6 +99,8 @@ class QtPlatform : public Platform {
   void OpenHelp(int context) override;
   std::optional<std::string> AskFileName(const FileNameRequest& request) override;
   std::optional<std::string> AskText(const TextRequest& request) override;
+  // A popup menu at the pointer.
+  std::optional<int> ChooseMenuCommand(const MenuRequest& request) override;
   // The comma too where the user's locale (QLocale) writes numbers with one.
   DecimalMark TypedDecimalMark() const override;
 

@@ -196,7 +196,7 @@ TEST_F(ScopeLoggerTest, ChannelScalesStepAlong125) {
   const struct { double scale; int step; double want; int changed; } rows[] = {
       {1, 1, 2, 1}, {2, 1, 5, 1}, {5, 1, 10, 1}, {1, -1, 0.5, 1}, {0.5, -1, 0.2, 1},
       {0.2, -1, 0.1, 1}, {1, 3, 10, 1}, {100, -4, 5, 1}, {0.3, 1, 0.5, 1}, {0.3, -1, 0.2, 1},
-      {1, 0, 1, 0}, {1e9, 1, 1e9, 0}, {1e-9, -1, 1e-9, 0},
+      {1, 0, 1, 0}, {1e9, 1, 1e9, 0}, {1e-9, -1, 1e-9, 0}, {1, -2147483647 - 1, 1e-9, 1},
   };
   // clang-format on
   for (const auto& row : rows) {
@@ -353,6 +353,41 @@ TEST_F(ScopeLoggerTest, ResetForgetsChannelsCurvesAndSettings) {
   EXPECT_EQ(scope.SettingsText(), fresh);
   EXPECT_EQ(scope.GetVariablesCount(), 0);
   EXPECT_EQ(scope.GetDocument().GetAt(0)->GetCount(), 0);
+}
+
+TEST_F(ScopeLoggerTest, EditTakesTheTypedSettingsAndRefusesWhatIsNoNumber) {
+  const testing::ResourceFolder resources(std::string(AXIS_UNITTESTS_DIR) + "/../resources");
+  CMC_ScopeLogger scope(*setup_);
+  TwoChannels(scope);
+  const std::string before = scope.SettingsText();
+  HeadlessPlatform& refused = FreshPlatform();
+  refused.Type(1202, "-1").Click(1).Type(1202, "0.5").Type(1241, "x").Click(1).EndCancel();
+  EXPECT_EQ(scope.Edit(nullptr), 0);
+  EXPECT_EQ(refused.MessageLog().size(), 2u) << "one warning per refusal, the dialog stays";
+  EXPECT_EQ(scope.SettingsText(), before);
+
+  FreshPlatform()
+      .Type(1202, "0.25")
+      .SelectCombo(1205, 1)  // Normal
+      .SelectCombo(1207, 0)  // no trigger
+      .SelectCombo(1209, 0)  // falling
+      .Type(1211, "-2")
+      .Type(1213, "40")
+      .Type(1241, "0.02")
+      .Type(1242, "-0.1")
+      .Click(1);
+  EXPECT_EQ(scope.Edit(nullptr), 1);
+  EXPECT_EQ(scope.GetTimeBase(), 0.25);
+  EXPECT_EQ(scope.GetMode(), 2);
+  EXPECT_EQ(scope.GetTriggerVariable(), "");
+  EXPECT_EQ(scope.GetSlope(), 0);
+  EXPECT_EQ(scope.GetLevel(), -2.0);
+  EXPECT_EQ(scope.GetPretrigger(), 40);
+  EXPECT_EQ(scope.Channels()[1].scale, 0.02);
+  EXPECT_EQ(scope.Channels()[1].offset, -0.1);
+  EXPECT_EQ(scope.Channels()[0].scale, 1.0);
+  FreshPlatform().Click(1);
+  EXPECT_EQ(scope.Edit(nullptr), 0) << "OK without a change";
 }
 
 // The scope graph's menu and channel-scale message as a user gives them, on the test template.
