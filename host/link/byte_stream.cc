@@ -21,7 +21,9 @@ namespace {
 // How long a write may find the stream full before the other end counts as gone.
 constexpr int kWriteStallMs = 2000;
 
-std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string SystemError(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 
 bool SetNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL, 0);
@@ -263,8 +265,8 @@ std::unique_ptr<TcpListener> TcpListener::Listen(const std::string& host, int po
   hints.ai_flags = AI_PASSIVE;
   addrinfo* found = nullptr;
   const std::string port_text = std::to_string(port);
-  if (const int rc = getaddrinfo(host.empty() ? nullptr : host.c_str(), port_text.c_str(), &hints,
-                                 &found);
+  if (const int rc =
+          getaddrinfo(host.empty() ? nullptr : host.c_str(), port_text.c_str(), &hints, &found);
       rc != 0) {
     error = "cannot find \"" + host + "\": " + gai_strerror(rc);
     return nullptr;

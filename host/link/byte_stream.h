@@ -60,8 +60,7 @@ bool ParseHostPort(std::string_view text, std::string& host, int& port, std::str
 // A listening TCP socket.
 class TcpListener {
  public:
-  static std::unique_ptr<TcpListener> Listen(const std::string& host, int port,
-                                             std::string& error);
+  static std::unique_ptr<TcpListener> Listen(const std::string& host, int port, std::string& error);
   ~TcpListener();
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
@@ -83,7 +82,8 @@ class PtyPort {
   PtyPort(const PtyPort&) = delete;
   PtyPort& operator=(const PtyPort&) = delete;
   const std::string& path() const { return path_; }
-  ByteStream& stream() { return *master_; }
+  // The drive's end; the port must outlive it.
+  std::unique_ptr<ByteStream> TakeStream() { return std::move(master_); }
 
  private:
   PtyPort() = default;

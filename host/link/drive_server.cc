@@ -31,9 +31,9 @@ enum class Outcome { kDone, kDriveFailed, kMalformed };
 using Handler = Outcome (*)(PayloadReader& r, CMC_Comm& drive, PayloadWriter& w);
 
 // Nothing is asked of the drive before the payload was read whole.
-#define AXIS_READ_WHOLE(r)       \
-  do {                           \
-    std::string unused;          \
+#define AXIS_READ_WHOLE(r)                               \
+  do {                                                   \
+    std::string unused;                                  \
     if (!(r).Finish(unused)) return Outcome::kMalformed; \
   } while (false)
 
@@ -214,8 +214,7 @@ Frame DriveServer::Connect(const Frame& request) {
         (session->on_host_time ? kHostTime : 0) | (watching ? kFaultMessages : 0));
   w.Text(options_.identity).Text(options_.product_id).Text(options_.firmware_id);
   session_ = std::move(session);
-  return Frame{static_cast<uint8_t>(kConnect | kAnswer), 0, request.sequence,
-               std::move(w.bytes())};
+  return Frame{static_cast<uint8_t>(kConnect | kAnswer), 0, request.sequence, std::move(w.bytes())};
 }
 
 Frame DriveServer::Answer(const Frame& request) {
@@ -244,8 +243,7 @@ Frame DriveServer::Answer(const Frame& request) {
   return Failed(request, std::string("malformed ") + KindName(request.kind) + " request: " + error);
 }
 
-bool DriveServer::Send(ByteStream& stream, const std::vector<uint8_t>& bytes,
-                       std::string& error) {
+bool DriveServer::Send(ByteStream& stream, const std::vector<uint8_t>& bytes, std::string& error) {
   return stream.Write(bytes.data(), bytes.size(), error);
 }
 
@@ -276,10 +274,10 @@ bool DriveServer::WatchFaults(ByteStream& stream, std::string& error) {
                                 static_cast<uint16_t>(bits >> 16)};
   PayloadWriter w;
   WriteWords(w, message);
-  return Send(stream,
-              EncodeFrame(Frame{kUnsolicited, 0, session_->unsolicited_sequence++,
-                                std::move(w.bytes())}),
-              error);
+  return Send(
+      stream,
+      EncodeFrame(Frame{kUnsolicited, 0, session_->unsolicited_sequence++, std::move(w.bytes())}),
+      error);
 }
 
 bool DriveServer::Handle(const Frame& request, ByteStream& stream, std::string& error) {
@@ -307,8 +305,8 @@ std::string DriveServer::Serve(ByteStream& stream, const std::atomic<bool>& stop
     const long n = stream.Read(buffer, sizeof buffer, options_.idle_poll_ms, error);
     if (n < 0) return error;
     decoder.Feed(buffer, static_cast<size_t>(n));
-    for (FrameDecoder::Status status; (status = decoder.Next(frame, error)) !=
-                                      FrameDecoder::Status::kNeedMore;) {
+    for (FrameDecoder::Status status;
+         (status = decoder.Next(frame, error)) != FrameDecoder::Status::kNeedMore;) {
       const bool request = frame.kind < kUnsolicited;
       if (status == FrameDecoder::Status::kFrame && request) {
         if (!Handle(frame, stream, error)) return error;
@@ -325,7 +323,8 @@ std::string DriveServer::Serve(ByteStream& stream, const std::atomic<bool>& stop
 }
 
 std::string DriveServer::ServeClients(TcpListener& listener, const std::atomic<bool>& stop,
-                                      const std::function<void(const std::string&)>& note) {
+                                      const std::function<void(const std::string&)>& note,
+                                      const StreamWrapper& wrap) {
   while (!stop.load()) {
     std::string error;
     std::unique_ptr<ByteStream> client = listener.Accept(100, error);
@@ -333,6 +332,7 @@ std::string DriveServer::ServeClients(TcpListener& listener, const std::atomic<b
       if (!error.empty()) return error;
       continue;
     }
+    if (wrap) client = wrap(std::move(client));
     note("a host connected");
     const std::string why = Serve(*client, stop);
     EndSession();

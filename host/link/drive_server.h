@@ -29,10 +29,10 @@ struct ServerOptions {
   std::string identity = "drive";  // the identity text given at connect
   std::string product_id;
   std::string firmware_id;
-  uint32_t capabilities = 0;     // what the drive offers beyond following the host's time
-  bool allow_host_time = true;   // a host may ask the session's drive to run on its time
-  bool watch_faults = false;     // on the wall clock: a fault message when "MER" changes
-  int idle_poll_ms = 5;          // how often unsolicited messages are looked for between requests
+  uint32_t capabilities = 0;    // what the drive offers beyond following the host's time
+  bool allow_host_time = true;  // a host may ask the session's drive to run on its time
+  bool watch_faults = false;    // on the wall clock: a fault message when "MER" changes
+  int idle_poll_ms = 5;         // how often unsolicited messages are looked for between requests
 };
 
 // Makes the drive of a new session, following `clock`; null with `error` set.
@@ -48,9 +48,12 @@ class DriveServer {
 
   // Serves the stream until it ends (returns why) or `stop` turns true (returns "").
   std::string Serve(ByteStream& stream, const std::atomic<bool>& stop);
-  // Serves the listener's clients one at a time until `stop`; `note` hears of each client.
+  // Serves the listener's clients one at a time until `stop`; `note` hears of each client, and
+  // `wrap` (when given) may put a stream of its own around each (fault injection).
+  using StreamWrapper = std::function<std::unique_ptr<ByteStream>(std::unique_ptr<ByteStream>)>;
   std::string ServeClients(TcpListener& listener, const std::atomic<bool>& stop,
-                           const std::function<void(const std::string&)>& note);
+                           const std::function<void(const std::string&)>& note,
+                           const StreamWrapper& wrap = nullptr);
   // Ends the session (the next connect starts a new one).
   void EndSession();
 

@@ -32,7 +32,8 @@ constexpr PlanKey kPlanKeys[] = {
     {"truncate", true, [](FaultPlan& p, double v) { p.truncate = v; }},
     {"delay", true, [](FaultPlan& p, double v) { p.delay = v; }},
     {"delay-ms", false, [](FaultPlan& p, double v) { p.delay_ms = static_cast<int>(v); }},
-    {"cut-after", false, [](FaultPlan& p, double v) { p.cut_after_frames = static_cast<int64_t>(v); }},
+    {"cut-after", false,
+     [](FaultPlan& p, double v) { p.cut_after_frames = static_cast<int64_t>(v); }},
     {"cut-after-s", false, [](FaultPlan& p, double v) { p.cut_after_s = v; }},
     {"stall-after", false,
      [](FaultPlan& p, double v) { p.stall_after_frames = static_cast<int64_t>(v); }},
@@ -52,16 +53,17 @@ std::optional<FaultPlan> ParseFaultPlan(std::string_view text, std::string& erro
     const PlanKey* key = nullptr;
     for (const PlanKey& row : kPlanKeys)
       if (name == row.name) key = &row;
-    const std::optional<double> value =
-        eq == std::string_view::npos ? std::nullopt : ParseNumber(std::string(item.substr(eq + 1)));
+    const double value = eq == std::string_view::npos
+                             ? -1.0
+                             : ParseNumber(std::string(item.substr(eq + 1))).value_or(-1.0);
     const double high = key != nullptr && key->probability ? 1.0 : 1e9;
-    if (key == nullptr || !value || !(*value >= 0.0 && *value <= high)) {
+    if (key == nullptr || !(value >= 0.0 && value <= high)) {
       error = "\"" + std::string(item) +
               "\" is no fault (drop, corrupt, truncate, delay=0..1; delay-ms, cut-after, "
               "cut-after-s, stall-after, seed=number)";
       return std::nullopt;
     }
-    key->set(plan, *value);
+    key->set(plan, value);
   }
   return plan;
 }
@@ -83,9 +85,9 @@ double FaultyStream::Uniform() {
 bool FaultyStream::CutNow() {
   if (!inner_) return true;
   const bool by_count = plan_.cut_after_frames >= 0 && counters_.frames >= plan_.cut_after_frames;
-  const bool by_time = plan_.cut_after_s >= 0.0 &&
-                       static_cast<double>(Wall().NowNs() - start_ns_) >=
-                           plan_.cut_after_s * static_cast<double>(kNsPerSecond);
+  const bool by_time =
+      plan_.cut_after_s >= 0.0 && static_cast<double>(Wall().NowNs() - start_ns_) >=
+                                      plan_.cut_after_s * static_cast<double>(kNsPerSecond);
   if (by_count || by_time) inner_.reset();
   return !inner_;
 }

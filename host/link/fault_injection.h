@@ -20,7 +20,7 @@
 namespace axis::link {
 
 struct FaultPlan {
-  double drop = 0.0;      // probability per frame
+  double drop = 0.0;  // probability per frame
   double corrupt = 0.0;
   double truncate = 0.0;
   double delay = 0.0;

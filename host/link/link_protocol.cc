@@ -168,11 +168,22 @@ UnsolicitedMessage ReadWords(PayloadReader& r) {
 }
 
 const char* KindName(uint8_t kind) {
-  static constexpr const char* kNames[] = {
-      "?",           "Connect",          "ReadVariable",      "WriteVariable",
-      "ReadRegister", "WriteRegister",   "Execute",           "Launch",
-      "ReadUserVariable", "WriteUserVariable", "GetAxisOn",   "AxisOff",
-      "UploadLog",   "StartScope",       "StopScope",         "Poll"};
+  static constexpr const char* kNames[] = {"?",
+                                           "Connect",
+                                           "ReadVariable",
+                                           "WriteVariable",
+                                           "ReadRegister",
+                                           "WriteRegister",
+                                           "Execute",
+                                           "Launch",
+                                           "ReadUserVariable",
+                                           "WriteUserVariable",
+                                           "GetAxisOn",
+                                           "AxisOff",
+                                           "UploadLog",
+                                           "StartScope",
+                                           "StopScope",
+                                           "Poll"};
   const uint8_t request = kind & static_cast<uint8_t>(~kAnswer);
   if (request < std::size(kNames)) return kNames[request];
   if (kind == kUnsolicited) return "Unsolicited";

@@ -43,9 +43,9 @@ enum Kind : uint8_t {
 constexpr uint8_t kFailed = 0x01;  // the payload is the drive's error text
 
 // Capabilities, in the connect exchange.
-constexpr uint32_t kHostTime = 1u << 0;  // host: "follow my time if you can"; drive: "I do"
-constexpr uint32_t kScope = 1u << 1;     // the drive has the oscilloscope
-constexpr uint32_t kLogger = 1u << 2;    // the drive records while routines run
+constexpr uint32_t kHostTime = 1u << 0;       // host: "follow my time if you can"; drive: "I do"
+constexpr uint32_t kScope = 1u << 1;          // the drive has the oscilloscope
+constexpr uint32_t kLogger = 1u << 2;         // the drive records while routines run
 constexpr uint32_t kFaultMessages = 1u << 3;  // a fault message when the fault register changes
 
 // A request's host time when the host keeps none.
