@@ -1,6 +1,8 @@
 #include "host/link/link_protocol.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace axis::link {
@@ -69,7 +71,8 @@ std::string PayloadReader::Text() {
   return p ? std::string(reinterpret_cast<const char*>(p), n) : std::string();
 }
 size_t PayloadReader::Count(uint32_t count, size_t item_bytes) {
-  if (!ok_ || (item_bytes > 0 && count > left() / item_bytes)) {
+  // An item takes a byte at least: a count is never believed beyond what the payload can hold.
+  if (!ok_ || count > left() / std::max<size_t>(item_bytes, 1)) {
     ok_ = false;
     return 0;
   }
@@ -150,6 +153,10 @@ void WriteLog(PayloadWriter& w, const std::vector<LogPoint>& points) {
 std::vector<LogPoint> ReadLog(PayloadReader& r) {
   const uint32_t count = r.U32();
   const uint16_t width = r.U16();
+  if (width == 0 && count > 0) {  // every point holds its time at least
+    r.Refuse();
+    return {};
+  }
   std::vector<LogPoint> points(r.Count(count, 8 * size_t{width}));
   for (LogPoint& point : points) {
     point.resize(width);

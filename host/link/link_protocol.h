@@ -89,6 +89,7 @@ class PayloadReader {
   // A count of items of `item_bytes` each that must fit in what is left.
   size_t Count(uint32_t count, size_t item_bytes);
   bool ok() const { return ok_; }
+  void Refuse() { ok_ = false; }  // what was read makes no sense
   size_t left() const { return count_ - at_; }
   // True when the payload was read whole and nothing is left over; else `error` says what.
   bool Finish(std::string& error) const;

@@ -132,12 +132,15 @@ TEST(PayloadReader, ShortOrLongPayloadsAreErrorsNotCrashes) {
     EXPECT_EQ(r.Finish(error), row.whole);
     EXPECT_EQ(error.empty(), row.whole);
   }
-  // A log announcing more points than it carries is refused before anything is allocated.
-  PayloadWriter w;
-  w.U32(0xFFFFFFFFu).U16(0xFFFF);
-  PayloadReader r(w.bytes());
-  EXPECT_TRUE(ReadLog(r).empty());
-  EXPECT_FALSE(r.ok());
+  // A log announcing more points than it carries, or points without even their time, is refused
+  // before anything is allocated.
+  for (const uint16_t width : {0xFFFF, 0}) {
+    PayloadWriter w;
+    w.U32(0xFFFFFFFFu).U16(width);
+    PayloadReader r(w.bytes());
+    EXPECT_TRUE(ReadLog(r).empty());
+    EXPECT_FALSE(r.ok());
+  }
 }
 
 }  // namespace
