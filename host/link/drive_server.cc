@@ -1,6 +1,7 @@
 #include "host/link/drive_server.h"
 
 #include <cmath>
+#include <deque>
 
 #include "host/link/link_protocol.h"
 #include "host/numeric.h"
@@ -21,6 +22,10 @@ class UnsolicitedTap : public CMC_Comm {
     (drive.*&UnsolicitedTap::TakeUnsolicited)(messages);
   }
 };
+
+// Answers kept for requests that come again: the host has at most this many in flight (one, and
+// those its message pump starts while it waits).
+constexpr size_t kAnswersKept = 8;
 
 // How often a drive on the wall clock is asked for its fault register.
 constexpr int64_t kFaultWatchNs = 20 * kNsPerMs;
@@ -170,12 +175,14 @@ struct DriveServer::Session {
   VirtualClock host_clock;  // the host's time, when the drive follows it
   bool on_host_time = false;
   std::unique_ptr<CMC_Comm> drive;  // after the clock: it follows the clock
-  // The last request answered and its answer's bytes.
-  bool answered = false;
-  uint16_t sequence = 0;
-  uint8_t kind = 0;
-  uint32_t check = 0;
-  std::vector<uint8_t> answer;
+  // The last requests answered, newest last, with their answers' bytes.
+  struct Answered {
+    uint16_t sequence;
+    uint8_t kind;
+    uint32_t check;
+    std::vector<uint8_t> answer;
+  };
+  std::deque<Answered> answered;
   uint16_t unsolicited_sequence = 0;
   double fault_register = 0.0;
   int64_t next_fault_watch_ns = 0;
@@ -282,16 +289,15 @@ bool DriveServer::WatchFaults(ByteStream& stream, std::string& error) {
 
 bool DriveServer::Handle(const Frame& request, ByteStream& stream, std::string& error) {
   const uint32_t check = Crc32(request.payload.data(), request.payload.size());
-  if (session_ && session_->answered && session_->sequence == request.sequence &&
-      session_->kind == request.kind && session_->check == check)
-    return Send(stream, session_->answer, error);
+  if (session_) {
+    for (const Session::Answered& a : session_->answered)
+      if (a.sequence == request.sequence && a.kind == request.kind && a.check == check)
+        return Send(stream, a.answer, error);
+  }
   const std::vector<uint8_t> answer = EncodeFrame(Answer(request));
   if (session_) {
-    session_->answered = true;
-    session_->sequence = request.sequence;
-    session_->kind = request.kind;
-    session_->check = check;
-    session_->answer = answer;
+    if (session_->answered.size() >= kAnswersKept) session_->answered.pop_front();
+    session_->answered.push_back({request.sequence, request.kind, check, answer});
   }
   return SendUnsolicited(stream, error) && Send(stream, answer, error);
 }

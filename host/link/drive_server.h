@@ -7,8 +7,8 @@
 // (the time every request carries) instead of the wall clock, which makes a headless run over the
 // link repeat exactly what it does in the host's own process.
 //
-// The answer to the last request is kept: a request that comes again with the same sequence
-// number (the host did not get the answer) is answered from it without being executed again.
+// The answers to the last requests are kept: a request that comes again with the same sequence
+// number (the host did not get the answer) is answered from them without being executed again.
 // Between requests the drive's unsolicited messages are sent as they come.
 #pragma once
 

@@ -11,6 +11,8 @@ namespace {
 constexpr int kHookEveryMs = 10;
 // A try ends at the latest after this many answer timeouts, however the bytes trickle in.
 constexpr int kLongestTryInTimeouts = 40;
+// Operations the wait hook may nest inside one another.
+constexpr int kMostNested = 4;
 // Unsolicited messages kept for the host at most; older ones go first.
 constexpr size_t kMostUnsolicited = 8192;
 
@@ -100,14 +102,17 @@ int64_t StreamLink::HostTime() const {
 
 void StreamLink::HoldBackToHostTime() {
   if (options_.host_clock == nullptr || follows_host_time()) return;
-  const int64_t ahead_ns = (options_.host_clock->NowNs() - host_at_connect_ns_) -
-                           (Wall().NowNs() - wall_at_connect_ns_);
+  const int64_t ahead_ns =
+      (options_.host_clock->NowNs() - host_at_connect_ns_) - (Wall().NowNs() - wall_at_connect_ns_);
   if (ahead_ns > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(ahead_ns));
 }
 
 bool StreamLink::Call(uint8_t kind, std::vector<uint8_t> payload) {
-  if (in_call_) return Fail("the drive link is busy with another request");
-  in_call_ = true;
+  if (depth_ >= kMostNested) return Fail("the drive link is busy with other requests");
+  // Only the outermost operation opens a lost link again: an inner one would start a session
+  // under the feet of the one it interrupted.
+  if (!stream_ && depth_ > 0) return Fail("the link was lost");
+  ++depth_;
   bool ok = true;
   if (!stream_) {
     ++counters_.reconnects;
@@ -117,7 +122,7 @@ bool StreamLink::Call(uint8_t kind, std::vector<uint8_t> payload) {
     HoldBackToHostTime();
     ok = Exchange(kind, std::move(payload));
   }
-  in_call_ = false;
+  --depth_;
   return ok;
 }
 
@@ -125,21 +130,27 @@ bool StreamLink::Exchange(uint8_t kind, std::vector<uint8_t> payload) {
   Frame request{kind, 0, ++sequence_, std::move(payload)};
   const std::vector<uint8_t> bytes = EncodeFrame(request);
   ++counters_.requests;
-  for (int attempt = 0; attempt <= options_.retries; ++attempt) {
+  in_flight_.push_back(request.sequence);
+  std::optional<Wait> outcome;
+  for (int attempt = 0; attempt <= options_.retries && !outcome; ++attempt) {
     if (attempt > 0) ++counters_.retries;
     std::string error;
-    if (!stream_->Write(bytes.data(), bytes.size(), error)) return Lost(error);
-    switch (AwaitAnswer(kind, request.sequence)) {
-      case Wait::kAnswered:
-        return !answer_failed_ || Fail(std::string(answer_.begin(), answer_.end()));
-      case Wait::kLost:
-        return false;
-      case Wait::kAgain:
-        break;
+    if (!stream_) {
+      outcome = Wait::kLost;  // lost while the wait hook ran an inner operation
+    } else if (!stream_->Write(bytes.data(), bytes.size(), error)) {
+      Lost(error);
+      outcome = Wait::kLost;
+    } else if (const Wait wait = AwaitAnswer(kind, request.sequence); wait != Wait::kAgain) {
+      outcome = wait;
     }
   }
-  return Fail(std::string("the drive does not answer (no answer to ") + KindName(kind) +
-              " after " + std::to_string(options_.retries + 1) + " tries)");
+  in_flight_.pop_back();
+  settled_.erase(request.sequence);
+  if (outcome == Wait::kAnswered)
+    return !answer_failed_ || Fail(std::string(answer_.begin(), answer_.end()));
+  if (outcome == Wait::kLost) return false;
+  return Fail(std::string("the drive does not answer (no answer to ") + KindName(kind) + " after " +
+              std::to_string(options_.retries + 1) + " tries)");
 }
 
 std::optional<StreamLink::Wait> StreamLink::TakeFrames(uint8_t kind, uint16_t sequence) {
@@ -163,7 +174,10 @@ std::optional<StreamLink::Wait> StreamLink::TakeFrames(uint8_t kind, uint16_t se
           PayloadReader r(frame.payload);
           Keep(ReadWords(r));
         } else if (frame.sequence != sequence) {
-          // An answer to an earlier try that came late: already dealt with.
+          // An outer operation's answer is kept for it; any other is a late answer to an earlier
+          // try, already dealt with.
+          if (std::find(in_flight_.begin(), in_flight_.end(), frame.sequence) != in_flight_.end())
+            settled_[frame.sequence] = std::move(frame);
         } else if (frame.kind == kNak) {
           return Wait::kAgain;
         } else if (frame.kind == answer_kind) {
@@ -184,6 +198,15 @@ StreamLink::Wait StreamLink::AwaitAnswer(uint8_t kind, uint16_t sequence) {
   int64_t next_hook = start + kHookEveryMs * kNsPerMs;
   uint8_t buffer[16384];
   for (;;) {
+    if (const auto kept = settled_.find(sequence); kept != settled_.end()) {
+      // Came while an inner operation waited.
+      const Frame frame = std::move(kept->second);
+      settled_.erase(kept);
+      if (frame.kind == kNak) return Wait::kAgain;
+      answer_ = frame.payload;
+      answer_failed_ = (frame.flags & kFailed) != 0;
+      return Wait::kAnswered;
+    }
     if (const std::optional<Wait> settled = TakeFrames(kind, sequence)) return *settled;
     const int64_t now = Wall().NowNs();
     const int64_t end = std::min(deadline, latest);
@@ -193,6 +216,8 @@ StreamLink::Wait StreamLink::AwaitAnswer(uint8_t kind, uint16_t sequence) {
       if (now >= next_hook) {
         options_.wait_hook();
         next_hook = Wall().NowNs() + kHookEveryMs * kNsPerMs;
+        if (!stream_) return Wait::kLost;  // an inner operation found the link lost
+        continue;
       }
       wait_ms = std::min(wait_ms, kHookEveryMs);
     }
@@ -217,7 +242,7 @@ void StreamLink::Keep(UnsolicitedMessage message) {
 }
 
 void StreamLink::TakeUnsolicited(std::vector<UnsolicitedMessage>& messages) {
-  if (stream_ && !in_call_) {
+  if (stream_ && depth_ == 0) {
     if (follows_host_time()) {
       // The drive runs on the host's time: it makes its messages when asked to catch up.
       PayloadWriter w;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,7 +33,8 @@ struct LinkOptions {
   // with the host's time, so that the host's clock never runs ahead of the drive.
   const Clock* host_clock = nullptr;
   // Called every few milliseconds while an answer is awaited (the desktop's message pump). An
-  // operation started from inside it is refused: the link carries one request at a time.
+  // operation started from inside it (a test's timer) goes out at once and is answered after the
+  // one in flight; the drive answers them in turn.
   std::function<void()> wait_hook;
   std::string host_name = "axiscore";
 };
@@ -73,8 +75,7 @@ class StreamLink final : public CMC_Comm {
   bool ReadRegister(std::string_view name, double& internal) override;
   bool WriteRegister(std::string_view name, double internal) override;
   bool ExecuteString(std::string_view command) override;
-  bool Launch(std::string_view label, const UserVariables& inputs,
-              const LogRequest* log) override;
+  bool Launch(std::string_view label, const UserVariables& inputs, const LogRequest* log) override;
   bool ReadUserVariable(std::string_view label, std::string_view name, double& value) override;
   bool WriteUserVariable(std::string_view label, std::string_view name, double value) override;
   bool GetAxisOn(bool& on) override;
@@ -121,7 +122,9 @@ class StreamLink final : public CMC_Comm {
   uint16_t sequence_ = 0;
   std::vector<uint8_t> answer_;
   bool answer_failed_ = false;
-  bool in_call_ = false;
+  int depth_ = 0;                      // operations in flight, nested by the wait hook
+  std::vector<uint16_t> in_flight_;    // their sequence numbers, outermost first
+  std::map<uint16_t, Frame> settled_;  // answers (or NAKs) for outer operations, kept for them
   LinkIdentity identity_;
   LinkCounters counters_;
   std::vector<UnsolicitedMessage> unsolicited_;

@@ -249,6 +249,31 @@ TEST_P(LinkOverLine, ALostLinkIsReportedAndTheNextOperationReconnects) {
   EXPECT_EQ(v, 5.0);
 }
 
+TEST_P(LinkOverLine, AnOperationTheWaitHookStartsIsAnsweredAfterTheOneInFlight) {
+  link::FaultPlan slow;  // every frame held back: the hook runs while the answer is awaited
+  slow.delay = 1.0;
+  slow.delay_ms = 25;
+  link::LinkOptions options;
+  StreamLink* self = nullptr;
+  double inner = 0.0;
+  int inner_calls = 0;
+  bool inner_ok = false;
+  options.wait_hook = [&] {
+    if (self != nullptr && inner_calls++ == 0) inner_ok = self->ReadVariable("B", inner);
+  };
+  auto owned = std::make_unique<ScriptedDrive>();
+  owned->variables = {{"A", 1.0}, {"B", 2.0}};
+  auto link = Connect(std::move(owned), slow, options);
+  ASSERT_NE(link, nullptr);
+  self = link.get();
+  double outer = 0.0;
+  EXPECT_TRUE(link->ReadVariable("A", outer)) << link->GetLastErrorText();
+  EXPECT_TRUE(inner_ok);
+  EXPECT_EQ(outer, 1.0);
+  EXPECT_EQ(inner, 2.0);
+  EXPECT_EQ(drive_->calls(), 2);  // each ran once
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, LinkOverLine,
                          ::testing::Values(ServedDrive::Line::kTcp, ServedDrive::Line::kPty),
                          [](const auto& info) {
