@@ -36,11 +36,12 @@ class QuickDrive final : public CMC_Comm {
   bool AxisOff() override { return true; }
   bool UploadLog(std::vector<LogPoint>& points) override { return points = log_, true; }
   std::string GetLastErrorText() const override { return ""; }
+  bool StartScope(const ScopeRequest&) override { return armed_ = true; }
 
  protected:
-  // Sixteen full frames every time it is asked.
+  // Sixteen full frames every time it is asked, while armed.
   void TakeUnsolicited(std::vector<UnsolicitedMessage>& messages) override {
-    for (int i = 0; i < kFramesPerPoll; ++i) messages.push_back(frame_);
+    for (int i = 0; armed_ && i < kFramesPerPoll; ++i) messages.push_back(frame_);
   }
 
  public:
@@ -49,6 +50,7 @@ class QuickDrive final : public CMC_Comm {
  private:
   std::vector<LogPoint> log_;
   UnsolicitedMessage frame_;
+  bool armed_ = false;
 };
 
 class Served {
@@ -104,6 +106,7 @@ int CountFrames(const uint16_t*, int) { return 1; }
 
 void BM_LinkScopeFrames(benchmark::State& state) {
   Served served;
+  if (!served.link()->StartScope({})) state.SkipWithError("the scope was not armed");
   for (auto _ : state) served.link()->CheckForUnrequestedMessages(&CountFrames);
   // Each frame: 256 samples of 4 channels.
   state.SetItemsProcessed(state.iterations() * QuickDrive::kFramesPerPoll);

@@ -237,7 +237,7 @@ StreamLink::Wait StreamLink::AwaitAnswer(uint8_t kind, uint16_t sequence) {
 void StreamLink::Keep(UnsolicitedMessage message) {
   if (message.size() >= 5 && message[2] == kFaultMessageKind)
     last_fault_ = static_cast<uint32_t>(message[3]) | (static_cast<uint32_t>(message[4]) << 16);
-  if (unsolicited_.size() >= kMostUnsolicited) unsolicited_.erase(unsolicited_.begin());
+  if (unsolicited_.size() >= kMostUnsolicited) unsolicited_.pop_front();
   unsolicited_.push_back(std::move(message));
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -127,7 +128,7 @@ class StreamLink final : public CMC_Comm {
   std::map<uint16_t, Frame> settled_;  // answers (or NAKs) for outer operations, kept for them
   LinkIdentity identity_;
   LinkCounters counters_;
-  std::vector<UnsolicitedMessage> unsolicited_;
+  std::deque<UnsolicitedMessage> unsolicited_;
   uint32_t last_fault_ = 0;
   int64_t wall_at_connect_ns_ = 0;
   int64_t host_at_connect_ns_ = 0;
