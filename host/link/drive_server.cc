@@ -1,5 +1,6 @@
 #include "host/link/drive_server.h"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 
@@ -26,6 +27,10 @@ class UnsolicitedTap : public CMC_Comm {
 // Answers kept for requests that come again: the host has at most this many in flight (one, and
 // those its message pump starts while it waits).
 constexpr size_t kAnswersKept = 8;
+
+// The most a drive on the host's time is moved on by one request: a host time far ahead (a
+// host's fault) would keep the drive computing for hours.
+constexpr int64_t kLongestHostStepNs = 3600 * kNsPerSecond;
 
 // How often a drive on the wall clock is asked for its fault register.
 constexpr int64_t kFaultWatchNs = 20 * kNsPerMs;
@@ -233,11 +238,19 @@ Frame DriveServer::Answer(const Frame& request) {
   if (row == nullptr) return Failed(request, "unknown request kind " + Hex(request.kind));
   PayloadReader r(request.payload);
   const int64_t host_time = r.I64();
-  if (session_->on_host_time && r.ok())
-    session_->host_clock.Advance(host_time - session_->host_clock.NowNs());
+  const int64_t ahead_ns = host_time - std::min(host_time, session_->host_clock.NowNs());
+  if (session_->on_host_time && ahead_ns > kLongestHostStepNs)
+    return Failed(request, "the host's time jumps " + std::to_string(ahead_ns / kNsPerSecond) +
+                               " s ahead (at most " +
+                               std::to_string(kLongestHostStepNs / kNsPerSecond) + " s)");
+  if (session_->on_host_time && r.ok()) session_->host_clock.Advance(ahead_ns);
   PayloadWriter w;
   switch (row->handler(r, *session_->drive, w)) {
     case Outcome::kDone:
+      if (w.bytes().size() > kMaxPayload)
+        return Failed(request, std::string("the answer to ") + KindName(request.kind) + " (" +
+                                   std::to_string(w.bytes().size()) +
+                                   " bytes) is longer than a frame carries");
       return Frame{static_cast<uint8_t>(request.kind | kAnswer), 0, request.sequence,
                    std::move(w.bytes())};
     case Outcome::kDriveFailed:
