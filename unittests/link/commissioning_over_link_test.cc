@@ -139,5 +139,21 @@ TEST_F(CommissioningOverLink, ACutConnectionFailsTheTestLeavesTheSetupAndTheNext
   }
 }
 
+TEST_F(CommissioningOverLink, ADriveThatStopsAnsweringFailsTheTestWithinTheTimeout) {
+  link::FaultPlan faults;
+  faults.stall_after_frames = 60;
+  link::LinkOptions options;
+  options.answer_timeout_ms = 50;
+  options.retries = 2;
+  const std::vector<double> before = Values(*setup_);
+  const auto served = Serve(ServedDrive::Line::kTcp, faults);
+  const SimulatedRun run = RunOver("current", served->endpoint(), options);
+  EXPECT_FALSE(run.outcome.succeeded);
+  EXPECT_FALSE(run.outcome.kept);
+  EXPECT_NE(run.outcome.failure.find("the drive does not answer"), std::string::npos)
+      << run.outcome.failure;
+  EXPECT_EQ(Values(*setup_), before);
+}
+
 }  // namespace
 }  // namespace axis::testing
