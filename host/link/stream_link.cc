@@ -75,7 +75,7 @@ bool StreamLink::Handshake() {
   w.I64(HostTime()).U16(kProtocolVersion);
   w.U32(options_.host_clock != nullptr ? kHostTime : 0).Text(options_.host_name);
   if (!Exchange(kConnect, std::move(w.bytes()))) {
-    if (stream_) last_error_ = "the drive refused the connection: " + last_error_;
+    if (answer_failed_) last_error_ = "the drive refused the connection: " + last_error_;
     return false;
   }
   LinkIdentity identity;
@@ -127,6 +127,7 @@ bool StreamLink::Call(uint8_t kind, std::vector<uint8_t> payload) {
 }
 
 bool StreamLink::Exchange(uint8_t kind, std::vector<uint8_t> payload) {
+  answer_failed_ = false;
   Frame request{kind, 0, ++sequence_, std::move(payload)};
   const std::vector<uint8_t> bytes = EncodeFrame(request);
   ++counters_.requests;
