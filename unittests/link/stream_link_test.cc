@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "link/served_drive.h"
 #include "support/scripted_drive.h"
@@ -39,7 +40,8 @@ class LinkOverLine : public ::testing::TestWithParam<ServedDrive::Line> {
   // Serves `drive` (taken by the first session) and connects to it.
   std::unique_ptr<StreamLink> Connect(std::unique_ptr<ScriptedDrive> drive,
                                       std::optional<link::FaultPlan> faults = std::nullopt,
-                                      link::LinkOptions options = {}) {
+                                      link::LinkOptions options = {},
+                                      link::ServerOptions server = {}) {
     drive_ = drive.get();
     served_ = std::make_unique<ServedDrive>(
         [d = std::shared_ptr<ScriptedDrive>(std::move(drive))](
@@ -47,7 +49,7 @@ class LinkOverLine : public ::testing::TestWithParam<ServedDrive::Line> {
           if (!d) error = "switched on once only";
           return d ? std::unique_ptr<CMC_Comm>(new Forward(std::move(d))) : nullptr;
         },
-        GetParam(), faults);
+        GetParam(), faults, server);
     std::string error;
     auto link = StreamLink::Open(served_->endpoint(), options, error);
     EXPECT_NE(link, nullptr) << error;
@@ -176,6 +178,45 @@ TEST_P(LinkOverLine, UnsolicitedMessagesArriveInOrderBetweenAnswers) {
   const std::vector<UnsolicitedMessage> expected = {{3, 1, kScopeFrameKind, 7, 8, 9},
                                                     {1, 2, kScopeFrameKind, 10}};
   EXPECT_EQ(g_received, expected);
+}
+
+TEST_P(LinkOverLine, ADriveOnTheWallClockReportsAFaultUnasked) {
+  link::ServerOptions server;
+  server.watch_faults = true;
+  auto owned = std::make_unique<ScriptedDrive>();
+  owned->variables = {{"MER", 0.0}};
+  auto link = Connect(std::move(owned), std::nullopt, {}, server);
+  ASSERT_NE(link, nullptr);
+  EXPECT_NE(link->identity().capabilities & link::kFaultMessages, 0u);
+  ASSERT_TRUE(link->WriteVariable("MER", 0x10004));  // the drive's fault register changes
+  g_received.clear();
+  for (int i = 0; i < 200 && g_received.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    link->CheckForUnrequestedMessages(&Receive);
+  }
+  ASSERT_EQ(g_received.size(), 1u);
+  EXPECT_EQ(g_received[0][2], link::kFaultMessageKind);
+  EXPECT_EQ(std::vector<uint16_t>(g_received[0].begin() + 3, g_received[0].end()),
+            (std::vector<uint16_t>{0x0004, 0x0001}));
+  EXPECT_EQ(link->last_fault(), 0x10004u);
+}
+
+TEST_P(LinkOverLine, ADriveInRealTimeIsNeverOvertakenByTheHostsClock) {
+  link::ServerOptions server;
+  server.allow_host_time = false;  // as a real drive
+  VirtualClock host;
+  link::LinkOptions options;
+  options.host_clock = &host;
+  auto owned = std::make_unique<ScriptedDrive>();
+  owned->variables = {{"APOS", 3.0}};
+  auto link = Connect(std::move(owned), std::nullopt, options, server);
+  ASSERT_NE(link, nullptr);
+  EXPECT_FALSE(link->follows_host_time());
+  host.Advance(300 * kNsPerMs);  // the headless user waits 300 ms of its time
+  const auto start = std::chrono::steady_clock::now();
+  double v = 0.0;
+  EXPECT_TRUE(link->ReadVariable("APOS", v));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
 }
 
 TEST_P(LinkOverLine, RetriesOnABadLineNeverRunARequestTwice) {
