@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 #include <fnmatch.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -13,6 +15,10 @@
 #include "app/cli/test_runner.h"
 #include "app/gui/render.h"
 #include "host/install_layout.h"
+#include "host/link/drive_server.h"
+#include "host/link/fault_injection.h"
+#include "host/link/link_protocol.h"
+#include "host/link/stream_link.h"
 #include "host/number_text.h"
 #include "host/numeric.h"
 #include "host/plugin_loader.h"
@@ -48,23 +54,34 @@ they update SETUP in place, atomically):
                                   tune a controller from its pass band and damping, encode the
                                   gains into their registers and derive them back
   diff A B                        parameters whose values, ranges or units differ
-  edit SETUP [--sim KEY=VALUE]... [-o OUT]
+  edit SETUP [--drive LINK | --sim KEY=VALUE...] [-o OUT]
                                   open the drive setup dialog on the desktop, the simulated
-                                  drive attached for its tests; OK saves the setup, Cancel
-                                  writes nothing (exit status 1)
-  test SETUP TEST [--sim KEY=VALUE]... [--answer yes|no] [--stop-after SECONDS] [--tune]
-       [--export FILE.csv] [--picture FILE.png] [-o OUT]
+                                  drive (or the drive at LINK) attached for its tests; OK saves
+                                  the setup, Cancel writes nothing (exit status 1)
+  test SETUP TEST [--drive LINK | --sim KEY=VALUE...] [--answer yes|no] [--stop-after SECONDS]
+       [--tune] [--export FILE.csv] [--picture FILE.png] [-o OUT]
                                   run one commissioning test headless on the simulated drive
-                                  (TEST: phase, rl, current, vdc, encoder-connections,
-                                  encoder-resolution, hall-signals, hall-configuration, angle,
-                                  analogue, mass, speed, position); the setup is written when
-                                  the test's dialog ended with OK (--answer yes, the default)
+                                  or the drive at LINK (TEST: phase, rl, current, vdc,
+                                  encoder-connections, encoder-resolution, hall-signals,
+                                  hall-configuration, angle, analogue, mass, speed, position);
+                                  the setup is written when the test's dialog ended with OK
+                                  (--answer yes, the default)
+  simulate SETUP (--listen HOST:PORT | --pty) [--sim KEY=VALUE]... [--faults FAULTS]
+                                  serve the simulated drive of SETUP over the drive link, one
+                                  host at a time, until Ctrl+C; prints the LINK to give --drive
+                                  (--listen port 0 takes a free port; --pty opens a
+                                  pseudo-terminal); FAULTS spoil frames for trying the link out:
+                                  drop=P,corrupt=P,truncate=P,delay=P,delay-ms=MS,cut-after=N,
+                                  cut-after-s=S,stall-after=N,seed=N
   render SETUP DIR                draw every setup dialog as it opens on SETUP, offscreen, into
                                   DIR/<template id>-<name>.png
   render-template ID PNG          draw dialog template ID, unbound, into a PNG (developer's tool)
 
 edit, render and render-template need a build with the desktop front end (Qt 6); only they load
 it (libaxiscore-gui.so) and Qt with it.
+
+LINK is tcp:HOST:PORT or serial:DEVICE[@BAUD] (8N1, no flow control, 115200 baud by default);
+docs/drive-link.md describes the protocol.
 
 Options:
   --plugin PATH                   the plug-in library (default: libkestrel.so next to axiscore,
@@ -105,8 +122,9 @@ struct OptionRow {
   bool takes_value;
 };
 constexpr OptionRow kCommandOptions[] = {
-    {"--sim", true},    {"--answer", true},  {"--stop-after", true},
-    {"--export", true}, {"--picture", true}, {"--tune", false},
+    {"--sim", true},     {"--answer", true}, {"--stop-after", true}, {"--export", true},
+    {"--picture", true}, {"--tune", false},  {"--drive", true},      {"--listen", true},
+    {"--pty", false},    {"--faults", true},
 };
 
 // The desktop front end library. It is never unloaded: Qt, once started, stays to the end of the
@@ -489,15 +507,45 @@ std::vector<gui::SimulatedInput> HandInputs(CMC_Comm* drive) {
            [simulated](double percent) { simulated->SetAnalogueInput(percent / 100.0); }}};
 }
 
+// --drive and --sim exclude each other: the drive's simulation is set where it runs.
+std::string DriveChoiceProblem(const Invocation& inv) {
+  if (inv.Has("--drive") && inv.Has("--sim"))
+    return "--sim sets up the simulated drive of this process; with --drive give it to "
+           "axiscore simulate";
+  return "";
+}
+
+// The drive at the end of a link, its identity noted; null with `error` set.
+std::unique_ptr<link::StreamLink> OpenLink(Session& s, const std::string& endpoint,
+                                           const link::LinkOptions& options, std::string& error) {
+  std::unique_ptr<link::StreamLink> drive = link::StreamLink::Open(endpoint, options, error);
+  if (drive) s.Note("drive: " + Utf8(drive->identity().text));
+  return drive;
+}
+
 int CmdEdit(Session& s, const Invocation& inv) {
   const gui::FrontEnd* desktop = s.Desktop(inv.command);
   if (desktop == nullptr) return kExitError;
   auto setup = s.Load(inv.operands[0]);
   if (!setup) return kExitError;
-  // The tests the dialogs open run against the simulated drive, paced to the wall clock.
+  // The tests the dialogs open run against the simulated drive, paced to the wall clock, or the
+  // drive at the other end of the link.
   const SteadyClock wall;
   std::string error;
-  std::unique_ptr<CMC_Comm> drive = sim::DriveForSetup(*setup, wall, inv.All("--sim"), error);
+  if (const std::string problem = DriveChoiceProblem(inv); !problem.empty())
+    return s.Error(problem);
+  std::unique_ptr<CMC_Comm> drive;
+  if (inv.Has("--drive")) {
+    link::LinkOptions options;
+    // A slow line must not freeze the window while an answer is awaited.
+    options.wait_hook = [] {
+      if (Platform* platform = GetPlatform()) platform->DispatchPendingMessages();
+    };
+    drive = OpenLink(s, inv.All("--drive").back(), options, error);
+    if (!drive) return s.Error(error);
+  } else {
+    drive = sim::DriveForSetup(*setup, wall, inv.All("--sim"), error);
+  }
   if (!drive && inv.Has("--sim")) return s.Error(error);
   if (!drive) {
     // Editing needs no drive; only the tests the dialogs open do.
@@ -579,11 +627,18 @@ int CmdTest(Session& s, const Invocation& inv) {
   const gui::FrontEnd* desktop = nullptr;
   if (!options.picture_png.empty() && (desktop = s.Desktop("test --picture")) == nullptr)
     return kExitError;
+  if (const std::string problem = DriveChoiceProblem(inv); !problem.empty())
+    return s.Error(problem);
   const std::vector<std::string> overrides = inv.All("--sim");
+  const std::vector<std::string> links = inv.All("--drive");
   const TestOutcome outcome = RunTest(
       *setup, *entry, options,
-      [&](const Clock& clock, std::string& error) {
-        return sim::DriveForSetup(*setup, clock, overrides, error);
+      [&](const Clock& clock, std::string& error) -> std::unique_ptr<CMC_Comm> {
+        if (links.empty()) return sim::DriveForSetup(*setup, clock, overrides, error);
+        // The drive is asked to follow the run's virtual clock, so that the run repeats exactly.
+        link::LinkOptions link_options;
+        link_options.host_clock = &clock;
+        return OpenLink(s, links.back(), link_options, error);
       },
       [&](CMC_Setup& target) { return open(&target); },
       [&](DialogModel& dialog, const std::string& png) {
@@ -596,6 +651,87 @@ int CmdTest(Session& s, const Invocation& inv) {
   }
   if (!outcome.output_error.empty()) return s.Error(outcome.output_error);
   return outcome.succeeded ? kExitOk : kExitDiffer;
+}
+
+std::atomic<bool> g_stop_serving{false};
+extern "C" void StopServing(int) { g_stop_serving.store(true); }
+
+// Ctrl+C (and a polite kill) end `simulate` cleanly; the previous handlers come back after.
+class StopSignals {
+ public:
+  StopSignals() {
+    g_stop_serving.store(false);
+    struct sigaction action {};
+    action.sa_handler = &StopServing;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &old_int_);
+    sigaction(SIGTERM, &action, &old_term_);
+  }
+  ~StopSignals() {
+    sigaction(SIGINT, &old_int_, nullptr);
+    sigaction(SIGTERM, &old_term_, nullptr);
+  }
+
+ private:
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
+
+int CmdSimulate(Session& s, const Invocation& inv) {
+  const std::vector<std::string> listen = inv.All("--listen");
+  if (listen.empty() == !inv.Has("--pty"))
+    return s.Error("simulate needs one of --listen HOST:PORT and --pty");
+  std::optional<link::FaultPlan> faults;
+  for (const std::string& text : inv.All("--faults")) {
+    std::string error;
+    if (!(faults = link::ParseFaultPlan(text, error))) return s.Error("--faults: " + error);
+  }
+  auto setup = s.Load(inv.operands[0]);
+  if (!setup) return kExitError;
+  const std::vector<std::string> overrides = inv.All("--sim");
+  std::string error;
+  {
+    // A setup that makes no drive is reported now, not at the first connect.
+    const VirtualClock trial;
+    if (!sim::DriveForSetup(*setup, trial, overrides, error)) return s.Error(error);
+  }
+  link::ServerOptions options;
+  options.identity = "Simulated drive (" + setup->GetDescription() + ")";
+  options.product_id = setup->GetProductID();
+  options.firmware_id = setup->GetFirmwareID();
+  options.capabilities = link::kLogger | link::kScope;
+  options.watch_faults = true;
+  link::DriveServer server(
+      [&](const Clock& clock, std::string& why) -> std::unique_ptr<CMC_Comm> {
+        return sim::DriveForSetup(*setup, clock, overrides, why);
+      },
+      options);
+  const auto spoil = [&](std::unique_ptr<link::ByteStream> stream) {
+    if (!faults) return stream;
+    return std::unique_ptr<link::ByteStream>(new link::FaultyStream(std::move(stream), *faults));
+  };
+  const StopSignals signals;
+  const auto note = [&](const std::string& text) { s.Note(text); };
+  if (!listen.empty()) {
+    std::string host;
+    int port = 0;
+    if (!link::ParseHostPort(listen.back(), host, port, error))
+      return s.Error("--listen: " + error);
+    const auto listener = link::TcpListener::Listen(host, port, error);
+    if (!listener) return s.Error(error);
+    std::fprintf(s.out(), "tcp:%s:%d\n", host.c_str(), listener->port());
+    std::fflush(s.out());
+    error = server.ServeClients(*listener, g_stop_serving, note, spoil);
+  } else {
+    const auto pty = link::PtyPort::Open(error);
+    if (!pty) return s.Error(error);
+    std::fprintf(s.out(), "serial:%s\n", pty->path().c_str());
+    std::fflush(s.out());
+    const std::unique_ptr<link::ByteStream> line = spoil(pty->TakeStream());
+    error = server.Serve(*line, g_stop_serving);
+  }
+  if (!error.empty()) return s.Error(error);
+  return kExitOk;
 }
 
 int CmdRenderTemplate(Session& s, const Invocation& inv) {
@@ -634,14 +770,15 @@ const CommandRow kCommands[] = {
     {"offset", 2, 2, false, &CmdOffset},
     {"tune", 2, 2, true, &CmdTune},
     {"diff", 2, 2, false, &CmdDiff},
-    {"edit", 1, 1, true, &CmdEdit, true, {"--sim"}},
+    {"edit", 1, 1, true, &CmdEdit, true, {"--sim", "--drive"}},
     {"test",
      2,
      2,
      true,
      &CmdTest,
      true,
-     {"--sim", "--answer", "--stop-after", "--export", "--picture", "--tune"}},
+     {"--sim", "--drive", "--answer", "--stop-after", "--export", "--picture", "--tune"}},
+    {"simulate", 1, 1, false, &CmdSimulate, true, {"--sim", "--listen", "--pty", "--faults"}},
     {"render", 2, 2, false, &CmdRender},
     {"render-template", 2, 2, false, &CmdRenderTemplate, false},
 };
