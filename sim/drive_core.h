@@ -266,6 +266,7 @@ class DriveCore {
   std::unique_ptr<axis::NameIndex> register_index_ = std::make_unique<axis::NameIndex>();
   std::vector<std::string> register_names_;
   std::vector<double> register_values_;
+  MotionRegisters motion_registers_;  // decoded at each write; read once a sample by a routine
   // variables: Var slots first, then the setup's other variables
   std::unique_ptr<axis::NameIndex> variable_index_ = std::make_unique<axis::NameIndex>();
   std::vector<double> variables_;
@@ -331,6 +332,7 @@ class DriveCore {
   int32_t pwm_in_slow_ = 0;  // PWM periods since the last slow-loop sample
   bool slow_tick_ = false;
   bool axis_on_ = false;
+  bool commutating_ = false;  // the frame follows the encoder (SetCommutation)
   Mode mode_ = Mode::kVoltage;
   uint16_t forced_mer_ = 0;
   uint16_t mer_latched_ = 0;
@@ -345,8 +347,6 @@ class DriveCore {
   int32_t vdc_reading_ = 0;
   int64_t encoder_counts_ = 0;
   int64_t commutation_reference_ = 0;
-  bool commutating_ = false;
-  MotionRegisters motion_registers_;
   // encoder: raw count (from the position at power-on), direction, count = offset + sign raw
   int64_t raw_counts_ = 0;
   int64_t count_offset_ = 0;

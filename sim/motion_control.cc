@@ -95,7 +95,7 @@ MotionRegisters MotionRegisters::Decode(const std::function<double(const char*, 
   const char* counts[3] = {"SPDREF_BQ_INI", "IQREF_BQ_INI", "ASPD_BQ_INI"};
   for (int p = 0; p < 3; ++p) {
     const int n = std::min(static_cast<int>(Whole(value(counts[p], 0.0), 0, 3)), 3 - used);
-    r.slots_per_place[static_cast<size_t>(p)] = n;
+    r.slot_counts[static_cast<size_t>(p)] = n;
     used += n;
   }
   return r;
@@ -132,8 +132,8 @@ bool ReferenceGenerator::Step(bool repeat) {
 int64_t MotionController::Filter(const MotionRegisters& r, FilterPlace place, int64_t x) {
   const int p = static_cast<int>(place);
   int first = 0;
-  for (int q = 0; q < p; ++q) first += r.slots_per_place[static_cast<size_t>(q)];
-  for (int k = first; k < first + r.slots_per_place[static_cast<size_t>(p)]; ++k)
+  for (int q = 0; q < p; ++q) first += r.slot_counts[static_cast<size_t>(q)];
+  for (int k = first; k < first + r.slot_counts[static_cast<size_t>(p)]; ++k)
     x = StepBiquad(r.biquads[static_cast<size_t>(k)], x, filter_state_[static_cast<size_t>(k)]);
   return x;
 }

@@ -60,7 +60,7 @@ struct MotionRegisters {
   bool speed_feedforward_to_current = false;  // ACR bit 14 ("SpeedForward")
   bool loops_in_fast_loop = false;            // UPGRADE bit 6 ("PosSpd_in_FastLoop")
   std::array<BiquadCoefficients, 3> biquads;  // slots 1..3
-  std::array<int, 3> slots_per_place{};       // slots used at each FilterPlace
+  std::array<int, 3> slot_counts{};           // slots used at each FilterPlace
   // `value(name, fallback)` reads a register (the fallback when the drive has none).
   static MotionRegisters Decode(const std::function<double(const char*, double)>& value);
 };

@@ -163,6 +163,41 @@ TEST(SpeedLoop, CurrentLimits) {
   }
 }
 
+// Feedforward alone (no PI): KFFA = m CS / (Kf MSS Ts) turns the reference's change per sample into
+// the force of that acceleration, KFFS = c CS / (Kf MSS) the reference's speed into the viscous
+// force; a ramp of 0.5 per sample to 100 (2 m/s^2 on 3 kg) is then followed open loop.
+TEST(SpeedLoop, FeedforwardFollowsTheRamp) {
+  const double per_speed_unit = kCountsPerAmpere / (kCountsPerMetre * kTs);
+  const struct {
+    double acceleration_share, viscous, speed_gain, low, high;
+  } rows[] = {{1, 0, 0, 97, 103}, {0.5, 0, 0, 47, 53}, {1, 20, 0, 60, 95}, {1, 20, 20, 97, 103}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.acceleration_share + row.viscous + row.speed_gain);
+    Config c = Motor(0.0);
+    c.motor.viscous_N_s_per_m = row.viscous;
+    HostSide host(c);
+    TuneSpeedLoop(host, 0.0, 0.0);
+    const double kffa = row.acceleration_share * kMass / kKf * per_speed_unit / kTs;  // 1310
+    const int shift = static_cast<int>(std::ceil(std::log2(kffa)));
+    ASSERT_TRUE(host.drive().WriteRegister("SFTAFFW", shift));
+    ASSERT_TRUE(
+        host.drive().WriteRegister("KFFA", std::round(kffa * 32767 / std::ldexp(1, shift))));
+    WriteGain(host, "KFFS", "SFTSFFW", row.speed_gain / kKf * per_speed_unit);
+    const LogRequest log =
+        Record({"Speed_Reference", "Load_Position"}, 4000, LogRequest::Rate::kSlowLoop);
+    ASSERT_TRUE(host.Run("Speed_Controller_Tuning_Test",
+                         Profile({{200, 0.5}, {100, 0}, {200, -0.5}, {100, 0}}, SpeedInputs()),
+                         &log));
+    const auto record = host.Record();
+    size_t top = 0;  // the first sample at the top
+    while (top < record.size() && record[top][1] < 100.0) ++top;
+    ASSERT_LT(top + 3, record.size());
+    const double speed = (record[top + 3][2] - record[top - 3][2]) / 6.0;
+    EXPECT_GE(speed, row.low);
+    EXPECT_LE(speed, row.high);
+  }
+}
+
 // Biquads where the placement registers put them: a unity filter changes nothing, a 20 Hz low pass
 // in the loop (current reference or speed feedback) adds overshoot, a slot left cleared at the
 // current reference lets no current through.
