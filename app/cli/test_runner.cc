@@ -42,6 +42,8 @@ CMC_TestDlg* AsTest(DialogModel& dialog) { return dynamic_cast<CMC_TestDlg*>(&di
 std::string ExportCurves(DialogModel& dialog, const std::string& path) {
   std::vector<const CGraphFilter*> sets;
   for (const auto& [id, control] : dialog.Controls()) {
+    // The plots the user sees: a test with a data-logger graph and a scope shows one of them.
+    if (!dialog.IsVisible(id)) continue;
     if (const auto* plot = dynamic_cast<const CGraphWindow*>(control.custom)) {
       if (plot->GetCurves() != nullptr) sets.push_back(plot->GetCurves());
     }

@@ -301,6 +301,19 @@ TEST_F(MotionTest, TheDriveGeneratesTheTablesReference) {
   EXPECT_GT(checked, 1000);
 }
 
+TEST_F(MotionTest, TheScopeStreamsAWholeProfileAndTheTestJudgesIt) {
+  setup_->SetOption("hasOscilloscope", "1");
+  Set(*setup_, {{"OnlinePlotS", 1}, {"SpeedTestReferenceType", 0}});
+  const std::string csv = Csv("");
+  const SimulatedRun run = Run("speed", {}, {.export_csv = csv});
+  ASSERT_TRUE(run.outcome.succeeded) << run.outcome.failure << run.printed;
+  // The single-shot acquisition (1000 points over the profile) came in whole.
+  auto c = ReadColumns(csv);
+  const std::vector<double>& reference = c["Speed_Reference_m/s"];
+  ASSERT_EQ(reference.size(), 1000u);
+  EXPECT_NEAR(*std::max_element(reference.begin(), reference.end()), 0.5, 1e-9);
+}
+
 TEST_F(MotionTest, RunsThatGoWrong) {
   // A protection below what the profile needs trips after the upload; nothing is kept.
   Set(*setup_, {{"TestProtectionCurrent", 1.0}, {"TestLimitCurrent", 0.9}});
