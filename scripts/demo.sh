@@ -28,5 +28,13 @@ echo "--- hall-signals (the carriage moved by hand over two pole pitches)"
 build/bin/axiscore test "$setup" hall-signals --sim hand=0:0,1:0.06 --stop-after 1.5
 echo "--- current (tuned from the pass band; the step response in $work/current-step.csv)"
 build/bin/axiscore test "$setup" current --tune --export "$work/current-step.csv"
+echo "--- mass (the push limited to 1 m/s: the derived limit is more than the routine's 16-bit"
+echo "    speed register holds)"
+build/bin/axiscore set "$setup" TestMaxSpeed=1 >/dev/null
+build/bin/axiscore test "$setup" mass
+echo "--- speed and position (tuned from their pass bands with the identified mass; the records in"
+echo "    $work/speed.csv and $work/position.csv)"
+build/bin/axiscore test "$setup" speed --tune --export "$work/speed.csv"
+build/bin/axiscore test "$setup" position --tune --export "$work/position.csv"
 build/bin/axiscore compute "$setup"
 build/bin/axiscore show "$setup"
