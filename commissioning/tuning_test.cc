@@ -217,6 +217,11 @@ int CTuningTestDlg::OnInitDialog() {
   SetChildText(kProcedureText, names_.procedure);
   SetChildText(names_.readouts[1], "");
   SetChildText(names_.readouts[3], "");
+  // The read-outs' legend: a dash in each trace's colour.
+  SetChildText(kSwatchReference, "\x97\x97");
+  SetChildText(kSwatchLoad, "\x97\x97");
+  SetTextColour(kSwatchReference, static_cast<int>(RGB16(2)));
+  SetTextColour(kSwatchLoad, static_cast<int>(RGB16(5)));
   SelectTab(kTabs, kParametersPage);
   SetupDataLoggerPlot();
   if (scope_) {
@@ -877,13 +882,16 @@ void CTuningTestDlg::PrepareOnlineView() {
                            ? kestrel::LoadSpeedScale(setup_)
                            : kestrel::LoadPositionScale(setup_);
   const double f = TG_Round(Value(names_.final_value) * scale);
+  // A bidirectional profile swings to -F as far as to +F: the view holds both.
+  const bool both_ways = has_type_ && Flag(names_.type) == 2;
   oscilloscope_.Initialize("", 2, 0);
   const int colours[] = {2, 5};
   for (int i = 0; i < 2; ++i) {
     CMC_Oscilloscope::Item* item = oscilloscope_.GetItem(i);
     if (item == nullptr) continue;
-    item->upper = std::max(1.2 * f, -0.2 * f);
-    item->lower = std::min(1.2 * f, -0.2 * f);
+    const double other_end = both_ways ? -1.2 * f : -0.2 * f;
+    item->upper = std::max(1.2 * f, other_end);
+    item->lower = std::min(1.2 * f, other_end);
     item->colour = RGB16(colours[i]);
   }
 }

@@ -18,6 +18,7 @@
 #include "host/plot.h"
 #include "host/plugin_loader.h"
 #include "host/plugin_services.h"
+#include "host/scope_logger.h"
 #include "host/setup_file.h"
 #include "host/test_dlg.h"
 #include "sim/setup_config.h"
@@ -193,6 +194,54 @@ TEST_F(FrontEnd, TestsRunInTheirWindowsOnTheSimulatedDrive) {
     EXPECT_EQ(FindSetupService(OpenDialogServiceName(test.id))(setup_.get()), test.closed);
     EXPECT_EQ(verdict, 1);
     EXPECT_EQ(points, test.points);
+  }
+  setup_->SetComm(nullptr);
+}
+
+// The speed test's on-line plot follows the drive live in its window (the polling loop idles
+// through the window's event loop, so Stop gets through), and the position test plots its record.
+TEST_F(FrontEnd, TuningTestsPlotLiveInTheirWindows) {
+  const SteadyClock wall;
+  std::string error;
+  const std::unique_ptr<CMC_Comm> drive = sim::DriveForSetup(*setup_, wall, {}, error);
+  ASSERT_NE(drive, nullptr) << error;
+  setup_->SetComm(drive.get());
+  setup_->SetParameterValueInBaseUnit("OnlinePlotS", 1);
+  setup_->SetParameterValueInBaseUnit("MultiCycleS", 1);
+  for (const int id : {102, 103}) {
+    SCOPED_TRACE(id);
+    int verdict = 0;
+    size_t live_points = 0, plotted = 0;
+    OnWindow(id, [&](DialogWindow* window) {
+      if (auto* tabs = window->findChild<QTabWidget*>()) tabs->setCurrentIndex(1);
+      Press(*window, CMC_TestDlg::kStartStop);
+      auto* model = dynamic_cast<CMC_TestDlg*>(&window->Model());
+      ASSERT_NE(model, nullptr);
+      const auto* view = dynamic_cast<const CMC_Oscilloscope*>(model->Control(1362)->custom);
+      const auto* graph = dynamic_cast<const CGraphWindow*>(model->Control(1361)->custom);
+      const auto finish = [&, window, model, graph] {
+        verdict = model->TestResult();
+        if (graph != nullptr && graph->GetCurves()->GetCount() > 0)
+          plotted = graph->GetCurves()->GetCurve(0)->Points().size();
+        Screenshot(window, "-run");
+        Press(*window, kIdCancel);
+      };
+      if (id == 103) {  // the data logger: the record comes at the end
+        WhenReady([model] { return !model->TestRunning(); }, finish, steps_.get());
+        return;
+      }
+      WhenReady([view] { return view != nullptr && view->History(0).size() >= 300; },
+                [&, window, model, view, finish] {
+                  live_points = view->History(0).size();
+                  Screenshot(window, "-live");
+                  Press(*window, CMC_TestDlg::kStartStop);  // Stop
+                  WhenReady([model] { return !model->TestRunning(); }, finish, steps_.get());
+                },
+                steps_.get());
+    });
+    EXPECT_EQ(FindSetupService(OpenDialogServiceName(id))(setup_.get()), kIdCancel);
+    EXPECT_EQ(verdict, 1);
+    EXPECT_GE(id == 102 ? live_points : plotted, id == 102 ? 300u : 100u);
   }
   setup_->SetComm(nullptr);
 }
