@@ -247,16 +247,17 @@ void CTuningTestDlg::ShowPictures() {
 }
 
 void CTuningTestDlg::CheckMotorMass() {
-  const double motor = Value("M"), total = Value("Mt");
-  if (motor > total && !IsMotorMassUnknown()) {
+  if (Value("M") > Value("Mt") && !IsMotorMassUnknown()) {
     CMassQuestion question(setup_, this);
     question.DoModal();
   }
-  // The ratio from the masses as they were before the question.
-  if (CMC_Parameter* ratio = kestrel::FindOptional(setup_, "Mload_over_M")) {
-    if (motor != 0.0 && std::isfinite((total - motor) / motor))
-      ratio->SetValueInBaseUnit((total - motor) / motor);
-  }
+  // The ratio from the masses the question left: a raised total mass gives the small positive
+  // ratio it stands for (the masses before it would give a negative one), and a motor mass the
+  // user chose to disregard gives none.
+  const double motor = Value("M");
+  CMC_Parameter* ratio = kestrel::FindOptional(setup_, "Mload_over_M");
+  if (ratio != nullptr && !IsMotorMassUnknown() && motor != 0.0)
+    ratio->SetValueInBaseUnit((Value("Mt") - motor) / motor);
 }
 
 // --- plots ---------------------------------------------------------------------------------------

@@ -283,4 +283,50 @@ TEST_F(TuningTest, TheScopeStreamsUntilItsSingleShotEndsAndItsSettingsPersist) {
   again.DoModal();
 }
 
+TEST_F(TuningTest, TheMassQuestionIdentifyAndTheFiltersDuringARun) {
+  // A motor heavier than the total mass: the question opens first; raising the total mass makes
+  // it 1.01 M and the ratio the 0.01 that stands for.
+  Set(*setup_, {{"M", 4.0}, {"Mt", 3.0}, {"MultiCycleS", 1}});
+  platform_.Do([](axis::DialogModel& question) {
+    EXPECT_EQ(question.Template().id, 3056);
+    question.UserClick(axis::kIdOk);
+  });
+  Play({Preliminary(), Main(1, false)});
+  Speed d(*setup_, nullptr);
+  size_t before = 0;
+  Start()
+      .Do([&](axis::DialogModel&) {
+        EXPECT_NEAR(Get(*setup_, "Mt"), 4.04, 1e-12);
+        EXPECT_NEAR(Get(*setup_, "Mload_over_M"), 0.01, 1e-12);
+      })
+      .Wait(200)
+      .Do([&](axis::DialogModel&) { before = drive_.written.size(); })
+      .Click(Base::kFilters)
+      .Do([&](axis::DialogModel& filters) {
+        EXPECT_EQ(filters.Template().id, 295);
+        EXPECT_FALSE(filters.Control(3485)->enabled) << "no switching filters while running";
+        filters.UserClick(axis::kIdOk);
+      })
+      .Do([&](axis::DialogModel&) {
+        // OK during the run writes the filters to the drive.
+        EXPECT_EQ(WritesOf({"BQ1B0", "BQ2B0", "BQ3SF"}, before),
+                  (std::vector<std::string>{"BQ1B0", "BQ2B0", "BQ3SF"}));
+      })
+      .Click(Base::kStartStop)
+      .Wait(100)
+      // Identify is the total mass test; the mass it keeps comes back as the total and the ratio.
+      .Click(Speed::kIdentify)
+      .Do([&](axis::DialogModel& mass) {
+        EXPECT_EQ(mass.Template().id, 3041);
+        setup_->SetParameterValueInBaseUnit("Mt", 6.0);
+        mass.OnOK();
+      })
+      .Do([&](axis::DialogModel&) {
+        EXPECT_NEAR(Get(*setup_, "Mload_over_M"), 0.5, 1e-12);
+        EXPECT_EQ(d.GetChildText(Base::kMassEdit), "6");
+      })
+      .Click(axis::kIdCancel);
+  d.DoModal();
+}
+
 }  // namespace
