@@ -496,15 +496,23 @@ int CmdDiff(Session& s, const Invocation& inv) {
 }
 
 // What the user moves by hand on the simulated drive while its tests run: the carriage (two pole
-// pitches either way from where it started) and the analogue reference's potentiometer.
-std::vector<gui::SimulatedInput> HandInputs(CMC_Comm* drive) {
-  auto* simulated = dynamic_cast<sim::SimulatedDrive*>(drive);
+// pitches either way from where it started) and the analogue reference's potentiometer. The
+// sliders act on whatever simulated drive is connected when they move (none: nothing).
+std::vector<gui::SimulatedInput> HandInputs(const std::unique_ptr<CMC_Comm>& drive) {
+  auto* simulated = dynamic_cast<sim::SimulatedDrive*>(drive.get());
   if (simulated == nullptr) return {};
+  const auto on_simulated = [&drive](auto act) {
+    return [&drive, act](double value) {
+      if (auto* now = dynamic_cast<sim::SimulatedDrive*>(drive.get())) act(*now, value);
+    };
+  };
   const double reach_mm = 2.0 * simulated->core().config().motor.pole_pitch_m * 1000.0;
   return {{"Carriage moved by hand", "mm", -reach_mm, reach_mm, 0.0,
-           [simulated](double mm) { simulated->SetHandPosition(mm / 1000.0); }},
+           on_simulated([](sim::SimulatedDrive& d, double mm) { d.SetHandPosition(mm / 1000.0); })},
           {"Analogue reference (potentiometer)", "%", 0.0, 100.0, 0.0,
-           [simulated](double percent) { simulated->SetAnalogueInput(percent / 100.0); }}};
+           on_simulated([](sim::SimulatedDrive& d, double percent) {
+             d.SetAnalogueInput(percent / 100.0);
+           })}};
 }
 
 // --drive and --sim exclude each other: the drive's simulation is set where it runs.
@@ -534,17 +542,22 @@ int CmdEdit(Session& s, const Invocation& inv) {
   std::string error;
   if (const std::string problem = DriveChoiceProblem(inv); !problem.empty())
     return s.Error(problem);
+  link::LinkOptions options;
+  // A slow line must not freeze the window while an answer is awaited.
+  options.wait_hook = [] {
+    if (Platform* platform = GetPlatform()) platform->DispatchPendingMessages();
+  };
   std::unique_ptr<CMC_Comm> drive;
+  gui::DriveConnection connection;
   if (inv.Has("--drive")) {
-    link::LinkOptions options;
-    // A slow line must not freeze the window while an answer is awaited.
-    options.wait_hook = [] {
-      if (Platform* platform = GetPlatform()) platform->DispatchPendingMessages();
-    };
-    drive = OpenLink(s, inv.All("--drive").back(), options, error);
-    if (!drive) return s.Error(error);
+    connection.link = inv.All("--drive").back();
+    auto link = OpenLink(s, connection.link, options, error);
+    if (!link) return s.Error(error);
+    connection.status = "Connected: " + Utf8(link->identity().text);
+    drive = std::move(link);
   } else {
     drive = sim::DriveForSetup(*setup, wall, inv.All("--sim"), error);
+    connection.status = drive ? "Connected: the simulated drive" : "No drive: " + error;
   }
   if (!drive && inv.Has("--sim")) return s.Error(error);
   if (!drive) {
@@ -552,9 +565,27 @@ int CmdEdit(Session& s, const Invocation& inv) {
     s.Note("warning: no simulated drive for the tests (" + error + ")");
     error.clear();
   }
+  // The "Drive" window connects another drive between tests: the setup talks to the new one,
+  // the one before is closed.
+  connection.connect = [&](const std::string& to, std::string& status) -> std::string {
+    std::string why;
+    std::unique_ptr<CMC_Comm> next;
+    if (to.empty()) {
+      next = sim::DriveForSetup(*setup, wall, inv.All("--sim"), why);
+      status = "Connected: the simulated drive";
+    } else {
+      auto link = link::StreamLink::Open(to, options, why);
+      if (link) status = "Connected: " + Utf8(link->identity().text);
+      next = std::move(link);
+    }
+    if (!next) return why;
+    setup->SetComm(next.get());
+    drive = std::move(next);
+    return "";
+  };
   setup->SetComm(drive.get());
   const std::optional<int> accepted = desktop->run_on_desktop(
-      [&] { return s.Exports().EditSetup(setup.get()); }, HandInputs(drive.get()), error);
+      [&] { return s.Exports().EditSetup(setup.get()); }, HandInputs(drive), &connection, error);
   setup->SetComm(nullptr);
   if (!accepted) return s.Error(error);
   if (*accepted != 1) {

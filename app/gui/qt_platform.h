@@ -111,6 +111,8 @@ class QtPlatform : public Platform {
   // A window that stays usable whichever modal dialog runs (the simulated drive's inputs): it is
   // carried to the innermost dialog's window while that runs (null: none).
   void SetCompanionWindow(QWidget* companion) { companion_ = companion; }
+  // How many dialogs run modally now (the innermost over the others).
+  size_t OpenDialogs() const { return windows_.size(); }
 
  private:
   void KillTimers(const DialogModel& dialog);

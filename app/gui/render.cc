@@ -96,17 +96,21 @@ std::string PictureName(int template_id) {
 }
 
 std::optional<int> RunOnDesktop(const std::function<int()>& edit,
-                                const std::vector<SimulatedInput>& inputs, std::string& error) {
+                                const std::vector<SimulatedInput>& inputs,
+                                DriveConnection* connection, std::string& error) {
   error = DisplayProblem();
   if (!error.empty()) return std::nullopt;
   EnsureApplication(false);
-  std::unique_ptr<QWidget> inputs_window;
-  if (!inputs.empty()) {
-    inputs_window = NewSimulatedInputsWindow(inputs);
-    inputs_window->show();
-  }
   QtPlatform platform;
-  platform.SetCompanionWindow(inputs_window.get());
+  std::unique_ptr<QWidget> drive_window;
+  if (!inputs.empty() || connection != nullptr) {
+    // The drive changes only between tests: while a test dialog runs over the drive setup, the
+    // drive it talks to stays.
+    drive_window =
+        NewDriveWindow(inputs, connection, [&platform] { return platform.OpenDialogs() <= 1; });
+    drive_window->show();
+  }
+  platform.SetCompanionWindow(drive_window.get());
   Platform* previous = GetPlatform();
   const PngWriter previous_writer = GetPngWriter();
   SetPlatform(&platform);

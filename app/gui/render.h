@@ -29,13 +29,24 @@ struct SimulatedInput {
   std::function<void(double)> set;
 };
 
+// The drive the dialogs' tests talk to, and how the user changes it from the "Drive" window.
+struct DriveConnection {
+  std::string link;    // as the user gives it to --drive; "" for the simulated drive
+  std::string status;  // what is connected, as shown
+  // Connects to `link` ("" : the simulated drive). Returns "" and sets `status` on success;
+  // otherwise why not, and the drive connected before stays.
+  std::function<std::string(const std::string& link, std::string& status)> connect;
+};
+
 // Runs `edit` (which opens dialogs modally) with the desktop platform installed, and the host's
 // PNG writer (axis::SetPngWriter) drawing custom controls with their widgets, and returns its
-// result. With `inputs`, a "Simulated drive" window beside the dialogs holds their sliders. Starts
-// Qt on the windowing system the session has (QT_QPA_PLATFORM, else X11 or Wayland); nullopt with
-// `error` set when there is none to start on.
+// result. A "Drive" window beside the dialogs shows the drive link (and, with `connection`, lets
+// the user connect another drive while no test dialog is open) and the sliders of `inputs`, the
+// simulated drive's hand inputs. Starts Qt on the windowing system the session has
+// (QT_QPA_PLATFORM, else X11 or Wayland); nullopt with `error` set when there is none.
 std::optional<int> RunOnDesktop(const std::function<int()>& edit,
-                                const std::vector<SimulatedInput>& inputs, std::string& error);
+                                const std::vector<SimulatedInput>& inputs,
+                                DriveConnection* connection, std::string& error);
 
 // Draws dialogs offscreen as the desktop platform shows them. Every dialog that runs modally while
 // Render's `open` runs is drawn as it appears once open, into <folder>/<template file name>.png
@@ -76,14 +87,14 @@ struct FrontEnd {
   int version;
   std::optional<int> (*run_on_desktop)(const std::function<int()>& edit,
                                        const std::vector<SimulatedInput>& inputs,
-                                       std::string& error);
+                                       DriveConnection* connection, std::string& error);
   std::unique_ptr<DialogRenderer> (*new_dialog_renderer)(const std::string& folder);
   std::string (*render_template)(int template_id, const std::string& png_path);
   std::string (*draw_dialog)(DialogModel& model, const std::string& png_path);
   std::string (*save_custom_control_picture)(const axis::CustomControl& control, int width,
                                              int height, const std::string& png_path);
 };
-inline constexpr int kFrontEndVersion = 4;
+inline constexpr int kFrontEndVersion = 5;
 inline constexpr const char* kFrontEndLibrary = "libaxiscore-gui.so";
 inline constexpr const char* kFrontEndEntry = "axis_front_end";
 

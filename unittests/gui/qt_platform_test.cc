@@ -412,15 +412,53 @@ TEST(QtRender, ATemplateRendersToAPictureOfItsSize) {
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
-// The simulated drive's window: a slider per input over its range, each move handed to the drive.
-TEST(SimulatedInputsWindow, SlidersHandTheirValuesToTheDrive) {
+// The "Drive" window: the link row connects another drive only between tests and says what is
+// connected or why not; a slider per simulated input over its range, each move handed on.
+TEST(DriveWindow, ConnectsBetweenTestsAndSlidesTheInputs) {
   EnsureApplication();
   double carriage_mm = NAN;
   const std::vector<SimulatedInput> inputs = {
       {"Carriage moved by hand", "mm", -60.0, 60.0, 0.0, [&](double v) { carriage_mm = v; }},
       {"Nothing to slide over", "V", 1.0, 1.0, 1.0, nullptr},
       {"Potentiometer", "V", 0.0, 10.0, 12.0, nullptr}};  // starts beyond its range: at its end
-  const std::unique_ptr<QWidget> window = NewSimulatedInputsWindow(inputs);
+  std::vector<std::string> asked;
+  DriveConnection connection{"", "Connected: the simulated drive",
+                             [&](const std::string& link, std::string& status) -> std::string {
+                               asked.push_back(link);
+                               if (link == "tcp:nowhere:1") return "the drive does not answer";
+                               status = "Connected: drive at " + link;
+                               return "";
+                             }};
+  bool between_tests = false;
+  const std::unique_ptr<QWidget> window =
+      NewDriveWindow(inputs, &connection, [&] { return between_tests; });
+  auto* link = window->findChild<QLineEdit*>("drive_link");
+  auto* connect = window->findChild<QPushButton*>("drive_connect");
+  auto* status = window->findChild<QLabel*>("drive_status");
+  ASSERT_TRUE(link && connect && status);
+  EXPECT_EQ(status->text(), "Connected: the simulated drive");
+  const struct {
+    bool between_tests;
+    const char* link;
+    const char* status;
+    const char* kept;
+  } steps[] = {
+      {false, "tcp:bench:4000",
+       "Close the test first: the drive does not change while a test "
+       "runs.",
+       ""},
+      {true, "tcp:nowhere:1", "Not connected: the drive does not answer", ""},
+      {true, " tcp:bench:4000 ", "Connected: drive at tcp:bench:4000", "tcp:bench:4000"},
+  };
+  for (const auto& step : steps) {
+    between_tests = step.between_tests;
+    link->setText(step.link);
+    connect->click();
+    EXPECT_EQ(status->text().toStdString(), step.status);
+    EXPECT_EQ(connection.link, step.kept);
+  }
+  EXPECT_EQ(asked, (std::vector<std::string>{"tcp:nowhere:1", "tcp:bench:4000"}));
+
   const QList<QSlider*> sliders = window->findChildren<QSlider*>();
   ASSERT_EQ(sliders.size(), 2);
   EXPECT_EQ(sliders[0]->value(), 1000);  // 0 mm halfway between -60 and 60
@@ -435,7 +473,7 @@ TEST(SimulatedInputsWindow, SlidersHandTheirValuesToTheDrive) {
   window->adjustSize();
   const std::filesystem::path folder = std::filesystem::path(AXIS_BUILD_DIR) / "screenshots";
   std::filesystem::create_directories(folder);
-  window->grab().save(QString::fromStdString((folder / "simulated-drive.png").string()));
+  window->grab().save(QString::fromStdString((folder / "drive-window.png").string()));
 }
 
 }  // namespace
