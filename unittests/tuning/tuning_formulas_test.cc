@@ -163,26 +163,25 @@ TEST(Tuning, AMissingNameWritesNothing) {
     Set common;
     std::vector<std::string> n;
     size_t gains;
-  } cases[] = {
-      {TuneCurrentController,
-       {},
-       {"Kp_C_scl", "Ki_C_scl", "MotorPhaseConnectionType", "L", "R", "PB_C", "Dump_C", "CLPER",
-        "PWMPER", "DSP_freq", "Vdc", "CommutationMethod", "ImaxPS"},
-       2},
-      {TuneSpeedController,
-       {},
-       {"Kp_S_scl", "Ki_S_scl", "Mt", "Kf", "PB_S", "Dump_S", "PosSpd_in_FastLoop",
-        "SLPER", "PWMPER", "DSP_freq", "ImaxPS", "EncRes"},
-       2},
-      {TunePositionController,
-       {},
-       {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "PositionControlType", "PB_P", "Dump_P", "SLPER",
-        "PWMPER", "DSP_freq", "EncRes"},
-       3},
-      {TunePositionController,
-       {{"PositionControlType", 1.5}},
-       {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "Mt", "Kf", "SLPER", "ImaxPS", "EncRes"},
-       3}};
+  } cases[] = {{TuneCurrentController,
+                {},
+                {"Kp_C_scl", "Ki_C_scl", "MotorPhaseConnectionType", "L", "R", "PB_C", "Dump_C",
+                 "CLPER", "PWMPER", "DSP_freq", "Vdc", "CommutationMethod", "ImaxPS"},
+                2},
+               {TuneSpeedController,
+                {},
+                {"Kp_S_scl", "Ki_S_scl", "Mt", "Kf", "PB_S", "Dump_S", "PosSpd_in_FastLoop",
+                 "SLPER", "PWMPER", "DSP_freq", "ImaxPS", "EncRes"},
+                2},
+               {TunePositionController,
+                {},
+                {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "PositionControlType", "PB_P", "Dump_P",
+                 "SLPER", "PWMPER", "DSP_freq", "EncRes"},
+                3},
+               {TunePositionController,
+                {{"PositionControlType", 1.5}},
+                {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl", "Mt", "Kf", "SLPER", "ImaxPS", "EncRes"},
+                3}};
   for (const auto& [tune, common, n, k] : cases) {
     for (const std::string& missing : n) {
       TestSetup s = Base(common, {}, missing);
