@@ -130,7 +130,7 @@ void CTotalMassTest::Analyse() {
   const CMC_Parameter* force_constant = kestrel::FindOptional(setup_, "Kf");
   if (mass == nullptr || force_constant == nullptr ||
       !kestrel::MotorSpeedScale(setup_, speed_scale) ||
-      !kestrel::CurrentScale(setup_, current_scale) || current_scale == 0.0)
+      !kestrel::CurrentScale(setup_, current_scale) || current_scale == 0.0 || speed_scale == 0.0)
     return Fail(msc_pszErrInternal);
   // Force (N) x time (s) / speed change (m/s).
   const double force_N = test_current_counts_ / current_scale * kestrel::V(force_constant);

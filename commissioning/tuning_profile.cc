@@ -20,6 +20,7 @@ constexpr double kFixedOne = 65536.0;
 // A whole number of samples; a time that is not finite or does not fit gives a count the drive
 // refuses rather than undefined behaviour.
 int32_t Samples(double time_s, double sample_s) {
+  if (!(sample_s > 0.0)) return 1 << 30;  // no sample period: a count the drive refuses
   return std::clamp(TG_Round(time_s / sample_s), -(1 << 30), 1 << 30);
 }
 
@@ -27,9 +28,8 @@ int32_t Samples(double time_s, double sample_s) {
 uint32_t Unsigned(int32_t n) { return static_cast<uint32_t>(n); }
 double PerSample(uint32_t n) { return static_cast<double>(n); }
 
-// An increment in 16.16 fixed point, rounded half up. A division by a zero count (a ramp shorter
-// than half a sample) or an increment beyond the 32-bit range saturates, so the slope check
-// refuses it.
+// An increment in 16.16 fixed point, rounded half up; one beyond the 32-bit range saturates, so
+// the slope check refuses it.
 int32_t Fixed(double x) {
   const double scaled = std::floor(x * kFixedOne + 0.5);
   if (std::isnan(scaled)) return std::numeric_limits<int32_t>::max();
@@ -41,6 +41,14 @@ int32_t TruncatedFixed(double x) {
   return static_cast<int32_t>(std::clamp(std::trunc(x), -2147483648.0, 2147483647.0));
 }
 
+// The increment that covers `amount` in `n` samples; none (n = 0, a ramp shorter than half a
+// sample) saturates, so the slope check refuses it.
+int32_t Slope(double amount, uint32_t n) {
+  if (n == 0)
+    return amount < 0.0 ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
+  return Fixed(amount / PerSample(n));
+}
+
 // What a segment moves the reference by, in internal units.
 double Moved(const Segment& s) { return s.increment / kFixedOne * PerSample(s.count); }
 
@@ -48,7 +56,7 @@ double Moved(const Segment& s) { return s.increment / kFixedOne * PerSample(s.co
 void Ramp(TunedLoop loop, double target, int32_t n, Segment& ramp, Segment& landing) {
   const bool keep_single = loop == TunedLoop::kSpeed && n <= 1;
   ramp.count = Unsigned(keep_single ? n : n - 1);
-  ramp.increment = Fixed(target / PerSample(Unsigned(n)));
+  ramp.increment = Slope(target, Unsigned(n));
   landing.count = 1;
   landing.increment = Fixed(target - Moved(ramp));
 }
@@ -72,9 +80,9 @@ SegmentTable ComputeReferenceSegments(TunedLoop loop, int32_t final_counts, int 
     return s;
   }
   const int32_t n_r = Samples(2.0 * t.second_ramp_s, sample_s);
-  s[0] = {Unsigned(n_a), Fixed(f / PerSample(Unsigned(n_a)))};
+  s[0] = {Unsigned(n_a), Slope(f, Unsigned(n_a))};
   s[1] = {Unsigned(n_p), 0};
-  s[2] = {Unsigned(n_r), Fixed(-(Moved(s[0]) + f) / PerSample(Unsigned(n_r)))};
+  s[2] = {Unsigned(n_r), Slope(-(Moved(s[0]) + f), Unsigned(n_r))};
   s[3] = {Unsigned(n_n), 0};
   // A second ramp of one sample or less leaves the whole way back to segment 5.
   if (n_b - 1 >= 1) {
