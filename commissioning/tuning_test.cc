@@ -508,7 +508,12 @@ void CTuningTestDlg::OnRefreshParameterValue(const char* name) {
     if (names_.loop == kestrel::TunedLoop::kSpeed) RescaleTestedChannels();
     SetScopeTrigger();
   }
-  if (running_flag_ != 0) WriteChangedGain(name);
+  if (running_flag_ != 0) {
+    // The registers follow the new gain before they go to the drive (the host refreshes a value
+    // before it reports it changed).
+    EncodeChangedGain(name);
+    WriteChangedGain(name);
+  }
   CPlotTestDlg::OnRefreshParameterValue(name);
 }
 

@@ -147,6 +147,16 @@ TEST_F(TuningTest, TheOnlinePlotPollsUntilStopped) {
         EXPECT_EQ(d.GetChildText(1366), "0.48 m/s");
         EXPECT_GT(d.OscilloscopeView().History(0).size(), 50u);
       })
+      .Do([&](axis::DialogModel&) { paused_at = drive_.written.size(); })
+      .Type(Base::kKpEdit, "500")
+      .Do([&](axis::DialogModel&) {
+        // A gain typed during the on-line run reaches the drive as its registers now hold it.
+        std::vector<std::pair<std::string, double>> want;
+        for (const char* name : {"SFTKPS", "KPS"})
+          want.emplace_back(name, setup_->FindParameter(name)->GetValueInInternalUnit());
+        EXPECT_EQ(std::vector(drive_.written.begin() + paused_at, drive_.written.end()), want);
+        EXPECT_NEAR(Get(*setup_, "Kp_S_scl"), 500.0, 0.5);
+      })
       .Click(Base::kPause)
       .Do([&](axis::DialogModel&) { paused_at = d.OscilloscopeView().History(0).size(); })
       .Wait(50)
