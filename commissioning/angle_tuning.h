@@ -29,14 +29,6 @@ class CTestAngle : public CPlotTestDlg {
     kTimeLimitUnit = 3369,
     kAcquisitionsEdit = 3357,
     kSamplingEdit = 3359,
-    kKpEdit = 1335,
-    kKpLower = 1336,
-    kKpSlider = 1337,
-    kKpUpper = 1338,
-    kKiEdit = 1340,
-    kKiLower = 1341,
-    kKiSlider = 1342,
-    kKiUpper = 1343,
   };
   // Status texts 4 to 7: the routine's verdicts.
   static const char* const kProtectionTripped;

@@ -21,6 +21,15 @@ class CPlotTestDlg : public CMyTestDlg {
     kPlot = 1361,
     kSavePlots = 1372,
     kProcedureText = 1377,
+    // Every plotted test's proportional and integral gain: edit, lower spin, slider, upper spin.
+    kKpEdit = 1335,
+    kKpLower = 1336,
+    kKpSlider = 1337,
+    kKpUpper = 1338,
+    kKiEdit = 1340,
+    kKiLower = 1341,
+    kKiSlider = 1342,
+    kKiUpper = 1343,
   };
   static constexpr int kParametersPage = 0;
   static constexpr int kTestPage = 1;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/test_runner.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -98,28 +100,17 @@ class Simulate : public ::testing::Test {
 };
 
 TEST_F(Simulate, EveryTestOverEitherLineFindsWhatItFindsInProcessAndCtrlCEndsTheServer) {
-  const char* const tests[] = {"phase",
-                               "rl",
-                               "current",
-                               "vdc",
-                               "encoder-connections",
-                               "encoder-resolution",
-                               "hall-signals",
-                               "hall-configuration",
-                               "angle",
-                               "analogue",
-                               "mass",
-                               "speed",
-                               "position"};
+  std::vector<std::string> tests;  // every test the command line knows
+  for (const axis::cli::TestEntry& entry : axis::cli::TestEntries()) tests.push_back(entry.name);
   std::vector<std::pair<std::string, int>> in_process;
-  for (const char* test : tests) in_process.push_back(TestRun(test, ""));
+  for (const std::string& test : tests) in_process.push_back(TestRun(test, ""));
   for (const char* line : {"--listen", "--pty"}) {
     std::vector<std::string> args = {"simulate", Setup()};
     args.push_back(line);
     if (std::string(line) == "--listen") args.push_back("127.0.0.1:0");
     Simulator simulator(args);
     ASSERT_FALSE(simulator.link().empty()) << line;
-    for (size_t i = 0; i < std::size(tests); ++i) {
+    for (size_t i = 0; i < tests.size(); ++i) {
       const auto [over_link, status] = TestRun(tests[i], "--drive " + simulator.link());
       EXPECT_EQ(status, in_process[i].second) << tests[i] << ": " << over_link;
       // The same lines, the drive's identity noted first.

@@ -12,19 +12,12 @@
 namespace axis::testing {
 namespace {
 
-const char* const kAllTests[] = {"phase",
-                                 "rl",
-                                 "current",
-                                 "vdc",
-                                 "encoder-connections",
-                                 "encoder-resolution",
-                                 "hall-signals",
-                                 "hall-configuration",
-                                 "angle",
-                                 "analogue",
-                                 "mass",
-                                 "speed",
-                                 "position"};
+// Every test the command line knows.
+std::vector<const char*> AllTests() {
+  std::vector<const char*> names;
+  for (const cli::TestEntry& entry : cli::TestEntries()) names.push_back(entry.name);
+  return names;
+}
 
 class CommissioningOverLink : public SimulatedRunTest {
  protected:
@@ -83,7 +76,7 @@ class CommissioningOverLink : public SimulatedRunTest {
   }
 
   void ExpectSameValues(ServedDrive::Line line) {
-    for (const char* test : kAllTests) {
+    for (const char* test : AllTests()) {
       const auto served = Serve(line, std::nullopt, Keys(test));
       const std::string expected = InProcess(test);
       const SimulatedRun run = RunOver(test, served->endpoint());
@@ -111,7 +104,7 @@ TEST_F(CommissioningOverLink, OnePercentOfFramesSpoiltChangesNoValue) {
   link::LinkOptions options;
   options.answer_timeout_ms = 25;  // loopback answers in well under a millisecond
   options.retries = 5;
-  for (const char* test : kAllTests) {
+  for (const char* test : AllTests()) {
     const auto served = Serve(ServedDrive::Line::kTcp, faults, Keys(test));
     const std::string expected = InProcess(test);
     const SimulatedRun run = RunOver(test, served->endpoint(), options);
@@ -133,7 +126,7 @@ TEST_F(CommissioningOverLink, ACutConnectionFailsTheTestLeavesTheSetupAndTheNext
   faults.cut_after_frames = 100;
   link::LinkOptions options;
   options.answer_timeout_ms = 200;
-  for (const char* test : kAllTests) {
+  for (const char* test : AllTests()) {
     const std::string expected = InProcess(test);
     const std::vector<double> before = Values(*setup_);
     {
