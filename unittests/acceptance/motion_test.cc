@@ -39,18 +39,21 @@ std::map<std::string, std::vector<double>> ReadColumns(const std::string& path) 
   return columns;
 }
 
-// The step of the reference (from its first non-zero sample to its last sample at the step's
-// value) and the feedback over it, as shares of the step.
+// The first step of the reference from sample `from` on (from its first sample off the level
+// at `from` to its last sample at the step's value) and the feedback over it, as shares of the
+// step.
 struct Step {
   std::vector<double> t_s, share, reference;  // the reference as a share of the step too
   double size = 0.0;
+  size_t last = 0;  // its last sample
 };
 // The step may take a sample or two to reach its level; the time counts from its first sample.
 Step StepResponse(const std::vector<double>& t, const std::vector<double>& reference,
-                  const std::vector<double>& feedback) {
+                  const std::vector<double>& feedback, size_t from = 0) {
   Step s;
-  const double base = reference.empty() ? 0.0 : reference[0];
-  size_t first = 0;
+  if (from >= reference.size()) return s;
+  const double base = reference[from];
+  size_t first = from;
   while (first < reference.size() && reference[first] == base) ++first;
   size_t level = first;
   while (level + 1 < reference.size() && reference[level + 1] != reference[level]) ++level;
@@ -63,6 +66,7 @@ Step StepResponse(const std::vector<double>& t, const std::vector<double>& refer
   }
   for (size_t k = first; k < first + s.t_s.size(); ++k)
     s.reference.push_back((reference[k] - base) / s.size);
+  s.last = first + s.t_s.size() - 1;
   return s;
 }
 
@@ -125,15 +129,17 @@ class MotionTest : public SimulatedRunTest {
     return ::testing::TempDir() + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
            tag + ".csv";
   }
-  // A drive fast enough for its continuous-time tuning to hold: a 100 us slow loop and a 10 nm
-  // encoder, so that a step the current limit keeps linear is still many counts a period; no dry
-  // friction, which the loops see as a disturbance.
+  // A drive as the continuous-time tuning models it: a 100 us slow loop and a 10 nm encoder, so
+  // that a step small enough for the current loop to follow without reaching the bus voltage is
+  // still many counts a period; the current loop more than ten times faster than the speed loop;
+  // no dry friction, which the loops see as a disturbance; no filters on the current reference
+  // (the demo's notch and low-pass add their lag to the loop's).
   void FastDrive() {
-    Set(*setup_, {{"SLPER", 2}, {"EncRes", 1e-8}});
+    Set(*setup_, {{"SLPER", 2}, {"EncRes", 1e-8}, {"BQFilter1", 0}, {"BQFilter2", 0}});
     kestrel::ComputeRegistersFromParameters(*setup_);
     kestrel::ComputeParametersFromRegisters(*setup_);
     kestrel::ComputeParameterLimits(*setup_);
-    Set(*setup_, {{"TestMaxSpeed", 0.5}, {"PB_C", 6000}});
+    Set(*setup_, {{"TestMaxSpeed", 0.5}, {"PB_C", 8000}});
     kestrel::TuneAndEncode(*setup_, kestrel::Loop::kCurrent);
   }
   const std::vector<std::string> keys_ = {"encRes=1e-8", "friction=0"};
@@ -162,15 +168,15 @@ TEST_F(MotionTest, TotalMassWithinOnePercentOfWhatThePushImplies) {
 
 TEST_F(MotionTest, SpeedStepsFollowTheDesignedLoop) {
   FastDrive();
+  // 0.01 m/s is 100 counts a period. The step measured is the one back to rest, from a speed
+  // held long enough to have settled: the first one starts while the alignment's current dies.
   Set(*setup_, {{"TaPS", 1e-4},
                 {"TaNS", 1e-4},
                 {"TPS", 0.05},
-                {"TNS", 0.02},
-                {"TestSpeed", 0.04},
+                {"TNS", 0.05},
+                {"TestSpeed", 0.01},
                 {"SpeedTestReferenceType", 0}});
   ASSERT_TRUE(Run("mass", keys_).outcome.succeeded);
-  // Beyond 300 1/s the drive's one-period computation delay (100 us) shows: the figures are
-  // printed, not checked.
   for (double pass_band : {100.0, 200.0, 300.0, 450.0, 600.0}) {
     SCOPED_TRACE(::testing::Message() << "pass band " << pass_band);
     Set(*setup_, "PB_S", pass_band);
@@ -178,7 +184,10 @@ TEST_F(MotionTest, SpeedStepsFollowTheDesignedLoop) {
     const SimulatedRun run = Run("speed", keys_, {.tune = true, .export_csv = csv});
     ASSERT_TRUE(run.outcome.succeeded) << run.outcome.failure;
     auto c = ReadColumns(csv);
-    const Step step = StepResponse(c["t_s"], c["Speed_Reference_m/s"], c["Load_Speed_m/s"]);
+    const auto& reference = c["Speed_Reference_m/s"];
+    const auto& speed = c["Load_Speed_m/s"];
+    const Step step =
+        StepResponse(c["t_s"], reference, speed, StepResponse(c["t_s"], reference, speed).last);
     ASSERT_GT(step.t_s.size(), 50u);
     const auto model = [](double w, const Step& s) { return PiLoop(w, 1.0, s); };
     const double fitted = FittedPassBand(step, pass_band, model);
@@ -186,7 +195,6 @@ TEST_F(MotionTest, SpeedStepsFollowTheDesignedLoop) {
     const double designed = Overshoot(model(pass_band, step));
     std::printf("speed PB %g: fitted %.1f (%+.1f %%), overshoot %.1f %% (model %.1f %%)\n",
                 pass_band, fitted, 100 * (fitted / pass_band - 1), 100 * overshoot, 100 * designed);
-    if (pass_band > 300.0) continue;
     EXPECT_NEAR(fitted / pass_band, 1.0, 0.10);
     EXPECT_NEAR(overshoot, designed, 0.03);
   }
@@ -234,18 +242,30 @@ TEST_F(MotionTest, PositionMovesEndOnTheTargetAndFollowTheDesignedLoop) {
   }
 }
 
-// On the demo drive (0.5 ms slow loop, 1 um counts) the record spans a dwell long enough for the
-// move to end on the target.
+// On the demo drive (0.5 ms slow loop, 1 um counts, no dry friction) the record spans a dwell long
+// enough for the move to end on the target. With an ideal inverter every sample of the dwell's
+// last 100 ms is within one count of it. The inverter's dead time makes small currents stick
+// near zero, which a loop with an integral meets like dry friction: the mover then hunts around
+// the target by a few counts, and their mean is on it.
 TEST_F(MotionTest, PositionMovesEndOnTheTargetWithinOneCount) {
-  for (double control_type : {1.0, 0.0}) {
-    SCOPED_TRACE(control_type == 1 ? "cascade" : "PID on the current");
-    setup_ = Bundled({{"PositionControlType", control_type},
+  const struct {
+    const char* name;
+    double control_type;
+    bool ideal_inverter;
+    double worst_counts;
+  } rows[] = {
+      {"cascade", 1, true, 1}, {"PID", 0, true, 1}, {"cascade", 1, false, 5}, {"PID", 0, false, 5}};
+  for (const auto& row : rows) {
+    const char* inverter = row.ideal_inverter ? "ideal inverter" : "the demo's dead time";
+    SCOPED_TRACE(::testing::Message() << row.name << ", " << inverter);
+    setup_ = Bundled({{"PositionControlType", row.control_type},
                       {"TaPP", 0.02},
                       {"TPP", 0.95},
                       {"TestPosition", 0.002},
                       {"PositionTestReferenceType", 0}});
-    const std::string csv = Csv(control_type == 1 ? "cascade" : "pid");
-    const std::vector<std::string> keys = {"friction=0"};
+    const std::string csv = Csv(row.name);
+    std::vector<std::string> keys = {"friction=0"};
+    if (row.ideal_inverter) keys.push_back("deadTime=0");
     ASSERT_TRUE(Run("speed", keys, {.tune = true}).outcome.succeeded);
     const SimulatedRun run = Run("position", keys, {.tune = true, .export_csv = csv});
     ASSERT_TRUE(run.outcome.succeeded) << run.outcome.failure;
@@ -256,18 +276,16 @@ TEST_F(MotionTest, PositionMovesEndOnTheTargetWithinOneCount) {
     size_t last = 0;  // the end of the dwell
     for (size_t k = 0; k < target.size(); ++k)
       if (target[k] == top) last = k;
-    // The quantised loop with its integral hunts by a few counts around the target: the mean
-    // over the dwell's last 100 ms (200 samples) is on it within one count.
     ASSERT_GT(last, 200u);
     double mean = 0.0, worst = 0.0;
     for (size_t k = last - 199; k <= last; ++k) {
       mean += c["Load_Position_m"][k] / 200.0;
       worst = std::max(worst, std::fabs(c["Load_Position_m"][k] - top));
     }
-    std::printf("position %s: final mean %+.2f counts, worst %.0f counts\n",
-                control_type == 1 ? "cascade" : "PID", (mean - top) * 1e6, worst * 1e6);
+    std::printf("position %s, %s: final mean %+.2f counts, worst %.0f counts\n", row.name, inverter,
+                (mean - top) * 1e6, worst * 1e6);
     EXPECT_LE(std::fabs(mean - top), 1e-6) << "one count";
-    EXPECT_LE(worst, 5e-6) << "the hunting stays within a few counts";
+    EXPECT_LE(worst, row.worst_counts * 1e-6 + 1e-9);
   }
 }
 
