@@ -70,6 +70,7 @@ class FrontEnd : public ::testing::Test {
     SetPlatform(&platform_);
   }
   void TearDown() override {
+    if (setup_ != nullptr) setup_->SetComm(nullptr);
     SetPlatform(nullptr);
     steps_.reset();  // a step that never came to run must not run in another test
   }
@@ -79,10 +80,20 @@ class FrontEnd : public ::testing::Test {
               steps_.get());
   }
 
+  // The simulated drive of the setup, in real time as in `axiscore edit`.
+  void ConnectRealTimeDrive() {
+    std::string error;
+    drive_ = sim::DriveForSetup(*setup_, wall_, {}, error);
+    ASSERT_NE(drive_, nullptr) << error;
+    setup_->SetComm(drive_.get());
+  }
+
   QtPlatform platform_;
   testing::PrivateUserConfig user_config_;  // the motor setup dialog reads the user's motors
   std::unique_ptr<QObject> steps_ = std::make_unique<QObject>();
   std::unique_ptr<CMC_Setup> setup_;
+  const SteadyClock wall_;
+  std::unique_ptr<CMC_Comm> drive_;
 };
 
 // Each setup dialog the plug-in offers opens on the demo setup with a title, is drawn, and closes
@@ -153,11 +164,7 @@ TEST_F(FrontEnd, CancelReportsNotAccepted) {
 // The tests run in their windows against the simulated drive in real time, as in `axiscore edit`:
 // Start through the button, the verdict and the plotted points in the window, Close.
 TEST_F(FrontEnd, TestsRunInTheirWindowsOnTheSimulatedDrive) {
-  const SteadyClock wall;
-  std::string error;
-  const std::unique_ptr<CMC_Comm> drive = sim::DriveForSetup(*setup_, wall, {}, error);
-  ASSERT_NE(drive, nullptr) << error;
-  setup_->SetComm(drive.get());
+  ASSERT_NO_FATAL_FAILURE(ConnectRealTimeDrive());
   const struct {
     int id;
     int page;       // the tab page Start is on (-1: no tabs)
@@ -195,17 +202,12 @@ TEST_F(FrontEnd, TestsRunInTheirWindowsOnTheSimulatedDrive) {
     EXPECT_EQ(verdict, 1);
     EXPECT_EQ(points, test.points);
   }
-  setup_->SetComm(nullptr);
 }
 
 // The speed test's on-line plot follows the drive live in its window (the polling loop idles
 // through the window's event loop, so Stop gets through), and the position test plots its record.
 TEST_F(FrontEnd, TuningTestsPlotLiveInTheirWindows) {
-  const SteadyClock wall;
-  std::string error;
-  const std::unique_ptr<CMC_Comm> drive = sim::DriveForSetup(*setup_, wall, {}, error);
-  ASSERT_NE(drive, nullptr) << error;
-  setup_->SetComm(drive.get());
+  ASSERT_NO_FATAL_FAILURE(ConnectRealTimeDrive());
   setup_->SetParameterValueInBaseUnit("OnlinePlotS", 1);
   setup_->SetParameterValueInBaseUnit("MultiCycleS", 1);
   for (const int id : {102, 103}) {
@@ -243,7 +245,6 @@ TEST_F(FrontEnd, TuningTestsPlotLiveInTheirWindows) {
     EXPECT_EQ(verdict, 1);
     EXPECT_GE(id == 102 ? live_points : plotted, id == 102 ? 300u : 100u);
   }
-  setup_->SetComm(nullptr);
 }
 
 }  // namespace
